@@ -1,0 +1,15 @@
+#include "KQmessage/KAssert.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kestrane {
+
+void AssertionFailed(const char *expression, const char *file, int line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", expression, file, line);
+  std::fflush(stderr);
+  std::abort();
+}
+
+} // namespace kestrane
