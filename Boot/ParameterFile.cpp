@@ -248,6 +248,7 @@ private:
 
 std::string ReadParameters(std::istream &in, RunSettings &settings,
                            std::vector<std::string> &problems) {
+  settings = RunSettings();
   return Reader(in, settings, problems).Run();
 }
 
