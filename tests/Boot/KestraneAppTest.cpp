@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +20,13 @@ std::string Slurp(const std::string &path) {
   return text.str();
 }
 
+// Tests run in parallel processes: every file gets a name of its own.
+std::string TempPath(const std::string &name) {
+  static int counter = 0;
+  return testing::TempDir() + "kestrane_" + std::to_string(getpid()) + "_" +
+         std::to_string(counter++) + "_" + name;
+}
+
 struct RunResult {
   int status;
   std::string out;
@@ -27,9 +35,8 @@ struct RunResult {
 
 // Runs the built program with the given argument text (already quoted).
 RunResult RunProgram(const std::string &arguments) {
-  const std::string dir = testing::TempDir();
-  const std::string out = dir + "kestrane_app_out.txt";
-  const std::string err = dir + "kestrane_app_err.txt";
+  const std::string out = TempPath("out.txt");
+  const std::string err = TempPath("err.txt");
   const std::string command =
       std::string("'") + KESTRANE_BINARY + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
   const int raw = std::system(command.c_str());
@@ -40,7 +47,7 @@ RunResult RunProgram(const std::string &arguments) {
 }
 
 std::string WriteFile(const std::string &name, const std::string &text) {
-  const std::string path = testing::TempDir() + name;
+  const std::string path = TempPath(name);
   std::ofstream(path) << text;
   return path;
 }
