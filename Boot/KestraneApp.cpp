@@ -3,6 +3,7 @@
 #include "Boot/ParameterFile.h"
 #include "Boot/RunSettings.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -18,7 +19,9 @@ int KestraneMain(int argc, char **argv) {
   RunSettings settings;
   {
     std::ifstream file(argv[1]);
-    if (!file) {
+    // A directory opens as a stream that reads nothing; it is no parameter file.
+    std::error_code ignored;
+    if (!file || std::filesystem::is_directory(argv[1], ignored)) {
       std::cerr << "Unable to open file " << argv[1] << std::endl;
       return 1;
     }

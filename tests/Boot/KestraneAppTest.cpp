@@ -65,6 +65,9 @@ TEST(KestraneProgramTest, UnreadableParameterFile) {
   const RunResult r = RunProgram("/nonexistent/params.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Unable to open file /nonexistent/params.txt\n");
+  const RunResult dir = RunProgram("/");
+  EXPECT_EQ(dir.status, 1);
+  EXPECT_EQ(dir.err, "Unable to open file /\n");
 }
 
 TEST(KestraneProgramTest, ValidationMessagesEndTheRun) {
