@@ -51,6 +51,11 @@ public:
   // numLayers n, inLayer 1, outLayer n-1, n*n TEmptyConnections, unset layers,
   // a registry with the built-ins. Only on a network without a grid.
   void SetupGrid(int n);
+  // Destroys the matrix in [toLayer][fromLayer] and stores `matrix` (owned from now on).
+  void ReplaceConnections(int fromLayer, int toLayer, TBasicConnections *matrix);
+  // Gives every unset layers[i] an empty TSimpleLayer, so that a network left
+  // half-built (a reader's error path) can be destroyed.
+  void FillUnsetLayers();
 
   int GetNumNeurons() const;
   // Neurons numbered across the layers, layer 0's first.

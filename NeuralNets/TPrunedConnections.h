@@ -47,6 +47,9 @@ public:
 
 private:
   void PointRows();
+  // Stored shape; equals the layers' counts except in the middle of a neuron edit.
+  int Rows() const { return static_cast<int>(index_weights.size()); }
+  int Cols() const;
 };
 
 } // namespace kestrane
