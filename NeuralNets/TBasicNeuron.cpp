@@ -1,0 +1,43 @@
+#include "NeuralNets/TBasicNeuron.h"
+
+#include "KQmessage/KAssert.h"
+#include "NeuralNets/TBasicLayer.h"
+
+namespace kestrane {
+
+void TBasicNeuron::Activate(double net) { actFunction(this, net); }
+
+int TBasicNeuron::GetNumParameters() const { return 0; }
+
+void TBasicNeuron::GetParameters(double *) const {}
+
+void TBasicNeuron::SetParameters(const double *) {}
+
+const char *TBasicNeuron::GetParameterName(int) const {
+  KASSERT_TEXT(false, "false");
+  return nullptr;
+}
+
+void TBasicNeuron::CopyParameters(const TBasicNeuron &) {}
+
+void TBasicNeuron::SetActFunction(ActFunction function) {
+  actFunction = function;
+  if (layer != nullptr)
+    layer->commonActFunction = nullptr;
+}
+
+int TGainNeuron::GetNumParameters() const { return 1; }
+
+void TGainNeuron::GetParameters(double *out) const { out[0] = gain; }
+
+void TGainNeuron::SetParameters(const double *in) { gain = in[0]; }
+
+const char *TGainNeuron::GetParameterName(int i) const {
+  KASSERT_TEXT(i == 0, "i==0");
+  return "Gain";
+}
+
+// The layer copies the gain itself.
+void TGainNeuron::CopyParameters(const TBasicNeuron &) {}
+
+} // namespace kestrane

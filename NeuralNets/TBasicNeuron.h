@@ -1,0 +1,50 @@
+#ifndef KESTRANE_NEURALNETS_TBASICNEURON_H
+#define KESTRANE_NEURALNETS_TBASICNEURON_H
+
+#include "NeuralNets/ActFunctions.h"
+
+namespace kestrane {
+
+class TBasicLayer;
+
+// A neuron lives only inside its layer's neuron array; its activation lives in
+// the layer's activation array.
+class TBasicNeuron {
+public:
+  TBasicNeuron() = default;
+  TBasicNeuron(const TBasicNeuron &) = default;
+  TBasicNeuron &operator=(const TBasicNeuron &) = default;
+  virtual ~TBasicNeuron() = default;
+
+  virtual void Activate(double net);
+  virtual int GetNumParameters() const;
+  virtual void GetParameters(double *out) const;
+  virtual void SetParameters(const double *in);
+  virtual const char *GetParameterName(int i) const;
+  virtual void CopyParameters(const TBasicNeuron &source);
+
+  ActFunction GetActFunction() const { return actFunction; }
+  // Also clears the layer's common function: the neurons may no longer agree.
+  void SetActFunction(ActFunction function);
+
+  int layerNum = 0;
+  int index = 0;
+  double *activation = nullptr; // element of the owning layer's activation array
+  TBasicLayer *layer = nullptr;
+  ActFunction actFunction = ActError;
+};
+
+class TGainNeuron : public TBasicNeuron {
+public:
+  int GetNumParameters() const override;
+  void GetParameters(double *out) const override;
+  void SetParameters(const double *in) override;
+  const char *GetParameterName(int i) const override;
+  void CopyParameters(const TBasicNeuron &source) override;
+
+  double gain = 1.0;
+};
+
+} // namespace kestrane
+
+#endif

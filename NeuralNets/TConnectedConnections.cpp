@@ -1,0 +1,203 @@
+#include "NeuralNets/TConnectedConnections.h"
+
+#include "KQmessage/KAssert.h"
+#include "NeuralNets/MatrixReshape.h"
+#include "NeuralNets/TBasicNetwork.h"
+
+#include <algorithm>
+
+namespace kestrane {
+
+TConnectedConnections::TConnectedConnections(TBasicNetwork *network, int from, int to)
+    : TBasicConnections(network, from, to) {
+  const int f = GetNumFromNeurons();
+  const int t = GetNumToNeurons();
+  index_weights.assign(static_cast<size_t>(t), nullptr);
+  array_weights.assign(static_cast<size_t>(t) * f, 0.0);
+  PointRows();
+}
+
+int TConnectedConnections::Cols() const {
+  // A matrix without rows has no stored width; the layer knows it.
+  return Rows() > 0 ? static_cast<int>(array_weights.size()) / Rows() : GetNumFromNeurons();
+}
+
+void TConnectedConnections::PointRows() { reshape::PointRows(index_weights, array_weights, Cols()); }
+
+int TConnectedConnections::GetNumWeights(int) { return static_cast<int>(array_weights.size()); }
+
+int TConnectedConnections::GetWeights(double *out, int) {
+  const int f = Cols();
+  const int t = Rows();
+  int n = 0;
+  for (int j = 0; j < f; ++j)
+    for (int k = 0; k < t; ++k)
+      out[n++] = index_weights[k][j];
+  return n;
+}
+
+int TConnectedConnections::SetWeights(const double *in, int) {
+  const int f = Cols();
+  const int t = Rows();
+  int n = 0;
+  for (int j = 0; j < f; ++j)
+    for (int k = 0; k < t; ++k)
+      index_weights[k][j] = in[n++];
+  return n;
+}
+
+void TConnectedConnections::Randomize(double min, double max) {
+  if (min != max) {
+    for (double &w : array_weights)
+      w = RandomWeight(min, max);
+  } else {
+    std::fill(array_weights.begin(), array_weights.end(), min);
+  }
+}
+
+void TConnectedConnections::AddNetInputs(double *net) {
+  const double *a = GetFromLayer()->activations.data();
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k) {
+    const double *row = index_weights[k];
+    double s = 0.0;
+    for (int j = 0; j < f; ++j)
+      s = s + row[j] * a[j];
+    net[k] = net[k] + s;
+  }
+}
+
+void TConnectedConnections::IterateInArcs(TIterateObj &visitor, int to, int) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int f = Cols();
+  for (int j = 0; j < f; ++j) {
+    visitor.fromNeuron = j;
+    visitor.toNeuron = to;
+    visitor.weight = &index_weights[to][j];
+    visitor.trainable = 1;
+    visitor.Visit();
+  }
+}
+
+void TConnectedConnections::IterateOutArcs(TIterateObj &visitor, int from, int) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int t = Rows();
+  for (int k = 0; k < t; ++k) {
+    visitor.fromNeuron = from;
+    visitor.toNeuron = k;
+    visitor.weight = &index_weights[k][from];
+    visitor.trainable = 1;
+    visitor.Visit();
+  }
+}
+
+void TConnectedConnections::Iterate(TIterateObj &visitor, int) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight = &index_weights[k][j];
+      visitor.trainable = 1;
+      visitor.Visit();
+    }
+}
+
+void TConnectedConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  CheckSameClass2(this, conn2);
+  auto *twin2 = static_cast<TConnectedConnections *>(conn2);
+  visitor.SetContext(this, conn2);
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight1 = &index_weights[k][j];
+      visitor.weight2 = &twin2->index_weights[k][j];
+      visitor.trainable = 1;
+      visitor.Visit();
+    }
+}
+
+void TConnectedConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
+                                     TBasicNetwork *network3, int) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  TBasicConnections *conn3 = TwinIn(network3);
+  CheckSameClass2(this, conn2);
+  CheckSameClass3(this, conn3);
+  auto *twin2 = static_cast<TConnectedConnections *>(conn2);
+  auto *twin3 = static_cast<TConnectedConnections *>(conn3);
+  visitor.SetContext(this, conn2, conn3);
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight1 = &index_weights[k][j];
+      visitor.weight2 = &twin2->index_weights[k][j];
+      visitor.weight3 = &twin3->index_weights[k][j];
+      visitor.trainable = 1;
+      visitor.Visit();
+    }
+}
+
+TBasicConnections *TConnectedConnections::Clone(TBasicNetwork *owner) const {
+  // Sized from the source's network, then handed to the new owner.
+  auto *x = new TConnectedConnections(network, from, to);
+  KASSERT_TEXT(x != nullptr, "x!=nil");
+  KASSERT_TEXT(x->index_weights.size() == index_weights.size(), "x -> index_weights != nil");
+  KASSERT_TEXT(x->array_weights.size() == array_weights.size(), "x -> array_weights != nil");
+  x->network = owner;
+  x->array_weights = array_weights;
+  x->PointRows();
+  return x;
+}
+
+void TConnectedConnections::RemoveFromNeuron(int index) {
+  const int t = Rows();
+  if (t > 0)
+    array_weights = reshape::RemoveColumn(array_weights, t, Cols(), index);
+  PointRows();
+}
+
+void TConnectedConnections::RemoveToNeuron(int index) {
+  const int f = Cols();
+  const int t = Rows();
+  array_weights = reshape::RemoveRow(array_weights, t, f, index);
+  index_weights.pop_back();
+  reshape::PointRows(index_weights, array_weights, f);
+}
+
+void TConnectedConnections::InsertFromNeuron(int index, double min, double max, bool attached) {
+  KASSERT_TEXT(attached, "attached");
+  const int t = Rows();
+  if (t == 0)
+    return;
+  const int f = Cols() + 1;
+  array_weights = reshape::InsertColumn(array_weights, t, f - 1, index);
+  PointRows();
+  for (int k = 0; k < t; ++k)
+    index_weights[k][index] = RandomWeight(min, max);
+}
+
+void TConnectedConnections::InsertToNeuron(int index, double min, double max, bool attached) {
+  KASSERT_TEXT(attached, "attached");
+  const int f = Cols();
+  const int t = Rows();
+  array_weights = reshape::InsertRow(array_weights, t, f, index);
+  index_weights.push_back(nullptr);
+  reshape::PointRows(index_weights, array_weights, f);
+  for (int j = 0; j < f; ++j)
+    index_weights[index][j] = RandomWeight(min, max);
+}
+
+} // namespace kestrane

@@ -1,0 +1,261 @@
+#include "NeuralNets/TPrunedConnections.h"
+
+#include "KQmessage/KAssert.h"
+#include "NeuralNets/MatrixReshape.h"
+#include "NeuralNets/TBasicNetwork.h"
+
+namespace kestrane {
+
+TPrunedConnections::TPrunedConnections(TBasicNetwork *network, int from, int to)
+    : TBasicConnections(network, from, to) {
+  const int f = GetNumFromNeurons();
+  const int t = GetNumToNeurons();
+  index_weights.assign(static_cast<size_t>(t), nullptr);
+  index_masks.assign(static_cast<size_t>(t), nullptr);
+  array_weights.assign(static_cast<size_t>(t) * f, 0.0);
+  array_masks.assign(static_cast<size_t>(t) * f, FMaskAll);
+  PointRows();
+}
+
+int TPrunedConnections::Cols() const {
+  return Rows() > 0 ? static_cast<int>(array_weights.size()) / Rows() : GetNumFromNeurons();
+}
+
+void TPrunedConnections::PointRows() {
+  const int f = Cols();
+  index_masks.resize(index_weights.size());
+  reshape::PointRows(index_weights, array_weights, f);
+  reshape::PointRows(index_masks, array_masks, f);
+}
+
+void TPrunedConnections::Randomize(double min, double max) {
+  const size_t n = array_weights.size();
+  for (size_t i = 0; i < n; ++i) {
+    if ((array_masks[i] & FMaskTrainable) == 0)
+      continue;
+    array_weights[i] = (min != max) ? RandomWeight(min, max) : min;
+  }
+}
+
+void TPrunedConnections::AddNetInputs(double *net) {
+  const double *a = GetFromLayer()->activations.data();
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k) {
+    const double *row = index_weights[k];
+    const unsigned char *flags = index_masks[k];
+    double s = 0.0;
+    for (int j = 0; j < f; ++j)
+      if (flags[j] & FMaskExists)
+        s = s + row[j] * a[j];
+    net[k] = net[k] + s;
+  }
+}
+
+bool TPrunedConnections::IsValid(int from, int to) const {
+  return (index_masks[to][from] & FMaskExists) != 0;
+}
+
+bool TPrunedConnections::IsTrainable(int from, int to) const {
+  return (index_masks[to][from] & FMaskTrainable) != 0;
+}
+
+void TPrunedConnections::RemoveArc(int from, int to) {
+  index_masks[to][from] = 0;
+  index_weights[to][from] = 0.0;
+}
+
+void TPrunedConnections::AddArc(int from, int to) {
+  if (index_masks[to][from] & FMaskExists)
+    return;
+  index_masks[to][from] = FMaskAll;
+  index_weights[to][from] = 0.0;
+}
+
+void TPrunedConnections::UnfreezeArc(int from, int to) {
+  if (index_masks[to][from] & FMaskExists)
+    index_masks[to][from] |= FMaskTrainable;
+}
+
+void TPrunedConnections::FreezeArc(int from, int to) {
+  index_masks[to][from] &= static_cast<unsigned char>(~FMaskTrainable);
+}
+
+namespace {
+
+unsigned char TrainableBit(unsigned char flags) { return (flags & FMaskTrainable) ? 1 : 0; }
+
+} // namespace
+
+void TPrunedConnections::IterateInArcs(TIterateObj &visitor, int to, int mask) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int f = Cols();
+  for (int j = 0; j < f; ++j) {
+    const unsigned char flags = index_masks[to][j];
+    if (!SelectsArc(mask, flags))
+      continue;
+    visitor.fromNeuron = j;
+    visitor.toNeuron = to;
+    visitor.weight = &index_weights[to][j];
+    visitor.trainable = TrainableBit(flags);
+    visitor.Visit();
+  }
+}
+
+void TPrunedConnections::IterateOutArcs(TIterateObj &visitor, int from, int mask) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int t = Rows();
+  for (int k = 0; k < t; ++k) {
+    const unsigned char flags = index_masks[k][from];
+    if (!SelectsArc(mask, flags))
+      continue;
+    visitor.fromNeuron = from;
+    visitor.toNeuron = k;
+    visitor.weight = &index_weights[k][from];
+    visitor.trainable = TrainableBit(flags);
+    visitor.Visit();
+  }
+}
+
+void TPrunedConnections::Iterate(TIterateObj &visitor, int mask) {
+  visitor.SetContext(GetFromLayer(), GetToLayer());
+  visitor.conn = this;
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      const unsigned char flags = index_masks[k][j];
+      if (!SelectsArc(mask, flags))
+        continue;
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight = &index_weights[k][j];
+      visitor.trainable = TrainableBit(flags);
+      visitor.Visit();
+    }
+}
+
+void TPrunedConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  CheckSameClass2(this, conn2);
+  auto *twin2 = static_cast<TPrunedConnections *>(conn2);
+  visitor.SetContext(this, conn2);
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      const unsigned char flags = index_masks[k][j];
+      if (!SelectsArc(mask, flags))
+        continue;
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight1 = &index_weights[k][j];
+      visitor.weight2 = &twin2->index_weights[k][j];
+      visitor.trainable = TrainableBit(flags);
+      visitor.Visit();
+    }
+}
+
+void TPrunedConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
+                                  TBasicNetwork *network3, int mask) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  TBasicConnections *conn3 = TwinIn(network3);
+  CheckSameClass2(this, conn2);
+  CheckSameClass3(this, conn3);
+  auto *twin2 = static_cast<TPrunedConnections *>(conn2);
+  auto *twin3 = static_cast<TPrunedConnections *>(conn3);
+  visitor.SetContext(this, conn2, conn3);
+  const int f = Cols();
+  const int t = Rows();
+  for (int k = 0; k < t; ++k)
+    for (int j = 0; j < f; ++j) {
+      const unsigned char flags = index_masks[k][j];
+      if (!SelectsArc(mask, flags))
+        continue;
+      visitor.fromNeuron = j;
+      visitor.toNeuron = k;
+      visitor.weight1 = &index_weights[k][j];
+      visitor.weight2 = &twin2->index_weights[k][j];
+      visitor.weight3 = &twin3->index_weights[k][j];
+      visitor.trainable = TrainableBit(flags);
+      visitor.Visit();
+    }
+}
+
+TBasicConnections *TPrunedConnections::Clone(TBasicNetwork *owner) const {
+  auto *x = new TPrunedConnections(network, from, to);
+  KASSERT_TEXT(x != nullptr, "x!=nil");
+  KASSERT_TEXT(x->index_weights.size() == index_weights.size(), "x -> index_weights != nil");
+  KASSERT_TEXT(x->index_masks.size() == index_masks.size(), "x -> index_masks != nil");
+  KASSERT_TEXT(x->array_weights.size() == array_weights.size(), "x -> array_weights != nil");
+  KASSERT_TEXT(x->array_masks.size() == array_masks.size(), "x -> array_masks != nil");
+  x->network = owner;
+  x->array_weights = array_weights;
+  x->array_masks = array_masks;
+  x->PointRows();
+  return x;
+}
+
+void TPrunedConnections::RemoveFromNeuron(int index) {
+  const int t = Rows();
+  if (t > 0) {
+    const int f = Cols();
+    array_weights = reshape::RemoveColumn(array_weights, t, f, index);
+    array_masks = reshape::RemoveColumn(array_masks, t, f, index);
+  }
+  PointRows();
+}
+
+void TPrunedConnections::RemoveToNeuron(int index) {
+  const int f = Cols();
+  const int t = Rows();
+  array_weights = reshape::RemoveRow(array_weights, t, f, index);
+  array_masks = reshape::RemoveRow(array_masks, t, f, index);
+  index_weights.pop_back();
+  index_masks.pop_back();
+  reshape::PointRows(index_weights, array_weights, f);
+  reshape::PointRows(index_masks, array_masks, f);
+}
+
+void TPrunedConnections::InsertFromNeuron(int index, double min, double max, bool attached) {
+  const int t = Rows();
+  if (t == 0)
+    return;
+  const int f = Cols();
+  array_weights = reshape::InsertColumn(array_weights, t, f, index);
+  array_masks = reshape::InsertColumn(array_masks, t, f, index);
+  PointRows();
+  for (int k = 0; k < t; ++k) {
+    if (attached) {
+      index_weights[k][index] = RandomWeight(min, max);
+      index_masks[k][index] = FMaskAll;
+    } else {
+      index_weights[k][index] = 0.0;
+      index_masks[k][index] = 0;
+    }
+  }
+}
+
+void TPrunedConnections::InsertToNeuron(int index, double min, double max, bool attached) {
+  const int f = Cols();
+  const int t = Rows();
+  array_weights = reshape::InsertRow(array_weights, t, f, index);
+  array_masks = reshape::InsertRow(array_masks, t, f, index);
+  index_weights.push_back(nullptr);
+  index_masks.push_back(nullptr);
+  reshape::PointRows(index_weights, array_weights, f);
+  reshape::PointRows(index_masks, array_masks, f);
+  for (int j = 0; j < f; ++j) {
+    if (attached) {
+      index_weights[index][j] = RandomWeight(min, max);
+      index_masks[index][j] = FMaskAll;
+    } else {
+      index_weights[index][j] = 0.0;
+      index_masks[index][j] = 0;
+    }
+  }
+}
+
+} // namespace kestrane

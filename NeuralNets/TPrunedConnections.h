@@ -1,0 +1,57 @@
+#ifndef KESTRANE_NEURALNETS_TPRUNEDCONNECTIONS_H
+#define KESTRANE_NEURALNETS_TPRUNEDCONNECTIONS_H
+
+#include "NeuralNets/TBasicConnections.h"
+
+#include <vector>
+
+namespace kestrane {
+
+// A flag byte per arc: arcs can be removed, added, frozen and unfrozen. New
+// matrices are fully connected and trainable. Weights and flags in parallel
+// blocks, row by row.
+class TPrunedConnections : public TBasicConnections {
+public:
+  TPrunedConnections(TBasicNetwork *network, int from, int to);
+
+  void Randomize(double min, double max) override;
+  double *GetWeightPtr(int from, int to) override { return &index_weights[to][from]; }
+  void AddNetInputs(double *net) override;
+  bool IsValid(int from, int to) const override;
+  bool IsTrainable(int from, int to) const override;
+  void RemoveArc(int from, int to) override;
+  void AddArc(int from, int to) override;
+  void UnfreezeArc(int from, int to) override;
+  void FreezeArc(int from, int to) override;
+  void IterateInArcs(TIterateObj &visitor, int to, int mask) override;
+  void IterateOutArcs(TIterateObj &visitor, int from, int mask) override;
+  void Iterate(TIterateObj &visitor, int mask) override;
+  void Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) override;
+  void Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
+                int mask) override;
+  const char *GetConnectionsNType() const override { return "Pruneable"; }
+  unsigned char GetFlags(int from, int to) const override { return index_masks[to][from]; }
+  // Stores val unchecked.
+  void SetFlags(int from, int to, unsigned char val) override { index_masks[to][from] = val; }
+  void Destroy() override { delete this; }
+  TBasicConnections *Clone(TBasicNetwork *owner) const override;
+  void RemoveFromNeuron(int index) override;
+  void RemoveToNeuron(int index) override;
+  void InsertFromNeuron(int index, double min, double max, bool attached) override;
+  void InsertToNeuron(int index, double min, double max, bool attached) override;
+
+  std::vector<double> array_weights;
+  std::vector<double *> index_weights;
+  std::vector<unsigned char> array_masks;
+  std::vector<unsigned char *> index_masks;
+
+private:
+  void PointRows();
+  // Stored shape; equals the layers' counts except in the middle of a neuron edit.
+  int Rows() const { return static_cast<int>(index_weights.size()); }
+  int Cols() const;
+};
+
+} // namespace kestrane
+
+#endif
