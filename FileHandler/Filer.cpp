@@ -177,10 +177,17 @@ int32_t SaveCounts(Data *first, Data *second, DataSetCounts &counts) {
   return kDataSetSuccess;
 }
 
+// Fifteen significant digits, or seventeen when fifteen would not read back
+// as the same double.
 void AppendNumber(std::string &line, double value) {
-  char text[32];
-  const int length = std::snprintf(text, sizeof text, "%.15g ", value);
+  char text[40];
+  int length = std::snprintf(text, sizeof text, "%.15g", value);
+  double back = 0;
+  const auto result = std::from_chars(text, text + length, back);
+  if (result.ec == std::errc() && back != value && value == value)
+    length = std::snprintf(text, sizeof text, "%.17g", value);
   line.append(text, static_cast<size_t>(length));
+  line += ' ';
 }
 
 void AppendValues(std::string &line, const double *values, int32_t count) {
