@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -211,6 +212,15 @@ void AppendLabels(std::string &line, const TLabelList &labels) {
   line += "] ";
 }
 
+// A directory opens as a stream that reads nothing; it is no data-set file.
+bool OpenForReading(std::ifstream &in, const char *fileName) {
+  if (fileName == nullptr) return false;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(fileName, ignored)) return false;
+  in.open(fileName, std::ios::binary);
+  return static_cast<bool>(in);
+}
+
 // Closes the stream and reports whether everything reached the file.
 int32_t Finish(std::ofstream &out) {
   out.flush();
@@ -296,9 +306,8 @@ std::unique_ptr<TLabelList> FileTools::ReadLabels(std::istream &in) {
 
 int32_t FileTools::LoadDataSet(const char *fileName, std::unique_ptr<Data> &first,
                                std::unique_ptr<Data> &second) {
-  if (fileName == nullptr) return kDataSetCannotOpen;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return kDataSetCannotOpen;
+  std::ifstream in;
+  if (!OpenForReading(in, fileName)) return kDataSetCannotOpen;
   first.reset();
   second.reset();
   std::string dataSetName, dataName;
@@ -326,9 +335,8 @@ int32_t FileTools::LoadDataSetChunk(const char *fileName, int64_t &offset, int32
                                     std::unique_ptr<Data> &first, std::unique_ptr<Data> &second) {
   if (offset < 0 || rows < 0)
     throw TException("Invalid chunk", kBadParameter, "FileTools::LoadDataSetChunk");
-  if (fileName == nullptr) return kDataSetCannotOpen;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return kDataSetCannotOpen;
+  std::ifstream in;
+  if (!OpenForReading(in, fileName)) return kDataSetCannotOpen;
   first.reset();
   second.reset();
   std::string dataSetName, dataName;
@@ -440,8 +448,8 @@ void FileTools::WriteLabels(std::ostream &out, const TLabelList &labels) {
 }
 
 std::unique_ptr<TKQstructure> FileTools::ProbeFile(const char *fileName) {
-  std::ifstream in(fileName ? fileName : "", std::ios::binary);
-  if (fileName == nullptr || !in) return TKQstructure::MakeError("file-read-error");
+  std::ifstream in;
+  if (!OpenForReading(in, fileName)) return TKQstructure::MakeError("file-read-error");
   const std::string keyword = ExpectBlock(ReadStatement(nullptr, in), in, nullptr);
   if (strcasecmp(keyword.c_str(), "DATASET") == 0) {
     DataSetCounts counts;

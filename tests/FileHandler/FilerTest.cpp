@@ -193,6 +193,7 @@ TEST(FilerTest, ResultCodesOfLoading) {
   std::unique_ptr<Data> first, second;
   EXPECT_EQ(tools.LoadDataSet(TempPath("missing.dat").c_str(), first, second), -81);
   EXPECT_EQ(tools.LoadTrainingSet(TempPath("missing.dat").c_str(), first), -81);
+  EXPECT_EQ(tools.LoadDataSet(testing::TempDir().c_str(), first, second), -81);
 
   const std::string twoTables =
       WriteFile("two.dat", DataSetText("[Rows = 1] [Inputs = 1] [Error = 1]", "0.5 0.25\n"));
