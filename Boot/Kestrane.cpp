@@ -1,10 +1,3 @@
-#include <cstdio>
+#include "Boot/KestraneApp.h"
 
-int main(int argc, char **argv) {
-  (void)argv;
-  if (argc != 2) {
-    std::fputs("Usage: Kestrane parameter.file\n", stderr);
-    return 1;
-  }
-  return 0;
-}
+int main(int argc, char **argv) { return kestrane::KestraneMain(argc, argv); }
