@@ -1,8 +1,46 @@
-#include <cstdio>
+// kestrane-tool: the companion program of Kestrane. Dispatches to the
+// subcommands, each of which reports its own failures.
+
+#include "Boot/ToolCommon.h"
+#include "Boot/ToolCreate.h"
+#include "Boot/ToolEval.h"
+#include "Boot/ToolImport.h"
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *const kUsage =
+    "Usage: kestrane-tool create|import|eval [options] ...\n"
+    "  create   write an initial fuzzy network file\n"
+    "  import   turn a CSV file into data-set files and a parameter file\n"
+    "  eval     measure a network on data-set files\n"
+    "kestrane-tool COMMAND --help describes a command.\n";
+
+} // namespace
 
 int main(int argc, char **argv) {
-  (void)argc;
-  (void)argv;
-  std::fputs("Usage: kestrane-tool create|import|eval ...\n", stderr);
-  return 1;
+  using namespace kestrane;
+  if (argc < 2) {
+    std::cerr << kUsage;
+    return 1;
+  }
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  int (*run)(const std::vector<std::string> &, std::ostream &, std::ostream &) = nullptr;
+  if (command == "create") run = ToolCreate;
+  if (command == "import") run = ToolImport;
+  if (command == "eval") run = ToolEval;
+  if (!run) {
+    std::cerr << "unknown command \"" << command << "\"\n" << kUsage;
+    return 1;
+  }
+  return RunGuarded([&] { return run(args, std::cout, std::cerr); }, std::cerr);
 }

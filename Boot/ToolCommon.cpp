@@ -1,0 +1,167 @@
+#include "Boot/ToolCommon.h"
+
+#include "DataTools/CsvImport/ImportError.h"
+#include "FileHandler/ParseTools.h"
+#include "KQmessage/TException.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <ostream>
+#include <unistd.h>
+
+namespace kestrane {
+
+ToolArguments::ToolArguments(const std::vector<std::string> &args,
+                             const std::set<std::string> &valueOptions,
+                             const std::set<std::string> &flagOptions, const std::string &command)
+    : command_(command) {
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    // A lone "-" and negative numbers are operands.
+    const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
+    if (optionsEnded || !looksLikeOption) {
+      operands_.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      help_ = true;
+      continue;
+    }
+    std::string value;
+    bool inlineValue = false;
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg = arg.substr(0, equals);
+      inlineValue = true;
+    }
+    if (valueOptions.count(arg)) {
+      if (!inlineValue) {
+        if (i + 1 >= args.size()) throw ToolError("option " + arg + " needs a value");
+        value = args[++i];
+      }
+      values_[arg] = value;
+    } else if (flagOptions.count(arg) && !inlineValue) {
+      values_[arg] = "";
+    } else {
+      throw ToolError("unknown option " + arg + " (see kestrane-tool " + command_ + " --help)");
+    }
+  }
+}
+
+std::string ToolArguments::Get(const std::string &option, const std::string &fallback) const {
+  const auto found = values_.find(option);
+  return found == values_.end() ? fallback : found->second;
+}
+
+std::string ToolArguments::Require(const std::string &option) const {
+  if (!Has(option)) {
+    throw ToolError("option " + option + " is required (see kestrane-tool " + command_ + " --help)");
+  }
+  return Get(option);
+}
+
+int ParseCount(const std::string &text, const std::string &what, int minimum, int maximum) {
+  char *end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE ||
+      text.find_first_not_of("+-0123456789") != std::string::npos) {
+    throw ToolError(what + ": \"" + text + "\" is not a whole number");
+  }
+  if (value < minimum || value > maximum) {
+    throw ToolError(what + " must be from " + std::to_string(minimum) + " to " +
+                    std::to_string(maximum) + ", not " + text);
+  }
+  return static_cast<int>(value);
+}
+
+std::vector<int> ParseCountList(const std::string &text, int n, const std::string &what,
+                                int minimum, int maximum) {
+  std::vector<int> counts;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    counts.push_back(ParseCount(text.substr(start, comma == std::string::npos ? std::string::npos
+                                                                               : comma - start),
+                                what, minimum, maximum));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (counts.size() == 1) return std::vector<int>(static_cast<size_t>(n), counts[0]);
+  if (static_cast<int>(counts.size()) != n) {
+    throw ToolError(what + ": " + std::to_string(counts.size()) + " numbers given, " +
+                    std::to_string(n) + " needed (or one for all)");
+  }
+  return counts;
+}
+
+double ParseReal(const std::string &text, const std::string &what) {
+  char *end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value)) {
+    throw ToolError(what + ": \"" + text + "\" is not a number");
+  }
+  return value;
+}
+
+uint32_t ParseSeed(const std::string &text) {
+  char *end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || value > 0xFFFFFFFFull ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    throw ToolError("--seed: \"" + text + "\" is not a whole number from 0 to 4294967295");
+  }
+  return static_cast<uint32_t>(value);
+}
+
+int RunGuarded(const std::function<int()> &command, std::ostream &err) {
+  try {
+    return command();
+  } catch (const std::bad_alloc &) {
+    err << "out of memory\n";
+  } catch (const TException &e) {
+    err << e.GetMessage() << "\n" << e.GetCategory() << "\n" << e.GetFunctionName() << "\n";
+  } catch (const FileTools::Error &e) {
+    err << e.GetMessage() << "\n";
+  } catch (const ToolError &e) {
+    err << e.what() << "\n";
+  } catch (const ImportError &e) {
+    err << e.what() << "\n";
+  }
+  return 1;
+}
+
+PendingFiles::~PendingFiles() {
+  if (committed_) return;
+  for (const auto &file : files_) std::remove(file.first.c_str());
+}
+
+std::string PendingFiles::Add(const std::string &finalName) {
+  // The process id keeps two runs writing the same output apart.
+  const std::string temporary = finalName + ".partial" + std::to_string(getpid());
+  files_.emplace_back(temporary, finalName);
+  return temporary;
+}
+
+void PendingFiles::Commit() {
+  for (const auto &file : files_) {
+    if (std::rename(file.first.c_str(), file.second.c_str()) != 0) {
+      throw ToolError("cannot write " + file.second + ": " + std::strerror(errno));
+    }
+  }
+  committed_ = true;
+}
+
+} // namespace kestrane

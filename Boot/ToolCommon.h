@@ -1,0 +1,82 @@
+#ifndef KESTRANE_BOOT_TOOLCOMMON_H
+#define KESTRANE_BOOT_TOOLCOMMON_H
+
+// Shared pieces of the kestrane-tool subcommands: the command-line reader, the
+// number parsers, the failure guard and the all-or-nothing output files.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+// A mistake on the command line or a refused request: one line for the user.
+class ToolError : public std::runtime_error {
+public:
+  explicit ToolError(const std::string &message) : std::runtime_error(message) {}
+};
+
+// Options as "--name value", "--name=value" or "-o value"; everything else is
+// an operand. "--" ends the options.
+class ToolArguments {
+public:
+  // valueOptions take a value, flagOptions do not; "--help"/"-h" are flags always.
+  ToolArguments(const std::vector<std::string> &args, const std::set<std::string> &valueOptions,
+                const std::set<std::string> &flagOptions, const std::string &command);
+
+  bool Has(const std::string &option) const { return values_.count(option) != 0; }
+  // The value of the option, or `fallback` when it was not given.
+  std::string Get(const std::string &option, const std::string &fallback = "") const;
+  // Raises ToolError when the option is missing.
+  std::string Require(const std::string &option) const;
+  bool Help() const { return help_; }
+  const std::vector<std::string> &Operands() const { return operands_; }
+
+private:
+  std::map<std::string, std::string> values_;
+  std::vector<std::string> operands_;
+  std::string command_;
+  bool help_ = false;
+};
+
+// Whole decimal numbers only; `what` names the value in the message.
+int ParseCount(const std::string &text, const std::string &what, int minimum, int maximum);
+// One count for all `n`, or a comma list of exactly n counts.
+std::vector<int> ParseCountList(const std::string &text, int n, const std::string &what,
+                                int minimum, int maximum);
+double ParseReal(const std::string &text, const std::string &what);
+uint32_t ParseSeed(const std::string &text);
+
+// Runs a subcommand, turning every failure into one report on `err` and exit
+// status 1: out of memory, a TException (its three lines), a file error, a
+// tool or import error (their message).
+int RunGuarded(const std::function<int()> &command, std::ostream &err);
+
+// Files written under temporary names and renamed into place together by
+// Commit; whatever is not committed is removed, so a failure half-way leaves
+// no partial output behind.
+class PendingFiles {
+public:
+  PendingFiles() = default;
+  PendingFiles(const PendingFiles &) = delete;
+  PendingFiles &operator=(const PendingFiles &) = delete;
+  ~PendingFiles();
+
+  // The temporary name under which to write `finalName`.
+  std::string Add(const std::string &finalName);
+  // Renames every file; raises ToolError when one is missing or a rename fails.
+  void Commit();
+
+private:
+  std::vector<std::pair<std::string, std::string>> files_;  // temporary, final
+  bool committed_ = false;
+};
+
+} // namespace kestrane
+
+#endif

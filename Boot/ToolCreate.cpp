@@ -1,0 +1,92 @@
+#include "Boot/ToolCreate.h"
+
+#include "Boot/ToolCommon.h"
+#include "FileHandler/ParseTools.h"
+#include "Vemo/TVemo.h"
+
+#include <cstdlib>
+#include <ostream>
+
+namespace kestrane {
+
+const char *const kToolCreateHelp =
+    "Usage: kestrane-tool create --inputs N --rules N --outputs N [options] -o FILE\n"
+    "Writes an initial fuzzy network: evenly placed membership functions and\n"
+    "random rule and action weights.\n"
+    "  --inputs N          number of inputs (features)\n"
+    "  --input-mfs LIST    membership functions per input: one number for every\n"
+    "                      input or a comma list, one per input; at least 2 (default 3)\n"
+    "  --rules N           number of rules, at least 1\n"
+    "  --outputs N         number of outputs (one per class)\n"
+    "  --output-mfs LIST   membership functions per output, like --input-mfs (default 3)\n"
+    "  --weights MIN,MAX   range of the random rule and action weights (default -0.5,0.5)\n"
+    "  --seed N            seed of the random weights (default 1)\n"
+    "  -o FILE             network file to write\n";
+
+namespace {
+
+// Keeps a mistyped count from asking for gigabytes of weights.
+constexpr int kMaxCount = 100000;
+constexpr long long kMaxWeights = 50000000;
+
+void ParseRange(const std::string &text, double &min, double &max) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
+  min = ParseReal(text.substr(0, comma), "--weights minimum");
+  max = ParseReal(text.substr(comma + 1), "--weights maximum");
+  if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
+}
+
+int Sum(const std::vector<int> &counts) {
+  int sum = 0;
+  for (int c : counts) sum += c;
+  return sum;
+}
+
+} // namespace
+
+int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+  const ToolArguments a(args,
+                        {"--inputs", "--input-mfs", "--rules", "--outputs", "--output-mfs",
+                         "--weights", "--seed", "-o"},
+                        {}, "create");
+  if (a.Help()) {
+    out << kToolCreateHelp;
+    return 0;
+  }
+  if (!a.Operands().empty()) throw ToolError("unexpected argument \"" + a.Operands()[0] + "\"");
+  const int inputs = ParseCount(a.Require("--inputs"), "--inputs", 1, kMaxCount);
+  const std::vector<int> inputMFs =
+      ParseCountList(a.Get("--input-mfs", "3"), inputs, "--input-mfs", 2, kMaxCount);
+  const int rules = ParseCount(a.Require("--rules"), "--rules", 1, kMaxCount);
+  const int outputs = ParseCount(a.Require("--outputs"), "--outputs", 1, kMaxCount);
+  const std::vector<int> outputMFs =
+      ParseCountList(a.Get("--output-mfs", "3"), outputs, "--output-mfs", 2, kMaxCount);
+  double min = -0.5;
+  double max = 0.5;
+  if (a.Has("--weights")) ParseRange(a.Get("--weights"), min, max);
+  const uint32_t seed = ParseSeed(a.Get("--seed", "1"));
+  const std::string file = a.Require("-o");
+  if (file.empty()) throw ToolError("-o: empty file name");
+
+  const long long conditions = Sum(inputMFs);
+  const long long actions = Sum(outputMFs);
+  if (conditions * rules + static_cast<long long>(rules) * actions > kMaxWeights) {
+    throw ToolError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
+  }
+
+  TVemo network(inputs, inputMFs.data(), rules, outputMFs.data(), outputs);
+  std::srand(seed);
+  network.InitWeights(min, max);
+
+  PendingFiles pending;
+  const std::string temporary = pending.Add(file);
+  FileTools tools;
+  tools.SaveNetwork(temporary.c_str(), network);
+  pending.Commit();
+  out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
+      << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";
+  return 0;
+}
+
+} // namespace kestrane

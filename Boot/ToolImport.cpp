@@ -1,0 +1,182 @@
+#include "Boot/ToolImport.h"
+
+#include "Boot/ToolCommon.h"
+#include "DataTools/CsvImport/CsvImport.h"
+#include "DataTools/CsvImport/StarterParameters.h"
+#include "FileHandler/ParseTools.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <ostream>
+
+namespace kestrane {
+
+const char *const kToolImportHelp =
+    "Usage: kestrane-tool import [options] FILE.csv\n"
+    "Reads a CSV file with a header row, scales every feature into [0, 1] by its\n"
+    "minimum and maximum (a constant column becomes 0.5) and encodes the class as\n"
+    "one output per class (classes in sorted order, 1 for the row's class, else 0).\n"
+    "Writes, for the output prefix P:\n"
+    "  P-<class>.dat   training rows of each class (data-set files)\n"
+    "  P-test.dat      the held-out rows of every class (with --holdout)\n"
+    "  P.ranges        scaling ranges and class names, for --ranges later\n"
+    "  P.param         starter parameter file for Kestrane\n"
+    "With --ranges the data is scaled and encoded as that earlier import did\n"
+    "(values outside its ranges are clipped) and only P.dat is written.\n"
+    "Options:\n"
+    "  --class COLUMN      class column: header name or 0-based index (default: last)\n"
+    "  --features LIST     comma list of feature columns (default: all but the class)\n"
+    "  --separator C       field separator, one character or \"tab\" (default ,)\n"
+    "  --holdout F         fraction of each class held out for testing (default 0)\n"
+    "  --seed N            seed of the hold-out choice (default 1)\n"
+    "  --ranges FILE       reuse the ranges file of an earlier import\n"
+    "  -o PREFIX           output prefix (default: FILE without .csv)\n";
+
+namespace {
+
+// Class names become part of file names: keep them to portable characters.
+std::vector<std::string> ClassFileNames(const std::string &prefix,
+                                        const std::vector<std::string> &classes) {
+  std::vector<std::string> names;
+  for (size_t k = 0; k < classes.size(); ++k) {
+    std::string part;
+    for (char c : classes[k]) {
+      const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+      part += plain ? c : '_';
+    }
+    std::string name = prefix + "-" + part + ".dat";
+    // Distinct classes may look alike once cleaned, and "test" is taken.
+    if (part == "test" || std::find(names.begin(), names.end(), name) != names.end()) {
+      name = prefix + "-" + part + "-" + std::to_string(k) + ".dat";
+    }
+    names.push_back(name);
+  }
+  return names;
+}
+
+char ParseSeparator(const std::string &text) {
+  if (text == "tab" || text == "\\t") return '\t';
+  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
+    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
+  }
+  return text[0];
+}
+
+std::vector<std::string> SplitList(const std::string &text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+void SaveTable(const std::string &file, Data &table) {
+  FileTools tools;
+  const int32_t code = tools.SaveDataSet(file.c_str(), &table, nullptr);
+  if (code != kDataSetSuccess) throw ToolError("cannot write " + file + " (code " + std::to_string(code) + ")");
+}
+
+template <typename Writer> void SaveText(const std::string &file, Writer write) {
+  std::ofstream out(file, std::ios::binary);
+  if (!out) throw ToolError("cannot create " + file);
+  write(out);
+  out.close();
+  if (!out) throw ToolError("cannot write " + file);
+}
+
+} // namespace
+
+int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  const ToolArguments a(args,
+                        {"--class", "--features", "--separator", "--holdout", "--seed",
+                         "--ranges", "-o"},
+                        {}, "import");
+  if (a.Help()) {
+    out << kToolImportHelp;
+    return 0;
+  }
+  if (a.Operands().size() != 1) throw ToolError("import takes one CSV file (see kestrane-tool import --help)");
+  const std::string csvName = a.Operands()[0];
+  std::string prefix = a.Get("-o");
+  if (prefix.empty()) {
+    prefix = csvName;
+    if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0) prefix.resize(prefix.size() - 4);
+  }
+  // The parameter file separates words by blanks and holds names of at most 254 characters.
+  if (prefix.find_first_of(" \t\r\n") != std::string::npos) {
+    throw ToolError("-o: the prefix must not contain blanks (the parameter file names files by single words)");
+  }
+
+  ImportRequest request;
+  request.classColumn = a.Get("--class");
+  if (a.Has("--features")) request.features = SplitList(a.Get("--features"));
+  request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
+  request.seed = ParseSeed(a.Get("--seed", "1"));
+  ImportRanges reused;
+  if (a.Has("--ranges")) {
+    if (a.Has("--holdout")) throw ToolError("--holdout and --ranges do not go together");
+    std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
+    if (!rangesIn) throw ToolError("Unable to open file " + a.Get("--ranges"));
+    reused = ReadRanges(rangesIn);
+    request.reuse = &reused;
+  }
+  const char separator = ParseSeparator(a.Get("--separator", ","));
+
+  std::ifstream csvIn(csvName, std::ios::binary);
+  if (!csvIn) throw ToolError("Unable to open file " + csvName);
+  const CsvTable csv = ReadCsv(csvIn, separator);
+  ImportResult result = ImportCsv(csv, request);
+  const ImportRanges &ranges = result.ranges;
+
+  PendingFiles pending;
+  out << "Read " << csv.rows.size() << " rows of " << csvName << ": " << ranges.features.size()
+      << " features, " << ranges.classes.size() << " classes (column \"" << ranges.classColumn << "\")\n";
+  if (request.reuse) {
+    const std::string file = prefix + ".dat";
+    SaveTable(pending.Add(file), *result.test);
+    pending.Commit();
+    for (size_t k = 0; k < ranges.classes.size(); ++k) {
+      out << "  " << ranges.classes[k] << ": " << result.testRowsPerClass[k] << " rows\n";
+    }
+    out << "Wrote " << file << "\n";
+    if (result.clipped > 0) {
+      err << "!Warning: " << result.clipped
+          << " values outside the ranges of the earlier import were clipped to [0, 1]\n";
+    }
+    return 0;
+  }
+
+  const std::vector<std::string> classFiles = ClassFileNames(prefix, ranges.classes);
+  for (const std::string &file : classFiles) {
+    if (file.size() > 254) throw ToolError("file name longer than 254 characters: " + file);
+  }
+  StarterParameters params;
+  params.weightFile = prefix + "-initial.wgt";
+  params.destinationFile = prefix + "-trained.wgt";
+  params.dataFiles = classFiles;
+  params.seed = request.seed;
+  params.examples = result.training[0]->MbrNdxDataRows;
+  for (size_t k = 0; k < classFiles.size(); ++k) {
+    SaveTable(pending.Add(classFiles[k]), *result.training[k]);
+    params.examples = std::min(params.examples, static_cast<int>(result.training[k]->MbrNdxDataRows));
+    out << "  " << ranges.classes[k] << ": " << result.training[k]->MbrNdxDataRows
+        << " training rows in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
+  }
+  const std::string testFile = prefix + "-test.dat";
+  if (result.test) SaveTable(pending.Add(testFile), *result.test);
+  SaveText(pending.Add(prefix + ".ranges"), [&](std::ostream &o) { WriteRanges(o, ranges); });
+  SaveText(pending.Add(prefix + ".param"), [&](std::ostream &o) { WriteStarterParameters(o, params); });
+  pending.Commit();
+  out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
+      << prefix << ".param\n"
+      << "Next: kestrane-tool create --inputs " << ranges.features.size() << " --rules "
+      << 4 * ranges.classes.size() << " --outputs " << ranges.classes.size() << " -o "
+      << params.weightFile << "\n";
+  return 0;
+}
+
+} // namespace kestrane

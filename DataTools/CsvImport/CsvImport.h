@@ -1,0 +1,49 @@
+#ifndef KESTRANE_DATATOOLS_CSVIMPORT_CSVIMPORT_H
+#define KESTRANE_DATATOOLS_CSVIMPORT_CSVIMPORT_H
+
+// Turning a CSV table into Kestrane data tables: the features scaled into
+// [0, 1], the class as one-hot expected outputs (one output per class, the
+// classes in sorted order), one training table per class and an optional
+// table of held-out rows.
+
+#include "DataObject/Data.h"
+#include "DataTools/CsvImport/CsvReader.h"
+#include "DataTools/CsvImport/RangesFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+struct ImportRequest {
+  std::string classColumn;            // name or 0-based index; empty: the last column
+  std::vector<std::string> features;  // names or indices; empty: every other column
+  double holdout = 0.0;               // fraction of each class held out, 0 <= holdout < 1
+  uint64_t seed = 1;
+  // Reuse the scaling and classes of an earlier import: every row then goes
+  // to `test` and no training tables are built. Values outside the earlier
+  // ranges are clipped; class and features default to those of the ranges.
+  const ImportRanges *reuse = nullptr;
+};
+
+struct ImportResult {
+  ImportRanges ranges;
+  std::vector<std::unique_ptr<Data>> training;  // one per class, in ranges.classes order
+  std::unique_ptr<Data> test;                   // held-out rows; none when nothing is held out
+  std::vector<int> testRowsPerClass;
+  long clipped = 0;                             // feature values clipped to [0, 1]
+};
+
+// Raises ImportError with the CSV line number for a missing or non-numeric
+// feature value, a missing class, a class with a single row, a class unknown
+// to reused ranges and a table without data rows.
+ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
+
+// The one-hot vector of class k among n classes.
+std::vector<double> OneHot(int k, int n);
+
+} // namespace kestrane
+
+#endif

@@ -1,0 +1,36 @@
+#ifndef KESTRANE_DATATOOLS_CSVIMPORT_CSVREADER_H
+#define KESTRANE_DATATOOLS_CSVIMPORT_CSVREADER_H
+
+// Reading CSV text (RFC 4180): fields separated by one chosen character,
+// records ended by LF or CRLF, fields optionally in double quotes (a quoted
+// field may hold the separator, line ends and "" for one quote). Blank lines
+// are skipped, so a trailing blank line does no harm. A UTF-8 byte-order mark
+// at the start is dropped.
+
+#include "DataTools/CsvImport/ImportError.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+struct CsvTable {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+  std::vector<int> rowLines;  // line number (from 1) where each row starts
+  int headerLine = 1;
+
+  // The column named `text`, or else `text` read as a 0-based index; raises
+  // ImportError when neither fits or the name is ambiguous.
+  int FindColumn(const std::string &text) const;
+};
+
+// Reads the header and every record; raises ImportError ("line N: ...") for an
+// empty input, an unclosed quote, text after a closing quote and a record whose
+// field count differs from the header's.
+CsvTable ReadCsv(std::istream &in, char separator = ',');
+
+} // namespace kestrane
+
+#endif

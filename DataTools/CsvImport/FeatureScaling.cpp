@@ -1,0 +1,46 @@
+#include "DataTools/CsvImport/FeatureScaling.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrane {
+
+double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
+  clipped = false;
+  if (value < range.min) {
+    clipped = true;
+    return 0.0;
+  }
+  if (value > range.max) {
+    clipped = true;
+    return 1.0;
+  }
+  if (range.max == range.min) return 0.5;
+  return (value - range.min) / (range.max - range.min);
+}
+
+bool ParseFeatureValue(const std::string &text, double &value) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  size_t last = text.find_last_not_of(" \t");
+  const std::string trimmed = text.substr(first, last - first + 1);
+  char *end = nullptr;
+  value = std::strtod(trimmed.c_str(), &end);
+  return *end == '\0' && std::isfinite(value);
+}
+
+std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
+                                        const std::vector<std::vector<double>> &values) {
+  std::vector<FeatureRange> ranges(names.size());
+  for (size_t f = 0; f < names.size(); ++f) {
+    ranges[f].name = names[f];
+    ranges[f].min = ranges[f].max = values.at(0).at(f);
+    for (const auto &row : values) {
+      if (row[f] < ranges[f].min) ranges[f].min = row[f];
+      if (row[f] > ranges[f].max) ranges[f].max = row[f];
+    }
+  }
+  return ranges;
+}
+
+} // namespace kestrane

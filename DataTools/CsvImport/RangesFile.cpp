@@ -1,0 +1,94 @@
+#include "DataTools/CsvImport/RangesFile.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <istream>
+#include <ostream>
+
+namespace kestrane {
+
+namespace {
+
+std::string OneLine(std::string name) {
+  for (char &c : name) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return name;
+}
+
+std::string Exact(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::vector<std::string> SplitTabs(const std::string &line) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', start);
+    parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return parts;
+    start = tab + 1;
+  }
+}
+
+} // namespace
+
+void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
+  out << "kestrane-ranges 1\n"
+      << "# Scaling of the features to [0, 1] and the classes in output order.\n"
+      << "class\t" << OneLine(ranges.classColumn) << "\n";
+  for (const FeatureRange &f : ranges.features) {
+    out << "feature\t" << Exact(f.min) << "\t" << Exact(f.max) << "\t" << OneLine(f.name) << "\n";
+  }
+  for (const std::string &c : ranges.classes) out << "output\t" << OneLine(c) << "\n";
+}
+
+ImportRanges ReadRanges(std::istream &in) {
+  ImportRanges ranges;
+  std::string line;
+  int number = 0;
+  bool haveClass = false;
+  auto fail = [&](const std::string &what) {
+    return ImportError("ranges file, line " + std::to_string(number) + ": " + what);
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (number == 1) {
+      if (line != "kestrane-ranges 1") throw fail("not a ranges file (\"kestrane-ranges 1\" expected)");
+      continue;
+    }
+    if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> parts = SplitTabs(line);
+    if (parts[0] == "class" && parts.size() == 2) {
+      ranges.classColumn = parts[1];
+      haveClass = true;
+    } else if (parts[0] == "feature" && parts.size() == 4) {
+      FeatureRange f;
+      f.name = parts[3];
+      char *end1 = nullptr;
+      char *end2 = nullptr;
+      f.min = std::strtod(parts[1].c_str(), &end1);
+      f.max = std::strtod(parts[2].c_str(), &end2);
+      if (parts[1].empty() || parts[2].empty() || *end1 || *end2 || !std::isfinite(f.min) ||
+          !std::isfinite(f.max) || f.min > f.max) {
+        throw fail("a feature needs two numbers, minimum <= maximum");
+      }
+      ranges.features.push_back(f);
+    } else if (parts[0] == "output" && parts.size() == 2) {
+      ranges.classes.push_back(parts[1]);
+    } else {
+      throw fail("unknown line \"" + line + "\"");
+    }
+  }
+  if (number == 0) throw ImportError("ranges file is empty");
+  if (!haveClass || ranges.features.empty() || ranges.classes.empty()) {
+    throw ImportError("ranges file lacks its class, feature or output lines");
+  }
+  return ranges;
+}
+
+} // namespace kestrane

@@ -1,0 +1,27 @@
+#include "DataTools/CsvImport/StarterParameters.h"
+
+#include <ostream>
+
+namespace kestrane {
+
+void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
+  // Every free word here is skipped by the reader only because none of them
+  // is a key, in any letter case: keep it so when editing the comments.
+  out << "// Training run written by kestrane-tool import. Run it with: Kestrane <this file>\n"
+      << "// Lines hold a key, an equals sign and a value; other words are skipped.\n\n"
+      << "WeightFile = " << p.weightFile << "   // network to start from (kestrane-tool create)\n"
+      << "DestinationFile = " << p.destinationFile << "   // trained network is saved here\n\n"
+      << "#DataClasses = " << p.dataFiles.size() << "\n";
+  for (const std::string &file : p.dataFiles) out << "DataFile = " << file << "\n";
+  out << "// rows drawn from each class per round: the smallest class's training rows\n";
+  for (size_t i = 0; i < p.dataFiles.size(); ++i) out << "Examples = " << p.examples << "\n";
+  out << "\n"
+      << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
+      << "ChangeAfter = " << p.changeAfter << "   // passes over one draw before the next draw (default 10)\n"
+      << "LearningRate = " << p.learningRate << "   // default 0.1\n"
+      << "Momentum = " << p.momentum << "   // default 0.5\n"
+      << "Batch = " << (p.batch ? "true" : "false") << "   // false: on-line updates after each row\n"
+      << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";
+}
+
+} // namespace kestrane
