@@ -1,0 +1,288 @@
+#include "NeuralNets/TTrainModule.h"
+
+#include "DataObject/Data.h"
+#include "KQmessage/KAssert.h"
+#include "KQmessage/KQML.h"
+#include "KQmessage/TException.h"
+#include "NeuralNets/TErrorObj.h"
+
+#include <algorithm>
+
+namespace kestrane {
+
+namespace {
+
+double NumberOr(const TKQstructure &record, const char *keyword, double absent) {
+  const TKQstructure *value = record.Find(keyword);
+  return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
+}
+
+bool HeadIs(const TKQstructure &record, const char *word) {
+  return strcasecmp(record.GetHead().c_str(), word) == 0;
+}
+
+int PresentedInputs(const Data &table) {
+  return table.MbrNdxSelInputs > 0 ? table.MbrNdxSelInputs : table.MbrNdxInputs;
+}
+
+int PresentedOutputs(const Data &table) {
+  return table.MbrNdxSelInputs > 0 && table.MbrNdxSelOutputs > 0 ? table.MbrNdxSelOutputs
+                                                                 : table.MbrNdxOutputs;
+}
+
+std::unique_ptr<TBasicNetwork> ZeroedCopy(const TBasicNetwork &network) {
+  auto copy = std::make_unique<TBasicNetwork>(network);
+  copy->Randomize(0, 0);
+  return copy;
+}
+
+} // namespace
+
+// ---- visitors
+
+void TIterateObj2ErrorsAndDeltas::Visit() {
+  const double deltaTo = toActivations2[toNeuron];
+  fromActivations2[fromNeuron] += *weight1 * deltaTo;
+  *weight2 += deltaTo * fromActivations1[fromNeuron];
+}
+
+void TIterateObj2Update::Visit() { *weight1 -= learningRate * *weight2; }
+
+void TIterateObj3UpdateMomentum::Visit() {
+  *weight3 = -learningRate * *weight2 + momentum * *weight3;
+  *weight1 += *weight3;
+}
+
+void TIterateObj2CalcPenaltyTerm::Visit() {
+  const double w = *weight1;
+  const double d = beta * (w * w) + 1;
+  *weight2 += (k1 * beta / (d * d) + k2) * (2 * w);
+}
+
+void TIterateObjLWFCalcPenaltyTerm::Visit() {
+  const double w = *weight1;
+  const double sign = w > 0 ? 1.0 : (w < 0 ? -1.0 : 0.0);
+  *weight2 += sign * a * b;
+}
+
+// ---- TTrainModule
+
+TTrainModule::TTrainModule(TBasicNetwork *network) : network(network) {
+  if (network == nullptr)
+    throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
+  gradients = ZeroedCopy(*network);
+  changes = ZeroedCopy(*network);
+  outputs.assign(static_cast<size_t>(network->layers[network->outLayer]->numNeurons), 0.0);
+}
+
+TTrainModule::~TTrainModule() {
+  gradients.reset();
+  changes.reset();
+}
+
+double TTrainModule::Train(Data *table, TKQstructure *record, int &epochs) {
+  if (record == nullptr)
+    throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::Train");
+  const double threshold = NumberOr(*record, "THRESHOLD", 0.0);
+  double error = 0.0;
+  for (int i = 0; i < epochs; ++i) {
+    error = TrainEpoch(table, record);
+    if (error < threshold) {
+      epochs = i;
+      return error;
+    }
+  }
+  return error;
+}
+
+void TTrainModule::UpdateWeights(TKQstructure *) { KASSERT_TEXT(false, "false"); }
+
+double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
+  if (table == nullptr)
+    throw TException("Null data pointer", kNullPointerParameter, "TTrainModule::TrainEpoch");
+  if (record == nullptr)
+    throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::TrainEpoch");
+
+  const TKQstructure *batchValue = record->Find("BATCH");
+  const bool batch = batchValue != nullptr && HeadIs(*batchValue, "TRUE");
+  bool crossEntropy = false;
+  if (const TKQstructure *kind = record->Find("ERRORFUNCTION")) {
+    if (HeadIs(*kind, "CROSSENTROPY"))
+      crossEntropy = true;
+    else
+      KASSERT_TEXT(HeadIs(*kind, "MEANSQUAREDERROR"), "false");
+  }
+  const double learningRate = NumberOr(*record, "LEARNINGRATE", 1.0);
+  const TKQstructure *penalty = record->Find("WEIGHTPENALTY");
+  if (penalty == nullptr)
+    penalty = record->Set("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
+  const bool usePenalty = !HeadIs(*penalty, "NONE");
+
+  // Reading past a row's values would take neighbouring memory for inputs or targets.
+  const int numIn = network->layers[network->inLayer]->numNeurons;
+  const int numOut = network->layers[network->outLayer]->numNeurons;
+  if (PresentedInputs(*table) < numIn)
+    throw TException("Too few input columns for the network", kBadParameter,
+                     "TTrainModule::TrainEpoch");
+  if (PresentedOutputs(*table) != numOut)
+    throw TException("Output columns do not match the network", kBadParameter,
+                     "TTrainModule::TrainEpoch");
+  if (table->MbrNdxDataRows == 0)
+    return 0.0;
+
+  std::unique_ptr<TErrorObj> measure;
+  if (crossEntropy)
+    measure = std::make_unique<TErrorCrossEntropyObj>(numOut);
+  else
+    measure = std::make_unique<TErrorRMSObj>(numOut);
+  std::vector<double> input(static_cast<size_t>(std::max(table->MbrNdxInputs, 1)));
+  std::vector<double> target(static_cast<size_t>(std::max(table->MbrNdxOutputs, 1)));
+
+  table->Rewind();
+  const int n = table->MbrNdxRows;
+  if (batch) {
+    gradients->Randomize(0, 0);
+    for (int r = 0; r < n; ++r) {
+      table->GetNextRow(input.data(), target.data());
+      ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
+    }
+    if (usePenalty)
+      PenaltyGradient(penalty, n, n, learningRate);
+    UpdateWeights(record);
+  } else {
+    for (int r = 0; r < n; ++r) {
+      gradients->Randomize(0, 0);
+      table->GetNextRow(input.data(), target.data());
+      ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
+      if (usePenalty)
+        PenaltyGradient(penalty, 1, n, learningRate);
+      UpdateWeights(record);
+    }
+  }
+
+  if (usePenalty) {
+    std::vector<double> weights(static_cast<size_t>(network->GetNumWeights(0)));
+    const int count = network->GetWeights(weights.data(), 0);
+    measure->AddPenalty(count, weights.data(), penalty);
+  }
+  return measure->Value();
+}
+
+void TTrainModule::ComputeGradient(const double *inputs, const double *targets, bool crossEntropy,
+                                   TErrorObj *measure) {
+  ClearDeltas();
+  ForwardAndOutputDeltas(inputs, targets, measure);
+  BackpropagateDeltas(crossEntropy);
+}
+
+void TTrainModule::ClearDeltas() {
+  for (TBasicLayer *layer : gradients->layers)
+    std::fill(layer->activations.begin(), layer->activations.end(), 0.0);
+}
+
+void TTrainModule::ForwardAndOutputDeltas(const double *inputs, const double *targets,
+                                          TErrorObj *measure) {
+  network->Recall(inputs, outputs.data());
+  if (measure != nullptr)
+    measure->Accumulate(targets, outputs.data());
+  double *delta = gradients->layers[gradients->outLayer]->activations.data();
+  for (size_t i = 0; i < outputs.size(); ++i)
+    delta[i] = outputs[i] - targets[i];
+}
+
+void TTrainModule::BackpropagateDeltas(bool crossEntropy) {
+  for (int l = network->numLayers - 1; l >= 0; --l)
+    LayerBackprop(l, crossEntropy);
+}
+
+void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
+  TBasicLayer *layer = network->layers[t];
+  double *delta = gradients->layers[t]->activations.data();
+  const double *y = layer->activations.data();
+  const int n = layer->numNeurons;
+  ActFunction fn = layer->GetLayerActFunction();
+  KASSERT_TEXT(fn != nullptr, "fn!= NULL");
+
+  if (crossEntropy && t == network->outLayer) {
+    // With cross-entropy the sigmoid's slope cancels: delta stays output - target.
+    KASSERT_TEXT(fn == ActSigmoid, "fn == ActSigmoid");
+  } else if (fn == ActLinear) {
+  } else if (fn == ActSigmoid) {
+    for (int i = 0; i < n; ++i)
+      delta[i] *= y[i] * (1 - y[i]);
+  } else if (fn == ActTanh) {
+    for (int i = 0; i < n; ++i)
+      delta[i] *= 1 - y[i] * y[i];
+  } else if (fn == ActLinearGain) {
+    for (int i = 0; i < n; ++i)
+      delta[i] *= static_cast<TGainNeuron *>(layer->GetNeuron(i))->gain;
+  } else if (fn == ActSigmoidGain) {
+    for (int i = 0; i < n; ++i)
+      delta[i] *= static_cast<TGainNeuron *>(layer->GetNeuron(i))->gain * y[i] * (1 - y[i]);
+  } else if (fn == ActTanhGain) {
+    for (int i = 0; i < n; ++i)
+      delta[i] *= static_cast<TGainNeuron *>(layer->GetNeuron(i))->gain * (1 - y[i] * y[i]);
+  } else {
+    fn = ActError; // no slope: this layer cannot pass error on
+  }
+
+  TIterateObj2ErrorsAndDeltas visitor;
+  for (int f = t - 1; f >= 0; --f) {
+    TBasicConnections *conn = network->priv_conns_index[t][f];
+    if (!conn->IsConnected())
+      continue;
+    KASSERT_TEXT(fn != ActError, "fn != ActError");
+    conn->Iterate2(visitor, gradients.get(), 0);
+  }
+}
+
+void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
+  TIterateObj2Update plain(learningRate);
+  TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
+  const int n = network->numLayers;
+  for (int f = 0; f < n; ++f)
+    for (int t = 0; t < n; ++t) {
+      TBasicConnections *conn = network->priv_conns_index[t][f];
+      if (!conn->IsConnected())
+        continue;
+      if (momentum != 0)
+        conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
+      else
+        conn->Iterate2(plain, gradients.get(), 0);
+    }
+}
+
+void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double q,
+                                   double learningRate) {
+  KASSERT(penalty != nullptr);
+  std::unique_ptr<TIterateObj2> visitor;
+  if (HeadIs(*penalty, "QUADPENALTY")) {
+    const double k1 = learningRate * NumberOr(*penalty, "EPSILON1", 0.0) * p / q;
+    const double k2 = learningRate * NumberOr(*penalty, "EPSILON2", 0.0) * p / q;
+    const double beta = NumberOr(*penalty, "BETA", 1.0);
+    visitor = std::make_unique<TIterateObj2CalcPenaltyTerm>(k1, k2, beta);
+  } else if (HeadIs(*penalty, "LWF")) {
+    const double a = NumberOr(*penalty, "FORGETTINGRATE", 0.0);
+    // A zero step must change nothing; a / 0 would turn every gradient into inf or NaN.
+    const double b = learningRate != 0 ? a / learningRate : 0.0;
+    visitor = std::make_unique<TIterateObjLWFCalcPenaltyTerm>(a, b);
+  } else {
+    KASSERT_TEXT(false, "false");
+    return;
+  }
+  const int n = network->numLayers;
+  for (int f = 0; f < n; ++f)
+    for (int t = 0; t < n; ++t) {
+      TBasicConnections *conn = network->priv_conns_index[t][f];
+      if (conn->IsConnected())
+        conn->Iterate2(*visitor, gradients.get(), 0);
+    }
+}
+
+// ---- TBackpropModule
+
+void TBackpropModule::UpdateWeights(TKQstructure *record) {
+  ApplyUpdate(NumberOr(*record, "LEARNINGRATE", 0.0), NumberOr(*record, "MOMENTUM", 0.0));
+}
+
+} // namespace kestrane
