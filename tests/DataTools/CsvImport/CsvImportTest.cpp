@@ -1,0 +1,205 @@
+#include "DataTools/CsvImport/ClassSplit.h"
+#include "DataTools/CsvImport/CsvImport.h"
+#include "DataTools/CsvImport/CsvReader.h"
+#include "DataTools/CsvImport/RangesFile.h"
+#include "DataTools/CsvImport/StarterParameters.h"
+#include "Boot/ParameterFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace {
+
+using kestrane::ImportError;
+
+kestrane::CsvTable Csv(const std::string &text, char separator = ',') {
+  std::istringstream in(text);
+  return kestrane::ReadCsv(in, separator);
+}
+
+// The message of the ImportError that `f` raises, or "" when it raises none.
+template <typename F> std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const ImportError &e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(CsvReaderTest, QuotingCrlfAndBlankLines) {
+  const kestrane::CsvTable t =
+      Csv("\xEF\xBB\xBF" "a,\"b, c\",d\r\n1,\"x,\"\"y\"\"\",3\r\n\r\n4,\"two\nlines\",6\r\n\n\n");
+  ASSERT_EQ(t.header, (std::vector<std::string>{"a", "b, c", "d"}));
+  ASSERT_EQ(t.rows.size(), 2u);
+  EXPECT_EQ(t.rows[0], (std::vector<std::string>{"1", "x,\"y\"", "3"}));
+  EXPECT_EQ(t.rows[1], (std::vector<std::string>{"4", "two\nlines", "6"}));
+  EXPECT_EQ(t.rowLines, (std::vector<int>{2, 4}));
+  // No line end after the last record, another separator, an empty last field.
+  const kestrane::CsvTable s = Csv("a;b\n1;", ';');
+  EXPECT_EQ(s.rows.at(0), (std::vector<std::string>{"1", ""}));
+}
+
+TEST(CsvReaderTest, MalformedInputNamesTheLine) {
+  EXPECT_EQ(ErrorOf([] { Csv(""); }), "the CSV file is empty (no header row)");
+  EXPECT_EQ(ErrorOf([] { Csv("\n\n"); }), "the CSV file is empty (no header row)");
+  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,2\n1,2,3\n"); }), "line 3: 3 fields, but the header has 2");
+  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1\n"); }), "line 2: 1 fields, but the header has 2");
+  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,\"open\n2,3\n"); }), "line 2: quoted field is not closed");
+  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,\"x\"y\n"); }), "line 2: unexpected text after a closing quote");
+}
+
+TEST(CsvReaderTest, FindColumnByNameOrIndex) {
+  const kestrane::CsvTable t = Csv("x,2,x2\n1,2,3\n");
+  EXPECT_EQ(t.FindColumn("x2"), 2);
+  EXPECT_EQ(t.FindColumn("2"), 1);  // a header name wins over an index
+  EXPECT_EQ(t.FindColumn("0"), 0);
+  EXPECT_NE(ErrorOf([&] { t.FindColumn("3"); }), "");
+  EXPECT_NE(ErrorOf([&] { t.FindColumn("y"); }), "");
+  EXPECT_NE(ErrorOf([] { Csv("x,x\n1,2\n").FindColumn("x"); }), "");
+}
+
+const char *const kThree =
+    "f1,f2,kind\n"
+    "1,10,b\n"
+    "2,10,a\n"
+    "3,10,b\n"
+    "5,10,a\n"
+    "4,10,c\n"
+    "3,10,c\n";
+
+TEST(CsvImportTest, ScalesFeaturesAndEncodesSortedClasses) {
+  const kestrane::ImportResult r = kestrane::ImportCsv(Csv(kThree), {});
+  EXPECT_EQ(r.ranges.classColumn, "kind");
+  EXPECT_EQ(r.ranges.classes, (std::vector<std::string>{"a", "b", "c"}));
+  ASSERT_EQ(r.ranges.features.size(), 2u);
+  EXPECT_EQ(r.ranges.features[0].min, 1.0);
+  EXPECT_EQ(r.ranges.features[0].max, 5.0);
+  ASSERT_EQ(r.training.size(), 3u);
+  EXPECT_FALSE(r.test);
+  const kestrane::Data &a = *r.training[0];  // rows "2,10,a" and "5,10,a"
+  ASSERT_EQ(a.MbrNdxDataRows, 2);
+  EXPECT_DOUBLE_EQ(a.GetInputDatum(0, 0), 0.25);
+  EXPECT_DOUBLE_EQ(a.GetInputDatum(1, 0), 1.0);
+  EXPECT_DOUBLE_EQ(a.GetInputDatum(0, 1), 0.5);  // constant column
+  EXPECT_EQ(a.GetOutputDatum(0, 0), 1.0);
+  EXPECT_EQ(a.GetOutputDatum(0, 1), 0.0);
+  EXPECT_EQ(r.training[2]->GetOutputDatum(0, 2), 1.0);
+}
+
+TEST(CsvImportTest, ChosenColumns) {
+  kestrane::ImportRequest request;
+  request.classColumn = "0";
+  request.features = {"kind"};
+  EXPECT_NE(ErrorOf([&] { kestrane::ImportCsv(Csv(kThree), request); }), "");  // "kind" is not numeric
+  request.classColumn = "kind";
+  request.features = {"f2", "0"};
+  const kestrane::ImportResult r = kestrane::ImportCsv(Csv(kThree), request);
+  ASSERT_EQ(r.ranges.features.size(), 2u);
+  EXPECT_EQ(r.ranges.features[0].name, "f2");
+  EXPECT_EQ(r.ranges.features[1].name, "f1");
+  request.features = {"f1", "kind"};
+  EXPECT_NE(ErrorOf([&] { kestrane::ImportCsv(Csv(kThree), request); }), "");
+}
+
+TEST(CsvImportTest, BadCellsNameTheLine) {
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n,b\n"), {}); }),
+            "line 3: missing value in column \"f\"");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n\"1,5\",b\n"), {}); }),
+            "line 3: \"1,5\" in column \"f\" is not a number");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
+            "line 3: \"nan\" in column \"f\" is not a number");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,\n"), {}); }), "line 3: missing class value");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,b\n3,a\n"), {}); }),
+            "line 3: class \"b\" has only this one row; every class needs at least two");
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,a\n"), {}); }), "");  // one class
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n"), {}); }), "");             // no rows
+}
+
+TEST(CsvImportTest, HoldOutIsPerClassAndSeeded) {
+  std::string text = "x,c\n";
+  for (int i = 0; i < 20; ++i) text += std::to_string(i) + ",p\n" + std::to_string(i) + ",q\n";
+  kestrane::ImportRequest request;
+  request.holdout = 0.3;
+  request.seed = 7;
+  const kestrane::ImportResult r = kestrane::ImportCsv(Csv(text), request);
+  EXPECT_EQ(r.training[0]->MbrNdxDataRows, 14);
+  EXPECT_EQ(r.training[1]->MbrNdxDataRows, 14);
+  ASSERT_TRUE(r.test);
+  EXPECT_EQ(r.test->MbrNdxDataRows, 12);
+  EXPECT_EQ(r.testRowsPerClass, (std::vector<int>{6, 6}));
+  const kestrane::ImportResult again = kestrane::ImportCsv(Csv(text), request);
+  request.seed = 8;
+  const kestrane::ImportResult other = kestrane::ImportCsv(Csv(text), request);
+  bool differs = false;
+  for (int row = 0; row < 12; ++row) {
+    EXPECT_EQ(r.test->GetInputDatum(row, 0), again.test->GetInputDatum(row, 0));
+    differs = differs || r.test->GetInputDatum(row, 0) != other.test->GetInputDatum(row, 0);
+  }
+  EXPECT_TRUE(differs);
+  EXPECT_EQ(kestrane::HoldOutCount(2, 0.9), 1);  // one row always stays for training
+  EXPECT_EQ(kestrane::HoldOutCount(50, 0.3), 15);
+}
+
+TEST(CsvImportTest, ReusedRangesClipAndKeepClassOrder) {
+  const kestrane::ImportResult first = kestrane::ImportCsv(Csv(kThree), {});
+  std::stringstream file;
+  kestrane::WriteRanges(file, first.ranges);
+  const kestrane::ImportRanges ranges = kestrane::ReadRanges(file);
+  EXPECT_EQ(ranges.classes, first.ranges.classes);
+  EXPECT_EQ(ranges.features[0].max, 5.0);
+
+  kestrane::ImportRequest request;
+  request.reuse = &ranges;
+  // Columns in another order, found by name; 9 and 0 lie outside [1, 5].
+  const kestrane::ImportResult r =
+      kestrane::ImportCsv(Csv("kind,f2,f1\nc,10,9\nc,11,0\na,10,3\n"), request);
+  EXPECT_EQ(r.clipped, 3);  // f1 twice, f2 = 11 once
+  EXPECT_TRUE(r.training.empty());
+  ASSERT_EQ(r.test->MbrNdxDataRows, 3);
+  EXPECT_EQ(r.test->GetInputDatum(0, 0), 0.5);  // class a first
+  EXPECT_EQ(r.test->GetOutputDatum(0, 0), 1.0);
+  EXPECT_EQ(r.test->GetInputDatum(1, 0), 1.0);
+  EXPECT_EQ(r.test->GetInputDatum(2, 0), 0.0);
+  EXPECT_EQ(r.test->GetOutputDatum(2, 2), 1.0);
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv("kind,f2,f1\nd,10,9\n"), request); }),
+            "line 2: class \"d\" is not in the ranges file");
+}
+
+TEST(RangesFileTest, RejectsMalformedFiles) {
+  for (const char *text : {"", "something else\n", "kestrane-ranges 1\nclass\tc\noutput\ta\n",
+                           "kestrane-ranges 1\nclass\tc\nfeature\t2\t1\tf\noutput\ta\n",
+                           "kestrane-ranges 1\nclass\tc\nfeature\tx\t1\tf\noutput\ta\n"}) {
+    std::istringstream in(text);
+    EXPECT_NE(ErrorOf([&] { kestrane::ReadRanges(in); }), "") << text;
+  }
+}
+
+TEST(StarterParametersTest, ReadsBackAsWritten) {
+  kestrane::StarterParameters p;
+  p.weightFile = "w.wgt";
+  p.destinationFile = "t.wgt";
+  p.dataFiles = {"a.dat", "b.dat"};
+  p.examples = 35;
+  p.seed = 42;
+  std::stringstream text;
+  kestrane::WriteStarterParameters(text, p);
+  kestrane::RunSettings s;
+  std::vector<std::string> problems;
+  EXPECT_EQ(kestrane::ReadParameters(text, s, problems), "");
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(s.weightFile, "w.wgt");
+  EXPECT_EQ(s.destinationFile, "t.wgt");
+  EXPECT_EQ(s.dataFiles, p.dataFiles);
+  EXPECT_EQ(s.examples, (std::vector<int32_t>{35, 35}));
+  EXPECT_EQ(s.epochs, p.epochs);
+  EXPECT_EQ(s.changeAfter, p.changeAfter);
+  EXPECT_FLOAT_EQ(s.learningRate, 0.1f);
+  EXPECT_FALSE(s.batch);
+  EXPECT_TRUE(s.hasSeed);
+  EXPECT_EQ(s.seed, 42);
+}
+
+} // namespace
