@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <ostream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrane {
@@ -156,9 +157,19 @@ std::string PendingFiles::Add(const std::string &finalName) {
 }
 
 void PendingFiles::Commit() {
+  // A rename over a regular file cannot fail half-way on POSIX; a directory
+  // in the way can, so it is refused before anything is renamed.
   for (const auto &file : files_) {
-    if (std::rename(file.first.c_str(), file.second.c_str()) != 0) {
-      throw ToolError("cannot write " + file.second + ": " + std::strerror(errno));
+    struct stat info;
+    if (stat(file.second.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      throw ToolError("cannot write " + file.second + ": it is a directory");
+    }
+  }
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (std::rename(files_[i].first.c_str(), files_[i].second.c_str()) != 0) {
+      const std::string reason = std::strerror(errno);
+      for (size_t j = 0; j < i; ++j) std::remove(files_[j].second.c_str());
+      throw ToolError("cannot write " + files_[i].second + ": " + reason);
     }
   }
   committed_ = true;
