@@ -31,7 +31,14 @@ const char *const kToolImportHelp =
     "  --holdout F         fraction of each class held out for testing (default 0)\n"
     "  --seed N            seed of the hold-out choice (default 1)\n"
     "  --ranges FILE       reuse the ranges file of an earlier import\n"
-    "  -o PREFIX           output prefix (default: FILE without .csv)\n";
+    "  -o PREFIX           output prefix (default: FILE without .csv)\n"
+    "Settings written to P.param (edit the file freely afterwards):\n"
+    "  --epochs N          epoch budget of the run (default 500)\n"
+    "  --change-after N    epochs on one draw of rows before the next (default 10)\n"
+    "  --learning-rate X   (default 0.1)\n"
+    "  --momentum X        (default 0.5)\n"
+    "The parameter file also gets Seed = the --seed value, and Examples = the\n"
+    "training rows of the smallest class for every class.\n";
 
 namespace {
 
@@ -93,7 +100,7 @@ template <typename Writer> void SaveText(const std::string &file, Writer write) 
 int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args,
                         {"--class", "--features", "--separator", "--holdout", "--seed",
-                         "--ranges", "-o"},
+                         "--ranges", "-o", "--epochs", "--change-after", "--learning-rate", "--momentum"},
                         {}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
@@ -158,7 +165,11 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   params.weightFile = prefix + "-initial.wgt";
   params.destinationFile = prefix + "-trained.wgt";
   params.dataFiles = classFiles;
-  params.seed = request.seed;
+  params.seed = static_cast<uint32_t>(request.seed);
+  params.epochs = ParseCount(a.Get("--epochs", "500"), "--epochs", 1, 2000000000);
+  params.changeAfter = ParseCount(a.Get("--change-after", "10"), "--change-after", 1, 2000000000);
+  params.learningRate = ParseReal(a.Get("--learning-rate", "0.1"), "--learning-rate");
+  params.momentum = ParseReal(a.Get("--momentum", "0.5"), "--momentum");
   params.examples = result.training[0]->MbrNdxDataRows;
   for (size_t k = 0; k < classFiles.size(); ++k) {
     SaveTable(pending.Add(classFiles[k]), *result.training[k]);
