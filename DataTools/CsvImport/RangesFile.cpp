@@ -17,9 +17,11 @@ std::string OneLine(std::string name) {
   return name;
 }
 
+// 15 significant digits when they read back exactly (4.3, not 4.2999999999999998), else 17.
 std::string Exact(double value) {
   char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
+  std::snprintf(text, sizeof text, "%.15g", value);
+  if (std::strtod(text, nullptr) != value) std::snprintf(text, sizeof text, "%.17g", value);
   return text;
 }
 
