@@ -195,4 +195,75 @@ TEST_F(ToolTest, ClassifyOneHotAndSingleOutput) {
   EXPECT_FALSE(kestrane::Classify({0.3}, {0.3}, 1).classified);
 }
 
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(ToolTest, CreateWritesTheRequestedNetworkReproducibly) {
+  const std::string file = TempPath("net.wgt");
+  const std::vector<std::string> args = {"--inputs", "2", "--input-mfs", "3,2", "--rules", "4",
+                                         "--outputs", "1", "--weights", "-0.25,0.25", "--seed", "9",
+                                         "-o", file};
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, args).status, 0);
+  kestrane::FileTools tools;
+  std::unique_ptr<kestrane::TBasicNetwork> loaded = tools.LoadNetwork(file.c_str());
+  auto *vemo = dynamic_cast<kestrane::TVemo *>(loaded.get());
+  ASSERT_NE(vemo, nullptr);
+  int inputs = 0, conditions = 0, rules = 0, actions = 0, outputs = 0;
+  std::vector<int> mfIn, mfOut;
+  vemo->GetStructure(inputs, conditions, mfIn, rules, actions, mfOut, outputs);
+  EXPECT_EQ(mfIn, (std::vector<int>{3, 2}));
+  EXPECT_EQ(rules, 4);
+  EXPECT_EQ(mfOut, (std::vector<int>{3}));
+  for (double w : vemo->GetWeightLayer(2)) {
+    EXPECT_GE(w, -0.25);
+    EXPECT_LE(w, 0.25);
+  }
+  const std::string again = TempPath("again.wgt");
+  std::vector<std::string> same = args;
+  same.back() = again;
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, same).status, 0);
+  EXPECT_EQ(Slurp(file), Slurp(again));
+  same[same.size() - 3] = "10";
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, same).status, 0);
+  EXPECT_NE(Slurp(file), Slurp(again));
+}
+
+TEST_F(ToolTest, EvalReportsClassesAndWritesGeneratedOutputs) {
+  const std::string csv = WriteFile("shapes.csv", TwoClassCsv(6));
+  const std::string prefix = TempPath("shapes");
+  ASSERT_EQ(RunTool(kestrane::ToolImport, {csv, "-o", prefix}).status, 0);
+  const std::string net = TempPath("net.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "2", "--rules", "3", "--outputs", "2", "-o", net}).status, 0);
+  const std::string results = TempPath("results.dat");
+  const Outcome o = RunTool(kestrane::ToolEval, {net, prefix + "-large.dat", prefix + "-small__round.dat",
+                                                 "--ranges", prefix + ".ranges", "-o", results});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("Rows: 12\nRMS error: "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Accuracy: "), std::string::npos);
+  EXPECT_NE(o.out.find("small, round"), std::string::npos);  // class names from the ranges file
+  kestrane::FileTools tools;
+  std::unique_ptr<kestrane::Data> first, second;
+  ASSERT_EQ(tools.LoadDataSet(results.c_str(), first, second), 0);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->MbrNdxDataRows, 12);
+  EXPECT_EQ(second->MbrNdxInputs, 2);
+  EXPECT_DOUBLE_EQ(second->GetOutputDatum(0, 0), first->GetOutputDatum(0, 0) - second->GetInputDatum(0, 0));
+
+  // Counts that do not fit the network, and a ranges file of other classes.
+  const std::string wide = TempPath("wide.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "3", "--rules", "3", "--outputs", "2", "-o", wide}).status, 0);
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {wide, prefix + "-large.dat"}).err,
+            prefix + "-large.dat: 2 inputs per row, the network takes 3\n");
+  const std::string three = TempPath("three.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "2", "--rules", "3", "--outputs", "3", "-o", three}).status, 0);
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {three, prefix + "-large.dat"}).err,
+            prefix + "-large.dat: 2 expected outputs per row, the network gives 3\n");
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {net}).status, 1);
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {net, TempPath("none.dat")}).status, 1);
+}
+
 } // namespace
