@@ -7,11 +7,14 @@ namespace kestrane {
 
 // A neuron of the condition layer: one triangular membership function, 1 at
 // its centre and 0 at its neighbours' centres (none at the ends: shoulders).
+// The neighbours are neurons of the same input in the same layer array.
 class TConditionNeuron : public TBasicNeuron {
 public:
   double centre = 0.0;
   TConditionNeuron *left = nullptr;
   TConditionNeuron *right = nullptr;
+  // Set by TVemo::FreezeWeight/UnfreezeWeight and kept by clones; nothing
+  // in the forward or backward pass reads it.
   bool trainable = true;
 };
 
