@@ -1,0 +1,437 @@
+#include "DataObject/Data.h"
+#include "FileHandler/ParseTools.h"
+#include "KQmessage/KQML.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+using kestrane::Data;
+using kestrane::DataSetCounts;
+using kestrane::FileTools;
+using kestrane::TLabelList;
+
+std::string TempPath(const std::string &name) {
+  const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+  return testing::TempDir() + "kestrane_filer_" + std::to_string(getpid()) + "_" + info->name() +
+         "_" + name;
+}
+
+std::string WriteFile(const std::string &name, const std::string &text) {
+  const std::string path = TempPath(name);
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string &path) { return std::ifstream(path).good(); }
+
+// A data-set file with the given header lines and data block.
+std::string DataSetText(const std::string &header, const std::string &rows) {
+  return "[FormatVersion = 1.0]\n\n[DataSet]\n" + header + "\n[Data]\n" + rows +
+         "[~Data]\n\n[~DataSet]\n";
+}
+
+void ExpectSameRows(const Data &a, const Data &b) {
+  EXPECT_EQ(a.MbrNdxRows, b.MbrNdxRows);
+  EXPECT_EQ(a.MbrNdxInputs, b.MbrNdxInputs);
+  EXPECT_EQ(a.MbrNdxOutputs, b.MbrNdxOutputs);
+  EXPECT_EQ(a.MbrBlnLabels, b.MbrBlnLabels);
+  EXPECT_EQ(a.MbrDyaRtpInputs, b.MbrDyaRtpInputs);
+  EXPECT_EQ(a.MbrDyaRtpOutputs, b.MbrDyaRtpOutputs);
+  ASSERT_EQ(a.MbrDyaLabels.size(), b.MbrDyaLabels.size());
+  for (size_t i = 0; i < a.MbrDyaLabels.size(); ++i)
+    EXPECT_EQ(a.MbrDyaLabels[i], b.MbrDyaLabels[i]) << "slot " << i;
+}
+
+TEST(FilerTest, WritesTheTwoRowExampleByteForByte) {
+  Data table(2, 2, 1, false);
+  const double in0[2] = {0.5, 1.25}, out0[1] = {1};
+  const double in1[2] = {0, -3}, out1[1] = {0};
+  table.AppendRow(in0, out0);
+  table.AppendRow(in1, out1);
+  const std::string path = TempPath("example.dat");
+  FileTools tools;
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  EXPECT_EQ(ReadFile(path), "[FormatVersion = 1.0]\n"
+                            "\n"
+                            "[DataSet]\n"
+                            "[Rows = 2]\n"
+                            "[Inputs = 2]\n"
+                            "[ExpectedOutputs = 1]\n"
+                            "[GeneratedOutputs = 0]\n"
+                            "[Error = 0]\n"
+                            "\n"
+                            "[Data]\n"
+                            "0.5 1.25   1 \n"
+                            "0 -3   0 \n"
+                            "[~Data]\n"
+                            "\n"
+                            "[~DataSet]\n");
+  EXPECT_FALSE(Exists(path + ".saving"));
+  std::remove(path.c_str());
+}
+
+TEST(FilerTest, LoadBuildsTablesTheHeaderDescribes) {
+  const std::string path = WriteFile(
+      "shape.dat", DataSetText("[Rows = 3] [Inputs = 4] [ExpectedOutputs = 2]",
+                               "1 2 3 4 5 6\n7,8,9,10 11 /* comment */ 12\n13 14 15 16 17 1e-3\n"));
+  FileTools tools;
+  std::unique_ptr<Data> first, second;
+  ASSERT_EQ(tools.LoadDataSet(path.c_str(), first, second), 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(first->MbrNdxRows, 3);
+  EXPECT_EQ(first->MbrNdxDataRows, 3);
+  EXPECT_EQ(first->MbrNdxInputs, 4);
+  EXPECT_EQ(first->MbrNdxOutputs, 2);
+  EXPECT_EQ(first->GetInputDatum(1, 3), 10.0);
+  EXPECT_EQ(first->GetOutputDatum(1, 1), 12.0);
+  EXPECT_EQ(first->GetOutputDatum(2, 1), 0.001);
+  std::remove(path.c_str());
+}
+
+TEST(FilerTest, HeaderOrderingRules) {
+  struct Case {
+    const char *header;
+    int32_t code;
+    DataSetCounts counts;
+  };
+  const std::vector<Case> cases = {
+      {"[Rows = 3] [Inputs = 4] [ExpectedOutputs = 2] [Data]", 0, {3, 4, 2, 0, 0}},
+      {"[Inputs = 1] [Rows = 5] [Error = 2] [Data]", 0, {5, 1, 0, 0, 2}},
+      {"[ExpectedOutputs = labels] [GeneratedOutputs = LABELS] [Rows = 1] [Data]", 0, {1, 0, -1, -1, 0}},
+      {"[Rows = 3] [ExpectedOutputs = 2] [Inputs = 4] [Data]", -82, {3, 0, 2, 0, 0}},
+      {"[Inputs = 1] [Inputs = 1] [Data]", -82, {-1, 1, 0, 0, 0}},
+      {"[Colour = 1] [Data]", -82, {-1, 0, 0, 0, 0}},
+      {"[Rows = 3 Inputs = 2] [Data]", -82, {-1, 0, 0, 0, 0}},
+      {"[Data]", 0, {-1, 0, 0, 0, 0}},
+  };
+  FileTools tools;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.header);
+    std::istringstream in(c.header);
+    DataSetCounts counts;
+    kestrane::Statement ended;
+    EXPECT_EQ(tools.ReadDataSetHeader(in, counts, ended), c.code);
+    EXPECT_EQ(counts.rows, c.counts.rows);
+    EXPECT_EQ(counts.inputs, c.counts.inputs);
+    EXPECT_EQ(counts.expectedOutputs, c.counts.expectedOutputs);
+    EXPECT_EQ(counts.generatedOutputs, c.counts.generatedOutputs);
+    EXPECT_EQ(counts.errors, c.counts.errors);
+    if (c.code == 0) {
+      EXPECT_EQ(ended.keyword.value_or(""), "Data");
+    }
+  }
+}
+
+TEST(FilerTest, MalformedFilesRaiseClearErrors) {
+  struct Case {
+    const char *name;
+    std::string text;
+    const char *message;
+  };
+  const std::vector<Case> cases = {
+      {"not a data set", "[NeuralNetwork]\n", "[DATASET] expected"},
+      {"header out of order",
+       DataSetText("[Rows = 3] [ExpectedOutputs = 2] [Inputs = 4]", "1 2 3\n"), "[DATA] expected"},
+      {"labels in inputs", DataSetText("[Rows = 1] [Inputs = Labels]", ""), "No labels in inputs"},
+      {"labels in errors", DataSetText("[Rows = 1] [Error = Labels]", ""), "No labels in inputs"},
+      {"labels in rows", DataSetText("[Rows = Labels]", ""), "No labels in inputs"},
+      {"count not integer", DataSetText("[Rows = many]", ""), "integer-expected"},
+      {"no rows", DataSetText("[Inputs = 1]", "1\n"), "Data set header without [Rows = <integer>]"},
+      {"negative rows", DataSetText("[Rows = -2] [Inputs = 1]", ""), "Negative Rows in data set header"},
+      {"one number too few", DataSetText("[Rows = 2] [Inputs = 2]", "1 2\n3\n"), "Token (number) expected"},
+      {"one number too many", DataSetText("[Rows = 1] [Inputs = 2]", "1 2 3\n"), "End Tag expected"},
+      {"not a number", DataSetText("[Rows = 1] [Inputs = 2]", "1 x\n"), "number-expected"},
+      {"bracket missing", DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 cat\n"),
+       "Label bracket expected: a row's labels must begin with '['"},
+      {"bad label item",
+       DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 [=5]\n"),
+       "Bad label item, a word or name=number expected (Unexpected special character)"},
+      {"label value not a number",
+       DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 [cat=x]\n"),
+       "Bad label item, a word or name=number expected (number-expected)"},
+      {"text after the end", DataSetText("[Rows = 0]", "") + "[More]\n", "End Tag expected"},
+      {"file ends in data", "[DataSet] [Rows = 2] [Inputs = 1] [Data] 1", "Unexpected end of file"},
+  };
+  FileTools tools;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile("bad.dat", c.text);
+    std::unique_ptr<Data> first = std::make_unique<Data>(1, 1, 1, false), second;
+    try {
+      tools.LoadDataSet(path.c_str(), first, second);
+      ADD_FAILURE() << "no error";
+    } catch (const FileTools::Error &e) {
+      EXPECT_EQ(e.GetMessage(), c.message);
+    }
+    EXPECT_EQ(first, nullptr);  // nothing half-built is handed out
+    EXPECT_EQ(second, nullptr);
+    std::remove(path.c_str());
+  }
+}
+
+TEST(FilerTest, ResultCodesOfLoading) {
+  FileTools tools;
+  std::unique_ptr<Data> first, second;
+  EXPECT_EQ(tools.LoadDataSet(TempPath("missing.dat").c_str(), first, second), -81);
+  EXPECT_EQ(tools.LoadTrainingSet(TempPath("missing.dat").c_str(), first), -81);
+
+  const std::string twoTables =
+      WriteFile("two.dat", DataSetText("[Rows = 1] [Inputs = 1] [Error = 1]", "0.5 0.25\n"));
+  ASSERT_EQ(tools.LoadDataSet(twoTables.c_str(), first, second), 0);
+  EXPECT_EQ(second->MbrNdxOutputs, 1);
+  EXPECT_EQ(second->GetOutputDatum(0, 0), 0.25);
+  std::unique_ptr<Data> table;
+  EXPECT_EQ(tools.LoadTrainingSet(twoTables.c_str(), table), -82);
+  EXPECT_EQ(table->GetInputDatum(0, 0), 0.5);  // the first table is still handed out
+
+  const std::string noColumns = WriteFile("none.dat", DataSetText("[Rows = 2]", ""));
+  EXPECT_EQ(tools.LoadTrainingSet(noColumns.c_str(), table), -82);
+  EXPECT_EQ(table, nullptr);
+  std::remove(twoTables.c_str());
+  std::remove(noColumns.c_str());
+}
+
+TEST(FilerTest, LabelBrackets) {
+  FileTools tools;
+  std::istringstream in(" /* x */ [cat cat dog=0.5] [] [ /* c */ ] [solo]");
+  auto labels = tools.ReadLabels(in);
+  ASSERT_EQ(labels->GetCount(), 2);
+  EXPECT_EQ(labels->GetLabel(0).name, "cat");
+  EXPECT_EQ(labels->GetLabel(0).value, 2.0);
+  EXPECT_EQ(labels->GetLabel(1).value, 0.5);
+  EXPECT_EQ(tools.ReadLabels(in)->GetCount(), 0);
+  EXPECT_EQ(tools.ReadLabels(in)->GetCount(), 0);
+  EXPECT_EQ(tools.ReadLabels(in)->GetLabel(0).name, "solo");
+  EXPECT_THROW(tools.ReadLabels(in), FileTools::Error);  // end of input
+
+  std::ostringstream out;
+  TLabelList list("cat", 1.0);
+  list.Append("dog", 0.5);
+  tools.WriteLabels(out, list);
+  tools.WriteLabels(out, TLabelList());
+  EXPECT_EQ(out.str(), "[cat dog=0.500000000 ] [] ");
+  EXPECT_THROW(tools.WriteLabels(out, TLabelList("two words", 1.0)), FileTools::Error);
+}
+
+TEST(FilerTest, RoundTrips) {
+  auto labelled = [](int32_t slots, int32_t rows, int32_t inputs, int32_t outputs) {
+    auto table = std::make_unique<Data>(slots, inputs, outputs, outputs == 0);
+    for (int32_t r = 0; r < rows; ++r) {
+      std::vector<double> in(static_cast<size_t>(inputs) + 1), out(static_cast<size_t>(outputs) + 1);
+      for (int32_t c = 0; c < inputs; ++c) in[c] = 0.1 * r - c / 3.0;
+      for (int32_t c = 0; c < outputs; ++c) out[c] = 1e-17 * (r + 1) + c;
+      TLabelList labels(("class" + std::to_string(r % 2)).c_str(), 1.0);
+      if (r == 1) labels.Append("weight", 0.25);
+      table->AppendRow(in.data(), out.data(), &labels);
+    }
+    return table;
+  };
+  struct Case {
+    const char *name;
+    std::unique_ptr<Data> first, second;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"numbers", labelled(4, 4, 3, 2), nullptr});
+  cases.push_back({"partly filled", labelled(5, 3, 2, 1), nullptr});
+  cases.push_back({"labels", labelled(3, 3, 2, 0), nullptr});
+  cases.push_back({"second table", labelled(3, 3, 2, 1), labelled(3, 3, 1, 2)});
+  cases.push_back({"first labelled, second numbers", labelled(3, 3, 2, 0), labelled(3, 3, 2, 1)});
+  cases.push_back({"both labelled", labelled(2, 2, 1, 0), labelled(2, 2, 0, 1)});
+  cases.push_back({"second only, labelled", nullptr, labelled(2, 2, 0, 3)});
+  FileTools tools;
+  for (Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = TempPath("round.dat");
+    ASSERT_EQ(tools.SaveDataSet(path.c_str(), c.first.get(), c.second.get()), 0);
+    std::unique_ptr<Data> first, second;
+    ASSERT_EQ(tools.LoadDataSet(path.c_str(), first, second), 0);
+    ASSERT_EQ(first != nullptr, c.first != nullptr);
+    ASSERT_EQ(second != nullptr, c.second != nullptr);
+    if (first) ExpectSameRows(*first, *c.first);
+    if (second) ExpectSameRows(*second, *c.second);
+    // Saving what was read gives the same bytes.
+    const std::string again = TempPath("again.dat");
+    ASSERT_EQ(tools.SaveDataSet(again.c_str(), first.get(), second.get()), 0);
+    EXPECT_EQ(ReadFile(again), ReadFile(path));
+    std::remove(path.c_str());
+    std::remove(again.c_str());
+  }
+}
+
+TEST(FilerTest, SavingWritesEverySlot) {
+  Data table(5, 1, 1, false);
+  const double one[1] = {1};
+  for (int i = 0; i < 3; ++i) table.AppendRow(one, one);
+  const std::string path = TempPath("slots.dat");
+  FileTools tools;
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  const std::string text = ReadFile(path);
+  EXPECT_NE(text.find("[Rows = 5]"), std::string::npos);
+  EXPECT_NE(text.find("[Data]\n1   1 \n1   1 \n1   1 \n0   0 \n0   0 \n[~Data]"), std::string::npos);
+  std::remove(path.c_str());
+}
+
+TEST(FilerTest, InconsistentTablesGiveMinus83) {
+  FileTools tools;
+  const std::string path = TempPath("never.dat");
+  Data three(3, 1, 1, false), four(4, 1, 1, false), labelsAndOutputs(3, 1, 1, true);
+  Data badName(1, 1, 0, true);
+  const double x[1] = {0};
+  TLabelList spaced("two words", 1.0);
+  badName.AppendRow(x, nullptr, &spaced);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), nullptr, nullptr), -83);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), &three, &four), -83);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), &labelsAndOutputs, nullptr), -83);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), nullptr, &labelsAndOutputs), -83);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), &badName, nullptr), -83);
+  EXPECT_EQ(tools.WriteDataSetHeader(path.c_str(), 1, 1, 0, 0, -1), -83);
+  EXPECT_FALSE(Exists(path));
+}
+
+TEST(FilerTest, FailedSavesReportMinus81AndKeepThePreviousFile) {
+  FileTools tools;
+  Data table(2, 1, 1, false);
+  const std::string inMissingDirectory = TempPath("no/such/dir.dat");
+  EXPECT_EQ(tools.SaveDataSet(inMissingDirectory.c_str(), &table, nullptr), -81);
+  EXPECT_EQ(tools.WriteDataSetHeader(inMissingDirectory.c_str(), 1, 1, 0, 0, 2), -81);
+  EXPECT_EQ(tools.WriteDataSetRows(inMissingDirectory.c_str(), &table, nullptr), -81);
+  EXPECT_EQ(tools.WriteDataSetTrailer(inMissingDirectory.c_str()), -81);
+  if (Exists("/dev/full")) {
+    EXPECT_EQ(tools.WriteDataSetHeader("/dev/full", 1, 1, 0, 0, 2), -81);
+    EXPECT_EQ(tools.WriteDataSetRows("/dev/full", &table, nullptr), -81);
+  }
+
+  // A save that runs out of space part-way leaves the earlier file intact.
+  const std::string path = TempPath("keep.dat");
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  const std::string before = ReadFile(path);
+  Data big(20000, 4, 1, false);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  auto *previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int32_t code = tools.SaveDataSet(path.c_str(), &big, nullptr);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(code, -81);
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_FALSE(Exists(path + ".saving"));
+  std::remove(path.c_str());
+}
+
+TEST(FilerTest, ChunksReadTheSameRowsAsOneLoad) {
+  Data table(10, 2, 0, true);
+  for (int r = 0; r < 10; ++r) {
+    const double in[2] = {r * 1.5, -r / 7.0};
+    TLabelList labels(r % 3 ? "odd" : "even", r);
+    table.AppendRow(in, nullptr, &labels);
+  }
+  const std::string path = TempPath("chunks.dat");
+  FileTools tools;
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  std::unique_ptr<Data> whole, none;
+  ASSERT_EQ(tools.LoadDataSet(path.c_str(), whole, none), 0);
+
+  int64_t offset = 0;
+  int32_t row = 0;
+  for (int32_t size : {4, 4, 2}) {
+    std::unique_ptr<Data> chunk, second;
+    ASSERT_EQ(tools.LoadDataSetChunk(path.c_str(), offset, size, chunk, second), 0);
+    ASSERT_EQ(chunk->MbrNdxRows, size);
+    EXPECT_EQ(second, nullptr);
+    for (int32_t r = 0; r < size; ++r, ++row) {
+      EXPECT_EQ(chunk->GetInputDatum(r, 0), whole->GetInputDatum(row, 0));
+      EXPECT_EQ(chunk->GetInputDatum(r, 1), whole->GetInputDatum(row, 1));
+      EXPECT_EQ(*chunk->GetLabels(r), *whole->GetLabels(row));
+    }
+  }
+  std::unique_ptr<Data> beyond, second;
+  EXPECT_THROW(tools.LoadDataSetChunk(path.c_str(), offset, 1, beyond, second), FileTools::Error);
+  std::remove(path.c_str());
+}
+
+TEST(FilerTest, ProbeFileReplies) {
+  FileTools tools;
+  struct Case {
+    const char *name;
+    std::string text;
+    const char *reply;
+  };
+  const std::vector<Case> cases = {
+      {"data", DataSetText("[Rows = 4] [Inputs = 3] [ExpectedOutputs = Labels] [Error = 1]", ""),
+       "(data :rows 4 :inputs 3 :actual-outputs -1 :calc-outputs 0 :errors 1)"},
+      {"bad header", DataSetText("[Error = 1] [Inputs = 3]", ""), "(error :type bad-header)"},
+      {"network", "[Network]\n", "network"},
+      {"other", "[NeuralNetwork]\n", "(error :type unknown-header :header NeuralNetwork)"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile("probe.dat", c.text);
+    EXPECT_EQ(tools.ProbeFile(path.c_str())->ToString(), c.reply);
+    std::remove(path.c_str());
+  }
+  EXPECT_EQ(tools.ProbeFile(TempPath("missing").c_str())->ToString(), "(error :type file-read-error)");
+}
+
+// Run by hand in a Release build: --gtest_also_run_disabled_tests --gtest_filter='*Large*'
+TEST(FilerTest, DISABLED_LoadsALargeFileQuickly) {
+  const int32_t rows = 100000, columns = 30;
+  Data table(rows, columns - 1, 1, false);
+  std::vector<double> in(columns - 1);
+  std::srand(3);
+  for (int32_t r = 0; r < rows; ++r) {
+    for (double &v : in) v = std::rand() / static_cast<double>(RAND_MAX);
+    const double out[1] = {static_cast<double>(r % 2)};
+    table.AppendRow(in.data(), out);
+  }
+  const std::string path = TempPath("large.dat");
+  FileTools tools;
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  std::unique_ptr<Data> loaded;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(tools.LoadTrainingSet(path.c_str(), loaded), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("Loaded %d x %d (%zu bytes) in %.3f s\n", rows, columns, ReadFile(path).size(), seconds);
+  EXPECT_EQ(loaded->MbrDyaRtpInputs, table.MbrDyaRtpInputs);
+  EXPECT_LT(seconds, 1.0);
+  std::remove(path.c_str());
+}
+
+} // namespace
+
+namespace {
+
+TEST(FilerTest, NumbersKeepFifteenDigitsUnlessMoreAreNeeded) {
+  kestrane::Data table(1, 4, 0, false);
+  const double in[4] = {0.1, 100000, 1.0 / 3.0, 1e-5};
+  table.AppendRow(in, nullptr);
+  const std::string path = TempPath("digits.dat");
+  kestrane::FileTools tools;
+  ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
+  EXPECT_NE(ReadFile(path).find("\n0.1 100000 0.33333333333333331 1e-05   \n"), std::string::npos);
+  std::remove(path.c_str());
+}
+
+} // namespace
