@@ -98,13 +98,14 @@ public:
       s = Next(netBlock);
       while (IsAssign(s, "LAYER"))
         s = ReadLayer(s);
-      for (int i = 0; i < numLayers; ++i)
-        if (net->layers[i] == nullptr) Fail("Layer " + Str(i) + " not defined");
       while (IsKeyword(s, "CONNECTIONLAYER"))
         s = ReadConnections(s);
       tools.ExpectEnd(s, in);
       s = tools.ReadStatement(nullptr, in);
       if (s.kind != StmtEnd) Fail("End Tag expected");
+      // An unset slot would be a null layer in the network handed out.
+      for (int i = 0; i < numLayers; ++i)
+        RequireLayer(i);
     } catch (const TException &e) {
       // A layer or matrix refused what the file asked of it.
       net->FillUnsetLayers();
@@ -136,6 +137,10 @@ private:
   };
 
   [[noreturn]] void Fail(const std::string &message) { throw FileTools::Error(message, &in); }
+
+  void RequireLayer(long i) {
+    if (net->layers[i] == nullptr) Fail("Layer " + Str(i) + " not defined");
+  }
 
   Statement Next(const std::string &block, bool bracketRead = false) {
     return tools.ReadStatement(block.c_str(), in, bracketRead);
@@ -443,6 +448,8 @@ private:
     if (*to >= numLayers)
       Fail("LayerTo " + Str(*to) + " is not a layer of a network of " + Str(numLayers) +
            " layers");
+    RequireLayer(*from);
+    RequireLayer(*to);
     MatrixState m;
     if (Equals(*type, "FULLYCONNECTED"))
       m.kind = MatrixKind::FullyConnected;

@@ -3,6 +3,7 @@
 
 #include "FileHandler/ParseTools.h"
 
+#include "FileHandler/NetworkFile.h"
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "Vemo/TConditionLayer.h"
@@ -47,7 +48,7 @@ void FileTools::ReadMembershipSection(std::istream &in, TBasicLayer *layer,
     const long m = ParseInteger(in, *mf.value);
     // Counts must add up to the layer's neurons (condition layer) or the action
     // layer's (output layer); either way no count can exceed the neuron limit.
-    if (m < 2 || m > 10000000)
+    if (m < 2 || m > netfile_limits::kMaxNeurons)
       throw Error(sectionKeyword + ": " + std::to_string(m) + " membership functions for " +
                       (output ? "output " : "input ") + std::to_string(i) + " (at least 2 needed)",
                   &in);
@@ -74,7 +75,7 @@ void FileTools::ReadMembershipSection(std::istream &in, TBasicLayer *layer,
                   &in);
 
   if (output) {
-    if (total > 10000000) throw Error(sectionKeyword + ": too many membership functions", &in);
+    if (total > netfile_limits::kMaxNeurons) throw Error(sectionKeyword + ": too many membership functions", &in);
     defuzzify->SetOutputMFCounts(static_cast<int>(total), counts.data());
     return;
   }

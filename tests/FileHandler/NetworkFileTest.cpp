@@ -416,6 +416,11 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
       {"layer index negative", kInfo2 + "[Layer = -1]", "Layer -1 is not a layer"},
       {"layer twice", kInfo2 + kIn2 + kIn2, "Layer 0 defined twice"},
       {"layer never defined", kInfo2 + kIn2 + kEnd, "Layer 1 not defined"},
+      {"connection to an undefined layer",
+       kInfo2 + kIn2 +
+           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable][~ConnectionLayer]",
+       "Layer 1 not defined"},
+      {"misspelt layer block", kInfo2 + kIn2 + "[Layr = 1]" + kEnd, "End Tag expected"},
       {"parameter too early", WithLayer1("[Layer = 1][LayerType = Gain][Gain = 2][NumberOfNeurons = 1]"),
        "before LayerType and NumberOfNeurons"},
       {"unknown head parameter",
