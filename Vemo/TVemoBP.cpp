@@ -31,10 +31,17 @@ bool HasSlope(TBasicLayer &layer) {
   return false;
 }
 
+// Checked before the base class copies the network into its stores.
+TBasicNetwork *Trainable(TBasicNetwork *network) {
+  if (network == nullptr)
+    throw TException("Null network pointer", kNullPointerParameter, "TVemoBP::TVemoBP");
+  TVemoBP::Validate(*network, "TVemoBP::TVemoBP");
+  return network;
+}
+
 } // namespace
 
-TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(network) {
-  Validate(*network, "TVemoBP::TVemoBP");
+TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;
