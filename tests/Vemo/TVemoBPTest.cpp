@@ -114,19 +114,6 @@ TEST(VemoBP, OnlyTrainableRuleAndActionArcsChange) {
   }
 }
 
-TEST(VemoBP, TrainingLowersTheError) {
-  auto net = MakeNet({3}, 3, {3});
-  auto table = Table({{0.0, 0.1}, {0.5, 0.9}, {1.0, 0.2}, {0.25, 0.5}}, 1);
-  double before, after;
-  net->RecallOutputOnly(table.get(), before);
-  TVemoBP bp(net.get());
-  TKQstructure record = Params(false, 0.5);
-  int epochs = 300;
-  bp.Train(table.get(), &record, epochs);
-  net->RecallOutputOnly(table.get(), after);
-  EXPECT_LT(after, 0.5 * before);
-}
-
 void ExpectRejected(TBasicNetwork &net, const std::string &start) {
   try {
     TVemoBP bp(&net);
