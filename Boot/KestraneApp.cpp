@@ -1,14 +1,161 @@
 #include "Boot/KestraneApp.h"
 
 #include "Boot/ParameterFile.h"
+#include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
+#include "Boot/TVemoBPBootStrap.h"
+#include "DataObject/Data.h"
+#include "FileHandler/ParseTools.h"
+#include "KQmessage/KAssert.h"
+#include "KQmessage/TException.h"
+#include "NeuralNets/TBasicNetwork.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 namespace kestrane {
+
+namespace {
+
+// A failure that the run reports in one line on standard error.
+struct RunFailure {
+  std::string message;
+};
+
+// The save replaces the destination through a file beside it, so the
+// destination's directory must take new files.
+bool CanWrite(const std::string &name) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path path(name);
+  if (fs::is_directory(path, ec))
+    return false;
+  if (fs::exists(path, ec) && access(name.c_str(), W_OK) != 0)
+    return false;
+  fs::path dir = path.parent_path();
+  if (dir.empty())
+    dir = ".";
+  return fs::is_directory(dir, ec) && access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// Checks that the class tables agree with each other, with the feature list
+// and with the network, before anything is trained on them; then selects the
+// features.
+void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<Data>> &tables,
+                      TBasicNetwork &network) {
+  const Data &first = *tables[0];
+  for (size_t i = 1; i < tables.size(); ++i)
+    if (tables[i]->MbrNdxInputs != first.MbrNdxInputs ||
+        tables[i]->MbrNdxOutputs != first.MbrNdxOutputs)
+      throw RunFailure{"Data file " + settings.dataFiles[i] + " has " +
+                       std::to_string(tables[i]->MbrNdxInputs) + " inputs and " +
+                       std::to_string(tables[i]->MbrNdxOutputs) + " outputs, but " +
+                       settings.dataFiles[0] + " has " + std::to_string(first.MbrNdxInputs) +
+                       " and " + std::to_string(first.MbrNdxOutputs)};
+
+  int32_t presented = first.MbrNdxInputs;
+  if (settings.featureCount != 0) {
+    if (settings.featureCount > first.MbrNdxInputs)
+      throw RunFailure{"More features (" + std::to_string(settings.featureCount) +
+                       ") than the " + std::to_string(first.MbrNdxInputs) +
+                       " input columns of the data files"};
+    for (int32_t column : settings.features)
+      if (column < 0 || column >= first.MbrNdxInputs)
+        throw RunFailure{"Feature column " + std::to_string(column) + " is outside the " +
+                         std::to_string(first.MbrNdxInputs) + " input columns of the data files"};
+    presented = settings.featureCount;
+  }
+
+  const int networkInputs = network.layers[network.inLayer]->numNeurons;
+  const int networkOutputs = network.layers[network.outLayer]->numNeurons;
+  if (presented < networkInputs)
+    throw RunFailure{"The data presents " + std::to_string(presented) +
+                     " input values but the network has " + std::to_string(networkInputs) +
+                     " inputs"};
+  if (first.MbrNdxOutputs != networkOutputs)
+    throw RunFailure{"The data has " + std::to_string(first.MbrNdxOutputs) +
+                     " output values but the network has " + std::to_string(networkOutputs) +
+                     " outputs"};
+  if (presented > networkInputs)
+    std::cerr << "!Warning: the data presents " << presented
+              << " input values; the network reads only the first " << networkInputs
+              << std::endl;
+
+  if (settings.featureCount != 0)
+    for (auto &table : tables)
+      table->SelectInputColumns(settings.featureCount, settings.features.data());
+}
+
+int Train(const RunSettings &settings) {
+  FileTools tools;
+  std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
+  KASSERT_TEXT(PtrFunToTrain != nullptr, "PtrFunToTrain != 0");
+
+  // Every class is tried, so that one run names every file that is missing.
+  const size_t classes = static_cast<size_t>(settings.dataClasses);
+  std::vector<std::unique_ptr<Data>> tables(classes);
+  bool missing = false;
+  for (size_t i = 0; i < classes; ++i)
+    if (tools.LoadTrainingSet(settings.dataFiles[i].c_str(), tables[i]) != kDataSetSuccess ||
+        tables[i] == nullptr) {
+      std::cerr << "Unable to open file " << settings.dataFiles[i] << std::endl;
+      missing = true;
+    }
+  if (missing)
+    return 1;
+
+  FitDataToNetwork(settings, tables, *PtrFunToTrain);
+  // Found out now rather than after the whole training.
+  if (!CanWrite(settings.destinationFile))
+    throw RunFailure{"Unable to write file " + settings.destinationFile};
+
+  srand(settings.hasSeed ? static_cast<unsigned>(settings.seed)
+                         : static_cast<unsigned>(time(nullptr)));
+
+  auto PtrTrainer = std::make_unique<TVemoBPBootStrap>(PtrFunToTrain.get());
+  KASSERT_TEXT(PtrTrainer != nullptr, "PtrTrainer != 0");
+
+  std::vector<Data *> classTables;
+  for (auto &table : tables)
+    classTables.push_back(table.get());
+
+  double error;
+  {
+    // Only a person at a terminal wants the status line; scripts see the
+    // program's plain output.
+    std::unique_ptr<TRunProgress> progress;
+    if (isatty(2)) {
+      progress = std::make_unique<TRunProgress>(stderr);
+      PtrTrainer->SetProgress(
+          [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); });
+    }
+    error = PtrTrainer->Run(settings.dataClasses, classTables.data(), settings.examples.data(),
+                            settings.epochs, settings.changeAfter, settings.learningRate,
+                            settings.momentum, 0.0, settings.batch);
+    PtrTrainer->SetProgress(nullptr);
+  }
+  std::cout << "Error = " << error << std::endl;
+
+  tools.SaveNetwork(settings.destinationFile.c_str(), *PtrFunToTrain);
+
+  classTables.clear();
+  tables.clear();
+  PtrFunToTrain.reset();
+  PtrTrainer.reset();
+  return 0;
+}
+
+} // namespace
 
 int KestraneMain(int argc, char **argv) {
   if (argc != 2) {
@@ -32,12 +179,19 @@ int KestraneMain(int argc, char **argv) {
     }
   }
 
-  // ---- The run: load the network, load the class tables, select features,
-  // seed the generator (settings.seed when settings.hasSeed, else the clock),
-  // bootstrap training, "Error = " line, save, release. Wired in with the
-  // training code.
-
-  return 0;
+  try {
+    return Train(settings);
+  } catch (const RunFailure &failure) {
+    std::cerr << failure.message << std::endl;
+  } catch (const TException &e) {
+    std::cerr << e.GetMessage() << '\n' << e.GetCategory() << '\n' << e.GetFunctionName()
+              << std::endl;
+  } catch (const FileTools::Error &e) {
+    std::cout << e.GetMessage() << std::endl;
+  } catch (const std::bad_alloc &) {
+    std::cerr << "out of memory" << std::endl;
+  }
+  return 1;
 }
 
 } // namespace kestrane

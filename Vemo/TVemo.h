@@ -3,10 +3,12 @@
 
 #include "NeuralNets/TBasicNetwork.h"
 
+#include <memory>
 #include <vector>
 
 namespace kestrane {
 
+class Data;
 class TConditionLayer;
 class TVemoOutputLayer;
 
@@ -34,6 +36,20 @@ public:
   // every other pair a TPrunedConnections. An existing matrix is kept.
   void Connect(int fromLayer, int toLayer) override;
   const char *GetNetworkNType() const override { return "Vemo"; }
+
+  // The forward pass of one input vector.
+  using TConnectedNetwork::Recall;
+  // Forward passes over the rows of `in`, first to last (TVemoRecall.cpp).
+  // The result is a new table of in's rows: their inputs and the network's
+  // outputs (Recall) or the outputs only (RecallOutputOnly), no labels.
+  // TException: no table ("Null data pointer"), or a table presenting fewer
+  // input values than the network has inputs.
+  void Recall(Data *in, std::unique_ptr<Data> &result);
+  void RecallOutputOnly(Data *in, std::unique_ptr<Data> &result);
+  // The root mean squared error between in's target outputs and the
+  // network's outputs; 0.0 for a table without rows. The table must present
+  // exactly as many outputs as the network has.
+  void RecallOutputOnly(Data *in, double &error);
 
   void GetWeightValue(int weightLayer, int from, int to, double &value);
   void SetWeightValue(int weightLayer, int from, int to, double value);

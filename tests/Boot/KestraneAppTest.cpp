@@ -1,5 +1,7 @@
 #include "Boot/KestraneApp.h"
 
+#include "ProgramRunner.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -13,44 +15,7 @@
 
 namespace {
 
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Tests run in parallel processes: every file gets a name of its own.
-std::string TempPath(const std::string &name) {
-  static int counter = 0;
-  return testing::TempDir() + "kestrane_" + std::to_string(getpid()) + "_" +
-         std::to_string(counter++) + "_" + name;
-}
-
-struct RunResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs the built program with the given argument text (already quoted).
-RunResult RunProgram(const std::string &arguments) {
-  const std::string out = TempPath("out.txt");
-  const std::string err = TempPath("err.txt");
-  const std::string command =
-      std::string("'") + KESTRANE_BINARY + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-  std::remove(out.c_str());
-  std::remove(err.c_str());
-  return result;
-}
-
-std::string WriteFile(const std::string &name, const std::string &text) {
-  const std::string path = TempPath(name);
-  std::ofstream(path) << text;
-  return path;
-}
+using namespace programtest;
 
 TEST(KestraneProgramTest, UsageLine) {
   for (const char *arguments : {"", "a b", "a b c"}) {
@@ -92,6 +57,8 @@ TEST(KestraneProgramTest, ValidationMessagesEndTheRun) {
   }
 }
 
+// Past validation the run loads the network; a missing one is a file error,
+// reported on standard output.
 TEST(KestraneMainTest, ValidFilePassesValidation) {
   const std::string path = WriteFile(
       "kestrane_valid.txt",
@@ -99,7 +66,9 @@ TEST(KestraneMainTest, ValidFilePassesValidation) {
   std::string program = "Kestrane";
   std::vector<char *> argv = {&program[0], const_cast<char *>(path.c_str())};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(kestrane::KestraneMain(2, argv.data()), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(kestrane::KestraneMain(2, argv.data()), 1);
+  EXPECT_NE(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   std::remove(path.c_str());
 }

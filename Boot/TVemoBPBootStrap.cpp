@@ -1,0 +1,79 @@
+#include "Boot/TVemoBPBootStrap.h"
+
+#include "DataObject/Data.h"
+#include "DataTools/DataManip/TDataManip.h"
+#include "KQmessage/KQML.h"
+#include "KQmessage/TException.h"
+#include "Vemo/TVemoBP.h"
+
+namespace kestrane {
+
+namespace {
+
+// Reports each epoch to the bootstrap's observer; training is unchanged.
+class TReportingVemoBP : public TVemoBP {
+public:
+  TReportingVemoBP(TBasicNetwork *network, std::function<void(double)> *epochDone)
+      : TVemoBP(network), epochDone(epochDone) {}
+  double TrainEpoch(Data *table, TKQstructure *record) override {
+    const double error = TVemoBP::TrainEpoch(table, record);
+    if (*epochDone)
+      (*epochDone)(error);
+    return error;
+  }
+
+private:
+  std::function<void(double)> *epochDone;
+};
+
+} // namespace
+
+TVemoBPBootStrap::TVemoBPBootStrap(TBasicNetwork *network) {
+  if (network == nullptr)
+    throw TException("Null network pointer", kNullPointerParameter,
+                     "TVemoBPBootStrap::TVemoBPBootStrap");
+  trainer = std::make_unique<TReportingVemoBP>(network, &epochDone);
+}
+
+TVemoBPBootStrap::~TVemoBPBootStrap() = default;
+
+double TVemoBPBootStrap::Run(int32_t numClasses, Data *const *tables, const int32_t *examples,
+                             int32_t totalEpochs, int32_t epochsPerRound, float learningRate,
+                             float momentum, double threshold, bool batch) {
+  double error = 2147483647.0;
+  int32_t spent = 0;
+  rounds = 0;
+
+  TKQstructure params("Params");
+  params.SetNumber("LearningRate", static_cast<double>(learningRate));
+  params.SetNumber("Momentum", static_cast<double>(momentum));
+  params.SetNumber("Threshold", threshold);
+  params.SetBoolean("Batch", batch);
+
+  int32_t inRound = 0;
+  if (progress)
+    epochDone = [&](double epochError) {
+      progress(Progress{spent + ++inRound, totalEpochs, rounds, epochError});
+    };
+  // The hook refers to this call's locals; it must not outlive them.
+  struct Unhook {
+    std::function<void(double)> &fn;
+    ~Unhook() { fn = nullptr; }
+  } unhook{epochDone};
+
+  while (spent < totalEpochs && error > threshold) {
+    std::unique_ptr<Data> drawn = TDataManip::Recombine(numClasses, tables, examples);
+    // Training on nothing would report an error of 0 as if the run had succeeded.
+    if (drawn->MbrNdxDataRows == 0)
+      throw TException("Empty training set: every class gives 0 examples", kBadParameter,
+                       "TVemoBPBootStrap::Run");
+    ++rounds;
+    inRound = 0;
+    int32_t epochs = epochsPerRound;
+    error = trainer->Train(drawn.get(), &params, epochs);
+    spent += epochs;
+  }
+  return error;
+}
+
+} // namespace kestrane

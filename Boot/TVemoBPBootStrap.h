@@ -1,0 +1,57 @@
+#ifndef KESTRANE_BOOT_TVEMOBPBOOTSTRAP_H
+#define KESTRANE_BOOT_TVEMOBPBOOTSTRAP_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace kestrane {
+
+class Data;
+class TBasicNetwork;
+class TVemoBP;
+
+// Bootstrap training of a TVemo: every round draws a fresh class-balanced
+// training set (TDataManip::Recombine) and trains on it for a fixed number of
+// epochs, until the epoch budget is spent or the error reaches the threshold.
+class TVemoBPBootStrap {
+public:
+  // What the run has done so far; reported after every epoch.
+  struct Progress {
+    int32_t epochsSpent;
+    int32_t totalEpochs;
+    int32_t rounds; // the round in progress, from 1
+    double error;   // of the last epoch
+  };
+  using ProgressFn = std::function<void(const Progress &)>;
+
+  // The network is lent; it must be a network TVemoBP can train (TException otherwise).
+  explicit TVemoBPBootStrap(TBasicNetwork *network);
+  ~TVemoBPBootStrap();
+  TVemoBPBootStrap(const TVemoBPBootStrap &) = delete;
+  TVemoBPBootStrap &operator=(const TVemoBPBootStrap &) = delete;
+
+  // Returns the error of the last epoch of the last round. A round is never
+  // cut short, so up to epochsPerRound - 1 epochs beyond the total can run.
+  // Exceptions of the draw pass through; a drawn set without rows raises
+  // TException ("TVemoBPBootStrap::Run").
+  double Run(int32_t numClasses, Data *const *tables, const int32_t *examples,
+             int32_t totalEpochs, int32_t epochsPerRound, float learningRate, float momentum,
+             double threshold, bool batch);
+
+  // Called after every epoch (keep it cheap); none by default.
+  void SetProgress(ProgressFn fn) { progress = std::move(fn); }
+  TVemoBP &GetTrainModule() { return *trainer; }
+  // Rounds run by the last Run.
+  int32_t GetRounds() const { return rounds; }
+
+private:
+  std::unique_ptr<TVemoBP> trainer;
+  ProgressFn progress;
+  std::function<void(double)> epochDone; // the train module's per-epoch call
+  int32_t rounds = 0;
+};
+
+} // namespace kestrane
+
+#endif

@@ -1,0 +1,138 @@
+#include "Vemo/TVemoBP.h"
+
+#include "KQmessage/TException.h"
+#include "Vemo/TToConditionConnections.h"
+#include "Vemo/TToOutputConnections.h"
+#include "Vemo/TVemoOutputLayer.h"
+
+#include <cstring>
+#include <string>
+
+namespace kestrane {
+
+namespace {
+
+constexpr int kActionLayer = 4;
+constexpr int kRuleLayer = 3;
+constexpr int kOutputLayer = 5;
+
+[[noreturn]] void Reject(const std::string &message, const char *function) {
+  throw TException(message.c_str(), kBadParameter, function);
+}
+
+// The slopes LayerBackprop knows; the gain forms read each neuron's gain and
+// so need a layer of gain neurons.
+bool HasSlope(TBasicLayer &layer) {
+  const ActFunction fn = layer.GetLayerActFunction();
+  if (fn == ActLinear || fn == ActSigmoid || fn == ActTanh)
+    return true;
+  if (fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain)
+    return std::strcmp(layer.GetLayerNType(), "Gain") == 0;
+  return false;
+}
+
+// Checked before the base class copies the network into its stores.
+TBasicNetwork *Trainable(TBasicNetwork *network) {
+  if (network == nullptr)
+    throw TException("Null network pointer", kNullPointerParameter, "TVemoBP::TVemoBP");
+  TVemoBP::Validate(*network, "TVemoBP::TVemoBP");
+  return network;
+}
+
+} // namespace
+
+TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
+  int most = 0;
+  for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
+    most = count > most ? count : most;
+  centres.assign(static_cast<size_t>(most), 0.0);
+  degrees.assign(static_cast<size_t>(most), 0.0);
+}
+
+void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
+  if (std::strcmp(network.GetNetworkNType(), "Vemo") != 0)
+    Reject(std::string("Not a Vemo network: ") + network.GetNetworkNType(), function);
+  if (network.numLayers != 6 || network.outLayer != kOutputLayer)
+    Reject("A Vemo network needs six layers with layer 5 as its output layer", function);
+  auto *output = dynamic_cast<TVemoOutputLayer *>(network.layers[kOutputLayer]);
+  if (output == nullptr)
+    Reject("The output layer is not a defuzzifying layer", function);
+  const int actions = network.layers[kActionLayer]->numNeurons;
+  const std::vector<int> &counts = output->GetMFCounts();
+  int sum = 0;
+  for (int count : counts) {
+    if (count < 2)
+      Reject("Must be >= 2 MF per output", function);
+    sum += count;
+  }
+  if (static_cast<int>(counts.size()) != output->numNeurons || sum != actions ||
+      output->GetNumMapped() != actions)
+    Reject("Output membership functions do not match the action layer", function);
+  if (dynamic_cast<TToConditionConnections *>(network.priv_conns_index[2][1]) == nullptr)
+    Reject("Matrix 1 -> 2 is not a ToConditionConnections matrix", function);
+  auto *centreMatrix = dynamic_cast<TToOutputConnections *>(network.priv_conns_index[5][4]);
+  if (centreMatrix == nullptr)
+    Reject("Matrix 4 -> 5 is not a ToOutputConnections matrix", function);
+  if (centreMatrix->NumCentres() != actions)
+    Reject("Matrix 4 -> 5 does not hold one centre per action node", function);
+  for (int l : {kRuleLayer, kActionLayer})
+    if (!HasSlope(*network.layers[l]))
+      Reject("Layer " + std::to_string(l) +
+                 " needs one common activation function with a slope (Linear, Sigmoid, Tanh)",
+             function);
+}
+
+void TVemoBP::DesiredDegrees(double x, const double *c, int m, double *mu) {
+  // First function: shoulder to the left.
+  if (x <= c[0])
+    mu[0] = 1;
+  else if (x < c[1])
+    mu[0] = 1 - (x - c[0]) / (c[1] - c[0]);
+  else
+    mu[0] = 0;
+  for (int i = 1; i < m - 1; ++i) {
+    const double L = c[i - 1], C = c[i], R = c[i + 1];
+    if (C < x && x < R)
+      mu[i] = 1 - (x - C) / (R - C);
+    else if (L < x && x < C)
+      mu[i] = 1 - (C - x) / (C - L);
+    else if (x == C)
+      mu[i] = 1;
+    else
+      mu[i] = 0;
+  }
+  // Last function: shoulder to the right.
+  const int last = m - 1;
+  if (x >= c[last])
+    mu[last] = 1;
+  else if (c[last - 1] < x)
+    mu[last] = 1 - (c[last] - x) / (c[last] - c[last - 1]);
+  else
+    mu[last] = 0;
+}
+
+void TVemoBP::BackpropagateDeltas(bool crossEntropy) {
+  auto *output = static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer]);
+  TBasicConnections *centreMatrix = network->priv_conns_index[kOutputLayer][kActionLayer];
+  const double *y = network->layers[kOutputLayer]->activations.data();
+  const double *g = gradients->layers[kOutputLayer]->activations.data();
+  const double *action = network->layers[kActionLayer]->activations.data();
+  double *delta = gradients->layers[kActionLayer]->activations.data();
+  const std::vector<int> &counts = output->GetMFCounts();
+
+  int k = 0;
+  for (size_t j = 0; j < counts.size(); ++j) {
+    const int m = counts[j];
+    // The target, recovered from the output delta (output - target).
+    const double x = y[j] - g[j];
+    for (int l = 0; l < m; ++l)
+      centres[l] = *centreMatrix->GetWeightPtr(k + l, static_cast<int>(j));
+    DesiredDegrees(x, centres.data(), m, degrees.data());
+    for (int l = 0; l < m; ++l, ++k)
+      delta[k] = action[k] - degrees[l];
+  }
+  LayerBackprop(kActionLayer, crossEntropy);
+  LayerBackprop(kRuleLayer, crossEntropy);
+}
+
+} // namespace kestrane
