@@ -40,8 +40,7 @@ TEST(ToolEndToEndTest, DispatchAndUsage) {
   EXPECT_EQ(help.out.rfind("Usage: kestrane-tool eval", 0), 0u);
 }
 
-// Enabled once the driver trains and saves (the bootstrap run).
-TEST(ToolEndToEndTest, DISABLED_TrainedNetworkClassifiesHeldOutRows) {
+TEST(ToolEndToEndTest, TrainedNetworkClassifiesHeldOutRows) {
   std::string pattern = testing::TempDir() + "kestrane_e2e_XXXXXX";
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   const std::string dir = pattern;
