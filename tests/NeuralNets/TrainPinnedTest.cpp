@@ -1,0 +1,196 @@
+// Pinned results of seeded training runs through the library: every weight,
+// gradient, momentum step and neuron value of the network and its two stores,
+// and every epoch's error, reduced to one fingerprint per setting. The
+// fingerprints were taken from the straightforward visitor implementation;
+// a faster train module must reproduce them bit for bit.
+
+#include "DataObject/Data.h"
+#include "KQmessage/KQML.h"
+#include "NeuralNets/TMLPNetwork.h"
+#include "NeuralNets/TPrunedConnections.h"
+#include "NeuralNets/TTrainModule.h"
+#include "Vemo/TVemo.h"
+#include "Vemo/TVemoBP.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kestrane;
+
+struct Fingerprint {
+  uint64_t h = 1469598103934665603ull;
+  void Add(const void *p, size_t n) {
+    const auto *b = static_cast<const unsigned char *>(p);
+    for (size_t i = 0; i < n; ++i)
+      h = (h ^ b[i]) * 1099511628211ull;
+  }
+  void Add(double x) { Add(&x, sizeof x); }
+  void Add(const std::vector<double> &v) { Add(v.data(), v.size() * sizeof(double)); }
+};
+
+// Weights of every existing arc, the raw blocks of the prunable matrices
+// (frozen and removed arcs included) and every neuron value.
+void AddNetwork(Fingerprint &fp, TBasicNetwork &net) {
+  std::vector<double> w(static_cast<size_t>(net.GetNumWeights(FMaskExists)));
+  net.GetWeights(w.data(), FMaskExists);
+  fp.Add(w);
+  for (TBasicConnections *conn : net.priv_conns)
+    if (auto *pruned = dynamic_cast<TPrunedConnections *>(conn))
+      fp.Add(pruned->array_weights);
+  for (TBasicLayer *layer : net.layers)
+    fp.Add(layer->activations);
+}
+
+std::unique_ptr<Data> RandomTable(int rows, int inputs, int outputs, unsigned seed) {
+  auto table = std::make_unique<Data>(rows, inputs, outputs, false);
+  std::vector<double> in(static_cast<size_t>(inputs)), out(static_cast<size_t>(outputs));
+  srand(seed);
+  for (int r = 0; r < rows; ++r) {
+    for (double &v : in)
+      v = rand() / static_cast<double>(RAND_MAX) * 1.2 - 0.1;
+    for (double &v : out)
+      v = rand() / static_cast<double>(RAND_MAX);
+    table->AppendRow(in.data(), out.data());
+  }
+  return table;
+}
+
+struct Setting {
+  const char *name;
+  bool batch;
+  double momentum; // < 0: no MOMENTUM in the record
+  const char *penalty; // nullptr: none given
+  bool crossEntropy;
+  bool noRate;
+};
+
+TKQstructure Record(const Setting &s) {
+  TKQstructure record("Params");
+  if (!s.noRate)
+    record.SetNumber("LearningRate", 0.3);
+  if (s.momentum >= 0)
+    record.SetNumber("Momentum", s.momentum);
+  record.SetBoolean("Batch", s.batch);
+  if (s.crossEntropy)
+    record.SetWord("ErrorFunction", "CrossEntropy");
+  if (s.penalty != nullptr)
+    record.Set("WeightPenalty", TKQstructure::Parse(s.penalty));
+  return record;
+}
+
+// Runs three calls of Train (two epochs each) and fingerprints the lot.
+uint64_t TrainAndFingerprint(TTrainModule &module, TBasicNetwork &net, Data &table, const Setting &s) {
+  TKQstructure record = Record(s);
+  Fingerprint fp;
+  for (int call = 0; call < 3; ++call) {
+    int epochs = 2;
+    fp.Add(module.Train(&table, &record, epochs));
+    fp.Add(&epochs, sizeof epochs);
+  }
+  AddNetwork(fp, net);
+  AddNetwork(fp, *module.gradients);
+  AddNetwork(fp, *module.changes);
+  return fp.h;
+}
+
+// Two inputs with 3 and 2 functions, 6 rules, two outputs with 3 and 2
+// functions; a frozen, a removed and a flag-2 rule arc, a frozen condition
+// centre and centres of -0.0, which the momentum step turns into +0.0.
+std::unique_ptr<TVemo> PinnedVemo() {
+  const int in[] = {3, 2}, out[] = {3, 2};
+  auto net = std::make_unique<TVemo>(2, in, 6, out, 2);
+  srand(11);
+  net->InitWeights(-1, 1);
+  net->FreezeWeight(2, 1, 0);
+  net->priv_conns_index[4][3]->RemoveArc(2, 0);
+  net->priv_conns_index[3][2]->SetFlags(4, 3, 2);
+  net->FreezeWeight(1, 1, 0);
+  net->SetWeightValue(1, 0, 0, -0.0);
+  net->SetWeightValue(4, 3, 1, -0.0);
+  return net;
+}
+
+const Setting kSettings[] = {
+    {"online momentum", false, 0.6, nullptr, false, false},
+    {"online plain", false, -1, nullptr, false, false},
+    {"online zero momentum", false, 0.0, nullptr, false, false},
+    {"online momentum 0.9", false, 0.9, nullptr, false, false},
+    {"batch plain", true, -1, nullptr, false, false},
+    {"batch momentum", true, 0.6, nullptr, false, false},
+    {"online quad", false, 0.6, "(QUADPENALTY :EPSILON1 0.01 :EPSILON2 0.002 :BETA 2)", false,
+     false},
+    {"batch quad", true, -1, "(QUADPENALTY :EPSILON1 0.01 :EPSILON2 0.002)", false, false},
+    {"online lwf", false, -1, "(LWF :FORGETTINGRATE 0.001)", false, false},
+    {"batch lwf", true, 0.6, "(LWF :FORGETTINGRATE 0.001)", false, false},
+    {"online cross-entropy", false, 0.6, nullptr, true, false},
+    {"online no rate", false, 0.6, nullptr, false, true},
+};
+
+TEST(TrainPinned, SeededVemoRunsGiveThePinnedState) {
+  const uint64_t expected[] = {
+      0x88fca1571fecbb40ull, 0xe20cf9ce2e91b40aull, 0xe20cf9ce2e91b40aull,
+      0x160e13b72c5a441cull, 0x5d38d2d3e8f844dfull, 0xcbd5def9adf427e7ull,
+      0x86368672e87687e8ull, 0x59e071e0034116e4ull, 0xcfe88e33c20185f6ull,
+      0x45884c6cffcab454ull, 0x0723d4338d6c54d0ull, 0x6eb81d925ceabe62ull,
+  };
+  auto table = RandomTable(9, 2, 2, 21);
+  size_t i = 0;
+  for (const Setting &s : kSettings) {
+    auto net = PinnedVemo();
+    TVemoBP bp(net.get());
+    const uint64_t got = TrainAndFingerprint(bp, *net, *table, s);
+    EXPECT_EQ(got, expected[i]) << s.name;
+    ++i;
+  }
+}
+
+// A centre of -0.0 has a zero gradient, yet the momentum step adds +0.0 to it
+// (giving +0.0) while the plain step subtracts +0.0 (keeping -0.0).
+TEST(TrainPinned, ZeroGradientStepsKeepTheSignOfZeroAsTheArithmeticGives) {
+  auto table = RandomTable(4, 2, 2, 3);
+  for (double momentum : {0.6, -1.0}) {
+    auto net = PinnedVemo();
+    TVemoBP bp(net.get());
+    TKQstructure record = Record({"", false, momentum, nullptr, false, false});
+    int epochs = 1;
+    bp.Train(table.get(), &record, epochs);
+    double centre = 1, output = 1;
+    net->GetWeightValue(1, 0, 0, centre);
+    net->GetWeightValue(4, 3, 1, output);
+    EXPECT_EQ(centre, 0.0);
+    EXPECT_EQ(std::signbit(centre), momentum < 0) << momentum;
+    EXPECT_EQ(std::signbit(output), momentum < 0) << momentum;
+  }
+}
+
+// Sigmoid-gain layers, a bias layer and prunable matrices through the
+// general backward pass of TBackpropModule.
+TEST(TrainPinned, SeededPerceptronRunsGiveThePinnedState) {
+  const uint64_t expected[] = {0xef842043822560bcull, 0x74b28db33497dee1ull,
+                               0x6c56954e936e1168ull};
+  const Setting settings[] = {kSettings[0], kSettings[4], kSettings[6]};
+  auto table = RandomTable(7, 3, 2, 5);
+  size_t i = 0;
+  for (const Setting &s : settings) {
+    const int sizes[] = {3, 4, 2};
+    TMLPNetwork net(3, sizes, true);
+    srand(9);
+    net.Randomize(-1, 1);
+    net.priv_conns_index[2][1]->FreezeArc(1, 2);
+    TBackpropModule bp(&net);
+    const uint64_t got = TrainAndFingerprint(bp, net, *table, s);
+    EXPECT_EQ(got, expected[i]) << s.name;
+    ++i;
+  }
+}
+
+} // namespace
