@@ -3,6 +3,7 @@
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/MatrixReshape.h"
 #include "NeuralNets/TBasicNetwork.h"
+#include "NeuralNets/TrainKernels.h"
 
 #include <algorithm>
 
@@ -56,16 +57,8 @@ void TConnectedConnections::Randomize(double min, double max) {
 }
 
 void TConnectedConnections::AddNetInputs(double *net) {
-  const double *a = GetFromLayer()->activations.data();
-  const int f = Cols();
-  const int t = Rows();
-  for (int k = 0; k < t; ++k) {
-    const double *row = index_weights[k];
-    double s = 0.0;
-    for (int j = 0; j < f; ++j)
-      s = s + row[j] * a[j];
-    net[k] = net[k] + s;
-  }
+  kernels::AddRowSums(Rows(), Cols(), array_weights.data(), nullptr,
+                      GetFromLayer()->activations.data(), net);
 }
 
 void TConnectedConnections::IterateInArcs(TIterateObj &visitor, int to, int) {

@@ -3,6 +3,7 @@
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/MatrixReshape.h"
 #include "NeuralNets/TBasicNetwork.h"
+#include "NeuralNets/TrainKernels.h"
 
 namespace kestrane {
 
@@ -38,18 +39,8 @@ void TPrunedConnections::Randomize(double min, double max) {
 }
 
 void TPrunedConnections::AddNetInputs(double *net) {
-  const double *a = GetFromLayer()->activations.data();
-  const int f = Cols();
-  const int t = Rows();
-  for (int k = 0; k < t; ++k) {
-    const double *row = index_weights[k];
-    const unsigned char *flags = index_masks[k];
-    double s = 0.0;
-    for (int j = 0; j < f; ++j)
-      if (flags[j] & FMaskExists)
-        s = s + row[j] * a[j];
-    net[k] = net[k] + s;
-  }
+  kernels::AddRowSums(Rows(), Cols(), array_weights.data(), array_masks.data(),
+                      GetFromLayer()->activations.data(), net);
 }
 
 bool TPrunedConnections::IsValid(int from, int to) const {

@@ -67,6 +67,95 @@ void TIterateObjLWFCalcPenaltyTerm::Visit() {
 
 // ---- TTrainModule
 
+// The plan lives for one epoch; on every way out the gradient store is left
+// exactly as the general path leaves it.
+class TTrainModule::FastEpoch {
+public:
+  FastEpoch(TTrainModule &module, TKQstructure *record) : module(module) {
+    if (module.knownPipeline != nullptr && typeid(module) == *module.knownPipeline)
+      module.BeginPlan(record);
+  }
+  ~FastEpoch() { module.EndPlan(); }
+  FastEpoch(const FastEpoch &) = delete;
+  FastEpoch &operator=(const FastEpoch &) = delete;
+
+private:
+  TTrainModule &module;
+};
+
+bool TTrainModule::BeginPlan(TKQstructure *record) {
+  const int n = network->numLayers;
+  if (gradients->numLayers != n || changes->numLayers != n)
+    return false;
+  plan.blocks.clear();
+  plan.blockOf.assign(static_cast<size_t>(n) * n, -1);
+  for (int f = 0; f < n; ++f)
+    for (int t = 0; t < n; ++t) {
+      TBasicConnections *conn = network->priv_conns_index[t][f];
+      TBasicConnections *grad = gradients->priv_conns_index[t][f];
+      TBasicConnections *change = changes->priv_conns_index[t][f];
+      // Iterate2/Iterate3 and the store's Randomize see these cells; a store
+      // that no longer mirrors the network takes the general path.
+      if (conn->IsConnected() != grad->IsConnected() ||
+          conn->IsConnected() != change->IsConnected())
+        return false;
+      if (!conn->IsConnected())
+        continue;
+      plan.blockOf[static_cast<size_t>(t) * n + f] = static_cast<int>(plan.blocks.size());
+      plan.blocks.push_back(kernels::Describe(conn, grad, change));
+    }
+  // A bad number is left to the step, which rejects it where it always did.
+  plan.record = record;
+  try {
+    plan.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
+    plan.momentum = NumberOr(*record, "MOMENTUM", 0.0);
+    plan.stepCached = true;
+  } catch (const TKQstructure::Error &) {
+    plan.stepCached = false;
+  }
+  plan.active = true;
+  return true;
+}
+
+void TTrainModule::EndPlan() {
+  if (!plan.active)
+    return;
+  for (kernels::ArcBlock &b : plan.blocks)
+    SettleGradient(b);
+  plan.active = false;
+  plan.record = nullptr;
+}
+
+bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
+                                      double &momentum) const {
+  if (!plan.active || !plan.stepCached || record != plan.record)
+    return false;
+  rate = plan.rate;
+  momentum = plan.momentum;
+  return true;
+}
+
+void TTrainModule::ZeroGradients(bool fold) {
+  if (!plan.active) {
+    gradients->Randomize(0, 0);
+    return;
+  }
+  using kernels::ArcBlock;
+  for (ArcBlock &b : plan.blocks) {
+    if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
+      continue;
+    if (b.state == ArcBlock::kWritten && fold && b.foldZero && b.kind == ArcBlock::kRows)
+      b.state = ArcBlock::kPendingZero;
+    else
+      kernels::ZeroGradient(b);
+  }
+}
+
+void TTrainModule::SettleGradient(kernels::ArcBlock &b) {
+  if (b.state == kernels::ArcBlock::kPendingZero)
+    kernels::ZeroGradient(b);
+}
+
 TTrainModule::TTrainModule(TBasicNetwork *network) : network(network) {
   if (network == nullptr)
     throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
@@ -138,10 +227,11 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   std::vector<double> input(static_cast<size_t>(std::max(table->MbrNdxInputs, 1)));
   std::vector<double> target(static_cast<size_t>(std::max(table->MbrNdxOutputs, 1)));
 
+  FastEpoch fast(*this, record);
   table->Rewind();
   const int n = table->MbrNdxRows;
   if (batch) {
-    gradients->Randomize(0, 0);
+    ZeroGradients(false);
     for (int r = 0; r < n; ++r) {
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
@@ -151,7 +241,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
     UpdateWeights(record);
   } else {
     for (int r = 0; r < n; ++r) {
-      gradients->Randomize(0, 0);
+      ZeroGradients(true);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
       if (usePenalty)
@@ -232,7 +322,20 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
     if (!conn->IsConnected())
       continue;
     KASSERT_TEXT(fn != ActError, "fn != ActError");
-    conn->Iterate2(visitor, gradients.get(), 0);
+    if (!plan.active) {
+      conn->Iterate2(visitor, gradients.get(), 0);
+      continue;
+    }
+    kernels::ArcBlock &b = BlockOf(t, f);
+    if (b.kind == kernels::ArcBlock::kRows) {
+      kernels::Backprop(b, delta, gradients->layers[f]->activations.data(),
+                        network->layers[f]->activations.data(),
+                        b.state == kernels::ArcBlock::kPendingZero);
+    } else {
+      SettleGradient(b);
+      conn->Iterate2(visitor, gradients.get(), 0);
+    }
+    b.state = kernels::ArcBlock::kWritten;
   }
 }
 
@@ -245,6 +348,17 @@ void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
       TBasicConnections *conn = network->priv_conns_index[t][f];
       if (!conn->IsConnected())
         continue;
+      if (plan.active) {
+        kernels::ArcBlock &b = BlockOf(t, f);
+        SettleGradient(b);
+        if (b.kind != kernels::ArcBlock::kGeneric) {
+          if (momentum != 0)
+            kernels::MomentumStep(b, learningRate, momentum);
+          else
+            kernels::Step(b, learningRate);
+          continue;
+        }
+      }
       if (momentum != 0)
         conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
       else
@@ -270,6 +384,11 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
     KASSERT_TEXT(false, "false");
     return;
   }
+  if (plan.active)
+    for (kernels::ArcBlock &b : plan.blocks) {
+      SettleGradient(b);
+      b.state = kernels::ArcBlock::kWritten;
+    }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
@@ -282,7 +401,11 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
 // ---- TBackpropModule
 
 void TBackpropModule::UpdateWeights(TKQstructure *record) {
-  ApplyUpdate(NumberOr(*record, "LEARNINGRATE", 0.0), NumberOr(*record, "MOMENTUM", 0.0));
+  double rate, momentum;
+  if (CachedStepSettings(record, rate, momentum))
+    ApplyUpdate(rate, momentum);
+  else
+    ApplyUpdate(NumberOr(*record, "LEARNINGRATE", 0.0), NumberOr(*record, "MOMENTUM", 0.0));
 }
 
 } // namespace kestrane

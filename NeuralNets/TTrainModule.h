@@ -7,8 +7,10 @@
 
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TIterateObj.h"
+#include "NeuralNets/TrainKernels.h"
 
 #include <memory>
+#include <typeinfo>
 #include <vector>
 
 namespace kestrane {
@@ -66,15 +68,50 @@ public:
   std::unique_ptr<TBasicNetwork> changes;   // last momentum step per arc
   std::unique_ptr<TBasicNetwork> gradients; // gradient per arc, delta per neuron
 
+protected:
+  // Set by the constructor of a class whose whole pattern step (ComputeGradient,
+  // BackpropagateDeltas, UpdateWeights, ApplyUpdate) this module knows. Only
+  // an object of exactly that class trains its epochs on the fast path, so a
+  // derived class that overrides a step gets the general path.
+  const std::type_info *knownPipeline = nullptr;
+  // During a fast epoch: the step settings read once for the epoch's record;
+  // false when they must be read (and rejected) where the step happens.
+  bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
+
 private:
+  // What TrainEpoch sets up for a fast epoch; inactive outside TrainEpoch.
+  struct EpochPlan {
+    bool active = false;
+    std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
+    std::vector<int> blockOf;              // [t * numLayers + f] -> block or -1
+    const TKQstructure *record = nullptr;
+    bool stepCached = false;
+    double rate = 0, momentum = 0;
+  };
+  class FastEpoch; // begins and ends a plan
+
+  // Builds the plan; false (plan inactive) when the stores do not mirror the
+  // network's matrices.
+  bool BeginPlan(TKQstructure *record);
+  void EndPlan();
+  kernels::ArcBlock &BlockOf(int t, int f) { return plan.blocks[plan.blockOf[t * network->numLayers + f]]; }
+  // Zeroes the gradient store; with fold, matrices whose next backward pass
+  // overwrites every arc zeroing would reset are only marked.
+  void ZeroGradients(bool fold);
+  // Carries out a marked zeroing before the gradients are read.
+  void SettleGradient(kernels::ArcBlock &b);
+
   std::vector<double> outputs; // forward-pass output of the current pattern
+  EpochPlan plan;
 };
 
 // Gradient descent: w -= LEARNINGRATE * g, or with MOMENTUM
 // d = -LEARNINGRATE * g + MOMENTUM * d, w += d.
 class TBackpropModule : public TTrainModule {
 public:
-  explicit TBackpropModule(TBasicNetwork *network) : TTrainModule(network) {}
+  explicit TBackpropModule(TBasicNetwork *network) : TTrainModule(network) {
+    knownPipeline = &typeid(TBackpropModule);
+  }
   ~TBackpropModule() override = default;
 
   void UpdateWeights(TKQstructure *record) override;

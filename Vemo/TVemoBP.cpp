@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <typeinfo>
 
 namespace kestrane {
 
@@ -42,6 +43,7 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 } // namespace
 
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
+  knownPipeline = &typeid(TVemoBP);
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;

@@ -1,0 +1,297 @@
+#include "NeuralNets/TrainKernels.h"
+
+#include "NeuralNets/TBasicLayer.h"
+#include "NeuralNets/TConnectedConnections.h"
+#include "NeuralNets/TPrunedConnections.h"
+#include "Vemo/TConditionLayer.h"
+#include "Vemo/TToConditionConnections.h"
+#include "Vemo/TToOutputConnections.h"
+#include "Vemo/TVemoOutputLayer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <typeinfo>
+
+namespace kestrane {
+namespace kernels {
+
+namespace {
+
+constexpr unsigned char kSelected = FMaskAll; // what selector 0 asks of an arc
+
+inline bool Selected(unsigned char flags) { return (flags & kSelected) == kSelected; }
+
+// R rows at once: each row's sum is its own dependency chain, so interleaving
+// rows keeps the adder busy while every sum keeps its order.
+template <int R>
+inline void RowSums(int f, const double *w, const double *a, double *net) {
+  double s[R];
+  for (int r = 0; r < R; ++r)
+    s[r] = 0.0;
+  for (int j = 0; j < f; ++j) {
+    const double x = a[j];
+    for (int r = 0; r < R; ++r)
+      s[r] = s[r] + w[r * static_cast<ptrdiff_t>(f) + j] * x;
+  }
+  for (int r = 0; r < R; ++r)
+    net[r] = net[r] + s[r];
+}
+
+inline void MaskedRowSum(int f, const double *w, const unsigned char *m, const double *a,
+                         double *net) {
+  double s = 0.0;
+  for (int j = 0; j < f; ++j)
+    if (m[j] & FMaskExists)
+      s = s + w[j] * a[j];
+  *net = *net + s;
+}
+
+template <bool Fresh>
+inline void BackpropRow(int f, const double *__restrict w, const double di,
+                        double *__restrict dFrom, const double *__restrict y,
+                        double *__restrict g) {
+  for (int j = 0; j < f; ++j) {
+    dFrom[j] = dFrom[j] + w[j] * di;
+    g[j] = (Fresh ? 0.0 : g[j]) + di * y[j];
+  }
+}
+
+template <bool Fresh>
+inline void MaskedBackpropRow(int f, const double *w, const unsigned char *m, const double di,
+                              double *dFrom, const double *y, double *g) {
+  for (int j = 0; j < f; ++j)
+    if (Selected(m[j])) {
+      dFrom[j] = dFrom[j] + w[j] * di;
+      g[j] = (Fresh ? 0.0 : g[j]) + di * y[j];
+    }
+}
+
+// Arcs of a block are independent in the update, so it runs in chunks: a
+// chunk whose arcs are all selected takes the straight loop.
+constexpr size_t kChunk = 64;
+
+template <class Op>
+void ForSelected(const ArcBlock &b, Op op) {
+  const size_t n = static_cast<size_t>(b.rows) * static_cast<size_t>(b.cols);
+  for (size_t start = 0; start < n; start += kChunk) {
+    const size_t end = std::min(n, start + kChunk);
+    if (b.mask == nullptr || AllHave(b.mask + start, end - start, kSelected)) {
+      for (size_t i = start; i < end; ++i)
+        op(i);
+    } else {
+      for (size_t i = start; i < end; ++i)
+        if (Selected(b.mask[i]))
+          op(i);
+    }
+  }
+}
+
+template <class M>
+bool SameShape(const M &a, const M &b) {
+  return a.array_weights.size() == b.array_weights.size() &&
+         a.index_weights.size() == b.index_weights.size();
+}
+
+// Rows and columns of a matrix stored row by row, if they match its layers
+// (and the gradient store's layers, which the backward pass reads).
+template <class M>
+bool RowsOf(ArcBlock &b, M &c, M &g, M &d) {
+  const int t = static_cast<int>(c.index_weights.size());
+  if (!SameShape(c, g) || !SameShape(c, d) || t != c.GetNumToNeurons() || t == 0)
+    return false;
+  const int f = static_cast<int>(c.array_weights.size() / static_cast<size_t>(t));
+  if (static_cast<size_t>(f) * t != c.array_weights.size() || f != c.GetNumFromNeurons() ||
+      f != g.GetNumFromNeurons() || t != g.GetNumToNeurons())
+    return false;
+  b.rows = t;
+  b.cols = f;
+  b.w = c.array_weights.data();
+  b.g = g.array_weights.data();
+  b.d = d.array_weights.data();
+  return true;
+}
+
+Strided Centres(TToConditionConnections &m) {
+  Strided s;
+  s.base = reinterpret_cast<char *>(&m.conditionLayer->nodes[0].centre);
+  s.stride = sizeof(TConditionNeuron);
+  return s;
+}
+
+Strided Centres(TToOutputConnections &m) {
+  Strided s;
+  s.base = reinterpret_cast<char *>(m.weights.data());
+  return s;
+}
+
+// Arcs the matrix visits: its condition neurons with flags and an input.
+int ArcsOf(const TToConditionConnections &m) {
+  if (!m.conditionLayer->HasCounts())
+    return 0;
+  return std::min(static_cast<int>(m.flags.size()), m.conditionLayer->numNeurons);
+}
+
+int ArcsOf(const TToOutputConnections &m) {
+  return std::min(m.NumCentres(), m.outputLayer->GetNumMapped());
+}
+
+size_t Capacity(const TToConditionConnections &m) { return m.conditionLayer->nodes.size(); }
+size_t Capacity(const TToOutputConnections &m) { return m.weights.size(); }
+
+template <class M>
+bool Listed(ArcBlock &b, M &c, M &g, M &d) {
+  const int n = ArcsOf(c);
+  if (n <= 0 || Capacity(g) < static_cast<size_t>(n) || Capacity(d) < static_cast<size_t>(n))
+    return false;
+  b.n = n;
+  b.flags = c.flags.data();
+  b.lw = Centres(c);
+  b.lg = Centres(g);
+  b.ld = Centres(d);
+  return true;
+}
+
+} // namespace
+
+bool AllHave(const unsigned char *m, size_t n, unsigned char bits) {
+  uint64_t want = 0;
+  std::memset(&want, bits, sizeof want);
+  size_t i = 0;
+  uint64_t missing = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, m + i, sizeof word);
+    missing |= ~word & want;
+  }
+  for (; i < n; ++i)
+    missing |= static_cast<unsigned char>(~m[i] & bits);
+  return missing == 0;
+}
+
+void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const double *a,
+                double *net) {
+  constexpr int R = 8;
+  const size_t stride = static_cast<size_t>(f);
+  int k = 0;
+  for (; k + R <= t; k += R) {
+    if (mask == nullptr || AllHave(mask + k * stride, R * stride, FMaskExists)) {
+      RowSums<R>(f, w + k * stride, a, net + k);
+    } else {
+      for (int r = k; r < k + R; ++r)
+        MaskedRowSum(f, w + r * stride, mask + r * stride, a, net + r);
+    }
+  }
+  for (; k < t; ++k) {
+    if (mask == nullptr)
+      RowSums<1>(f, w + k * stride, a, net + k);
+    else
+      MaskedRowSum(f, w + k * stride, mask + k * stride, a, net + k);
+  }
+}
+
+ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change) {
+  ArcBlock b;
+  b.conn = conn;
+  b.grad = grad;
+  b.change = change;
+  const std::type_info &type = typeid(*conn);
+  if (typeid(*grad) != type || typeid(*change) != type)
+    return b;
+  if (type == typeid(TConnectedConnections)) {
+    auto &c = static_cast<TConnectedConnections &>(*conn);
+    if (RowsOf(b, c, static_cast<TConnectedConnections &>(*grad),
+               static_cast<TConnectedConnections &>(*change))) {
+      b.kind = ArcBlock::kRows;
+      b.foldZero = true;
+    }
+  } else if (type == typeid(TPrunedConnections)) {
+    auto &c = static_cast<TPrunedConnections &>(*conn);
+    auto &g = static_cast<TPrunedConnections &>(*grad);
+    if (RowsOf(b, c, g, static_cast<TPrunedConnections &>(*change)) &&
+        c.array_masks.size() == c.array_weights.size() &&
+        g.array_masks.size() == g.array_weights.size()) {
+      b.kind = ArcBlock::kRows;
+      b.mask = c.array_masks.data();
+      b.gradMask = g.array_masks.data();
+      b.foldZero = c.array_masks == g.array_masks;
+    }
+  } else if (type == typeid(TToConditionConnections)) {
+    if (Listed(b, static_cast<TToConditionConnections &>(*conn),
+               static_cast<TToConditionConnections &>(*grad),
+               static_cast<TToConditionConnections &>(*change)))
+      b.kind = ArcBlock::kListed;
+  } else if (type == typeid(TToOutputConnections)) {
+    if (Listed(b, static_cast<TToOutputConnections &>(*conn),
+               static_cast<TToOutputConnections &>(*grad),
+               static_cast<TToOutputConnections &>(*change)))
+      b.kind = ArcBlock::kListed;
+  }
+  return b;
+}
+
+void ZeroGradient(ArcBlock &b) {
+  if (b.kind == ArcBlock::kRows) {
+    const size_t n = static_cast<size_t>(b.rows) * static_cast<size_t>(b.cols);
+    if (b.gradMask == nullptr) {
+      std::fill(b.g, b.g + n, 0.0);
+    } else {
+      for (size_t i = 0; i < n; ++i)
+        if (b.gradMask[i] & FMaskTrainable)
+          b.g[i] = 0.0;
+    }
+  } else {
+    b.grad->Randomize(0, 0);
+  }
+  b.state = ArcBlock::kZero;
+}
+
+void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh) {
+  const int f = b.cols;
+  for (int i = 0; i < b.rows; ++i) {
+    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+    const double di = dTo[i];
+    const bool all = b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected);
+    if (all && fresh)
+      BackpropRow<true>(f, b.w + at, di, dFrom, y, b.g + at);
+    else if (all)
+      BackpropRow<false>(f, b.w + at, di, dFrom, y, b.g + at);
+    else if (fresh)
+      MaskedBackpropRow<true>(f, b.w + at, b.mask + at, di, dFrom, y, b.g + at);
+    else
+      MaskedBackpropRow<false>(f, b.w + at, b.mask + at, di, dFrom, y, b.g + at);
+  }
+}
+
+void Step(const ArcBlock &b, double rate) {
+  if (b.kind == ArcBlock::kListed) {
+    for (int k = 0; k < b.n; ++k)
+      if (Selected(b.flags[k]))
+        b.lw[k] -= rate * b.lg[k];
+    return;
+  }
+  double *__restrict w = b.w;
+  const double *__restrict g = b.g;
+  ForSelected(b, [=](size_t i) { w[i] -= rate * g[i]; });
+}
+
+void MomentumStep(const ArcBlock &b, double rate, double momentum) {
+  if (b.kind == ArcBlock::kListed) {
+    for (int k = 0; k < b.n; ++k)
+      if (Selected(b.flags[k])) {
+        b.ld[k] = -rate * b.lg[k] + momentum * b.ld[k];
+        b.lw[k] += b.ld[k];
+      }
+    return;
+  }
+  double *__restrict w = b.w;
+  const double *__restrict g = b.g;
+  double *__restrict d = b.d;
+  ForSelected(b, [=](size_t i) {
+    d[i] = -rate * g[i] + momentum * d[i];
+    w[i] += d[i];
+  });
+}
+
+} // namespace kernels
+} // namespace kestrane
