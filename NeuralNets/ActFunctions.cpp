@@ -35,13 +35,7 @@ void ActSaturatedLinear(TBasicNeuron *neuron, double net) {
   *neuron->activation = y;
 }
 
-void ActSigmoid(TBasicNeuron *neuron, double net) {
-  // exp(500) is still finite; below that the guard keeps the value positive.
-  if (net < -500.0)
-    *neuron->activation = 1e-300;
-  else
-    *neuron->activation = 1.0 / (1.0 + std::exp(-net));
-}
+void ActSigmoid(TBasicNeuron *neuron, double net) { *neuron->activation = SigmoidOf(net); }
 
 void ActTanh(TBasicNeuron *neuron, double net) { *neuron->activation = std::tanh(net); }
 

@@ -1,6 +1,7 @@
 #ifndef KESTRANE_NEURALNETS_ACTFUNCTIONS_H
 #define KESTRANE_NEURALNETS_ACTFUNCTIONS_H
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -21,6 +22,11 @@ void ActBias(TBasicNeuron *neuron, double net);
 void ActLinear(TBasicNeuron *neuron, double net);
 void ActSaturatedLinear(TBasicNeuron *neuron, double net);
 void ActSigmoid(TBasicNeuron *neuron, double net);
+// The value ActSigmoid stores, for layers that apply it without the call.
+// exp(500) is still finite; below that the guard keeps the value positive.
+inline double SigmoidOf(double net) {
+  return net < -500.0 ? 1e-300 : 1.0 / (1.0 + std::exp(-net));
+}
 void ActTanh(TBasicNeuron *neuron, double net);
 // The gain variants expect a TGainNeuron.
 void ActLinearGain(TBasicNeuron *neuron, double net);

@@ -100,6 +100,21 @@ TSimpleLayer::TSimpleLayer(TBasicNetwork *network, int layerNum, int numNeurons)
   CreateNeurons(nodes, std::max(numNeurons, 0));
 }
 
+void TSimpleLayer::ApplyActivation(double *net) {
+  TBasicNeuron *node = nodes.data();
+  const ActFunction common = commonActFunction;
+  if (common == ActSigmoid) {
+    for (int i = 0; i < numNeurons; ++i)
+      *node[i].activation = SigmoidOf(net[i]);
+  } else if (common != nullptr) {
+    for (int i = 0; i < numNeurons; ++i)
+      common(&node[i], net[i]);
+  } else {
+    for (int i = 0; i < numNeurons; ++i)
+      node[i].actFunction(&node[i], net[i]);
+  }
+}
+
 TBasicLayer *TSimpleLayer::Clone(TBasicNetwork *owner) const {
   auto *copy = new TSimpleLayer(owner, layerNum, numNeurons);
   CopyBaseStateInto(*copy);

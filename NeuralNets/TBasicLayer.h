@@ -67,6 +67,8 @@ class TSimpleLayer : public TBasicLayer {
 public:
   TSimpleLayer(TBasicNetwork *network, int layerNum, int numNeurons);
 
+  // As the base, without a virtual call per neuron; the common sigmoid inline.
+  void ApplyActivation(double *net) override;
   TBasicNeuron *GetNeuron(int i) override { return &nodes[i]; }
   const char *GetLayerNType() const override { return "Simple"; }
   void Destroy() override { delete this; }

@@ -124,6 +124,7 @@ void TTrainModule::EndPlan() {
     SettleGradient(b);
   plan.active = false;
   plan.record = nullptr;
+  plan.fold = kernels::StepAfterBackprop();
 }
 
 bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
@@ -240,6 +241,12 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
       PenaltyGradient(penalty, n, n, learningRate);
     UpdateWeights(record);
   } else {
+    // Nothing reads the gradients between the backward pass and the step.
+    if (plan.active && plan.stepCached && !usePenalty) {
+      plan.fold.on = true;
+      plan.fold.rate = plan.rate;
+      plan.fold.momentum = plan.momentum;
+    }
     for (int r = 0; r < n; ++r) {
       ZeroGradients(true);
       table->GetNextRow(input.data(), target.data());
@@ -319,7 +326,7 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
   TIterateObj2ErrorsAndDeltas visitor;
   for (int f = t - 1; f >= 0; --f) {
     TBasicConnections *conn = network->priv_conns_index[t][f];
-    if (!conn->IsConnected())
+    if (plan.active ? plan.blockOf[t * network->numLayers + f] < 0 : !conn->IsConnected())
       continue;
     KASSERT_TEXT(fn != ActError, "fn != ActError");
     if (!plan.active) {
@@ -330,7 +337,8 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
     if (b.kind == kernels::ArcBlock::kRows) {
       kernels::Backprop(b, delta, gradients->layers[f]->activations.data(),
                         network->layers[f]->activations.data(),
-                        b.state == kernels::ArcBlock::kPendingZero);
+                        b.state == kernels::ArcBlock::kPendingZero, plan.fold);
+      b.stepped = plan.fold.on;
     } else {
       SettleGradient(b);
       conn->Iterate2(visitor, gradients.get(), 0);
@@ -342,23 +350,33 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
 void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
   TIterateObj2Update plain(learningRate);
   TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
+  if (plan.active) {
+    // The blocks are in the order of the loops below.
+    for (kernels::ArcBlock &b : plan.blocks) {
+      if (b.stepped) { // folded into the backward pass, with these settings
+        b.stepped = false;
+        continue;
+      }
+      SettleGradient(b);
+      if (b.kind == kernels::ArcBlock::kGeneric) {
+        if (momentum != 0)
+          b.conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
+        else
+          b.conn->Iterate2(plain, gradients.get(), 0);
+      } else if (momentum != 0) {
+        kernels::MomentumStep(b, learningRate, momentum);
+      } else {
+        kernels::Step(b, learningRate);
+      }
+    }
+    return;
+  }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
       TBasicConnections *conn = network->priv_conns_index[t][f];
       if (!conn->IsConnected())
         continue;
-      if (plan.active) {
-        kernels::ArcBlock &b = BlockOf(t, f);
-        SettleGradient(b);
-        if (b.kind != kernels::ArcBlock::kGeneric) {
-          if (momentum != 0)
-            kernels::MomentumStep(b, learningRate, momentum);
-          else
-            kernels::Step(b, learningRate);
-          continue;
-        }
-      }
       if (momentum != 0)
         conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
       else

@@ -87,6 +87,8 @@ private:
     const TKQstructure *record = nullptr;
     bool stepCached = false;
     double rate = 0, momentum = 0;
+    // On-line without penalty terms: the backward pass takes the step too.
+    kernels::StepAfterBackprop fold;
   };
   class FastEpoch; // begins and ends a plan
 

@@ -47,24 +47,73 @@ inline void MaskedRowSum(int f, const double *w, const unsigned char *m, const d
   *net = *net + s;
 }
 
-template <bool Fresh>
-inline void BackpropRow(int f, const double *__restrict w, const double di,
-                        double *__restrict dFrom, const double *__restrict y,
-                        double *__restrict g) {
+enum class Then { kNothing, kStep, kMomentum };
+
+// One to-row of the backward pass; Then folds the arc's step in.
+template <bool Fresh, Then step>
+inline void BackpropRow(int f, double *__restrict w, const double di, double *__restrict dFrom,
+                        const double *__restrict y, double *__restrict g, double *__restrict d,
+                        double rate, double momentum) {
   for (int j = 0; j < f; ++j) {
-    dFrom[j] = dFrom[j] + w[j] * di;
-    g[j] = (Fresh ? 0.0 : g[j]) + di * y[j];
+    const double wj = w[j];
+    dFrom[j] = dFrom[j] + wj * di;
+    const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
+    g[j] = gj;
+    if (step == Then::kStep) {
+      w[j] = wj - rate * gj;
+    } else if (step == Then::kMomentum) {
+      const double dj = -rate * gj + momentum * d[j];
+      d[j] = dj;
+      w[j] = wj + dj;
+    }
+  }
+}
+
+template <bool Fresh, Then step>
+inline void MaskedBackpropRow(int f, double *w, const unsigned char *m, const double di,
+                              double *dFrom, const double *y, double *g, double *d, double rate,
+                              double momentum) {
+  for (int j = 0; j < f; ++j) {
+    if (!Selected(m[j]))
+      continue;
+    const double wj = w[j];
+    dFrom[j] = dFrom[j] + wj * di;
+    const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
+    g[j] = gj;
+    if (step == Then::kStep) {
+      w[j] = wj - rate * gj;
+    } else if (step == Then::kMomentum) {
+      const double dj = -rate * gj + momentum * d[j];
+      d[j] = dj;
+      w[j] = wj + dj;
+    }
+  }
+}
+
+template <bool Fresh, Then step>
+void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                  double rate, double momentum) {
+  const int f = b.cols;
+  for (int i = 0; i < b.rows; ++i) {
+    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+    if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
+      BackpropRow<Fresh, step>(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
+                               momentum);
+    else
+      MaskedBackpropRow<Fresh, step>(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at,
+                                     b.d + at, rate, momentum);
   }
 }
 
 template <bool Fresh>
-inline void MaskedBackpropRow(int f, const double *w, const unsigned char *m, const double di,
-                              double *dFrom, const double *y, double *g) {
-  for (int j = 0; j < f; ++j)
-    if (Selected(m[j])) {
-      dFrom[j] = dFrom[j] + w[j] * di;
-      g[j] = (Fresh ? 0.0 : g[j]) + di * y[j];
-    }
+void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                  const StepAfterBackprop &step) {
+  if (!step.on)
+    BackpropRows<Fresh, Then::kNothing>(b, dTo, dFrom, y, 0, 0);
+  else if (step.momentum != 0)
+    BackpropRows<Fresh, Then::kMomentum>(b, dTo, dFrom, y, step.rate, step.momentum);
+  else
+    BackpropRows<Fresh, Then::kStep>(b, dTo, dFrom, y, step.rate, 0);
 }
 
 // Arcs of a block are independent in the update, so it runs in chunks: a
@@ -169,11 +218,13 @@ bool AllHave(const unsigned char *m, size_t n, unsigned char bits) {
   return missing == 0;
 }
 
-void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const double *a,
-                double *net) {
-  constexpr int R = 8;
+namespace {
+
+// Rows k .. k+R-1 as one interleaved group when all their arcs exist.
+template <int R>
+int RowGroups(int k, int t, int f, const double *w, const unsigned char *mask, const double *a,
+              double *net) {
   const size_t stride = static_cast<size_t>(f);
-  int k = 0;
   for (; k + R <= t; k += R) {
     if (mask == nullptr || AllHave(mask + k * stride, R * stride, FMaskExists)) {
       RowSums<R>(f, w + k * stride, a, net + k);
@@ -182,12 +233,17 @@ void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const 
         MaskedRowSum(f, w + r * stride, mask + r * stride, a, net + r);
     }
   }
-  for (; k < t; ++k) {
-    if (mask == nullptr)
-      RowSums<1>(f, w + k * stride, a, net + k);
-    else
-      MaskedRowSum(f, w + k * stride, mask + k * stride, a, net + k);
-  }
+  return k;
+}
+
+} // namespace
+
+void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const double *a,
+                double *net) {
+  int k = RowGroups<8>(0, t, f, w, mask, a, net);
+  k = RowGroups<4>(k, t, f, w, mask, a, net);
+  k = RowGroups<2>(k, t, f, w, mask, a, net);
+  RowGroups<1>(k, t, f, w, mask, a, net);
 }
 
 ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change) {
@@ -246,21 +302,12 @@ void ZeroGradient(ArcBlock &b) {
   b.state = ArcBlock::kZero;
 }
 
-void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh) {
-  const int f = b.cols;
-  for (int i = 0; i < b.rows; ++i) {
-    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
-    const double di = dTo[i];
-    const bool all = b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected);
-    if (all && fresh)
-      BackpropRow<true>(f, b.w + at, di, dFrom, y, b.g + at);
-    else if (all)
-      BackpropRow<false>(f, b.w + at, di, dFrom, y, b.g + at);
-    else if (fresh)
-      MaskedBackpropRow<true>(f, b.w + at, b.mask + at, di, dFrom, y, b.g + at);
-    else
-      MaskedBackpropRow<false>(f, b.w + at, b.mask + at, di, dFrom, y, b.g + at);
-  }
+void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
+              const StepAfterBackprop &step) {
+  if (fresh)
+    BackpropRows<true>(b, dTo, dFrom, y, step);
+  else
+    BackpropRows<false>(b, dTo, dFrom, y, step);
 }
 
 void Step(const ArcBlock &b, double rate) {

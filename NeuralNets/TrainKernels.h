@@ -66,6 +66,9 @@ struct ArcBlock {
   // are exactly the arcs zeroing resets: zeroing may be folded into it.
   bool foldZero = false;
 
+  // The backward pass has already taken this pattern's step (see StepAfterBackprop).
+  bool stepped = false;
+
   // kListed: arcs 0 .. n-1, selected by flags.
   int n = 0;
   const unsigned char *flags = nullptr;
@@ -79,10 +82,22 @@ ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnec
 // Zeroes the gradient-store twin as its Randomize(0, 0) does.
 void ZeroGradient(ArcBlock &b);
 
+// The step of the weights, to be taken right after an arc's gradient is known.
+// The step of an arc reads only that arc's weight, gradient and change, and
+// the backward pass reads a weight before it changes it, so on-line training
+// (without penalty terms between the two) may fold the step into the
+// backward pass of the matrix: one sweep over the block instead of two.
+struct StepAfterBackprop {
+  bool on = false;
+  double rate = 0, momentum = 0;
+};
+
 // The error-and-gradient visit of every selected (existing and trainable) arc
 // of a kRows block, to-row major: dFrom[j] += w*dTo[i]; g += dTo[i]*y[j]. With
-// fresh, g = 0.0 + dTo[i]*y[j] (the zeroing folded in).
-void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh);
+// fresh, g = 0.0 + dTo[i]*y[j] (the zeroing folded in). With step.on, each
+// arc then takes its step as Step / MomentumStep would.
+void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
+              const StepAfterBackprop &step);
 
 // The update of every selected arc: w -= rate*g, or with momentum
 // d = -rate*g + momentum*d; w += d.
