@@ -6,6 +6,8 @@
 #include "KQmessage/TException.h"
 #include "Vemo/TVemoBP.h"
 
+#include <typeinfo>
+
 namespace kestrane {
 
 namespace {
@@ -14,7 +16,9 @@ namespace {
 class TReportingVemoBP : public TVemoBP {
 public:
   TReportingVemoBP(TBasicNetwork *network, std::function<void(double)> *epochDone)
-      : TVemoBP(network), epochDone(epochDone) {}
+      : TVemoBP(network), epochDone(epochDone) {
+    knownPipeline = &typeid(TReportingVemoBP); // the pattern step is TVemoBP's
+  }
   double TrainEpoch(Data *table, TKQstructure *record) override {
     const double error = TVemoBP::TrainEpoch(table, record);
     if (*epochDone)
