@@ -6,6 +6,7 @@
 
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
+#include "NeuralNets/TErrorObj.h"
 #include "NeuralNets/TMLPNetwork.h"
 #include "NeuralNets/TPrunedConnections.h"
 #include "NeuralNets/TTrainModule.h"
@@ -169,6 +170,45 @@ TEST(TrainPinned, ZeroGradientStepsKeepTheSignOfZeroAsTheArithmeticGives) {
     EXPECT_EQ(centre, 0.0);
     EXPECT_EQ(std::signbit(centre), momentum < 0) << momentum;
     EXPECT_EQ(std::signbit(output), momentum < 0) << momentum;
+  }
+}
+
+// Overrides a pattern step (with the same behaviour), which sends every epoch
+// down the general visitor path.
+class TGeneralPathVemoBP : public TVemoBP {
+public:
+  using TVemoBP::TVemoBP;
+  void ComputeGradient(const double *inputs, const double *targets, bool crossEntropy,
+                       TErrorObj *measure) override {
+    TVemoBP::ComputeGradient(inputs, targets, crossEntropy, measure);
+  }
+};
+
+// A wider network (rows in groups of 8, blocks past one chunk of arcs) with
+// arcs removed, frozen and flagged 2 at random: the fast epoch and the
+// general path end in the same state, bit for bit.
+TEST(TrainPinned, FastEpochMatchesTheGeneralPathOnAWideNetwork) {
+  auto table = RandomTable(12, 13, 3, 8);
+  for (const Setting &s : kSettings) {
+    uint64_t result[2];
+    for (int general = 0; general < 2; ++general) {
+      const std::vector<int> in(13, 3), out(3, 3);
+      TVemo net(13, in.data(), 21, out.data(), 3);
+      srand(4);
+      net.InitWeights(-1, 1);
+      for (int cell : {3 * 6 + 2, 4 * 6 + 3}) {
+        TBasicConnections *conn = net.priv_conns[static_cast<size_t>(cell)];
+        const int f = conn->GetNumFromNeurons(), t = conn->GetNumToNeurons();
+        for (int k = 0; k < 25; ++k)
+          conn->SetFlags(rand() % f, rand() % t, static_cast<unsigned char>(rand() % 3));
+      }
+      std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
+                                            : std::make_unique<TVemoBP>(&net);
+      // Frozen after the stores were copied: their flags no longer agree.
+      net.priv_conns[3 * 6 + 2]->SetFlags(0, 0, FMaskExists);
+      result[general] = TrainAndFingerprint(*bp, net, *table, s);
+    }
+    EXPECT_EQ(result[0], result[1]) << s.name;
   }
 }
 
