@@ -109,10 +109,12 @@ int64_t NumbersPerRow(const Layout &layout) {
   return int64_t{layout.inputs} + layout.expected + layout.generated + layout.errors;
 }
 
-// Bytes from the current position to the end of the stream; -1 when unknown.
+// Bytes from the current position to the end of the stream. A stream that has
+// met its end (or failed) has nothing left; its position is not known then.
 int64_t BytesLeft(std::istream &in) {
+  if (!in) return 0;
   const std::streamoff here = in.tellg();
-  if (here < 0 || !in.seekg(0, std::ios::end)) return -1;
+  if (here < 0 || !in.seekg(0, std::ios::end)) return 0;
   const std::streamoff end = in.tellg();
   in.seekg(here);
   return end < here ? 0 : static_cast<int64_t>(end - here);  // past the end: nothing left
@@ -131,7 +133,7 @@ void CheckRowsFit(std::istream &in, const Layout &layout, int32_t rows, int64_t 
                            &in);
   // The last number of a file may end it without a separator.
   const int64_t needed = int64_t{rows} * rowBytes - 1;
-  if (available >= 0 && needed > available)
+  if (needed > available)
     throw FileTools::Error("Data set header promises " + std::to_string(rows) + " rows of " +
                                std::to_string(numbers) + " numbers, more than the " +
                                std::to_string(available) + " bytes left in the file can hold",

@@ -73,6 +73,15 @@ TEST(DataSetLimitsTest, HeadersPromisingMoreNumbersThanTheFileHoldsAreRefused) {
   }
 }
 
+TEST(DataSetLimitsTest, AHeaderThatEndsTheFileLeavesNoRoomForRows) {
+  // Found by fuzzing: "[Data" without its bracket ends the file, where the
+  // stream can no longer tell its position; 147483649 rows were allocated.
+  const std::string message = LoadError(
+      "[DataSet]\n[Rows = 147483649-2147483648]\n[Inputs = 1]\n[GeneratedOutputs = 2]\n[Data");
+  EXPECT_EQ(message, "Data set header promises 147483649 rows of 3 numbers, more than the 0 bytes "
+                     "left in the file can hold");
+}
+
 TEST(DataSetLimitsTest, FilesThatJustHoldTheirRowsStillLoad) {
   // Two numbers of one character each, the last one ending the data block.
   EXPECT_EQ(LoadError("[DataSet] [Rows = 1] [Inputs = 2] [Data] 1 2[~Data] [~DataSet]"), "");
