@@ -100,6 +100,46 @@ struct Layout {
   bool HasSecond() const { return generated > 0 || errors > 0 || labels2; }
 };
 
+// Limits on what a header may ask for, far beyond any real data set: they keep
+// a few hostile bytes from making the reader allocate gigabytes.
+constexpr int64_t kMaxNumbersPerRow = 1000000;  // the four column counts together
+constexpr int64_t kMaxNumbers = std::numeric_limits<int32_t>::max();  // rows x numbers per row
+
+int64_t NumbersPerRow(const Layout &layout) {
+  return int64_t{layout.inputs} + layout.expected + layout.generated + layout.errors;
+}
+
+// Bytes from the current position to the end of the stream. A stream that has
+// met its end (or failed) has nothing left; its position is not known then.
+int64_t BytesLeft(std::istream &in) {
+  if (!in) return 0;
+  const std::streamoff here = in.tellg();
+  if (here < 0 || !in.seekg(0, std::ios::end)) return 0;
+  const std::streamoff end = in.tellg();
+  in.seekg(here);
+  return end < here ? 0 : static_cast<int64_t>(end - here);  // past the end: nothing left
+}
+
+// Refuses, before anything is allocated, `rows` rows that the `available`
+// bytes cannot hold: every number takes at least a character and a separator,
+// every label bracket at least "[]".
+void CheckRowsFit(std::istream &in, const Layout &layout, int32_t rows, int64_t available) {
+  const int64_t numbers = NumbersPerRow(layout);
+  const int64_t rowBytes = 2 * numbers + (layout.labels1 ? 2 : 0) + (layout.labels2 ? 2 : 0);
+  if (rows > 0 && numbers > 0 && int64_t{rows} * numbers > kMaxNumbers)
+    throw FileTools::Error("Data set too large: " + std::to_string(rows) + " rows of " +
+                               std::to_string(numbers) + " numbers exceed " +
+                               std::to_string(kMaxNumbers) + " numbers",
+                           &in);
+  // The last number of a file may end it without a separator.
+  const int64_t needed = int64_t{rows} * rowBytes - 1;
+  if (needed > available)
+    throw FileTools::Error("Data set header promises " + std::to_string(rows) + " rows of " +
+                               std::to_string(numbers) + " numbers, more than the " +
+                               std::to_string(available) + " bytes left in the file can hold",
+                           &in);
+}
+
 // The header and the [Data] statement, as LoadDataSet and LoadDataSetChunk read them.
 Layout ReadHead(FileTools &tools, std::istream &in, std::string &dataSetName,
                 std::string &dataName) {
@@ -119,16 +159,22 @@ Layout ReadHead(FileTools &tools, std::istream &in, std::string &dataSetName,
   layout.expected = std::max(counts.expectedOutputs, 0);
   layout.generated = std::max(counts.generatedOutputs, 0);
   layout.errors = std::max(counts.errors, 0);
+  if (NumbersPerRow(layout) > kMaxNumbersPerRow)
+    throw FileTools::Error("Data set header asks for " + std::to_string(NumbersPerRow(layout)) +
+                               " numbers per row, more than " + std::to_string(kMaxNumbersPerRow),
+                           &in);
   return layout;
 }
 
 // Reads `rows` rows into new tables of `slots` row slots.
 void ReadRows(FileTools &tools, std::istream &in, const char *blockName, const Layout &layout,
               int32_t rows, std::unique_ptr<Data> &first, std::unique_ptr<Data> &second) {
+  CheckRowsFit(in, layout, rows, BytesLeft(in));
   if (layout.HasFirst())
     first = std::make_unique<Data>(rows, layout.inputs, layout.expected, layout.labels1);
   if (layout.HasSecond())
     second = std::make_unique<Data>(rows, layout.generated, layout.errors, layout.labels2);
+  if (!first && !second) return;  // rows without numbers or labels hold nothing to read
   std::vector<double> in1(static_cast<size_t>(layout.inputs));
   std::vector<double> out1(static_cast<size_t>(layout.expected));
   std::vector<double> in2(static_cast<size_t>(layout.generated));

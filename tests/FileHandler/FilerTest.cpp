@@ -169,7 +169,7 @@ TEST(FilerTest, MalformedFilesRaiseClearErrors) {
        DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 [cat=x]\n"),
        "Bad label item, a word or name=number expected (number-expected)"},
       {"text after the end", DataSetText("[Rows = 0]", "") + "[More]\n", "End Tag expected"},
-      {"file ends in data", "[DataSet] [Rows = 2] [Inputs = 1] [Data] 1", "Unexpected end of file"},
+      {"file ends in data", "[DataSet] [Rows = 1] [Inputs = 2] [Data] 1 ", "Unexpected end of file"},
   };
   FileTools tools;
   for (const Case &c : cases) {
