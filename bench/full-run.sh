@@ -81,8 +81,8 @@ run() { # program param out
 printf "%-8s %-6s %7s %10s" size mode epochs seconds
 [ -n "$other" ] && printf " %10s %7s" other ratio
 echo
-for spec in "small 4 3 12 3 3 2000" "medium 13 3 40 3 3 500" "large 30 4 100 2 5 150"; do
-  set -- $spec
+for size in "small 4 3 12 3 3 2000" "medium 13 3 40 3 3 500" "large 30 4 100 2 5 150"; do
+  set -- $size
   setup "$1" "$2" "$3" "$4" "$5" "$6"
   for batch in false true; do
     params "$1" "$5" "$7" "$batch" "$work/$1-$batch-a.wgt"
