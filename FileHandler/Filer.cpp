@@ -16,6 +16,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DataObject/Data.h"
@@ -333,6 +334,7 @@ std::unique_ptr<TLabelList> FileTools::ReadLabels(std::istream &in) {
     in.get();
     return labels;
   }
+  std::unordered_map<std::string, size_t> positions;
   for (;;) {
     Statement item;
     double value = 1.0;
@@ -345,7 +347,14 @@ std::unique_ptr<TLabelList> FileTools::ReadLabels(std::istream &in) {
     } catch (const Error &e) {
       throw Error("Bad label item, a word or name=number expected (" + e.GetMessage() + ")", &in);
     }
-    labels->Append(item.keyword->c_str(), value);
+    // TLabelList::Append, with the names indexed: a row of many labels stays linear.
+    const auto found = positions.find(*item.keyword);
+    if (found != positions.end()) {
+      labels->labels[found->second].value += value;
+    } else {
+      positions.emplace(*item.keyword, labels->labels.size());
+      labels->labels.emplace_back(*item.keyword, value);
+    }
     if (!item.open) return labels;
   }
 }

@@ -228,8 +228,9 @@ private:
     return -1;
   }
 
-  int ParameterSlot(LayerState &st, const TBasicNeuron &neuron, const std::string &key) {
-    const int slot = FindParameter(neuron, static_cast<int>(st.parameters.size()), key);
+  int ParameterSlot(LayerState &st, const TBasicNeuron *neuron, const std::string &key) {
+    const int slot =
+        neuron ? FindParameter(*neuron, static_cast<int>(st.parameters.size()), key) : -1;
     if (slot < 0)
       Fail("Layer " + Str(st.index) + ": the neurons of a " + st.layer->GetLayerNType() +
            " layer have no parameter \"" + key + "\"");
@@ -258,7 +259,9 @@ private:
       if (st.layer == nullptr)
         Fail("Layer " + Str(st.index) + ": parameter \"" + key +
              "\" given before LayerType and NumberOfNeurons");
-      const int slot = ParameterSlot(st, *st.layer->GetNeuron(0), key);
+      // A layer without neurons has no parameters to name.
+      const int slot =
+          ParameterSlot(st, st.layer->numNeurons > 0 ? st.layer->GetNeuron(0) : nullptr, key);
       st.parameters[slot] = tools.ParseNumber(in, value);
       st.parameterGiven[slot] = 1;
     }
@@ -349,6 +352,10 @@ private:
     }
     tools.ExpectEnd(s, in);
     CheckFunctions(layer);
+    // The writer stores a bias layer only with its single neuron.
+    if (layer.GetLayerActFunction() == ActBias && layer.numNeurons != 1)
+      Fail("Layer " + Str(st.index) + ": a bias layer has exactly one neuron, not " +
+           Str(layer.numNeurons));
     return Next(netBlock);
   }
 
@@ -372,7 +379,7 @@ private:
         if (Equals(*item.keyword, "ACTIVATIONFUNCTION")) {
           function = LookUpFunction(*item.value);
         } else {
-          const int slot = ParameterSlot(st, neuron, *item.keyword);
+          const int slot = ParameterSlot(st, &neuron, *item.keyword);
           st.parameters[slot] = tools.ParseNumber(in, *item.value);
         }
         open = item.open;

@@ -67,7 +67,7 @@ public:
   private:
     std::string message_;
     std::ios *stream_;
-    int word_;
+    [[maybe_unused]] int word_;  // stored with the error, read by nothing yet
   };
 
   static constexpr int kTokenBufferSize = 1028;

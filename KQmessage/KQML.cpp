@@ -3,6 +3,7 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +133,7 @@ TKQstructure::TKQstructure(const TKQstructure &other)
   pairs_.reserve(other.pairs_.size());
   for (const Pair &pair : other.pairs_)
     pairs_.emplace_back(pair.first, std::make_unique<TKQstructure>(*pair.second));
+  index_ = other.index_;
 }
 
 TKQstructure &TKQstructure::operator=(const TKQstructure &other) {
@@ -140,6 +142,7 @@ TKQstructure &TKQstructure::operator=(const TKQstructure &other) {
   TKQstructure copy(other);
   head_ = std::move(copy.head_);
   pairs_ = std::move(copy.pairs_);
+  index_ = std::move(copy.index_);
   capacity_ = copy.capacity_;
   return *this;
 }
@@ -158,11 +161,30 @@ const TKQstructure &TKQstructure::GetValue(int32_t index) const {
 
 // ---- pairs
 
+namespace {
+
+// The key under which the index files a keyword; equal exactly when
+// strcasecmp finds the keywords equal.
+std::string Folded(const char *keyword) {
+  std::string key(keyword);
+  for (char &c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+// Below this many pairs a scan is cheaper than folding the keyword.
+constexpr int32_t kScanLimit = 8;
+
+} // namespace
+
 int32_t TKQstructure::FindLast(const char *keyword) const {
   if (keyword == nullptr) return -1;
-  for (int32_t i = GetCount() - 1; i >= 0; --i)
-    if (strcasecmp(pairs_[static_cast<size_t>(i)].first.c_str(), keyword) == 0) return i;
-  return -1;
+  if (GetCount() <= kScanLimit) {
+    for (int32_t i = GetCount() - 1; i >= 0; --i)
+      if (strcasecmp(pairs_[static_cast<size_t>(i)].first.c_str(), keyword) == 0) return i;
+    return -1;
+  }
+  const auto found = index_.find(Folded(keyword));
+  return found == index_.end() ? -1 : found->second;
 }
 
 TKQstructure *TKQstructure::Set(const char *keyword, std::unique_ptr<TKQstructure> newval) {
@@ -175,6 +197,7 @@ TKQstructure *TKQstructure::Set(const char *keyword, std::unique_ptr<TKQstructur
     return stored;
   }
   if (GetCount() == capacity_) capacity_ = capacity_ * 2 < kInitialCapacity ? kInitialCapacity : capacity_ * 2;
+  index_.emplace(Folded(keyword), GetCount());
   pairs_.emplace_back(keyword, std::move(newval));
   return stored;
 }
@@ -202,13 +225,15 @@ const TKQstructure &TKQstructure::Get(const char *keyword) const {
 }
 
 void TKQstructure::Remove(const char *keyword) {
-  if (keyword == nullptr) return;
-  for (size_t i = 0; i < pairs_.size(); ++i) {
-    if (strcasecmp(pairs_[i].first.c_str(), keyword) != 0) continue;
-    if (i + 1 != pairs_.size()) pairs_[i] = std::move(pairs_.back());
-    pairs_.pop_back();
-    return;
+  const int32_t index = FindLast(keyword);  // keywords are unique: the first is the last
+  if (index < 0) return;
+  const size_t i = static_cast<size_t>(index);
+  index_.erase(Folded(pairs_[i].first.c_str()));
+  if (i + 1 != pairs_.size()) {
+    pairs_[i] = std::move(pairs_.back());
+    index_[Folded(pairs_[i].first.c_str())] = index;
   }
+  pairs_.pop_back();
 }
 
 TKQstructure *TKQstructure::SetWord(const char *keyword, const char *text) {

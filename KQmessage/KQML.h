@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,9 @@ private:
 
   std::string head_;
   std::vector<Pair> pairs_;
+  // Position of each pair by its upper-cased keyword (keywords are unique
+  // ignoring case), so that a message with many pairs parses in linear time.
+  std::unordered_map<std::string, int32_t> index_;
   int32_t capacity_;
 };
 

@@ -1,25 +1,60 @@
 // The network file reader on arbitrary bytes: a network or a clear error.
+// Whatever the reader accepts must write, read back and write again to the
+// same text; a Vemo must also survive one forward pass.
 
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
+#include "Vemo/TVemo.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
+
+namespace {
+
+std::string Write(kestrane::FileTools &tools, kestrane::TBasicNetwork &network) {
+  std::ostringstream out;
+  tools.WriteNetwork(out, network);
+  return out.str();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char *>(data), size));
   kestrane::FileTools tools;
+  std::unique_ptr<kestrane::TBasicNetwork> network;
   try {
-    std::unique_ptr<kestrane::TBasicNetwork> network = tools.ReadNetwork(in);
-    if (network) {
-      std::ostringstream out;
-      tools.WriteNetwork(out, *network);
-    }
+    network = tools.ReadNetwork(in);
   } catch (const kestrane::FileTools::Error &) {
   } catch (const kestrane::TException &) {
+  }
+  if (!network) return 0;
+
+  // The round trip; a failure here is a finding, so nothing is caught.
+  const std::string first = Write(tools, *network);
+  std::istringstream again(first);
+  std::unique_ptr<kestrane::TBasicNetwork> reread = tools.ReadNetwork(again);
+  if (!reread) std::abort();
+  const std::string second = Write(tools, *reread);
+  if (first != second) {
+    std::fprintf(stderr, "round trip differs:\n--- first\n%s\n--- second\n%s\n", first.c_str(),
+                 second.c_str());
+    std::abort();
+  }
+
+  if (dynamic_cast<kestrane::TVemo *>(network.get())) {
+    std::vector<double> input(static_cast<size_t>(network->layers[network->inLayer]->numNeurons), 0.0);
+    std::vector<double> output(static_cast<size_t>(network->layers[network->outLayer]->numNeurons) + 1, 0.0);
+    try {
+      network->Recall(input.data(), output.data());
+    } catch (const kestrane::TException &) {
+    }
   }
   return 0;
 }

@@ -3,7 +3,9 @@
 #include "DataTools/CsvImport/ClassSplit.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <unordered_map>
 
 namespace kestrane {
 
@@ -17,6 +19,15 @@ struct Columns {
   int classColumn = -1;
   std::vector<int> features;
 };
+
+// `text` as a 0-based column index, as CsvTable::FindColumn reads it; -1 if it is none.
+int ColumnIndex(const CsvTable &csv, const std::string &text) {
+  char *end = nullptr;
+  const long index = std::strtol(text.c_str(), &end, 10);
+  if (!text.empty() && *end == '\0' && index >= 0 && index < static_cast<long>(csv.header.size()))
+    return static_cast<int>(index);
+  return -1;
+}
 
 Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   Columns chosen;
@@ -33,15 +44,27 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
       if (c != chosen.classColumn) chosen.features.push_back(c);
     }
   } else {
-    for (const std::string &name : names) chosen.features.push_back(csv.FindColumn(name));
+    // CsvTable::FindColumn for every name, with the header indexed once: a
+    // wide table or a long feature list stays linear.
+    std::unordered_map<std::string, int> byName;
+    for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
+      const auto inserted = byName.emplace(csv.header[c], c);
+      if (!inserted.second) inserted.first->second = -1;  // ambiguous
+    }
+    for (const std::string &name : names) {
+      const auto found = byName.find(name);
+      int column = found != byName.end() ? found->second : ColumnIndex(csv, name);
+      if (column < 0) column = csv.FindColumn(name);  // raises the error
+      chosen.features.push_back(column);
+    }
   }
+  std::vector<int> uses(csv.header.size(), 0);
+  for (int f : chosen.features) ++uses[f];
   for (int f : chosen.features) {
     if (f == chosen.classColumn) {
       throw ImportError("column \"" + csv.header[f] + "\" is the class column; it cannot be a feature");
     }
-    if (std::count(chosen.features.begin(), chosen.features.end(), f) > 1) {
-      throw ImportError("column \"" + csv.header[f] + "\" is chosen twice as a feature");
-    }
+    if (uses[f] > 1) throw ImportError("column \"" + csv.header[f] + "\" is chosen twice as a feature");
   }
   if (chosen.features.empty()) throw ImportError("no feature columns (the CSV has only the class column)");
   if (request.reuse && chosen.features.size() != request.reuse->features.size()) {
@@ -110,6 +133,14 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
     std::sort(ranges.classes.begin(), ranges.classes.end());
     ranges.classes.erase(std::unique(ranges.classes.begin(), ranges.classes.end()),
                          ranges.classes.end());
+  }
+  // One-hot outputs multiply: a short file of many classes must not ask for gigabytes.
+  const int64_t numbers = static_cast<int64_t>(csv.rows.size()) *
+                          static_cast<int64_t>(columns.features.size() + ranges.classes.size());
+  if (numbers > kMaxImportNumbers) {
+    throw ImportError("the import would hold " + std::to_string(numbers) +
+                      " numbers (rows x (features + classes)), more than the limit of " +
+                      std::to_string(kMaxImportNumbers));
   }
   std::map<std::string, int> classIndex;
   for (size_t k = 0; k < ranges.classes.size(); ++k) classIndex[ranges.classes[k]] = static_cast<int>(k);

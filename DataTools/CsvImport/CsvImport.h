@@ -36,9 +36,13 @@ struct ImportResult {
   long clipped = 0;                             // feature values clipped to [0, 1]
 };
 
+// The tables of one import hold at most this many numbers, rows x (features +
+// classes): 1 GiB of doubles, far beyond any data a fuzzy classifier trains on.
+inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
+
 // Raises ImportError with the CSV line number for a missing or non-numeric
 // feature value, a missing class, a class with a single row, a class unknown
-// to reused ranges and a table without data rows.
+// to reused ranges, a table without data rows and tables beyond kMaxImportNumbers.
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
 
 // The one-hot vector of class k among n classes.

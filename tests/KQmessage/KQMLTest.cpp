@@ -241,6 +241,49 @@ TEST(KQMLParseTest, NestingIsCapped) {
   testing::internal::GetCapturedStderr();
 }
 
+// Past a handful of pairs the keywords are found through an index; it must
+// agree with the plain rules: case-insensitive, first spelling kept, Remove
+// moving the last pair into the gap, copies and assignments indexed alike.
+TEST(KQMLTest, ManyPairsKeepTheRulesOfFewPairs) {
+  TKQstructure s("x");
+  for (int i = 0; i < 20; ++i) s.SetInteger(("Key" + std::to_string(i)).c_str(), i);
+  s.SetWord("KEY3", "three");
+  EXPECT_EQ(s.GetCount(), 20);
+  EXPECT_EQ(s.GetKeyword(3), "Key3");
+  EXPECT_EQ(s.Get("key3").GetHead(), "three");
+  s.Remove("kEy5");
+  EXPECT_EQ(s.GetKeyword(5), "Key19");
+  EXPECT_EQ(s.Find("key5"), nullptr);
+  EXPECT_EQ(s.Get("KEY19").GetHead(), "19");
+  s.SetWord("key19", "last");
+  EXPECT_EQ(s.GetValue(5).GetHead(), "last");
+  while (s.GetCount() > 3) s.Remove(s.GetKeyword(0).c_str());
+  s.SetWord("new", "n");
+  EXPECT_EQ(s.Get("NEW").GetHead(), "n");
+
+  TKQstructure copy(s);
+  TKQstructure assigned;
+  assigned = s;
+  for (const TKQstructure *t : {&copy, &assigned}) {
+    EXPECT_EQ(t->ToString(), s.ToString());
+    for (int i = 0; i < s.GetCount(); ++i)
+      EXPECT_EQ(t->Find(s.GetKeyword(i).c_str()), &t->GetValue(i));
+  }
+}
+
+// A message of 50000 pairs parses in linear time (each pair used to be
+// compared with every earlier one).
+TEST(KQMLParseTest, ManyPairsParseQuickly) {
+  std::string text = "(big";
+  for (int i = 0; i < 50000; ++i) text += " :k" + std::to_string(i) + " " + std::to_string(i);
+  text += " :K7 seven)";
+  const auto parsed = TKQstructure::Parse(text);
+  ASSERT_NE(parsed, nullptr);
+  EXPECT_EQ(parsed->GetCount(), 50000);
+  EXPECT_EQ(parsed->Get("k7").GetHead(), "seven");
+  EXPECT_EQ(parsed->Get("K49999").GetHead(), "49999");
+}
+
 TEST(KQMLTest, PrintWritesTheTextForm) {
   TKQstructure s("x");
   s.SetWord("a", "1");

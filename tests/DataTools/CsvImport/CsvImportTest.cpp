@@ -202,4 +202,43 @@ TEST(StarterParametersTest, ReadsBackAsWritten) {
   EXPECT_EQ(s.seed, 42);
 }
 
+// Feature names are looked up once per name: a table of 20000 columns chosen
+// by name and by index imports at once (a header scan per name took seconds).
+TEST(CsvImportTest, WideTablesAndLongFeatureListsStayFast) {
+  const int n = 20000;
+  std::string header, row;
+  kestrane::ImportRequest request;
+  for (int c = 0; c < n; ++c) {
+    header += "f" + std::to_string(c) + ",";
+    row += std::to_string(c % 7) + ",";
+    request.features.push_back(c % 2 ? "f" + std::to_string(c) : std::to_string(c));
+  }
+  const std::string text = header + "kind\n" + row + "a\n" + row + "a\n" + row + "b\n" + row + "b\n";
+  const kestrane::ImportResult r = kestrane::ImportCsv(Csv(text), request);
+  ASSERT_EQ(r.ranges.features.size(), static_cast<size_t>(n));
+  EXPECT_EQ(r.ranges.features[n - 1].name, "f" + std::to_string(n - 1));
+
+  // The first offending feature in the list is the one reported.
+  request.features = {"f1", "kind", "f1"};
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv(text), request); }),
+            "column \"f1\" is chosen twice as a feature");
+  request.features = {"kind", "f2", "f2"};
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv(text), request); }),
+            "column \"kind\" is the class column; it cannot be a feature");
+  request.features = {"f2", "nope"};
+  EXPECT_NE(ErrorOf([&] { kestrane::ImportCsv(Csv(text), request); }).find("no column \"nope\""),
+            std::string::npos);
+}
+
+// Many classes of two rows each: the one-hot tables would need rows x classes
+// numbers, so a file of a few megabytes could ask for terabytes.
+TEST(CsvImportTest, ImportsBeyondTheNumberLimitAreRefused) {
+  std::string text = "f,c\n";
+  const int classes = 12000;  // 24000 rows x 12001 numbers > 2^27
+  for (int k = 0; k < classes; ++k) text += "1,k" + std::to_string(k) + "\n1,k" + std::to_string(k) + "\n";
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv(text), kestrane::ImportRequest()); }),
+            "the import would hold 288024000 numbers (rows x (features + classes)), more than the "
+            "limit of 134217728");
+}
+
 } // namespace
