@@ -20,9 +20,9 @@ class FileTools;
 // The layer grid grows with the square of the layer count (one matrix object per
 // ordered layer pair), hence the low layer limit.
 namespace netfile_limits {
-inline constexpr long kMaxLayers = 1000;                 // NumberOfLayers
-inline constexpr long kMaxNeurons = 10000000;            // per layer and per network
-inline constexpr int64_t kMaxArcs = 100000000;           // from x to, per matrix and per network
+inline constexpr long kMaxLayers = 100;                  // NumberOfLayers
+inline constexpr long kMaxNeurons = 1000000;             // per layer and per network
+inline constexpr int64_t kMaxArcs = 10000000;            // from x to, per matrix and per network
 } // namespace netfile_limits
 
 // Writes one weight-list line per visited arc:

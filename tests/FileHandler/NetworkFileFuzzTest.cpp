@@ -45,4 +45,11 @@ TEST(NetworkFileFuzzTest, BiasLayerMustHoldOneNeuron) {
             "no error");
 }
 
+TEST(NetworkFileFuzzTest, LayersOfMillionsOfNeuronsAreRefused) {
+  // Ten million neurons from a one-line layer took seconds and a gigabyte.
+  EXPECT_EQ(ReadError(WithLayer0("[Layer = 0][LayerType = Simple][NumberOfNeurons = 10000000]"
+                                 "[~Layer]")),
+            "Layer 0: NumberOfNeurons 10000000 exceeds the limit of 1000000");
+}
+
 } // namespace

@@ -491,16 +491,16 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
                   "[ALL ActivationFunction=sigmoid-gain][~Layer]"),
        "needs the neurons of a Gain layer"},
-      {"too many layers", WithInfo("[NumberOfLayers = 1000000]"), "exceeds the limit of 1000"},
+      {"too many layers", WithInfo("[NumberOfLayers = 1000000]"), "exceeds the limit of 100"},
       {"too many neurons",
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 4000000000]"),
-       "exceeds the limit of 10000000"},
+       "exceeds the limit of 1000000"},
       {"too many arcs",
        kInfo2 + "[Layer = 0][LayerType = Input][NumberOfNeurons = 20000][~Layer]"
                 "[Layer = 1][LayerType = Simple][NumberOfNeurons = 20000][ALL ActivationFunction=linear]"
                 "[~Layer][ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable]"
                 "[~ConnectionLayer]",
-       "exceed the limit of 100000000 arcs"},
+       "exceed the limit of 10000000 arcs"},
   };
   for (const Rejection &c : cases) {
     const std::string message = ReadError(c.text);
