@@ -125,6 +125,7 @@ void TTrainModule::EndPlan() {
   plan.active = false;
   plan.record = nullptr;
   plan.fold = kernels::StepAfterBackprop();
+  plan.scratchDead = false;
 }
 
 bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
@@ -234,9 +235,11 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (batch) {
     ZeroGradients(false);
     for (int r = 0; r < n; ++r) {
+      plan.scratchDead = plan.active && r + 1 < n;
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
     }
+    plan.scratchDead = false;
     if (usePenalty)
       PenaltyGradient(penalty, n, n, learningRate);
     UpdateWeights(record);
@@ -248,6 +251,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
       plan.fold.momentum = plan.momentum;
     }
     for (int r = 0; r < n; ++r) {
+      plan.scratchDead = plan.active && r + 1 < n;
+      plan.fold.keepGradient = !plan.scratchDead;
       ZeroGradients(true);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
@@ -255,6 +260,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
         PenaltyGradient(penalty, 1, n, learningRate);
       UpdateWeights(record);
     }
+    plan.scratchDead = false;
   }
 
   if (usePenalty) {
@@ -335,14 +341,22 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
     }
     kernels::ArcBlock &b = BlockOf(t, f);
     if (b.kind == kernels::ArcBlock::kRows) {
-      kernels::Backprop(b, delta, gradients->layers[f]->activations.data(),
-                        network->layers[f]->activations.data(),
-                        b.state == kernels::ArcBlock::kPendingZero, plan.fold);
+      const bool fresh = b.state == kernels::ArcBlock::kPendingZero;
+      double *down = plan.scratchDead && f < lowestReadDeltas
+                         ? nullptr
+                         : gradients->layers[f]->activations.data();
+      kernels::Backprop(b, delta, down, network->layers[f]->activations.data(), fresh,
+                        plan.fold);
       b.stepped = plan.fold.on;
-    } else {
-      SettleGradient(b);
-      conn->Iterate2(visitor, gradients.get(), 0);
+      // Gradients the fold did not store are dead: the next pattern's
+      // zeroing comes before any read.
+      b.state = fresh && plan.fold.on && !plan.fold.keepGradient
+                    ? kernels::ArcBlock::kPendingZero
+                    : kernels::ArcBlock::kWritten;
+      continue;
     }
+    SettleGradient(b);
+    conn->Iterate2(visitor, gradients.get(), 0);
     b.state = kernels::ArcBlock::kWritten;
   }
 }

@@ -49,71 +49,87 @@ inline void MaskedRowSum(int f, const double *w, const unsigned char *m, const d
 
 enum class Then { kNothing, kStep, kMomentum };
 
-// One to-row of the backward pass; Then folds the arc's step in.
-template <bool Fresh, Then step>
-inline void BackpropRow(int f, double *__restrict w, const double di, double *__restrict dFrom,
-                        const double *__restrict y, double *__restrict g, double *__restrict d,
-                        double rate, double momentum) {
-  for (int j = 0; j < f; ++j) {
+// What one backward sweep does per arc besides g = (Fresh ? 0.0 : g) + dTo*y:
+// Down passes the error to the from-layer, Keep stores the gradient, Step
+// folds the arc's update in.
+template <bool Fresh, bool Down, bool Keep, Then Step>
+struct Sweep {
+  static inline void Arc(int j, double *__restrict w, const double di, double *__restrict dFrom,
+                         const double *__restrict y, double *__restrict g,
+                         double *__restrict d, double rate, double momentum) {
     const double wj = w[j];
-    dFrom[j] = dFrom[j] + wj * di;
+    if (Down)
+      dFrom[j] = dFrom[j] + wj * di;
     const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
-    g[j] = gj;
-    if (step == Then::kStep) {
+    if (Keep)
+      g[j] = gj;
+    if (Step == Then::kStep) {
       w[j] = wj - rate * gj;
-    } else if (step == Then::kMomentum) {
+    } else if (Step == Then::kMomentum) {
       const double dj = -rate * gj + momentum * d[j];
       d[j] = dj;
       w[j] = wj + dj;
     }
   }
-}
 
-template <bool Fresh, Then step>
-inline void MaskedBackpropRow(int f, double *w, const unsigned char *m, const double di,
-                              double *dFrom, const double *y, double *g, double *d, double rate,
-                              double momentum) {
-  for (int j = 0; j < f; ++j) {
-    if (!Selected(m[j]))
-      continue;
-    const double wj = w[j];
-    dFrom[j] = dFrom[j] + wj * di;
-    const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
-    g[j] = gj;
-    if (step == Then::kStep) {
-      w[j] = wj - rate * gj;
-    } else if (step == Then::kMomentum) {
-      const double dj = -rate * gj + momentum * d[j];
-      d[j] = dj;
-      w[j] = wj + dj;
+  static inline void Row(int f, double *__restrict w, const double di, double *__restrict dFrom,
+                         const double *__restrict y, double *__restrict g,
+                         double *__restrict d, double rate, double momentum) {
+    for (int j = 0; j < f; ++j)
+      Arc(j, w, di, dFrom, y, g, d, rate, momentum);
+  }
+
+  static inline void MaskedRow(int f, double *w, const unsigned char *m, const double di,
+                               double *dFrom, const double *y, double *g, double *d,
+                               double rate, double momentum) {
+    for (int j = 0; j < f; ++j)
+      if (Selected(m[j]))
+        Arc(j, w, di, dFrom, y, g, d, rate, momentum);
+  }
+
+  static void Rows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                   double rate, double momentum) {
+    const int f = b.cols;
+    for (int i = 0; i < b.rows; ++i) {
+      const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+      if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
+        Row(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate, momentum);
+      else
+        MaskedRow(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
+                  momentum);
     }
   }
+};
+
+template <bool Fresh, bool Down, bool Keep>
+void SweepWithStep(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                   const StepAfterBackprop &step) {
+  if (!step.on)
+    Sweep<Fresh, Down, Keep, Then::kNothing>::Rows(b, dTo, dFrom, y, 0, 0);
+  else if (step.momentum != 0)
+    Sweep<Fresh, Down, Keep, Then::kMomentum>::Rows(b, dTo, dFrom, y, step.rate, step.momentum);
+  else
+    Sweep<Fresh, Down, Keep, Then::kStep>::Rows(b, dTo, dFrom, y, step.rate, 0);
 }
 
-template <bool Fresh, Then step>
-void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                  double rate, double momentum) {
-  const int f = b.cols;
-  for (int i = 0; i < b.rows; ++i) {
-    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
-    if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
-      BackpropRow<Fresh, step>(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
-                               momentum);
-    else
-      MaskedBackpropRow<Fresh, step>(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at,
-                                     b.d + at, rate, momentum);
-  }
+template <bool Fresh, bool Down>
+void SweepKeeping(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                  const StepAfterBackprop &step) {
+  // A gradient may be dropped only when the fold takes the step from it
+  // and a fresh sweep overwrites it next (see Backprop).
+  if (Fresh && step.on && !step.keepGradient)
+    SweepWithStep<Fresh, Down, false>(b, dTo, dFrom, y, step);
+  else
+    SweepWithStep<Fresh, Down, true>(b, dTo, dFrom, y, step);
 }
 
 template <bool Fresh>
-void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                  const StepAfterBackprop &step) {
-  if (!step.on)
-    BackpropRows<Fresh, Then::kNothing>(b, dTo, dFrom, y, 0, 0);
-  else if (step.momentum != 0)
-    BackpropRows<Fresh, Then::kMomentum>(b, dTo, dFrom, y, step.rate, step.momentum);
+void SweepDown(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+               const StepAfterBackprop &step) {
+  if (dFrom != nullptr)
+    SweepKeeping<Fresh, true>(b, dTo, dFrom, y, step);
   else
-    BackpropRows<Fresh, Then::kStep>(b, dTo, dFrom, y, step.rate, 0);
+    SweepKeeping<Fresh, false>(b, dTo, dFrom, y, step);
 }
 
 // Arcs of a block are independent in the update, so it runs in chunks: a
@@ -305,9 +321,9 @@ void ZeroGradient(ArcBlock &b) {
 void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
               const StepAfterBackprop &step) {
   if (fresh)
-    BackpropRows<true>(b, dTo, dFrom, y, step);
+    SweepDown<true>(b, dTo, dFrom, y, step);
   else
-    BackpropRows<false>(b, dTo, dFrom, y, step);
+    SweepDown<false>(b, dTo, dFrom, y, step);
 }
 
 void Step(const ArcBlock &b, double rate) {

@@ -90,12 +90,16 @@ void ZeroGradient(ArcBlock &b);
 struct StepAfterBackprop {
   bool on = false;
   double rate = 0, momentum = 0;
+  // With on, false when nothing reads this pattern's gradients after the
+  // step (a later fresh sweep overwrites them): they need not be stored.
+  bool keepGradient = true;
 };
 
 // The error-and-gradient visit of every selected (existing and trainable) arc
 // of a kRows block, to-row major: dFrom[j] += w*dTo[i]; g += dTo[i]*y[j]. With
 // fresh, g = 0.0 + dTo[i]*y[j] (the zeroing folded in). With step.on, each
-// arc then takes its step as Step / MomentumStep would.
+// arc then takes its step as Step / MomentumStep would. dFrom may be nullptr
+// when nothing reads the from-layer's deltas: the error is not passed down.
 void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
               const StepAfterBackprop &step);
 

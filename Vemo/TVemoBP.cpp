@@ -44,6 +44,7 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   knownPipeline = &typeid(TVemoBP);
+  lowestReadDeltas = kRuleLayer; // BackpropagateDeltas stops there
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;
