@@ -7,6 +7,7 @@
 #include "NeuralNets/TErrorObj.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestrane {
 
@@ -16,6 +17,8 @@ double NumberOr(const TKQstructure &record, const char *keyword, double absent) 
   const TKQstructure *value = record.Find(keyword);
   return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
 }
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
@@ -147,7 +150,7 @@ void TTrainModule::ZeroGradients(bool fold) {
     if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
       continue;
     if (b.state == ArcBlock::kWritten && fold && b.foldZero && b.kind == ArcBlock::kRows)
-      b.state = ArcBlock::kPendingZero;
+      b.Mark(ArcBlock::kPendingZero);
     else
       kernels::ZeroGradient(b);
   }
@@ -350,14 +353,13 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
       b.stepped = plan.fold.on;
       // Gradients the fold did not store are dead: the next pattern's
       // zeroing comes before any read.
-      b.state = fresh && plan.fold.on && !plan.fold.keepGradient
-                    ? kernels::ArcBlock::kPendingZero
-                    : kernels::ArcBlock::kWritten;
+      b.Mark(fresh && plan.fold.on && !plan.fold.keepGradient ? kernels::ArcBlock::kPendingZero
+                                                              : kernels::ArcBlock::kWritten);
       continue;
     }
     SettleGradient(b);
     conn->Iterate2(visitor, gradients.get(), 0);
-    b.state = kernels::ArcBlock::kWritten;
+    b.Mark(kernels::ArcBlock::kWritten);
   }
 }
 
@@ -377,11 +379,17 @@ void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
           b.conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
         else
           b.conn->Iterate2(plain, gradients.get(), 0);
-      } else if (momentum != 0) {
-        kernels::MomentumStep(b, learningRate, momentum);
-      } else {
-        kernels::Step(b, learningRate);
+        continue;
       }
+      const bool zero = b.state == kernels::ArcBlock::kZero;
+      if (zero && b.idle && SameBits(b.idleRate, learningRate) &&
+          SameBits(b.idleMomentum, momentum))
+        continue;
+      const bool changed = momentum != 0 ? kernels::MomentumStep(b, learningRate, momentum)
+                                         : kernels::Step(b, learningRate);
+      b.idle = zero && !changed;
+      b.idleRate = learningRate;
+      b.idleMomentum = momentum;
     }
     return;
   }
@@ -419,7 +427,7 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
   if (plan.active)
     for (kernels::ArcBlock &b : plan.blocks) {
       SettleGradient(b);
-      b.state = kernels::ArcBlock::kWritten;
+      b.Mark(kernels::ArcBlock::kWritten);
     }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)

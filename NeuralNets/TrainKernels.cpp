@@ -284,7 +284,10 @@ ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnec
         c.array_masks.size() == c.array_weights.size() &&
         g.array_masks.size() == g.array_weights.size()) {
       b.kind = ArcBlock::kRows;
-      b.mask = c.array_masks.data();
+      // The flags do not change during an epoch; a block without frozen or
+      // removed arcs takes the straight loops without looking at them per row.
+      if (!AllHave(c.array_masks.data(), c.array_masks.size(), kSelected))
+        b.mask = c.array_masks.data();
       b.gradMask = g.array_masks.data();
       b.foldZero = c.array_masks == g.array_masks;
     }
@@ -315,7 +318,7 @@ void ZeroGradient(ArcBlock &b) {
   } else {
     b.grad->Randomize(0, 0);
   }
-  b.state = ArcBlock::kZero;
+  b.Mark(ArcBlock::kZero);
 }
 
 void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
@@ -326,34 +329,55 @@ void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double 
     SweepDown<false>(b, dTo, dFrom, y, step);
 }
 
-void Step(const ArcBlock &b, double rate) {
-  if (b.kind == ArcBlock::kListed) {
-    for (int k = 0; k < b.n; ++k)
-      if (Selected(b.flags[k]))
-        b.lw[k] -= rate * b.lg[k];
-    return;
-  }
-  double *__restrict w = b.w;
-  const double *__restrict g = b.g;
-  ForSelected(b, [=](size_t i) { w[i] -= rate * g[i]; });
-}
+namespace {
 
-void MomentumStep(const ArcBlock &b, double rate, double momentum) {
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+} // namespace
+
+bool Step(const ArcBlock &b, double rate) {
+  bool changed = false;
   if (b.kind == ArcBlock::kListed) {
     for (int k = 0; k < b.n; ++k)
       if (Selected(b.flags[k])) {
-        b.ld[k] = -rate * b.lg[k] + momentum * b.ld[k];
-        b.lw[k] += b.ld[k];
+        const double w = b.lw[k];
+        b.lw[k] = w - rate * b.lg[k];
+        changed |= !SameBits(w, b.lw[k]);
       }
-    return;
+    return changed;
+  }
+  double *__restrict w = b.w;
+  const double *__restrict g = b.g;
+  ForSelected(b, [&](size_t i) {
+    const double old = w[i];
+    w[i] = old - rate * g[i];
+    changed |= !SameBits(old, w[i]);
+  });
+  return changed;
+}
+
+bool MomentumStep(const ArcBlock &b, double rate, double momentum) {
+  bool changed = false;
+  if (b.kind == ArcBlock::kListed) {
+    for (int k = 0; k < b.n; ++k)
+      if (Selected(b.flags[k])) {
+        const double w = b.lw[k], d = b.ld[k];
+        b.ld[k] = -rate * b.lg[k] + momentum * d;
+        b.lw[k] = w + b.ld[k];
+        changed |= !SameBits(w, b.lw[k]) || !SameBits(d, b.ld[k]);
+      }
+    return changed;
   }
   double *__restrict w = b.w;
   const double *__restrict g = b.g;
   double *__restrict d = b.d;
-  ForSelected(b, [=](size_t i) {
-    d[i] = -rate * g[i] + momentum * d[i];
-    w[i] += d[i];
+  ForSelected(b, [&](size_t i) {
+    const double oldW = w[i], oldD = d[i];
+    d[i] = -rate * g[i] + momentum * oldD;
+    w[i] = oldW + d[i];
+    changed |= !SameBits(oldW, w[i]) || !SameBits(oldD, d[i]);
   });
+  return changed;
 }
 
 } // namespace kernels

@@ -69,6 +69,17 @@ struct ArcBlock {
   // The backward pass has already taken this pattern's step (see StepAfterBackprop).
   bool stepped = false;
 
+  // The last update, with idleRate and idleMomentum, found the gradients
+  // zeroed (kZero) and changed no bit. Nothing has written the block since
+  // (Mark clears this), so the same update would again change nothing: the
+  // fuzzy centres, whose gradients are never collected, skip their steps.
+  bool idle = false;
+  double idleRate = 0, idleMomentum = 0;
+  void Mark(GradState s) {
+    state = s;
+    idle = false;
+  }
+
   // kListed: arcs 0 .. n-1, selected by flags.
   int n = 0;
   const unsigned char *flags = nullptr;
@@ -104,9 +115,10 @@ void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double 
               const StepAfterBackprop &step);
 
 // The update of every selected arc: w -= rate*g, or with momentum
-// d = -rate*g + momentum*d; w += d.
-void Step(const ArcBlock &b, double rate);
-void MomentumStep(const ArcBlock &b, double rate, double momentum);
+// d = -rate*g + momentum*d; w += d. True when some weight or change now has
+// other bits than before.
+bool Step(const ArcBlock &b, double rate);
+bool MomentumStep(const ArcBlock &b, double rate, double momentum);
 
 } // namespace kernels
 } // namespace kestrane
