@@ -82,7 +82,11 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   PendingFiles pending;
   const std::string temporary = pending.Add(file);
   FileTools tools;
-  tools.SaveNetwork(temporary.c_str(), network);
+  try {
+    tools.SaveNetwork(temporary.c_str(), network);
+  } catch (const FileTools::Error &e) {
+    throw ToolError("cannot write " + file + " (" + e.GetMessage() + ")");
+  }
   pending.Commit();
   out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
       << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";
