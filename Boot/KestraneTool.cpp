@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
   if (command == "import") run = ToolImport;
   if (command == "eval") run = ToolEval;
   if (!run) {
-    std::cerr << "unknown command \"" << command << "\"\n" << kUsage;
+    std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
   }
   // The report reaches standard output only after a complete run: a failure
