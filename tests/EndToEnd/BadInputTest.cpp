@@ -266,6 +266,9 @@ std::vector<BadInput> Cases() {
                        Nothing(), "--rules must be"));
   cases.push_back(Tool("CreateTooLarge", "create --inputs 100000 --rules 100000 --outputs 1 -o out.wgt",
                        Nothing(), "network too large"));
+  // Within every per-count cap, but more neurons than a network file may hold.
+  cases.push_back(Tool("CreateTooManyNeurons", "create --inputs 100000 --input-mfs 99 --rules 1 --outputs 1 -o out.wgt",
+                       Nothing(), "more than 10000000 neurons"));
   cases.push_back(Tool("CreateWrongMembershipList", "create --inputs 2 --input-mfs 2,3,4 --rules 2 --outputs 2 -o out.wgt",
                        Nothing(), "3 numbers given"));
   cases.push_back(Tool("CreateInMissingDirectory", "create --inputs 2 --rules 2 --outputs 2 -o none/out.wgt",
