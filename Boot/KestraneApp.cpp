@@ -163,23 +163,24 @@ int KestraneMain(int argc, char **argv) {
     return 1;
   }
 
-  RunSettings settings;
-  {
-    std::ifstream file(argv[1]);
-    // A directory opens as a stream that reads nothing; it is no parameter file.
-    std::error_code ignored;
-    if (!file || std::filesystem::is_directory(argv[1], ignored)) {
-      std::cerr << "Unable to open file " << argv[1] << std::endl;
-      return 1;
-    }
-    const std::string message = LoadParameters(file, settings);
-    if (!message.empty()) {
-      std::cerr << message << std::endl;
-      return 1;
-    }
-  }
-
+  // The parameters are read inside the handlers too: a long Features list
+  // needs memory like any table.
   try {
+    RunSettings settings;
+    {
+      std::ifstream file(argv[1]);
+      // A directory opens as a stream that reads nothing; it is no parameter file.
+      std::error_code ignored;
+      if (!file || std::filesystem::is_directory(argv[1], ignored)) {
+        std::cerr << "Unable to open file " << argv[1] << std::endl;
+        return 1;
+      }
+      const std::string message = LoadParameters(file, settings);
+      if (!message.empty()) {
+        std::cerr << message << std::endl;
+        return 1;
+      }
+    }
     return Train(settings);
   } catch (const RunFailure &failure) {
     std::cerr << failure.message << std::endl;

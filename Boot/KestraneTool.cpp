@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,14 @@ int main(int argc, char **argv) {
   if (command == "import") run = ToolImport;
   if (command == "eval") run = ToolEval;
   if (!run) {
-    std::cerr << "unknown command \"" << command << "\"\n" << kUsage;
+    std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
   }
-  return RunGuarded([&] { return run(args, std::cout, std::cerr); }, std::cerr);
+  // The report reaches standard output only after a complete run: a failure
+  // half-way (a file that cannot be written, a bad setting found late) is
+  // its one error line and nothing else.
+  std::ostringstream report;
+  const int status = RunGuarded([&] { return run(args, report, std::cerr); }, std::cerr);
+  if (status == 0) std::cout << report.str() << std::flush;
+  return status;
 }

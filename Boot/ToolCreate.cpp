@@ -1,6 +1,7 @@
 #include "Boot/ToolCreate.h"
 
 #include "Boot/ToolCommon.h"
+#include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
 #include "Vemo/TVemo.h"
 
@@ -37,8 +38,9 @@ void ParseRange(const std::string &text, double &min, double &max) {
   if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
 }
 
-int Sum(const std::vector<int> &counts) {
-  int sum = 0;
+// 100,000 counts of up to 100,000 each overflow an int.
+long long Sum(const std::vector<int> &counts) {
+  long long sum = 0;
   for (int c : counts) sum += c;
   return sum;
 }
@@ -74,6 +76,11 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (conditions * rules + static_cast<long long>(rules) * actions > kMaxWeights) {
     throw ToolError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
   }
+  // Kestrane refuses to read a larger network back, and writing one takes
+  // gigabytes and many seconds.
+  if (inputs + conditions + rules + actions + outputs > netfile_limits::kMaxNeurons) {
+    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
+  }
 
   TVemo network(inputs, inputMFs.data(), rules, outputMFs.data(), outputs);
   std::srand(seed);
@@ -82,7 +89,11 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   PendingFiles pending;
   const std::string temporary = pending.Add(file);
   FileTools tools;
-  tools.SaveNetwork(temporary.c_str(), network);
+  try {
+    tools.SaveNetwork(temporary.c_str(), network);
+  } catch (const FileTools::Error &e) {
+    throw ToolError("cannot write " + file + " (" + e.GetMessage() + ")");
+  }
   pending.Commit();
   out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
       << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";

@@ -129,7 +129,13 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   }
 
   FileTools tools;
-  std::unique_ptr<TBasicNetwork> network = tools.LoadNetwork(operands[0].c_str());
+  std::unique_ptr<TBasicNetwork> network;
+  try {
+    network = tools.LoadNetwork(operands[0].c_str());
+  } catch (const FileTools::Error &e) {
+    // The reader's message says what is wrong, not in which file.
+    throw ToolError(operands[0] + ": " + e.GetMessage());
+  }
   const int I = network->layers.at(network->inLayer)->GetNumNeurons();
   const int O = network->layers.at(network->outLayer)->GetNumNeurons();
   if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
@@ -143,7 +149,12 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     const std::string &name = operands[f];
     std::unique_ptr<Data> table;
     std::unique_ptr<Data> second;
-    const int32_t code = tools.LoadDataSet(name.c_str(), table, second);
+    int32_t code;
+    try {
+      code = tools.LoadDataSet(name.c_str(), table, second);
+    } catch (const FileTools::Error &e) {
+      throw ToolError(name + ": " + e.GetMessage());
+    }
     if (code == kDataSetCannotOpen) throw ToolError("Unable to open file " + name);
     if (code != kDataSetSuccess || !table) throw ToolError(name + ": not a data-set file with inputs and expected outputs");
     if (table->MbrNdxInputs != I) {

@@ -52,20 +52,7 @@ void ActTanhGain(TBasicNeuron *neuron, double net) {
 }
 
 void ActVemoCondition(TBasicNeuron *neuron, double net) {
-  const auto *cn = static_cast<TConditionNeuron *>(neuron);
-  const double c = cn->centre;
-  double y;
-  if (cn->left == nullptr && net <= c)
-    y = 1.0;
-  else if (cn->right == nullptr && net >= c)
-    y = 1.0;
-  else if (cn->right != nullptr && c <= net && net < cn->right->centre)
-    y = 1.0 - (net - c) / (cn->right->centre - c);
-  else if (cn->left != nullptr && cn->left->centre < net && net <= c)
-    y = 1.0 - (c - net) / (c - cn->left->centre);
-  else
-    y = 0.0;
-  *neuron->activation = y;
+  *neuron->activation = ConditionDegree(*static_cast<TConditionNeuron *>(neuron), net);
 }
 
 // ---- TFnRegistry ----

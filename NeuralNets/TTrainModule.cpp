@@ -7,6 +7,7 @@
 #include "NeuralNets/TErrorObj.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestrane {
 
@@ -16,6 +17,8 @@ double NumberOr(const TKQstructure &record, const char *keyword, double absent) 
   const TKQstructure *value = record.Find(keyword);
   return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
 }
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
@@ -125,6 +128,7 @@ void TTrainModule::EndPlan() {
   plan.active = false;
   plan.record = nullptr;
   plan.fold = kernels::StepAfterBackprop();
+  plan.scratchDead = false;
 }
 
 bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
@@ -146,7 +150,7 @@ void TTrainModule::ZeroGradients(bool fold) {
     if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
       continue;
     if (b.state == ArcBlock::kWritten && fold && b.foldZero && b.kind == ArcBlock::kRows)
-      b.state = ArcBlock::kPendingZero;
+      b.Mark(ArcBlock::kPendingZero);
     else
       kernels::ZeroGradient(b);
   }
@@ -234,9 +238,11 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (batch) {
     ZeroGradients(false);
     for (int r = 0; r < n; ++r) {
+      plan.scratchDead = plan.active && r + 1 < n;
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
     }
+    plan.scratchDead = false;
     if (usePenalty)
       PenaltyGradient(penalty, n, n, learningRate);
     UpdateWeights(record);
@@ -248,6 +254,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
       plan.fold.momentum = plan.momentum;
     }
     for (int r = 0; r < n; ++r) {
+      plan.scratchDead = plan.active && r + 1 < n;
+      plan.fold.keepGradient = !plan.scratchDead;
       ZeroGradients(true);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
@@ -255,6 +263,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
         PenaltyGradient(penalty, 1, n, learningRate);
       UpdateWeights(record);
     }
+    plan.scratchDead = false;
   }
 
   if (usePenalty) {
@@ -335,15 +344,22 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
     }
     kernels::ArcBlock &b = BlockOf(t, f);
     if (b.kind == kernels::ArcBlock::kRows) {
-      kernels::Backprop(b, delta, gradients->layers[f]->activations.data(),
-                        network->layers[f]->activations.data(),
-                        b.state == kernels::ArcBlock::kPendingZero, plan.fold);
+      const bool fresh = b.state == kernels::ArcBlock::kPendingZero;
+      double *down = plan.scratchDead && f < lowestReadDeltas
+                         ? nullptr
+                         : gradients->layers[f]->activations.data();
+      kernels::Backprop(b, delta, down, network->layers[f]->activations.data(), fresh,
+                        plan.fold);
       b.stepped = plan.fold.on;
-    } else {
-      SettleGradient(b);
-      conn->Iterate2(visitor, gradients.get(), 0);
+      // Gradients the fold did not store are dead: the next pattern's
+      // zeroing comes before any read.
+      b.Mark(fresh && plan.fold.on && !plan.fold.keepGradient ? kernels::ArcBlock::kPendingZero
+                                                              : kernels::ArcBlock::kWritten);
+      continue;
     }
-    b.state = kernels::ArcBlock::kWritten;
+    SettleGradient(b);
+    conn->Iterate2(visitor, gradients.get(), 0);
+    b.Mark(kernels::ArcBlock::kWritten);
   }
 }
 
@@ -363,11 +379,17 @@ void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
           b.conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
         else
           b.conn->Iterate2(plain, gradients.get(), 0);
-      } else if (momentum != 0) {
-        kernels::MomentumStep(b, learningRate, momentum);
-      } else {
-        kernels::Step(b, learningRate);
+        continue;
       }
+      const bool zero = b.state == kernels::ArcBlock::kZero;
+      if (zero && b.idle && SameBits(b.idleRate, learningRate) &&
+          SameBits(b.idleMomentum, momentum))
+        continue;
+      const bool changed = momentum != 0 ? kernels::MomentumStep(b, learningRate, momentum)
+                                         : kernels::Step(b, learningRate);
+      b.idle = zero && !changed;
+      b.idleRate = learningRate;
+      b.idleMomentum = momentum;
     }
     return;
   }
@@ -405,7 +427,7 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
   if (plan.active)
     for (kernels::ArcBlock &b : plan.blocks) {
       SettleGradient(b);
-      b.state = kernels::ArcBlock::kWritten;
+      b.Mark(kernels::ArcBlock::kWritten);
     }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)

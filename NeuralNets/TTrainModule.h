@@ -74,6 +74,10 @@ protected:
   // an object of exactly that class trains its epochs on the fast path, so a
   // derived class that overrides a step gets the general path.
   const std::type_info *knownPipeline = nullptr;
+  // That pattern step reads the deltas of no layer below this one: passing
+  // the error down into them is dead work, except for the epoch's last
+  // pattern, whose deltas stay in the gradient store for callers to see.
+  int lowestReadDeltas = 0;
   // During a fast epoch: the step settings read once for the epoch's record;
   // false when they must be read (and rejected) where the step happens.
   bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
@@ -89,6 +93,9 @@ private:
     double rate = 0, momentum = 0;
     // On-line without penalty terms: the backward pass takes the step too.
     kernels::StepAfterBackprop fold;
+    // The current pattern is not the epoch's last: the next one clears its
+    // deltas and overwrites its gradients before anything reads them.
+    bool scratchDead = false;
   };
   class FastEpoch; // begins and ends a plan
 

@@ -16,11 +16,25 @@
 namespace kestrane {
 namespace kernels {
 
+// The backward sweep over every arc of a pattern is built twice, for the base
+// instruction set and for AVX2 (twice the lanes), and the better one is
+// picked when the program loads. Each lane still does one IEEE operation at
+// a time, in the same order, so both give the same bits; AVX2 brings no
+// fused multiply-add. The helpers it calls are forced inline so that they
+// are built for the same instruction set.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KESTRANE_WIDE_KERNEL __attribute__((target_clones("avx2", "default")))
+#define KESTRANE_KERNEL_INLINE __attribute__((always_inline)) inline
+#else
+#define KESTRANE_WIDE_KERNEL
+#define KESTRANE_KERNEL_INLINE inline
+#endif
+
 namespace {
 
 constexpr unsigned char kSelected = FMaskAll; // what selector 0 asks of an arc
 
-inline bool Selected(unsigned char flags) { return (flags & kSelected) == kSelected; }
+KESTRANE_KERNEL_INLINE bool Selected(unsigned char flags) { return (flags & kSelected) == kSelected; }
 
 // R rows at once: each row's sum is its own dependency chain, so interleaving
 // rows keeps the adder busy while every sum keeps its order.
@@ -49,71 +63,87 @@ inline void MaskedRowSum(int f, const double *w, const unsigned char *m, const d
 
 enum class Then { kNothing, kStep, kMomentum };
 
-// One to-row of the backward pass; Then folds the arc's step in.
-template <bool Fresh, Then step>
-inline void BackpropRow(int f, double *__restrict w, const double di, double *__restrict dFrom,
-                        const double *__restrict y, double *__restrict g, double *__restrict d,
-                        double rate, double momentum) {
-  for (int j = 0; j < f; ++j) {
+// What one backward sweep does per arc besides g = (Fresh ? 0.0 : g) + dTo*y:
+// Down passes the error to the from-layer, Keep stores the gradient, Step
+// folds the arc's update in.
+template <bool Fresh, bool Down, bool Keep, Then Step>
+struct Sweep {
+  KESTRANE_KERNEL_INLINE static void Arc(int j, double *__restrict w, const double di, double *__restrict dFrom,
+                         const double *__restrict y, double *__restrict g,
+                         double *__restrict d, double rate, double momentum) {
     const double wj = w[j];
-    dFrom[j] = dFrom[j] + wj * di;
+    if (Down)
+      dFrom[j] = dFrom[j] + wj * di;
     const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
-    g[j] = gj;
-    if (step == Then::kStep) {
+    if (Keep)
+      g[j] = gj;
+    if (Step == Then::kStep) {
       w[j] = wj - rate * gj;
-    } else if (step == Then::kMomentum) {
+    } else if (Step == Then::kMomentum) {
       const double dj = -rate * gj + momentum * d[j];
       d[j] = dj;
       w[j] = wj + dj;
     }
   }
-}
 
-template <bool Fresh, Then step>
-inline void MaskedBackpropRow(int f, double *w, const unsigned char *m, const double di,
-                              double *dFrom, const double *y, double *g, double *d, double rate,
-                              double momentum) {
-  for (int j = 0; j < f; ++j) {
-    if (!Selected(m[j]))
-      continue;
-    const double wj = w[j];
-    dFrom[j] = dFrom[j] + wj * di;
-    const double gj = (Fresh ? 0.0 : g[j]) + di * y[j];
-    g[j] = gj;
-    if (step == Then::kStep) {
-      w[j] = wj - rate * gj;
-    } else if (step == Then::kMomentum) {
-      const double dj = -rate * gj + momentum * d[j];
-      d[j] = dj;
-      w[j] = wj + dj;
+  KESTRANE_KERNEL_INLINE static void Row(int f, double *__restrict w, const double di, double *__restrict dFrom,
+                         const double *__restrict y, double *__restrict g,
+                         double *__restrict d, double rate, double momentum) {
+    for (int j = 0; j < f; ++j)
+      Arc(j, w, di, dFrom, y, g, d, rate, momentum);
+  }
+
+  KESTRANE_KERNEL_INLINE static void MaskedRow(int f, double *w, const unsigned char *m, const double di,
+                               double *dFrom, const double *y, double *g, double *d,
+                               double rate, double momentum) {
+    for (int j = 0; j < f; ++j)
+      if (Selected(m[j]))
+        Arc(j, w, di, dFrom, y, g, d, rate, momentum);
+  }
+
+  KESTRANE_KERNEL_INLINE static void Rows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                   double rate, double momentum) {
+    const int f = b.cols;
+    for (int i = 0; i < b.rows; ++i) {
+      const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+      if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
+        Row(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate, momentum);
+      else
+        MaskedRow(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
+                  momentum);
     }
   }
+};
+
+template <bool Fresh, bool Down, bool Keep>
+KESTRANE_KERNEL_INLINE void SweepWithStep(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                   const StepAfterBackprop &step) {
+  if (!step.on)
+    Sweep<Fresh, Down, Keep, Then::kNothing>::Rows(b, dTo, dFrom, y, 0, 0);
+  else if (step.momentum != 0)
+    Sweep<Fresh, Down, Keep, Then::kMomentum>::Rows(b, dTo, dFrom, y, step.rate, step.momentum);
+  else
+    Sweep<Fresh, Down, Keep, Then::kStep>::Rows(b, dTo, dFrom, y, step.rate, 0);
 }
 
-template <bool Fresh, Then step>
-void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                  double rate, double momentum) {
-  const int f = b.cols;
-  for (int i = 0; i < b.rows; ++i) {
-    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
-    if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
-      BackpropRow<Fresh, step>(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
-                               momentum);
-    else
-      MaskedBackpropRow<Fresh, step>(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at,
-                                     b.d + at, rate, momentum);
-  }
+template <bool Fresh, bool Down>
+KESTRANE_KERNEL_INLINE void SweepKeeping(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+                  const StepAfterBackprop &step) {
+  // A gradient may be dropped only when the fold takes the step from it
+  // and a fresh sweep overwrites it next (see Backprop).
+  if (Fresh && step.on && !step.keepGradient)
+    SweepWithStep<Fresh, Down, false>(b, dTo, dFrom, y, step);
+  else
+    SweepWithStep<Fresh, Down, true>(b, dTo, dFrom, y, step);
 }
 
 template <bool Fresh>
-void BackpropRows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                  const StepAfterBackprop &step) {
-  if (!step.on)
-    BackpropRows<Fresh, Then::kNothing>(b, dTo, dFrom, y, 0, 0);
-  else if (step.momentum != 0)
-    BackpropRows<Fresh, Then::kMomentum>(b, dTo, dFrom, y, step.rate, step.momentum);
+KESTRANE_KERNEL_INLINE void SweepDown(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
+               const StepAfterBackprop &step) {
+  if (dFrom != nullptr)
+    SweepKeeping<Fresh, true>(b, dTo, dFrom, y, step);
   else
-    BackpropRows<Fresh, Then::kStep>(b, dTo, dFrom, y, step.rate, 0);
+    SweepKeeping<Fresh, false>(b, dTo, dFrom, y, step);
 }
 
 // Arcs of a block are independent in the update, so it runs in chunks: a
@@ -268,7 +298,10 @@ ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnec
         c.array_masks.size() == c.array_weights.size() &&
         g.array_masks.size() == g.array_weights.size()) {
       b.kind = ArcBlock::kRows;
-      b.mask = c.array_masks.data();
+      // The flags do not change during an epoch; a block without frozen or
+      // removed arcs takes the straight loops without looking at them per row.
+      if (!AllHave(c.array_masks.data(), c.array_masks.size(), kSelected))
+        b.mask = c.array_masks.data();
       b.gradMask = g.array_masks.data();
       b.foldZero = c.array_masks == g.array_masks;
     }
@@ -299,45 +332,66 @@ void ZeroGradient(ArcBlock &b) {
   } else {
     b.grad->Randomize(0, 0);
   }
-  b.state = ArcBlock::kZero;
+  b.Mark(ArcBlock::kZero);
 }
 
-void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
+KESTRANE_WIDE_KERNEL void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
               const StepAfterBackprop &step) {
   if (fresh)
-    BackpropRows<true>(b, dTo, dFrom, y, step);
+    SweepDown<true>(b, dTo, dFrom, y, step);
   else
-    BackpropRows<false>(b, dTo, dFrom, y, step);
+    SweepDown<false>(b, dTo, dFrom, y, step);
 }
 
-void Step(const ArcBlock &b, double rate) {
-  if (b.kind == ArcBlock::kListed) {
-    for (int k = 0; k < b.n; ++k)
-      if (Selected(b.flags[k]))
-        b.lw[k] -= rate * b.lg[k];
-    return;
-  }
-  double *__restrict w = b.w;
-  const double *__restrict g = b.g;
-  ForSelected(b, [=](size_t i) { w[i] -= rate * g[i]; });
-}
+namespace {
 
-void MomentumStep(const ArcBlock &b, double rate, double momentum) {
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+} // namespace
+
+bool Step(const ArcBlock &b, double rate) {
+  bool changed = false;
   if (b.kind == ArcBlock::kListed) {
     for (int k = 0; k < b.n; ++k)
       if (Selected(b.flags[k])) {
-        b.ld[k] = -rate * b.lg[k] + momentum * b.ld[k];
-        b.lw[k] += b.ld[k];
+        const double w = b.lw[k];
+        b.lw[k] = w - rate * b.lg[k];
+        changed |= !SameBits(w, b.lw[k]);
       }
-    return;
+    return changed;
+  }
+  double *__restrict w = b.w;
+  const double *__restrict g = b.g;
+  ForSelected(b, [&](size_t i) {
+    const double old = w[i];
+    w[i] = old - rate * g[i];
+    changed |= !SameBits(old, w[i]);
+  });
+  return changed;
+}
+
+bool MomentumStep(const ArcBlock &b, double rate, double momentum) {
+  bool changed = false;
+  if (b.kind == ArcBlock::kListed) {
+    for (int k = 0; k < b.n; ++k)
+      if (Selected(b.flags[k])) {
+        const double w = b.lw[k], d = b.ld[k];
+        b.ld[k] = -rate * b.lg[k] + momentum * d;
+        b.lw[k] = w + b.ld[k];
+        changed |= !SameBits(w, b.lw[k]) || !SameBits(d, b.ld[k]);
+      }
+    return changed;
   }
   double *__restrict w = b.w;
   const double *__restrict g = b.g;
   double *__restrict d = b.d;
-  ForSelected(b, [=](size_t i) {
-    d[i] = -rate * g[i] + momentum * d[i];
-    w[i] += d[i];
+  ForSelected(b, [&](size_t i) {
+    const double oldW = w[i], oldD = d[i];
+    d[i] = -rate * g[i] + momentum * oldD;
+    w[i] = oldW + d[i];
+    changed |= !SameBits(oldW, w[i]) || !SameBits(oldD, d[i]);
   });
+  return changed;
 }
 
 } // namespace kernels

@@ -69,6 +69,17 @@ struct ArcBlock {
   // The backward pass has already taken this pattern's step (see StepAfterBackprop).
   bool stepped = false;
 
+  // The last update, with idleRate and idleMomentum, found the gradients
+  // zeroed (kZero) and changed no bit. Nothing has written the block since
+  // (Mark clears this), so the same update would again change nothing: the
+  // fuzzy centres, whose gradients are never collected, skip their steps.
+  bool idle = false;
+  double idleRate = 0, idleMomentum = 0;
+  void Mark(GradState s) {
+    state = s;
+    idle = false;
+  }
+
   // kListed: arcs 0 .. n-1, selected by flags.
   int n = 0;
   const unsigned char *flags = nullptr;
@@ -90,19 +101,24 @@ void ZeroGradient(ArcBlock &b);
 struct StepAfterBackprop {
   bool on = false;
   double rate = 0, momentum = 0;
+  // With on, false when nothing reads this pattern's gradients after the
+  // step (a later fresh sweep overwrites them): they need not be stored.
+  bool keepGradient = true;
 };
 
 // The error-and-gradient visit of every selected (existing and trainable) arc
 // of a kRows block, to-row major: dFrom[j] += w*dTo[i]; g += dTo[i]*y[j]. With
 // fresh, g = 0.0 + dTo[i]*y[j] (the zeroing folded in). With step.on, each
-// arc then takes its step as Step / MomentumStep would.
+// arc then takes its step as Step / MomentumStep would. dFrom may be nullptr
+// when nothing reads the from-layer's deltas: the error is not passed down.
 void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
               const StepAfterBackprop &step);
 
 // The update of every selected arc: w -= rate*g, or with momentum
-// d = -rate*g + momentum*d; w += d.
-void Step(const ArcBlock &b, double rate);
-void MomentumStep(const ArcBlock &b, double rate, double momentum);
+// d = -rate*g + momentum*d; w += d. True when some weight or change now has
+// other bits than before.
+bool Step(const ArcBlock &b, double rate);
+bool MomentumStep(const ArcBlock &b, double rate, double momentum);
 
 } // namespace kernels
 } // namespace kestrane

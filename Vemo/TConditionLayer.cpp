@@ -23,7 +23,10 @@ TConditionLayer::TConditionLayer(TBasicNetwork *network, int layerNum, int numNe
 
 void TConditionLayer::ApplyActivation(double *net) {
   TConditionNeuron *node = nodes.data();
-  if (commonActFunction != nullptr) {
+  if (commonActFunction == ActVemoCondition) {
+    for (int i = 0; i < numNeurons; ++i)
+      *node[i].activation = ConditionDegree(node[i], net[i]);
+  } else if (commonActFunction != nullptr) {
     const ActFunction fn = commonActFunction;
     for (int i = 0; i < numNeurons; ++i)
       fn(&node[i], net[i]);

@@ -17,7 +17,8 @@ class TConditionLayer : public TBasicLayer {
 public:
   TConditionLayer(TBasicNetwork *network, int layerNum, int numNeurons);
 
-  // Same behaviour as the base, without a virtual GetNeuron per neuron.
+  // Same behaviour as the base, without a virtual GetNeuron per neuron; the
+  // common ActVemoCondition inline.
   void ApplyActivation(double *net) override;
   TBasicNeuron *GetNeuron(int i) override { return &nodes[i]; }
   // Reads the activations of the layer below (the input layer); `input` is unused.

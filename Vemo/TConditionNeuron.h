@@ -18,6 +18,20 @@ public:
   bool trainable = true;
 };
 
+// The degree ActVemoCondition stores, for a layer that applies it without the call.
+inline double ConditionDegree(const TConditionNeuron &cn, double net) {
+  const double c = cn.centre;
+  if (cn.left == nullptr && net <= c)
+    return 1.0;
+  if (cn.right == nullptr && net >= c)
+    return 1.0;
+  if (cn.right != nullptr && c <= net && net < cn.right->centre)
+    return 1.0 - (net - c) / (cn.right->centre - c);
+  if (cn.left != nullptr && cn.left->centre < net && net <= c)
+    return 1.0 - (c - net) / (c - cn.left->centre);
+  return 0.0;
+}
+
 } // namespace kestrane
 
 #endif

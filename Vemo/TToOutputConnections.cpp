@@ -6,6 +6,7 @@
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 namespace kestrane {
 
@@ -145,6 +146,12 @@ void TToOutputConnections::ResetCentres() {
     for (int l = 0; l < NdxMF && first + l < NumCentres(); ++l)
       *GetWeightPtr(first + l, o) = static_cast<double>(l) / (NdxMF - 1);
   }
+}
+
+TToOutputConnections *CentresOf(TBasicConnections *matrix) {
+  if (typeid(*matrix) == typeid(TToOutputConnections))
+    return static_cast<TToOutputConnections *>(matrix);
+  return dynamic_cast<TToOutputConnections *>(matrix);
 }
 
 } // namespace kestrane

@@ -60,6 +60,10 @@ private:
   void VisitNeuron(TIterateObj &visitor, int k, int mask);
 };
 
+// matrix as a TToOutputConnections (per pattern, so the exact class is
+// recognised without a cast); nullptr for other classes.
+TToOutputConnections *CentresOf(TBasicConnections *matrix);
+
 } // namespace kestrane
 
 #endif

@@ -44,6 +44,7 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   knownPipeline = &typeid(TVemoBP);
+  lowestReadDeltas = kRuleLayer; // BackpropagateDeltas stops there
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;
@@ -121,15 +122,21 @@ void TVemoBP::BackpropagateDeltas(bool crossEntropy) {
   const double *action = network->layers[kActionLayer]->activations.data();
   double *delta = gradients->layers[kActionLayer]->activations.data();
   const std::vector<int> &counts = output->GetMFCounts();
+  // The class's own centres are contiguous: read them in place, not arc by arc.
+  const double *own = typeid(*centreMatrix) == typeid(TToOutputConnections)
+                          ? static_cast<TToOutputConnections *>(centreMatrix)->weights.data()
+                          : nullptr;
 
   int k = 0;
   for (size_t j = 0; j < counts.size(); ++j) {
     const int m = counts[j];
     // The target, recovered from the output delta (output - target).
     const double x = y[j] - g[j];
-    for (int l = 0; l < m; ++l)
-      centres[l] = *centreMatrix->GetWeightPtr(k + l, static_cast<int>(j));
-    DesiredDegrees(x, centres.data(), m, degrees.data());
+    const double *c = own != nullptr ? own + k : centres.data();
+    if (own == nullptr)
+      for (int l = 0; l < m; ++l)
+        centres[l] = *centreMatrix->GetWeightPtr(k + l, static_cast<int>(j));
+    DesiredDegrees(x, c, m, degrees.data());
     for (int l = 0; l < m; ++l, ++k)
       delta[k] = action[k] - degrees[l];
   }

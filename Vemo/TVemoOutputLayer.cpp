@@ -45,7 +45,7 @@ void TVemoOutputLayer::Propagate(const double *) {
   const int A = action->numNeurons;
   const int O = numNeurons;
   // Structures read from a file may disagree; refuse rather than read outside them.
-  auto *centres = dynamic_cast<TToOutputConnections *>(matrix);
+  auto *centres = CentresOf(matrix);
   if (A > GetNumMapped() || (centres != nullptr && A > centres->NumCentres()) ||
       (centres == nullptr && !matrix->IsConnected()))
     throw TException("Output layer does not match the action layer", kBadParameter, kPropagate);

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -23,11 +24,29 @@ inline std::string Slurp(const std::string &path) {
   return text.str();
 }
 
-// Tests run in parallel processes: every file gets a name of its own.
+// Tests run in parallel processes and a process id comes round again: every
+// process writes into a fresh directory of its own, removed when it exits, so
+// no file left by an earlier run can pass for one this run wrote.
+class ScratchDir {
+public:
+  ScratchDir() {
+    std::string pattern = testing::TempDir() + "kestrane_XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string &Path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
 inline std::string TempPath(const std::string &name) {
+  static ScratchDir dir;
   static int counter = 0;
-  return testing::TempDir() + "kestrane_" + std::to_string(getpid()) + "_" +
-         std::to_string(counter++) + "_" + name;
+  return dir.Path() + "/" + std::to_string(counter++) + "_" + name;
 }
 
 struct RunResult {

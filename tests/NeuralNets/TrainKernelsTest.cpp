@@ -70,4 +70,53 @@ TEST(TrainKernels, AllHaveLooksAtEveryByte) {
   EXPECT_TRUE(kernels::AllHave(m.data(), 0, FMaskAll));
 }
 
+// A fresh sweep with the step folded in: leaving out the error passed down
+// and the stored gradients changes no weight or change, and neither the
+// from-deltas nor the gradients are touched. Odd widths take the scalar tail
+// of the wide loops; a removed arc keeps its NaN weight, which a full block
+// steps like any other.
+TEST(TrainKernels, SweepsThatSkipDeadStoresTakeTheSameSteps) {
+  srand(5);
+  for (int f : {1, 6, 11}) {
+    const int t = 5;
+    const size_t n = static_cast<size_t>(t * f);
+    std::vector<double> w(n), d(n), dTo(static_cast<size_t>(t)), y(static_cast<size_t>(f));
+    for (size_t i = 0; i < n; ++i) {
+      w[i] = rand() / static_cast<double>(RAND_MAX) - 0.5;
+      d[i] = rand() % 3 == 0 ? 0.0 : rand() / static_cast<double>(RAND_MAX) - 0.5;
+    }
+    for (double &x : dTo)
+      x = rand() / static_cast<double>(RAND_MAX) - 0.5;
+    for (double &x : y)
+      x = rand() / static_cast<double>(RAND_MAX);
+    std::vector<unsigned char> mask(n, FMaskAll);
+    mask[n / 2] = 0;
+    w[n / 2] = std::numeric_limits<double>::quiet_NaN();
+    for (bool masked : {false, true}) {
+      std::vector<double> w1(w), w2(w), d1(d), d2(d), g1(n, 7.0), g2(n, 7.0);
+      std::vector<double> down1(static_cast<size_t>(f), 0.0), down2(down1);
+      kernels::ArcBlock b;
+      b.kind = kernels::ArcBlock::kRows;
+      b.rows = t;
+      b.cols = f;
+      b.mask = masked ? mask.data() : nullptr;
+      kernels::StepAfterBackprop step;
+      step.on = true;
+      step.rate = 0.3;
+      step.momentum = 0.6;
+      b.w = w1.data(), b.g = g1.data(), b.d = d1.data();
+      kernels::Backprop(b, dTo.data(), down1.data(), y.data(), true, step);
+      step.keepGradient = false;
+      b.w = w2.data(), b.g = g2.data(), b.d = d2.data();
+      kernels::Backprop(b, dTo.data(), nullptr, y.data(), true, step);
+      EXPECT_EQ(0, std::memcmp(w1.data(), w2.data(), n * sizeof(double))) << f;
+      EXPECT_EQ(0, std::memcmp(d1.data(), d2.data(), n * sizeof(double))) << f;
+      EXPECT_EQ(std::vector<double>(n, 7.0), g2) << f;
+      EXPECT_EQ(std::vector<double>(static_cast<size_t>(f), 0.0), down2) << f;
+      EXPECT_TRUE(std::isnan(w1[n / 2]) && std::isnan(w2[n / 2]));
+      EXPECT_NE(std::vector<double>(static_cast<size_t>(f), 0.0), down1) << f;
+    }
+  }
+}
+
 } // namespace

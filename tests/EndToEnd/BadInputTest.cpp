@@ -1,0 +1,381 @@
+// Broken inputs through the built programs: each one must end the run with
+// status 1 and a short report, quickly, without touching the files already in
+// the run's directory and without leaving a new one behind.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kExample = std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/";
+const char *const kPrevious = "previous contents\n";
+
+std::string Slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Put(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A directory of its own holding the example's files and, in place of every
+// output a run may write, an older file that a failed run must keep.
+std::string ExampleDir() {
+  std::string pattern = testing::TempDir() + "kestrane_bad_XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  for (const auto &entry : fs::directory_iterator(kExample))
+    if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(pattern) / entry.path().filename());
+  for (const char *name : {"iris-trained.wgt", "out.wgt", "out.dat", "new-A.dat", "new.param"})
+    Put(pattern + "/" + name, kPrevious);
+  fs::create_directory(pattern + "/adir");
+  return pattern;
+}
+
+// Names the entries that differ between two snapshots.
+std::string Changes(const std::map<std::string, std::string> &before,
+                    const std::map<std::string, std::string> &after) {
+  std::string changes;
+  for (const auto &entry : after) {
+    const auto old = before.find(entry.first);
+    if (old == before.end()) changes += " new " + entry.first;
+    else if (old->second != entry.second) changes += " changed " + entry.first;
+  }
+  for (const auto &entry : before)
+    if (after.count(entry.first) == 0) changes += " removed " + entry.first;
+  return changes;
+}
+
+// Every file and directory below `dir` with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+    const std::string name = entry.path().lexically_relative(dir).string();
+    files[name] = entry.is_directory() ? "<directory>" : Slurp(entry.path().string());
+  }
+  return files;
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+  double seconds;
+};
+
+// Runs a shell command line in `dir`; its output goes outside the directory.
+Outcome Shell(const std::string &dir, const std::string &command) {
+  const std::string out = dir + ".out";
+  const std::string err = dir + ".err";
+  const std::string line =
+      "cd '" + dir + "' && " + command + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const auto start = std::chrono::steady_clock::now();
+  const int raw = std::system(line.c_str());
+  const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+  Outcome outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err), spent.count()};
+  fs::remove(out);
+  fs::remove(err);
+  return outcome;
+}
+
+int Lines(const std::string &text) {
+  int lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+// One line on either stream, or the three lines of an argument error
+// (message, category, operation) on standard error.
+bool ShortReport(const Outcome &o) {
+  const bool oneLine = Lines(o.out) + Lines(o.err) == 1 && (o.out + o.err).back() == '\n' &&
+                       (o.out + o.err).size() > 1;
+  const bool argumentError =
+      o.out.empty() && Lines(o.err) == 3 && o.err.back() == '\n' &&
+      (o.err.find("\nBad Parameter\n") != std::string::npos ||
+       o.err.find("\nNull Pointer Parameter\n") != std::string::npos);
+  return oneLine || argumentError;
+}
+
+// Text no run may print, whatever went wrong.
+const char *const kForbidden[] = {"Assertion failed", "runtime error:", "Sanitizer",
+                                  "terminate called", "Segmentation", "Aborted"};
+
+// ---- preparations of the directory
+
+using Prepare = std::function<void(const std::string &dir)>;
+
+Prepare Edit(const std::string &file, const std::string &from, const std::string &to) {
+  return [=](const std::string &dir) {
+    std::string text = Slurp(dir + "/" + file);
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from << " not in " << file;
+    Put(dir + "/" + file, text.replace(at, from.size(), to));
+  };
+}
+
+Prepare Cut(const std::string &file, size_t bytes) {
+  return [=](const std::string &dir) {
+    const std::string text = Slurp(dir + "/" + file);
+    ASSERT_LT(bytes, text.size());
+    Put(dir + "/" + file, text.substr(0, bytes));
+  };
+}
+
+// Bytes of every value, NUL and brackets included; the same on every run.
+std::string Garbage(size_t bytes) {
+  std::string text;
+  unsigned state = 12345;
+  for (size_t i = 0; i < bytes; ++i) {
+    state = state * 1103515245u + 12345u;
+    text += static_cast<char>(state >> 16);
+  }
+  return text;
+}
+
+Prepare Write(const std::string &file, const std::string &text) {
+  return [=](const std::string &dir) { Put(dir + "/" + file, text); };
+}
+
+Prepare Nothing() {
+  return [](const std::string &) {};
+}
+
+// ---- the cases
+
+enum class Program { Driver, Tool };
+
+struct BadInput {
+  std::string name;
+  Program program;
+  std::string args;
+  Prepare prepare;
+  std::string expected;  // a part of the report; empty: any short report
+};
+
+std::ostream &operator<<(std::ostream &out, const BadInput &c) { return out << c.name; }
+
+BadInput Run(const std::string &name, Prepare prepare, const std::string &expected = "") {
+  return {name, Program::Driver, "iris.param", std::move(prepare), expected};
+}
+
+BadInput Tool(const std::string &name, const std::string &args, Prepare prepare,
+              const std::string &expected = "") {
+  return {name, Program::Tool, args, std::move(prepare), expected};
+}
+
+const std::string kNet = "iris-initial.wgt";
+const std::string kData = "iris-setosa.dat";
+const std::string kCsvHead = "a,b,kind\n";
+const std::string kCsvGood = kCsvHead + "1,2,A\n3,4,B\n1,3,A\n3,5,B\n";
+
+std::vector<BadInput> Cases() {
+  std::vector<BadInput> cases;
+  // The network file cut short at points in the header, the layers and the weights.
+  for (size_t bytes : {10, 100, 500, 2000, 5000, 9000})
+    cases.push_back(Run("NetworkCutAt" + std::to_string(bytes), Cut(kNet, bytes)));
+  // A class file cut in its header, at [Data] and among the rows.
+  for (size_t bytes : {10, 60, 150, 300, 3000})
+    cases.push_back(Run("DataCutAt" + std::to_string(bytes), Cut(kData, bytes)));
+  cases.push_back(Run("LastClassCut", Cut("iris-virginica.dat", 2000)));
+
+  cases.push_back(Run("NetworkWrongKeyword", Edit(kNet, "NeuralNetwork", "NeuralNetwerk"),
+                      "[NEURALNETWORK] expected"));
+  cases.push_back(Run("NetworkUnknownType", Edit(kNet, "= Vemo", "= Bogus"), "Unknown network type"));
+  cases.push_back(Run("NetworkUnknownActivation", Edit(kNet, "=sigmoid", "=nosuch"),
+                      "Unknown activation function"));
+  cases.push_back(Run("NetworkGarbage", Write(kNet, Garbage(4000))));
+  cases.push_back(Run("NetworkEmpty", Write(kNet, "")));
+  cases.push_back(Run("NetworkHugeLayerCount",
+                      Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = 999999999"),
+                      "exceeds the limit of 1000"));
+  cases.push_back(Run("NetworkNegativeLayerCount",
+                      Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = -6")));
+  cases.push_back(Run("NetworkHugeLayer",
+                      Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = 2147483647"),
+                      "exceeds the limit of 10000000"));
+  cases.push_back(Run("NetworkNegativeLayer",
+                      Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = -12"), "negative"));
+  cases.push_back(Run("NetworkArcOutside", Edit(kNet, "From=0 To=0 ", "From=2147483647 To=0 "),
+                      "lies outside"));
+  cases.push_back(Run("NetworkHugeMembershipCount", Edit(kNet, "Input=0 MF=3", "Input=0 MF=2147483647")));
+
+  cases.push_back(Run("DataWrongKeyword", Edit(kData, "[DataSet]", "[DataSat]"), "[DATASET] expected"));
+  cases.push_back(Run("DataGarbage", Write(kData, Garbage(3000))));
+  cases.push_back(Run("DataHugeRows",
+                      [](const std::string &dir) {
+                        Edit(kData, "Rows = 35", "Rows = 2147483647")(dir);
+                        Edit(kData, "Inputs = 4", "Inputs = 1000")(dir);
+                      },
+                      "Data set"));
+  cases.push_back(Run("DataHugeOutputs", Edit(kData, "ExpectedOutputs = 3", "ExpectedOutputs = 2147483647"),
+                      "numbers per row"));
+  cases.push_back(Run("DataNegativeRows", Edit(kData, "Rows = 35", "Rows = -1")));
+  cases.push_back(Run("DataOneRowShort", Edit(kData, "Rows = 35", "Rows = 36")));
+  cases.push_back(Run("DataNotANumber", Edit(kData, "0.5 ", "abc "), "number-expected"));
+
+  cases.push_back(Run("MissingNetwork", Edit("iris.param", kNet, "none.wgt"), "Error on File Open"));
+  cases.push_back(Run("MissingData", Edit("iris.param", kData, "none.dat"), "Unable to open file none.dat"));
+  cases.push_back({"MissingParameterFile", Program::Driver, "none.param", Nothing(),
+                   "Unable to open file none.param"});
+  cases.push_back({"ParameterFileIsADirectory", Program::Driver, "adir", Nothing(), "Unable to open file"});
+  cases.push_back({"TwoArguments", Program::Driver, "iris.param iris.param", Nothing(), "Usage:"});
+  cases.push_back(Run("DestinationInMissingDirectory",
+                      Edit("iris.param", "iris-trained.wgt", "none/trained.wgt"), "Unable to write file"));
+  cases.push_back(Run("DestinationIsADirectory", Edit("iris.param", "iris-trained.wgt", "adir"),
+                      "Unable to write file adir"));
+
+  cases.push_back(Run("ParametersWithoutWeightFile", Edit("iris.param", "WeightFile", "WaitFile"),
+                      "No weight file specified"));
+  cases.push_back(Run("ParametersEpochsNotANumber", Edit("iris.param", "Epochs = 2000", "Epochs = x"),
+                      "Value of Epochs is not an integer"));
+  cases.push_back(Run("ParametersNegativeClasses", Edit("iris.param", "#DataClasses = 3", "#DataClasses = -3"),
+                      "Number of classes"));
+  cases.push_back(Run("ParametersHugeClasses",
+                      Edit("iris.param", "#DataClasses = 3", "#DataClasses = 2147483647"), "Fewer"));
+  cases.push_back(Run("ParametersGarbage", Write("iris.param", Garbage(2000))));
+  cases.push_back(Run("ParametersLongName", Edit("iris.param", kNet, std::string(300, 'w')),
+                      "longer than 255"));
+  cases.push_back(Run("ParametersTooManyFeatures",
+                      Edit("iris.param", "Seed = 7", "Seed = 7 #Features = 9 Features = 0 1 2 3 4 5 6 7 8"),
+                      "More features"));
+  cases.push_back(Run("MoreExamplesThanRows", Edit("iris.param", "Examples = 35", "Examples = 99"),
+                      "Bad Parameter"));
+
+  cases.push_back(Tool("ToolUnknownCommand", "frobnicate", Nothing(), "unknown command"));
+  cases.push_back(Tool("CreateWithoutInputs", "create --rules 2 --outputs 2 -o out.wgt", Nothing(),
+                       "--inputs is required"));
+  cases.push_back(Tool("CreateHugeInputs", "create --inputs 2147483647 --rules 2 --outputs 2 -o out.wgt",
+                       Nothing(), "--inputs must be"));
+  cases.push_back(Tool("CreateNegativeRules", "create --inputs 2 --rules -3 --outputs 2 -o out.wgt",
+                       Nothing(), "--rules must be"));
+  cases.push_back(Tool("CreateTooLarge", "create --inputs 100000 --rules 100000 --outputs 1 -o out.wgt",
+                       Nothing(), "network too large"));
+  // Within every per-count cap, but more neurons than a network file may hold.
+  cases.push_back(Tool("CreateTooManyNeurons", "create --inputs 100000 --input-mfs 99 --rules 1 --outputs 1 -o out.wgt",
+                       Nothing(), "more than 10000000 neurons"));
+  cases.push_back(Tool("CreateWrongMembershipList", "create --inputs 2 --input-mfs 2,3,4 --rules 2 --outputs 2 -o out.wgt",
+                       Nothing(), "3 numbers given"));
+  cases.push_back(Tool("CreateInMissingDirectory", "create --inputs 2 --rules 2 --outputs 2 -o none/out.wgt",
+                       Nothing(), "cannot write none/out.wgt"));
+  cases.push_back(Tool("CreateOverADirectory", "create --inputs 2 --rules 2 --outputs 2 -o adir",
+                       Nothing(), "is a directory"));
+  cases.push_back(Tool("EvalWithoutData", "eval " + kNet, Nothing(), "eval takes"));
+  cases.push_back(Tool("EvalCutNetwork", "eval " + kNet + " iris-test.dat", Cut(kNet, 500), kNet + ":"));
+  cases.push_back(Tool("EvalMissingData", "eval " + kNet + " none.dat", Nothing(), "Unable to open file none.dat"));
+  cases.push_back(Tool("EvalCutData", "eval " + kNet + " iris-test.dat", Cut("iris-test.dat", 400),
+                       "iris-test.dat:"));
+  cases.push_back(Tool("EvalCsvAsData", "eval " + kNet + " iris.csv", Nothing(), "iris.csv:"));
+  cases.push_back(Tool("EvalOutputIsADirectory", "eval " + kNet + " iris-test.dat -o adir", Nothing(),
+                       "cannot write adir"));
+  cases.push_back(Tool("EvalOutputInMissingDirectory", "eval " + kNet + " iris-test.dat -o none/out.dat",
+                       Nothing(), "cannot write"));
+  cases.push_back(Tool("EvalBadRanges", "eval " + kNet + " iris-test.dat --ranges iris.csv", Nothing(),
+                       "not a ranges file"));
+  // Every import writes over the example's own files (prefix "iris") or over new-A.dat and new.param.
+  cases.push_back(Tool("ImportEmptyCsv", "import bad.csv -o iris", Write("bad.csv", ""), "empty"));
+  cases.push_back(Tool("ImportHeaderOnly", "import bad.csv -o iris", Write("bad.csv", kCsvHead), "no data rows"));
+  cases.push_back(Tool("ImportRaggedRow", "import bad.csv -o iris", Write("bad.csv", kCsvHead + "1,2\n"),
+                       "2 fields"));
+  cases.push_back(Tool("ImportNotANumber", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvHead + "1,x,A\n2,3,B\n"), "is not a number"));
+  cases.push_back(Tool("ImportUnclosedQuote", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvHead + "\"1,2,A\n3,4,B\n"), "not closed"));
+  cases.push_back(Tool("ImportOneClass", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvHead + "1,2,A\n3,4,A\n"), "one class"));
+  cases.push_back(Tool("ImportHugeNumber", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvGood + "1e999,1,A\n"), "is not a number"));
+  cases.push_back(Tool("ImportGarbage", "import bad.csv -o iris", Write("bad.csv", Garbage(5000))));
+  cases.push_back(Tool("ImportMissingCsv", "import none.csv -o iris", Nothing(), "Unable to open file none.csv"));
+  cases.push_back(Tool("ImportUnknownClassColumn", "import iris.csv --class nosuch -o iris", Nothing(),
+                       "no column"));
+  cases.push_back(Tool("ImportBadEpochs", "import good.csv --epochs 0 -o new", Write("good.csv", kCsvGood),
+                       "--epochs must be"));
+  cases.push_back(Tool("ImportInMissingDirectory", "import good.csv -o none/new", Write("good.csv", kCsvGood),
+                       "cannot write none/new-A.dat"));
+  cases.push_back(Tool("ImportOverADirectory", "import good.csv -o new", [](const std::string &dir) {
+                         Put(dir + "/good.csv", kCsvGood);
+                         fs::create_directory(dir + "/new-B.dat");
+                       }, "cannot write new-B.dat: it is a directory"));
+  cases.push_back(Tool("ImportBadRanges", "import iris.csv --ranges iris.csv -o new", Nothing(),
+                       "not a ranges file"));
+  return cases;
+}
+
+class BadInputTest : public testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputTest, FailsAtOnceWithAShortReportAndWritesNothing) {
+  const BadInput &c = GetParam();
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  c.prepare(dir);
+  const auto before = Snapshot(dir);
+  const std::string program = c.program == Program::Driver ? KESTRANE_BINARY : KESTRANE_TOOL_BINARY;
+  // The time limit turns a hang into a failure instead of a stuck suite.
+  const Outcome o = Shell(dir, "timeout 20 '" + program + "' " + c.args);
+
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  EXPECT_TRUE(ShortReport(o)) << "stdout:\n" << o.out << "stderr:\n" << o.err;
+  if (!c.expected.empty()) {
+    EXPECT_NE((o.out + o.err).find(c.expected), std::string::npos) << o.out << o.err;
+  }
+  for (const char *text : kForbidden)
+    EXPECT_EQ((o.out + o.err).find(text), std::string::npos) << o.out << o.err;
+  EXPECT_LT(o.seconds, 5.0);
+  EXPECT_EQ(Changes(before, Snapshot(dir)), "");
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BadInputTest, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<BadInput> &info) { return info.param.name; });
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRANE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRANE_ASAN 1
+#endif
+#endif
+
+// A network within every size limit that still needs far more memory than the
+// process may take: both programs report it on one line.
+TEST(OutOfMemoryTest, BothProgramsReportItOnOneLine) {
+#ifdef KESTRANE_ASAN
+  GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under ulimit -v";
+#else
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  // Layer 3 is a plain layer: 9,000,000 neurons pass the limit of 10,000,000.
+  Edit(kNet, "[Layer = 3]\n[LayerType = Simple]\n[NumberOfNeurons = 12]",
+       "[Layer = 3]\n[LayerType = Simple]\n[NumberOfNeurons = 9000000]")(dir);
+  const auto before = Snapshot(dir);
+  const std::string limit = "ulimit -v 300000 && timeout 20 ";
+  const Outcome run = Shell(dir, limit + "'" + KESTRANE_BINARY + "' iris.param");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "out of memory\n");
+  const Outcome eval = Shell(dir, limit + "'" + KESTRANE_TOOL_BINARY + "' eval " + kNet + " iris-test.dat");
+  EXPECT_EQ(eval.status, 1);
+  EXPECT_EQ(eval.out, "");
+  EXPECT_EQ(eval.err, "out of memory\n");
+  EXPECT_EQ(Changes(before, Snapshot(dir)), "");
+  fs::remove_all(dir);
+#endif
+}
+
+} // namespace
