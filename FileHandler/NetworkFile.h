@@ -22,7 +22,7 @@ class FileTools;
 namespace netfile_limits {
 inline constexpr long kMaxLayers = 100;                  // NumberOfLayers
 inline constexpr long kMaxNeurons = 1000000;             // per layer and per network
-inline constexpr int64_t kMaxArcs = 10000000;            // from x to, per matrix and per network
+inline constexpr int64_t kMaxArcs = 100000000;           // from x to, per matrix and per network
 } // namespace netfile_limits
 
 // Writes one weight-list line per visited arc:

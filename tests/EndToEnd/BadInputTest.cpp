@@ -203,12 +203,12 @@ std::vector<BadInput> Cases() {
   cases.push_back(Run("NetworkEmpty", Write(kNet, "")));
   cases.push_back(Run("NetworkHugeLayerCount",
                       Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = 999999999"),
-                      "exceeds the limit of 1000"));
+                      "exceeds the limit of 100"));
   cases.push_back(Run("NetworkNegativeLayerCount",
                       Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = -6")));
   cases.push_back(Run("NetworkHugeLayer",
                       Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = 2147483647"),
-                      "exceeds the limit of 10000000"));
+                      "exceeds the limit of 1000000"));
   cases.push_back(Run("NetworkNegativeLayer",
                       Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = -12"), "negative"));
   cases.push_back(Run("NetworkArcOutside", Edit(kNet, "From=0 To=0 ", "From=2147483647 To=0 "),
@@ -268,7 +268,7 @@ std::vector<BadInput> Cases() {
                        Nothing(), "network too large"));
   // Within every per-count cap, but more neurons than a network file may hold.
   cases.push_back(Tool("CreateTooManyNeurons", "create --inputs 100000 --input-mfs 99 --rules 1 --outputs 1 -o out.wgt",
-                       Nothing(), "more than 10000000 neurons"));
+                       Nothing(), "more than 1000000 neurons"));
   cases.push_back(Tool("CreateWrongMembershipList", "create --inputs 2 --input-mfs 2,3,4 --rules 2 --outputs 2 -o out.wgt",
                        Nothing(), "3 numbers given"));
   cases.push_back(Tool("CreateInMissingDirectory", "create --inputs 2 --rules 2 --outputs 2 -o none/out.wgt",
@@ -360,11 +360,12 @@ TEST(OutOfMemoryTest, BothProgramsReportItOnOneLine) {
 #else
   const std::string dir = ExampleDir();
   ASSERT_FALSE(dir.empty());
-  // Layer 3 is a plain layer: 9,000,000 neurons pass the limit of 10,000,000.
+  // Layer 3 is a plain layer: 900,000 neurons pass the limit of 1,000,000.
   Edit(kNet, "[Layer = 3]\n[LayerType = Simple]\n[NumberOfNeurons = 12]",
-       "[Layer = 3]\n[LayerType = Simple]\n[NumberOfNeurons = 9000000]")(dir);
+       "[Layer = 3]\n[LayerType = Simple]\n[NumberOfNeurons = 900000]")(dir);
   const auto before = Snapshot(dir);
-  const std::string limit = "ulimit -v 300000 && timeout 20 ";
+  // The programs start in under 40 MB; the network needs about 150 MB.
+  const std::string limit = "ulimit -v 100000 && timeout 20 ";
   const Outcome run = Shell(dir, limit + "'" + KESTRANE_BINARY + "' iris.param");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");

@@ -500,7 +500,7 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
                 "[Layer = 1][LayerType = Simple][NumberOfNeurons = 20000][ALL ActivationFunction=linear]"
                 "[~Layer][ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable]"
                 "[~ConnectionLayer]",
-       "exceed the limit of 10000000 arcs"},
+       "exceed the limit of 100000000 arcs"},
   };
   for (const Rejection &c : cases) {
     const std::string message = ReadError(c.text);
