@@ -81,6 +81,12 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (inputs + conditions + rules + actions + outputs > netfile_limits::kMaxNeurons) {
     throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
   }
+  // The reader counts every matrix as from x to arcs, the fuzzy ones included.
+  const long long arcs = inputs * conditions + conditions * rules + rules * actions +
+                         actions * outputs;
+  if (arcs > netfile_limits::kMaxArcs) {
+    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
+  }
 
   TVemo network(inputs, inputMFs.data(), rules, outputMFs.data(), outputs);
   std::srand(seed);

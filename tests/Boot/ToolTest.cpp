@@ -171,6 +171,8 @@ TEST_F(ToolTest, CreateRejectsBadCountsOnOneLine) {
       {"--inputs", "2", "--rules", "3", "--outputs", "1", "--weights", "1,-1", "-o", file},
       {"--inputs", "2", "--rules", "3", "--outputs", "1", "--seed", "-4", "-o", file},
       {"--inputs", "2", "--rules", "3", "--outputs", "1"},
+      // Within every count's cap, but the matrix 1 -> 2 alone exceeds what the reader accepts.
+      {"--inputs", "6000", "--rules", "1", "--outputs", "1", "-o", file},
   };
   for (const auto &args : cases) {
     const Outcome o = RunTool(kestrane::ToolCreate, args);
