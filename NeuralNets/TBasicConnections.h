@@ -22,6 +22,11 @@ inline bool SelectsArc(int mask, unsigned char flags) {
   return mask == FMaskExists ? (flags & FMaskExists) != 0 : (flags & FMaskAll) == FMaskAll;
 }
 
+// The trainable byte a visitor is handed for an arc with these flags.
+inline unsigned char TrainableBit(unsigned char flags) {
+  return (flags & FMaskTrainable) ? 1 : 0;
+}
+
 // A weight drawn in [min, max) from the next rand() value; max is never drawn.
 double RandomWeight(double min, double max);
 

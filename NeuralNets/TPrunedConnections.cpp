@@ -72,12 +72,6 @@ void TPrunedConnections::FreezeArc(int from, int to) {
   index_masks[to][from] &= static_cast<unsigned char>(~FMaskTrainable);
 }
 
-namespace {
-
-unsigned char TrainableBit(unsigned char flags) { return (flags & FMaskTrainable) ? 1 : 0; }
-
-} // namespace
-
 void TPrunedConnections::IterateInArcs(TIterateObj &visitor, int to, int mask) {
   visitor.SetContext(GetFromLayer(), GetToLayer());
   visitor.conn = this;

@@ -22,8 +22,6 @@ TConditionLayer *ConditionLayerOf(TBasicNetwork *network, int to) {
   return condition;
 }
 
-unsigned char TrainableBit(unsigned char flags) { return (flags & FMaskTrainable) ? 1 : 0; }
-
 } // namespace
 
 TToConditionConnections::TToConditionConnections(TBasicNetwork *network, int from, int to)

@@ -23,8 +23,6 @@ TVemoOutputLayer *OutputLayerOf(TBasicNetwork *network, int to) {
   return output;
 }
 
-unsigned char TrainableBit(unsigned char flags) { return (flags & FMaskTrainable) ? 1 : 0; }
-
 } // namespace
 
 TToOutputConnections::TToOutputConnections(TBasicNetwork *network, int from, int to)
