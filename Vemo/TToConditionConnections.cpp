@@ -6,6 +6,7 @@
 #include "Vemo/TConditionLayer.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace kestrane {
 
@@ -83,11 +84,10 @@ void TToConditionConnections::Iterate(TIterateObj &visitor, int mask) {
     VisitNeuron(visitor, j, mask);
 }
 
-void TToConditionConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2,
-                                       int mask) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  CheckSameClass2(this, conn2);
-  visitor.SetContext(this, conn2);
+// Iterate2 and Iterate3 differ only in the third network's centre.
+template <class Visitor>
+void TToConditionConnections::VisitTwins(Visitor &visitor, TBasicConnections *conn2,
+                                         TBasicConnections *conn3, int mask) {
   const int n = NumArcs();
   for (int j = 0; j < n; ++j) {
     const unsigned char f = flags[j];
@@ -98,9 +98,18 @@ void TToConditionConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *net
     visitor.toNeuron = j;
     visitor.weight1 = &conditionLayer->nodes[j].centre;
     visitor.weight2 = conn2->GetWeightPtr(input, j);
+    if constexpr (std::is_same_v<Visitor, TIterateObj3>)
+      visitor.weight3 = conn3->GetWeightPtr(input, j);
     visitor.trainable = TrainableBit(f);
     visitor.Visit();
   }
+}
+
+void TToConditionConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  CheckSameClass2(this, conn2);
+  visitor.SetContext(this, conn2);
+  VisitTwins(visitor, conn2, nullptr, mask);
 }
 
 void TToConditionConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
@@ -110,20 +119,7 @@ void TToConditionConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *net
   CheckSameClass2(this, conn2);
   CheckSameClass3(this, conn3);
   visitor.SetContext(this, conn2, conn3);
-  const int n = NumArcs();
-  for (int j = 0; j < n; ++j) {
-    const unsigned char f = flags[j];
-    if (!SelectsArc(mask, f))
-      continue;
-    const int input = conditionLayer->GetInputOfNeuron(j);
-    visitor.fromNeuron = input;
-    visitor.toNeuron = j;
-    visitor.weight1 = &conditionLayer->nodes[j].centre;
-    visitor.weight2 = conn2->GetWeightPtr(input, j);
-    visitor.weight3 = conn3->GetWeightPtr(input, j);
-    visitor.trainable = TrainableBit(f);
-    visitor.Visit();
-  }
+  VisitTwins(visitor, conn2, conn3, mask);
 }
 
 TBasicConnections *TToConditionConnections::Clone(TBasicNetwork *owner) const {

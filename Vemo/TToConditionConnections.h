@@ -53,6 +53,9 @@ private:
   int NumArcs() const;
   // Visits neuron j if the mask selects it.
   void VisitNeuron(TIterateObj &visitor, int j, int mask);
+  template <class Visitor>
+  void VisitTwins(Visitor &visitor, TBasicConnections *conn2, TBasicConnections *conn3,
+                  int mask);
 };
 
 } // namespace kestrane

@@ -6,6 +6,7 @@
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <typeinfo>
 
 namespace kestrane {
@@ -82,10 +83,10 @@ void TToOutputConnections::Iterate(TIterateObj &visitor, int mask) {
     VisitNeuron(visitor, k, mask);
 }
 
-void TToOutputConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  CheckSameClass2(this, conn2);
-  visitor.SetContext(this, conn2);
+// Iterate2 and Iterate3 differ only in the third network's centre.
+template <class Visitor>
+void TToOutputConnections::VisitTwins(Visitor &visitor, TBasicConnections *conn2,
+                                      TBasicConnections *conn3, int mask) {
   const int n = NumArcs();
   for (int k = 0; k < n; ++k) {
     const unsigned char f = flags[k];
@@ -96,9 +97,18 @@ void TToOutputConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *networ
     visitor.toNeuron = output;
     visitor.weight1 = &weights[k];
     visitor.weight2 = conn2->GetWeightPtr(k, output);
+    if constexpr (std::is_same_v<Visitor, TIterateObj3>)
+      visitor.weight3 = conn3->GetWeightPtr(k, output);
     visitor.trainable = TrainableBit(f);
     visitor.Visit();
   }
+}
+
+void TToOutputConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) {
+  TBasicConnections *conn2 = TwinIn(network2);
+  CheckSameClass2(this, conn2);
+  visitor.SetContext(this, conn2);
+  VisitTwins(visitor, conn2, nullptr, mask);
 }
 
 void TToOutputConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
@@ -108,20 +118,7 @@ void TToOutputConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *networ
   CheckSameClass2(this, conn2);
   CheckSameClass3(this, conn3);
   visitor.SetContext(this, conn2, conn3);
-  const int n = NumArcs();
-  for (int k = 0; k < n; ++k) {
-    const unsigned char f = flags[k];
-    if (!SelectsArc(mask, f))
-      continue;
-    const int output = outputLayer->GetOutputOfAction(k);
-    visitor.fromNeuron = k;
-    visitor.toNeuron = output;
-    visitor.weight1 = &weights[k];
-    visitor.weight2 = conn2->GetWeightPtr(k, output);
-    visitor.weight3 = conn3->GetWeightPtr(k, output);
-    visitor.trainable = TrainableBit(f);
-    visitor.Visit();
-  }
+  VisitTwins(visitor, conn2, conn3, mask);
 }
 
 TBasicConnections *TToOutputConnections::Clone(TBasicNetwork *owner) const {

@@ -58,6 +58,9 @@ private:
   // Action neurons that can be visited: those with a centre and an output.
   int NumArcs() const;
   void VisitNeuron(TIterateObj &visitor, int k, int mask);
+  template <class Visitor>
+  void VisitTwins(Visitor &visitor, TBasicConnections *conn2, TBasicConnections *conn3,
+                  int mask);
 };
 
 // matrix as a TToOutputConnections (per pattern, so the exact class is
