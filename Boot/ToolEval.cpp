@@ -7,6 +7,7 @@
 #include "FileHandler/ParseTools.h"
 #include "NeuralNets/TBasicNetwork.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -104,7 +105,7 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   return report;
 }
 
-int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args, {"--ranges", "-o"}, {}, "eval");
   if (a.Help()) {
     out << kToolEvalHelp;
@@ -184,6 +185,20 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       for (int k = 0; k < report.classes; ++k) classNames.push_back(std::to_string(k));
     }
     PrintClassReport(out, report, classNames);
+    // Rows of one class alone are rightly given one class; rows of several are not.
+    long expectedClasses = 0;
+    long largestPredicted = 0;
+    for (int k = 0; k < report.classes; ++k) {
+      long expected = 0;
+      long predicted = 0;
+      for (int j = 0; j < report.classes; ++j) {
+        expected += report.confusion[k][j];
+        predicted += report.confusion[j][k];
+      }
+      if (expected > 0) ++expectedClasses;
+      largestPredicted = std::max(largestPredicted, predicted);
+    }
+    if (expectedClasses > 1 && largestPredicted == report.rows) err << kOneClassWarning;
   }
 
   if (a.Has("-o")) {

@@ -4,6 +4,11 @@
 
 namespace kestrane {
 
+int StarterRuleCount(int features, int classes) {
+  (void)features;
+  return 4 * classes;
+}
+
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   // Every free word here is skipped by the reader only because none of them
   // is a key, in any letter case: keep it so when editing the comments.
@@ -18,7 +23,14 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   out << "\n"
       << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
       << "ChangeAfter = " << p.changeAfter << "   // passes over one draw before the next draw (default 10)\n"
-      << "LearningRate = " << p.learningRate << "   // default 0.1\n"
+      << "LearningRate = " << p.learningRate;
+  if (p.batch) {
+    out << "   // " << p.onlineRate << " divided by the " << p.examples * p.dataFiles.size()
+        << " rows of one draw: a step sums the changes of them all\n";
+  } else {
+    out << "   // default 0.1\n";
+  }
+  out
       << "Momentum = " << p.momentum << "   // default 0.5\n"
       << "Batch = " << (p.batch ? "true" : "false") << "   // false: on-line updates after each row\n"
       << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";
