@@ -93,13 +93,8 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   network.InitWeights(min, max);
 
   PendingFiles pending;
-  const std::string temporary = pending.Add(file);
   FileTools tools;
-  try {
-    tools.SaveNetwork(temporary.c_str(), network);
-  } catch (const FileTools::Error &e) {
-    throw ToolError("cannot write " + file + " (" + e.GetMessage() + ")");
-  }
+  tools.WriteNetwork(pending.Add(file), network);
   pending.Commit();
   out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
       << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";

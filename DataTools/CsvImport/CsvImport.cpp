@@ -74,6 +74,28 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   return chosen;
 }
 
+// The ranges file names the columns and classes for a later import of the
+// same CSV: a name it cannot hold on one line or cannot find again is refused
+// now rather than by that import.
+void CheckNamesForRanges(const CsvTable &csv, const Columns &columns,
+                         const std::vector<std::string> &classes) {
+  auto oneLine = [](const std::string &name, const std::string &what) {
+    if (name.find_first_of("\t\r\n") != std::string::npos)
+      throw ImportError(what + " \"" + name + "\" holds a tab or a line break, which the ranges file cannot hold");
+  };
+  std::unordered_map<std::string, int> count;
+  for (const std::string &name : csv.header) ++count[name];
+  std::vector<int> used = columns.features;
+  used.push_back(columns.classColumn);
+  for (int c : used) {
+    if (count[csv.header[c]] > 1)
+      throw ImportError("column name \"" + csv.header[c] +
+                        "\" appears more than once in the header; the ranges file could not tell the columns apart");
+    oneLine(csv.header[c], "column name");
+  }
+  for (const std::string &name : classes) oneLine(name, "class");
+}
+
 std::unique_ptr<Data> MakeTable(const std::vector<int> &rows,
                                 const std::vector<std::vector<double>> &scaled,
                                 const std::vector<int> &classOf, int numClasses) {
@@ -133,6 +155,7 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
     std::sort(ranges.classes.begin(), ranges.classes.end());
     ranges.classes.erase(std::unique(ranges.classes.begin(), ranges.classes.end()),
                          ranges.classes.end());
+    CheckNamesForRanges(csv, columns, ranges.classes);
   }
   // One-hot outputs multiply: a short file of many classes must not ask for gigabytes.
   const int64_t numbers = static_cast<int64_t>(csv.rows.size()) *
