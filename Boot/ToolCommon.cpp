@@ -128,6 +128,14 @@ uint32_t ParseSeed(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
+char ParseSeparator(const std::string &text) {
+  if (text == "tab" || text == "\\t") return '\t';
+  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
+    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
+  }
+  return text[0];
+}
+
 int RunGuarded(const std::function<int()> &command, std::ostream &err) {
   try {
     return command();

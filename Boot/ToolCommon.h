@@ -55,6 +55,9 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 
+// The --separator value: one character, or "tab".
+char ParseSeparator(const std::string &text);
+
 // Runs a subcommand, turning every failure into one report on `err` and exit
 // status 1: out of memory, a TException (its three lines), a file error, a
 // tool or import error (their message).

@@ -62,14 +62,6 @@ std::vector<std::string> ClassFileNames(const std::string &prefix,
   return names;
 }
 
-char ParseSeparator(const std::string &text) {
-  if (text == "tab" || text == "\\t") return '\t';
-  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
-    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
-  }
-  return text[0];
-}
-
 std::vector<std::string> SplitList(const std::string &text) {
   std::vector<std::string> parts;
   size_t start = 0;
