@@ -8,6 +8,7 @@
 #include "Boot/ToolImport.h"
 #include "Boot/ToolPredict.h"
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -33,6 +34,9 @@ int main(int argc, char **argv) {
     std::cerr << kUsage;
     return 1;
   }
+  // A file-size limit then fails the write (EFBIG), which the save reports,
+  // instead of the signal ending the program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {

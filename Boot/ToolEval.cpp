@@ -1,5 +1,6 @@
 #include "Boot/ToolEval.h"
 
+#include "Boot/FiniteChecks.h"
 #include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
@@ -133,6 +134,9 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   const int I = network->layers.at(network->inLayer)->GetNumNeurons();
   const int O = network->layers.at(network->outLayer)->GetNumNeurons();
   if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
+  if (const long bad = CountNonFiniteWeights(*network))
+    err << "!Warning: " << operands[0] << " holds " << bad
+        << " weights or centres that are not finite numbers; its outputs mean nothing\n";
 
   // Inputs, targets and outputs of every row of every file, in order.
   std::vector<double> inputs;
@@ -176,6 +180,7 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   out << "Rows: " << rows << "\n" << "RMS error: " << rms << "\n";
 
   const ClassReport report = Classify(targets, outputs, O);
+  bool oneClass = false;  // warned of once the run is complete
   if (report.classified) {
     if (!classNames.empty() && static_cast<int>(classNames.size()) != report.classes) {
       throw ToolError("the ranges file names " + std::to_string(classNames.size()) +
@@ -198,7 +203,7 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       if (expected > 0) ++expectedClasses;
       largestPredicted = std::max(largestPredicted, predicted);
     }
-    if (expectedClasses > 1 && largestPredicted == report.rows) err << kOneClassWarning;
+    oneClass = expectedClasses > 1 && largestPredicted == report.rows;
   }
 
   if (a.Has("-o")) {
@@ -211,10 +216,12 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       first.AppendRow(&inputs[r * I], &targets[r * O]);
       generated.AppendRow(&outputs[r * O], error.data());
     }
-    const int32_t code = tools.SaveDataSet(a.Get("-o").c_str(), &first, &generated);
-    if (code != kDataSetSuccess) throw ToolError("cannot write " + a.Get("-o"));
+    PendingFiles pending;
+    tools.WriteDataSet(pending.Add(a.Get("-o")), &first, &generated);
+    pending.Commit();
     out << "Wrote " << a.Get("-o") << "\n";
   }
+  if (oneClass) err << kOneClassWarning;
   return 0;
 }
 

@@ -42,7 +42,11 @@ const char *const kToolImportHelp =
     "                      the learning rate divided by the rows of one draw, so that\n"
     "                      a step stays about the size of an on-line step\n"
     "The parameter file also gets Seed = the --seed value, and Examples = the\n"
-    "training rows of the smallest class for every class.\n";
+    "training rows of the smallest class for every class.\n"
+    "The create command printed at the end suggests features + classes rules (at\n"
+    "most 100, or the class count when that is larger): in cross-validation on\n"
+    "several data sets accuracy rose steeply up to about that count and stayed\n"
+    "flat beyond it. kestrane-tool cv measures other counts on your data.\n";
 
 namespace {
 
@@ -77,11 +81,9 @@ std::vector<std::string> SplitList(const std::string &text) {
   }
 }
 
-// Written under `temporary`; a failure names the file the user asked for.
-void SaveTable(const std::string &temporary, const std::string &file, Data &table) {
+void SaveTable(PendingFiles &pending, const std::string &file, Data &table) {
   FileTools tools;
-  const int32_t code = tools.SaveDataSet(temporary.c_str(), &table, nullptr);
-  if (code != kDataSetSuccess) throw ToolError("cannot write " + file + " (code " + std::to_string(code) + ")");
+  tools.WriteDataSet(pending.Add(file), &table, nullptr);
 }
 
 } // namespace
@@ -133,7 +135,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
       << " features, " << ranges.classes.size() << " classes (column \"" << ranges.classColumn << "\")\n";
   if (request.reuse) {
     const std::string file = prefix + ".dat";
-    SaveTable(pending.Add(file), file, *result.test);
+    SaveTable(pending, file, *result.test);
     pending.Commit();
     for (size_t k = 0; k < ranges.classes.size(); ++k) {
       out << "  " << ranges.classes[k] << ": " << result.testRowsPerClass[k] << " rows\n";
@@ -169,19 +171,20 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     params.learningRate /= static_cast<double>(params.examples) * static_cast<double>(classFiles.size());
   }
   for (size_t k = 0; k < classFiles.size(); ++k) {
-    SaveTable(pending.Add(classFiles[k]), classFiles[k], *result.training[k]);
+    SaveTable(pending, classFiles[k], *result.training[k]);
     out << "  " << ranges.classes[k] << ": " << result.training[k]->MbrNdxDataRows
         << " training rows in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
   }
   const std::string testFile = prefix + "-test.dat";
-  if (result.test) SaveTable(pending.Add(testFile), testFile, *result.test);
-  SaveText(pending.Add(prefix + ".ranges"), prefix + ".ranges", [&](std::ostream &o) { WriteRanges(o, ranges); });
-  SaveText(pending.Add(prefix + ".param"), prefix + ".param", [&](std::ostream &o) { WriteStarterParameters(o, params); });
+  if (result.test) SaveTable(pending, testFile, *result.test);
+  WriteRanges(pending.Add(prefix + ".ranges"), ranges);
+  WriteStarterParameters(pending.Add(prefix + ".param"), params);
   pending.Commit();
   out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
       << prefix << ".param\n"
       << "Next: kestrane-tool create --inputs " << ranges.features.size() << " --rules "
-      << 4 * ranges.classes.size() << " --outputs " << ranges.classes.size() << " -o "
+      << StarterRuleCount(static_cast<int>(ranges.features.size()), static_cast<int>(ranges.classes.size()))
+      << " --outputs " << ranges.classes.size() << " -o "
       << params.weightFile << "\n";
   if (result.clipped > 0) {
     err << "!Warning: " << result.clipped

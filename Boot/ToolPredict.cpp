@@ -129,8 +129,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   if (a.Has("-o")) {
     const std::string file = a.Get("-o");
     PendingFiles pending;
-    const std::string temporary = pending.Add(file);
-    SaveText(temporary, file, [&](std::ostream &o) { o << table; });
+    pending.Add(file) << table;
     pending.Commit();
     out << "Wrote " << rows.size() << " predictions to " << file << "\n";
   } else {

@@ -1,12 +1,18 @@
 #include "DataTools/CsvImport/StarterParameters.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace kestrane {
 
 int StarterRuleCount(int features, int classes) {
-  (void)features;
-  return 4 * classes;
+  // Cross-validated on iris and seven generated sets (2 to 12 features, 2 to
+  // 6 classes): accuracy climbs steeply until about this many rules and is
+  // flat, within the folds' noise, beyond. The cap keeps a wide table's
+  // network to a size that trains in reasonable time; fewer rules than
+  // classes are never suggested.
+  const long long rules = static_cast<long long>(features) + classes;
+  return static_cast<int>(std::min<long long>(rules, std::max(100, classes)));
 }
 
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {

@@ -31,7 +31,8 @@ struct StarterParameters {
 // blanks). The comments use no setting's name, so the reader skips them.
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p);
 
-// The rule count import suggests for a first network.
+// The rule count import suggests for a first network: features + classes,
+// at most 100 (or the class count, when that is larger).
 int StarterRuleCount(int features, int classes);
 
 } // namespace kestrane
