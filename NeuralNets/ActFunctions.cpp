@@ -51,6 +51,10 @@ void ActTanhGain(TBasicNeuron *neuron, double net) {
   *neuron->activation = std::tanh(GainOf(neuron) * net);
 }
 
+bool IsGainFunction(ActFunction fn) {
+  return fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain;
+}
+
 void ActVemoCondition(TBasicNeuron *neuron, double net) {
   *neuron->activation = ConditionDegree(*static_cast<TConditionNeuron *>(neuron), net);
 }
@@ -79,6 +83,8 @@ void TFnRegistry::RegisterBuiltins() {
 }
 
 void TFnRegistry::AddFunction(ActFunction function, const char *p) {
+  if (p == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::AddFunction");
   for (const Entry &entry : entries) {
     const Entry *pp = &entry;
     KASSERT_TEXT(strcasecmp(p, pp->name.get()) != 0, "strcasecmp(p,pp->name)!=0");
@@ -95,6 +101,8 @@ void TFnRegistry::AddFunction(ActFunction function, const char *p) {
 }
 
 ActFunction TFnRegistry::GetFunction(const char *name) const {
+  if (name == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::GetFunction");
   for (int i = used - 1; i >= 0; --i)
     if (strcasecmp(entries[i].name.get(), name) == 0)
       return entries[i].function;

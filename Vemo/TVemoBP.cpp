@@ -45,6 +45,10 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   knownPipeline = &typeid(TVemoBP);
   lowestReadDeltas = kRuleLayer; // BackpropagateDeltas stops there
+  outputSlopeUsed = false;       // it starts at the action layer
+  // The membership centres stay as loaded, so no penalty may pull them.
+  ExemptFromPenalty(1, 2);
+  ExemptFromPenalty(4, 5);
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;
