@@ -3,7 +3,6 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNeuron.h"
-#include "Vemo/TConditionNeuron.h"
 
 #include <cmath>
 #include <cstring>
@@ -53,10 +52,6 @@ void ActTanhGain(TBasicNeuron *neuron, double net) {
 
 bool IsGainFunction(ActFunction fn) {
   return fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain;
-}
-
-void ActVemoCondition(TBasicNeuron *neuron, double net) {
-  *neuron->activation = ConditionDegree(*static_cast<TConditionNeuron *>(neuron), net);
 }
 
 // ---- TFnRegistry ----
