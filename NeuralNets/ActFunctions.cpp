@@ -3,7 +3,6 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNeuron.h"
-#include "Vemo/TConditionNeuron.h"
 
 #include <cmath>
 #include <cstring>
@@ -51,8 +50,8 @@ void ActTanhGain(TBasicNeuron *neuron, double net) {
   *neuron->activation = std::tanh(GainOf(neuron) * net);
 }
 
-void ActVemoCondition(TBasicNeuron *neuron, double net) {
-  *neuron->activation = ConditionDegree(*static_cast<TConditionNeuron *>(neuron), net);
+bool IsGainFunction(ActFunction fn) {
+  return fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain;
 }
 
 // ---- TFnRegistry ----
@@ -79,6 +78,8 @@ void TFnRegistry::RegisterBuiltins() {
 }
 
 void TFnRegistry::AddFunction(ActFunction function, const char *p) {
+  if (p == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::AddFunction");
   for (const Entry &entry : entries) {
     const Entry *pp = &entry;
     KASSERT_TEXT(strcasecmp(p, pp->name.get()) != 0, "strcasecmp(p,pp->name)!=0");
@@ -95,6 +96,8 @@ void TFnRegistry::AddFunction(ActFunction function, const char *p) {
 }
 
 ActFunction TFnRegistry::GetFunction(const char *name) const {
+  if (name == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::GetFunction");
   for (int i = used - 1; i >= 0; --i)
     if (strcasecmp(entries[i].name.get(), name) == 0)
       return entries[i].function;

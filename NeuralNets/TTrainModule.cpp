@@ -4,10 +4,12 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
+#include "NeuralNets/FastEpoch.h"
 #include "NeuralNets/TErrorObj.h"
 
 #include <algorithm>
-#include <cstring>
+#include <string>
+#include <typeinfo>
 
 namespace kestrane {
 
@@ -17,8 +19,6 @@ double NumberOr(const TKQstructure &record, const char *keyword, double absent) 
   const TKQstructure *value = record.Find(keyword);
   return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
 }
-
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
@@ -31,6 +31,14 @@ int PresentedInputs(const Data &table) {
 int PresentedOutputs(const Data &table) {
   return table.MbrNdxSelInputs > 0 && table.MbrNdxSelOutputs > 0 ? table.MbrNdxSelOutputs
                                                                  : table.MbrNdxOutputs;
+}
+
+[[noreturn]] void Refuse(const std::string &message, const char *function) {
+  throw TException(message.c_str(), kBadParameter, function);
+}
+
+bool KnownPenalty(const TKQstructure &penalty) {
+  return HeadIs(penalty, "NONE") || HeadIs(penalty, "QUADPENALTY") || HeadIs(penalty, "LWF");
 }
 
 std::unique_ptr<TBasicNetwork> ZeroedCopy(const TBasicNetwork &network) {
@@ -70,103 +78,86 @@ void TIterateObjLWFCalcPenaltyTerm::Visit() {
 
 // ---- TTrainModule
 
-// The plan lives for one epoch; on every way out the gradient store is left
-// exactly as the general path leaves it.
-class TTrainModule::FastEpoch {
+namespace {
+
+// The fast path lives for one epoch; on every way out the gradient store is
+// left exactly as the general path leaves it.
+class EpochScope {
 public:
-  FastEpoch(TTrainModule &module, TKQstructure *record) : module(module) {
-    if (module.knownPipeline != nullptr && typeid(module) == *module.knownPipeline)
-      module.BeginPlan(record);
-  }
-  ~FastEpoch() { module.EndPlan(); }
-  FastEpoch(const FastEpoch &) = delete;
-  FastEpoch &operator=(const FastEpoch &) = delete;
+  explicit EpochScope(TFastEpoch &fast) : fast(fast) {}
+  ~EpochScope() { fast.End(); }
+  EpochScope(const EpochScope &) = delete;
+  EpochScope &operator=(const EpochScope &) = delete;
 
 private:
-  TTrainModule &module;
+  TFastEpoch &fast;
 };
 
-bool TTrainModule::BeginPlan(TKQstructure *record) {
-  const int n = network->numLayers;
-  if (gradients->numLayers != n || changes->numLayers != n)
-    return false;
-  plan.blocks.clear();
-  plan.blockOf.assign(static_cast<size_t>(n) * n, -1);
-  for (int f = 0; f < n; ++f)
-    for (int t = 0; t < n; ++t) {
-      TBasicConnections *conn = network->priv_conns_index[t][f];
-      TBasicConnections *grad = gradients->priv_conns_index[t][f];
-      TBasicConnections *change = changes->priv_conns_index[t][f];
-      // Iterate2/Iterate3 and the store's Randomize see these cells; a store
-      // that no longer mirrors the network takes the general path.
-      if (conn->IsConnected() != grad->IsConnected() ||
-          conn->IsConnected() != change->IsConnected())
-        return false;
-      if (!conn->IsConnected())
-        continue;
-      plan.blockOf[static_cast<size_t>(t) * n + f] = static_cast<int>(plan.blocks.size());
-      plan.blocks.push_back(kernels::Describe(conn, grad, change));
-    }
-  // A bad number is left to the step, which rejects it where it always did.
-  plan.record = record;
-  try {
-    plan.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
-    plan.momentum = NumberOr(*record, "MOMENTUM", 0.0);
-    plan.stepCached = true;
-  } catch (const TKQstructure::Error &) {
-    plan.stepCached = false;
-  }
-  plan.active = true;
-  return true;
-}
+} // namespace
 
-void TTrainModule::EndPlan() {
-  if (!plan.active)
-    return;
-  for (kernels::ArcBlock &b : plan.blocks)
-    SettleGradient(b);
-  plan.active = false;
-  plan.record = nullptr;
-  plan.fold = kernels::StepAfterBackprop();
-  plan.scratchDead = false;
-}
+bool TTrainModule::TakesFastPath() const { return fastEpoch->Serves(typeid(*this)); }
 
 bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
                                       double &momentum) const {
-  if (!plan.active || !plan.stepCached || record != plan.record)
-    return false;
-  rate = plan.rate;
-  momentum = plan.momentum;
-  return true;
+  return fastEpoch->CachedStepSettings(record, rate, momentum);
 }
 
-void TTrainModule::ZeroGradients(bool fold) {
-  if (!plan.active) {
-    gradients->Randomize(0, 0);
-    return;
-  }
-  using kernels::ArcBlock;
-  for (ArcBlock &b : plan.blocks) {
-    if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
-      continue;
-    if (b.state == ArcBlock::kWritten && fold && b.foldZero && b.kind == ArcBlock::kRows)
-      b.Mark(ArcBlock::kPendingZero);
-    else
-      kernels::ZeroGradient(b);
-  }
-}
-
-void TTrainModule::SettleGradient(kernels::ArcBlock &b) {
-  if (b.state == kernels::ArcBlock::kPendingZero)
-    kernels::ZeroGradient(b);
-}
-
-TTrainModule::TTrainModule(TBasicNetwork *network) : network(network) {
+TTrainModule::TTrainModule(TBasicNetwork *network)
+    : network(network), fastEpoch(std::make_unique<TFastEpoch>()) {
   if (network == nullptr)
     throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
   gradients = ZeroedCopy(*network);
   changes = ZeroedCopy(*network);
   outputs.assign(static_cast<size_t>(network->layers[network->outLayer]->numNeurons), 0.0);
+}
+
+// Freezing or removing an arc leaves the stores a slot nobody selects; an arc
+// trainable in the network but not in the stores would read a slot that no
+// zeroing reaches, and a changed neuron count or matrix class breaks the
+// mirror outright.
+void TTrainModule::CheckShape(const char *function) {
+  const TBasicNetwork &store = *gradients;
+  bool fits = store.numLayers == network->numLayers && store.inLayer == network->inLayer &&
+              store.outLayer == network->outLayer;
+  for (int l = 0; fits && l < network->numLayers; ++l)
+    fits = store.layers[l]->numNeurons == network->layers[l]->numNeurons;
+  for (size_t c = 0; fits && c < network->priv_conns.size(); ++c) {
+    TBasicConnections *conn = network->priv_conns[c];
+    const TBasicConnections *twin = store.priv_conns[c];
+    fits = typeid(*conn) == typeid(*twin);
+    if (!fits || !conn->IsConnected())
+      continue;
+    const int from = conn->GetNumFromNeurons(), to = conn->GetNumToNeurons();
+    for (int j = 0; fits && j < from; ++j)
+      for (int k = 0; fits && k < to; ++k)
+        fits = !SelectsArc(0, conn->GetFlags(j, k)) || SelectsArc(0, twin->GetFlags(j, k));
+  }
+  if (!fits)
+    Refuse("The network changed shape after its train module was made", function);
+}
+
+void TTrainModule::ExemptFromPenalty(int fromLayer, int toLayer) {
+  const int n = network->numLayers;
+  if (fromLayer < 0 || fromLayer >= n || toLayer < 0 || toLayer >= n)
+    Refuse("No such matrix", "TTrainModule::ExemptFromPenalty");
+  exempt.resize(static_cast<size_t>(n) * n, 0);
+  exempt[static_cast<size_t>(toLayer) * n + fromLayer] = 1;
+}
+
+std::vector<double> TTrainModule::PenalisedWeights() {
+  std::vector<double> weights(static_cast<size_t>(network->GetNumWeights(0)));
+  if (exempt.empty()) {
+    weights.resize(static_cast<size_t>(network->GetWeights(weights.data(), 0)));
+    return weights;
+  }
+  const int n = network->numLayers;
+  int count = 0;
+  for (int f = 0; f < n; ++f)
+    for (int t = 0; t < n; ++t)
+      if (Penalised(t, f))
+        count += network->priv_conns_index[t][f]->GetWeights(weights.data() + count, 0);
+  weights.resize(static_cast<size_t>(count));
+  return weights;
 }
 
 TTrainModule::~TTrainModule() {
@@ -178,9 +169,19 @@ double TTrainModule::Train(Data *table, TKQstructure *record, int &epochs) {
   if (record == nullptr)
     throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::Train");
   const double threshold = NumberOr(*record, "THRESHOLD", 0.0);
+  if (epochs > 0)
+    CheckShape("TTrainModule::Train");
+  // The shape cannot change between the epochs of one call.
+  shapeChecked = true;
+  struct Checked {
+    bool &flag;
+    ~Checked() { flag = false; }
+  } checked{shapeChecked};
   double error = 0.0;
   for (int i = 0; i < epochs; ++i) {
     error = TrainEpoch(table, record);
+    if (epochDone)
+      epochDone(error);
     if (error < threshold) {
       epochs = i;
       return error;
@@ -197,17 +198,28 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (record == nullptr)
     throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::TrainEpoch");
 
+  if (!shapeChecked)
+    CheckShape("TTrainModule::TrainEpoch");
+
   const TKQstructure *batchValue = record->Find("BATCH");
   const bool batch = batchValue != nullptr && HeadIs(*batchValue, "TRUE");
   bool crossEntropy = false;
   if (const TKQstructure *kind = record->Find("ERRORFUNCTION")) {
     if (HeadIs(*kind, "CROSSENTROPY"))
       crossEntropy = true;
-    else
-      KASSERT_TEXT(HeadIs(*kind, "MEANSQUAREDERROR"), "false");
+    else if (!HeadIs(*kind, "MEANSQUAREDERROR"))
+      Refuse("Unknown ERRORFUNCTION \"" + kind->GetHead() +
+                 "\" (MEANSQUAREDERROR or CROSSENTROPY)",
+             "TTrainModule::TrainEpoch");
   }
+  if (crossEntropy && outputSlopeUsed &&
+      network->layers[network->outLayer]->GetLayerActFunction() != ActSigmoid)
+    Refuse("CROSSENTROPY needs a sigmoid output layer", "TTrainModule::TrainEpoch");
   const double learningRate = NumberOr(*record, "LEARNINGRATE", 1.0);
   const TKQstructure *penalty = record->Find("WEIGHTPENALTY");
+  if (penalty != nullptr && !KnownPenalty(*penalty))
+    Refuse("Unknown WEIGHTPENALTY \"" + penalty->GetHead() + "\" (NONE, QUADPENALTY or LWF)",
+           "TTrainModule::TrainEpoch");
   if (penalty == nullptr)
     penalty = record->Set("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
   const bool usePenalty = !HeadIs(*penalty, "NONE");
@@ -232,44 +244,51 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   std::vector<double> input(static_cast<size_t>(std::max(table->MbrNdxInputs, 1)));
   std::vector<double> target(static_cast<size_t>(std::max(table->MbrNdxOutputs, 1)));
 
-  FastEpoch fast(*this, record);
+  EpochScope scope(*fastEpoch);
+  if (TakesFastPath()) {
+    TFastEpoch::StepSettings step;
+    try {
+      step.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
+      step.momentum = NumberOr(*record, "MOMENTUM", 0.0);
+      step.known = true;
+    } catch (const TKQstructure::Error &) {
+      // A bad number is left to the step, which rejects it where it always did.
+    }
+    fastEpoch->Begin(*network, *gradients, *changes, record, step);
+  }
   table->Rewind();
   const int n = table->MbrNdxRows;
   if (batch) {
-    ZeroGradients(false);
+    if (!fastEpoch->ZeroGradients(false))
+      gradients->Randomize(0, 0);
     for (int r = 0; r < n; ++r) {
-      plan.scratchDead = plan.active && r + 1 < n;
+      fastEpoch->StartPattern(r + 1 == n);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
     }
-    plan.scratchDead = false;
+    fastEpoch->PatternsDone();
     if (usePenalty)
       PenaltyGradient(penalty, n, n, learningRate);
     UpdateWeights(record);
   } else {
-    // Nothing reads the gradients between the backward pass and the step.
-    if (plan.active && plan.stepCached && !usePenalty) {
-      plan.fold.on = true;
-      plan.fold.rate = plan.rate;
-      plan.fold.momentum = plan.momentum;
-    }
+    if (!usePenalty)
+      fastEpoch->FoldStepIntoBackprop();
     for (int r = 0; r < n; ++r) {
-      plan.scratchDead = plan.active && r + 1 < n;
-      plan.fold.keepGradient = !plan.scratchDead;
-      ZeroGradients(true);
+      fastEpoch->StartPattern(r + 1 == n);
+      if (!fastEpoch->ZeroGradients(true))
+        gradients->Randomize(0, 0);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
       if (usePenalty)
         PenaltyGradient(penalty, 1, n, learningRate);
       UpdateWeights(record);
     }
-    plan.scratchDead = false;
+    fastEpoch->PatternsDone();
   }
 
   if (usePenalty) {
-    std::vector<double> weights(static_cast<size_t>(network->GetNumWeights(0)));
-    const int count = network->GetWeights(weights.data(), 0);
-    measure->AddPenalty(count, weights.data(), penalty);
+    const std::vector<double> weights = PenalisedWeights();
+    measure->AddPenalty(static_cast<int>(weights.size()), weights.data(), penalty);
   }
   return measure->Value();
 }
@@ -311,7 +330,8 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
 
   if (crossEntropy && t == network->outLayer) {
     // With cross-entropy the sigmoid's slope cancels: delta stays output - target.
-    KASSERT_TEXT(fn == ActSigmoid, "fn == ActSigmoid");
+    if (fn != ActSigmoid)
+      Refuse("CROSSENTROPY needs a sigmoid output layer", "TTrainModule::LayerBackprop");
   } else if (fn == ActLinear) {
   } else if (fn == ActSigmoid) {
     for (int i = 0; i < n; ++i)
@@ -335,64 +355,19 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
   TIterateObj2ErrorsAndDeltas visitor;
   for (int f = t - 1; f >= 0; --f) {
     TBasicConnections *conn = network->priv_conns_index[t][f];
-    if (plan.active ? plan.blockOf[t * network->numLayers + f] < 0 : !conn->IsConnected())
+    if (!conn->IsConnected())
       continue;
     KASSERT_TEXT(fn != ActError, "fn != ActError");
-    if (!plan.active) {
+    if (!fastEpoch->Backprop(t, f, delta))
       conn->Iterate2(visitor, gradients.get(), 0);
-      continue;
-    }
-    kernels::ArcBlock &b = BlockOf(t, f);
-    if (b.kind == kernels::ArcBlock::kRows) {
-      const bool fresh = b.state == kernels::ArcBlock::kPendingZero;
-      double *down = plan.scratchDead && f < lowestReadDeltas
-                         ? nullptr
-                         : gradients->layers[f]->activations.data();
-      kernels::Backprop(b, delta, down, network->layers[f]->activations.data(), fresh,
-                        plan.fold);
-      b.stepped = plan.fold.on;
-      // Gradients the fold did not store are dead: the next pattern's
-      // zeroing comes before any read.
-      b.Mark(fresh && plan.fold.on && !plan.fold.keepGradient ? kernels::ArcBlock::kPendingZero
-                                                              : kernels::ArcBlock::kWritten);
-      continue;
-    }
-    SettleGradient(b);
-    conn->Iterate2(visitor, gradients.get(), 0);
-    b.Mark(kernels::ArcBlock::kWritten);
   }
 }
 
 void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
   TIterateObj2Update plain(learningRate);
   TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
-  if (plan.active) {
-    // The blocks are in the order of the loops below.
-    for (kernels::ArcBlock &b : plan.blocks) {
-      if (b.stepped) { // folded into the backward pass, with these settings
-        b.stepped = false;
-        continue;
-      }
-      SettleGradient(b);
-      if (b.kind == kernels::ArcBlock::kGeneric) {
-        if (momentum != 0)
-          b.conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
-        else
-          b.conn->Iterate2(plain, gradients.get(), 0);
-        continue;
-      }
-      const bool zero = b.state == kernels::ArcBlock::kZero;
-      if (zero && b.idle && SameBits(b.idleRate, learningRate) &&
-          SameBits(b.idleMomentum, momentum))
-        continue;
-      const bool changed = momentum != 0 ? kernels::MomentumStep(b, learningRate, momentum)
-                                         : kernels::Step(b, learningRate);
-      b.idle = zero && !changed;
-      b.idleRate = learningRate;
-      b.idleMomentum = momentum;
-    }
+  if (fastEpoch->Update(learningRate, momentum, plain, withMomentum))
     return;
-  }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
@@ -408,7 +383,8 @@ void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
 
 void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double q,
                                    double learningRate) {
-  KASSERT(penalty != nullptr);
+  if (penalty == nullptr)
+    throw TException("Null penalty record", kNullPointerParameter, "TTrainModule::PenaltyGradient");
   std::unique_ptr<TIterateObj2> visitor;
   if (HeadIs(*penalty, "QUADPENALTY")) {
     const double k1 = learningRate * NumberOr(*penalty, "EPSILON1", 0.0) * p / q;
@@ -421,24 +397,24 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
     const double b = learningRate != 0 ? a / learningRate : 0.0;
     visitor = std::make_unique<TIterateObjLWFCalcPenaltyTerm>(a, b);
   } else {
-    KASSERT_TEXT(false, "false");
-    return;
+    Refuse("Unknown WEIGHTPENALTY \"" + penalty->GetHead() + "\" (QUADPENALTY or LWF)",
+           "TTrainModule::PenaltyGradient");
   }
-  if (plan.active)
-    for (kernels::ArcBlock &b : plan.blocks) {
-      SettleGradient(b);
-      b.Mark(kernels::ArcBlock::kWritten);
-    }
+  fastEpoch->BeforeGradientVisit();
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
       TBasicConnections *conn = network->priv_conns_index[t][f];
-      if (conn->IsConnected())
+      if (conn->IsConnected() && Penalised(t, f))
         conn->Iterate2(*visitor, gradients.get(), 0);
     }
 }
 
 // ---- TBackpropModule
+
+TBackpropModule::TBackpropModule(TBasicNetwork *network) : TTrainModule(network) {
+  fastEpoch->Serve(typeid(TBackpropModule));
+}
 
 void TBackpropModule::UpdateWeights(TKQstructure *record) {
   double rate, momentum;
