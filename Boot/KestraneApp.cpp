@@ -1,5 +1,6 @@
 #include "Boot/KestraneApp.h"
 
+#include "Boot/FitPipeline.h"
 #include "Boot/ParameterFile.h"
 #include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
@@ -119,39 +120,34 @@ int Train(const RunSettings &settings) {
   if (!CanWrite(settings.destinationFile))
     throw RunFailure{"Unable to write file " + settings.destinationFile};
 
-  srand(settings.hasSeed ? static_cast<unsigned>(settings.seed)
-                         : static_cast<unsigned>(time(nullptr)));
-
-  auto PtrTrainer = std::make_unique<TVemoBPBootStrap>(PtrFunToTrain.get());
-  KASSERT_TEXT(PtrTrainer != nullptr, "PtrTrainer != 0");
+  TrainSettings train;
+  train.examples = settings.examples;
+  train.epochs = settings.epochs;
+  train.changeAfter = settings.changeAfter;
+  train.learningRate = settings.learningRate;
+  train.momentum = settings.momentum;
+  train.batch = settings.batch;
+  train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
+                                : static_cast<unsigned>(time(nullptr));
 
   std::vector<Data *> classTables;
   for (auto &table : tables)
     classTables.push_back(table.get());
 
-  double error;
-  {
-    // Only a person at a terminal wants the status line; scripts see the
-    // program's plain output.
-    std::unique_ptr<TRunProgress> progress;
-    if (isatty(2)) {
-      progress = std::make_unique<TRunProgress>(stderr);
-      PtrTrainer->SetProgress(
-          [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); });
-    }
-    error = PtrTrainer->Run(settings.dataClasses, classTables.data(), settings.examples.data(),
-                            settings.epochs, settings.changeAfter, settings.learningRate,
-                            settings.momentum, 0.0, settings.batch);
-    PtrTrainer->SetProgress(nullptr);
+  // Only a person at a terminal wants the status line; scripts see the
+  // program's plain output.
+  std::unique_ptr<TRunProgress> progress;
+  TVemoBPBootStrap::ProgressFn report;
+  if (isatty(2)) {
+    progress = std::make_unique<TRunProgress>(stderr);
+    report = [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); };
   }
+  const double error = TrainNetwork(*PtrFunToTrain, classTables, train, report);
+  progress.reset();
   std::cout << "Error = " << error << std::endl;
 
   tools.SaveNetwork(settings.destinationFile.c_str(), *PtrFunToTrain);
 
-  classTables.clear();
-  tables.clear();
-  PtrFunToTrain.reset();
-  PtrTrainer.reset();
   return 0;
 }
 

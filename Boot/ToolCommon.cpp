@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <ostream>
 #include <sys/stat.h>
@@ -125,6 +126,23 @@ uint32_t ParseSeed(const std::string &text) {
     throw ToolError("--seed: \"" + text + "\" is not a whole number from 0 to 4294967295");
   }
   return static_cast<uint32_t>(value);
+}
+
+char ParseSeparator(const std::string &text) {
+  if (text == "tab" || text == "\\t") return '\t';
+  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
+    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
+  }
+  return text[0];
+}
+
+void SaveText(const std::string &temporary, const std::string &file,
+              const std::function<void(std::ostream &)> &write) {
+  std::ofstream out(temporary, std::ios::binary);
+  if (!out) throw ToolError("cannot create " + file);
+  write(out);
+  out.close();
+  if (!out) throw ToolError("cannot write " + file);
 }
 
 int RunGuarded(const std::function<int()> &command, std::ostream &err) {

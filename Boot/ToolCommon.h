@@ -52,6 +52,9 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 
+// The --separator value: one character, or "tab".
+char ParseSeparator(const std::string &text);
+
 // Runs a subcommand, turning every failure into one report on `err` and exit
 // status 1: out of memory, a TException (its three lines), a file error, a
 // tool or import error (their message).
@@ -76,6 +79,11 @@ private:
   std::vector<std::pair<std::string, std::string>> files_;  // temporary, final
   bool committed_ = false;
 };
+
+// Writes a text file under `temporary` (a PendingFiles name); failures name
+// `file`, the name the user asked for.
+void SaveText(const std::string &temporary, const std::string &file,
+              const std::function<void(std::ostream &)> &write);
 
 } // namespace kestrane
 

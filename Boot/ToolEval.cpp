@@ -1,5 +1,6 @@
 #include "Boot/ToolEval.h"
 
+#include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/RangesFile.h"
@@ -26,14 +27,6 @@ const char *const kToolEvalHelp =
     "                  outputs, generated outputs and errors (expected - generated)\n";
 
 namespace {
-
-int ArgMax(const double *v, int n) {
-  int best = 0;
-  for (int i = 1; i < n; ++i) {
-    if (v[i] > v[best]) best = i;
-  }
-  return best;
-}
 
 std::string Percent(long part, long whole) {
   if (whole == 0) return "-";
@@ -104,7 +97,7 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   report.confusion.assign(static_cast<size_t>(report.classes),
                           std::vector<long>(static_cast<size_t>(report.classes), 0));
   for (size_t r = 0; r < rows; ++r) {
-    const int predicted = O == 1 ? (outputs[r] >= 0.5 ? 1 : 0) : ArgMax(&outputs[r * O], O);
+    const int predicted = PredictedClass(&outputs[r * O], O);
     ++report.confusion[expected[r]][predicted];
     if (predicted == expected[r]) ++report.correct;
   }

@@ -62,14 +62,6 @@ std::vector<std::string> ClassFileNames(const std::string &prefix,
   return names;
 }
 
-char ParseSeparator(const std::string &text) {
-  if (text == "tab" || text == "\\t") return '\t';
-  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
-    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
-  }
-  return text[0];
-}
-
 std::vector<std::string> SplitList(const std::string &text) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -86,14 +78,6 @@ void SaveTable(const std::string &temporary, const std::string &file, Data &tabl
   FileTools tools;
   const int32_t code = tools.SaveDataSet(temporary.c_str(), &table, nullptr);
   if (code != kDataSetSuccess) throw ToolError("cannot write " + file + " (code " + std::to_string(code) + ")");
-}
-
-template <typename Writer> void SaveText(const std::string &file, Writer write) {
-  std::ofstream out(file, std::ios::binary);
-  if (!out) throw ToolError("cannot create " + file);
-  write(out);
-  out.close();
-  if (!out) throw ToolError("cannot write " + file);
 }
 
 } // namespace
@@ -180,8 +164,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   const std::string testFile = prefix + "-test.dat";
   if (result.test) SaveTable(pending.Add(testFile), testFile, *result.test);
-  SaveText(pending.Add(prefix + ".ranges"), [&](std::ostream &o) { WriteRanges(o, ranges); });
-  SaveText(pending.Add(prefix + ".param"), [&](std::ostream &o) { WriteStarterParameters(o, params); });
+  SaveText(pending.Add(prefix + ".ranges"), prefix + ".ranges", [&](std::ostream &o) { WriteRanges(o, ranges); });
+  SaveText(pending.Add(prefix + ".param"), prefix + ".param", [&](std::ostream &o) { WriteStarterParameters(o, params); });
   pending.Commit();
   out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
       << prefix << ".param\n"

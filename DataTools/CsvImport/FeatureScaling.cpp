@@ -43,4 +43,16 @@ std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
   return ranges;
 }
 
+long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<double>> &rows) {
+  long clipped = 0;
+  for (std::vector<double> &row : rows) {
+    for (size_t f = 0; f < row.size(); ++f) {
+      bool outside = false;
+      row[f] = ScaleFeature(ranges.at(f), row[f], outside);
+      if (outside) ++clipped;
+    }
+  }
+  return clipped;
+}
+
 } // namespace kestrane
