@@ -75,13 +75,8 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   const std::unique_ptr<TVemo> network = BuildNetwork(shape);
 
   PendingFiles pending;
-  const std::string temporary = pending.Add(file);
   FileTools tools;
-  try {
-    tools.SaveNetwork(temporary.c_str(), *network);
-  } catch (const FileTools::Error &e) {
-    throw ToolError("cannot write " + file + " (" + e.GetMessage() + ")");
-  }
+  tools.WriteNetwork(pending.Add(file), *network);
   pending.Commit();
   long long conditions = 0;
   long long actions = 0;

@@ -1,5 +1,6 @@
 #include "Boot/ToolEval.h"
 
+#include "Boot/FiniteChecks.h"
 #include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
@@ -104,7 +105,7 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   return report;
 }
 
-int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args, {"--ranges", "-o"}, {}, "eval");
   if (a.Help()) {
     out << kToolEvalHelp;
@@ -132,6 +133,9 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   const int I = network->layers.at(network->inLayer)->GetNumNeurons();
   const int O = network->layers.at(network->outLayer)->GetNumNeurons();
   if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
+  if (const long bad = CountNonFiniteWeights(*network))
+    err << "!Warning: " << operands[0] << " holds " << bad
+        << " weights or centres that are not finite numbers; its outputs mean nothing\n";
 
   // Inputs, targets and outputs of every row of every file, in order.
   std::vector<double> inputs;
@@ -196,8 +200,9 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       first.AppendRow(&inputs[r * I], &targets[r * O]);
       generated.AppendRow(&outputs[r * O], error.data());
     }
-    const int32_t code = tools.SaveDataSet(a.Get("-o").c_str(), &first, &generated);
-    if (code != kDataSetSuccess) throw ToolError("cannot write " + a.Get("-o"));
+    PendingFiles pending;
+    tools.WriteDataSet(pending.Add(a.Get("-o")), &first, &generated);
+    pending.Commit();
     out << "Wrote " << a.Get("-o") << "\n";
   }
   return 0;

@@ -74,6 +74,28 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   return chosen;
 }
 
+// The ranges file names the columns and classes for a later import of the
+// same CSV: a name it cannot hold on one line or cannot find again is refused
+// now rather than by that import.
+void CheckNamesForRanges(const CsvTable &csv, const LabelledRows &read,
+                         const std::vector<std::string> &classes) {
+  auto oneLine = [](const std::string &name, const std::string &what) {
+    if (name.find_first_of("\t\r\n") != std::string::npos)
+      throw ImportError(what + " \"" + name + "\" holds a tab or a line break, which the ranges file cannot hold");
+  };
+  std::unordered_map<std::string, int> count;
+  for (const std::string &name : csv.header) ++count[name];
+  std::vector<std::string> used = read.featureNames;
+  used.push_back(read.classColumn);
+  for (const std::string &name : used) {
+    if (count[name] > 1)
+      throw ImportError("column name \"" + name +
+                        "\" appears more than once in the header; the ranges file could not tell the columns apart");
+    oneLine(name, "column name");
+  }
+  for (const std::string &name : classes) oneLine(name, "class");
+}
+
 } // namespace
 
 std::unique_ptr<Data> MakeClassTable(const std::vector<int> &rows,
@@ -145,6 +167,7 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   } else {
     ranges.features = ComputeRanges(read.featureNames, raw);
     ranges.classes = SortedClassNames(classText);
+    CheckNamesForRanges(csv, read, ranges.classes);
   }
   // One-hot outputs multiply: a short file of many classes must not ask for gigabytes.
   const int64_t numbers = static_cast<int64_t>(csv.rows.size()) *
