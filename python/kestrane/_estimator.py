@@ -65,7 +65,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     Parameters
     ----------
     n_rules : int or None, default=None
-        Rules of the network; None takes the tool's starter count, four per class.
+        Rules of the network; None takes the count import suggests (features +
+        classes, at most 100 unless there are more classes).
     input_mfs, output_mfs : int or sequence of int, default=3
         Membership functions per input (per output, that is per class); one
         number for all or one per input (output). At least 2.
@@ -129,7 +130,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                 f"{type(self).__name__} needs samples of at least 2 classes in the data, "
                 f"but the data contains only one class: {classes[0]!r}")
         n_classes = len(classes)
-        n_rules = 4 * n_classes if self.n_rules is None else _positive_int(self.n_rules, "n_rules")
+        n_rules = (_kestrane.starter_rule_count(X.shape[1], n_classes) if self.n_rules is None
+                   else _positive_int(self.n_rules, "n_rules"))
         input_mfs = _counts(self.input_mfs, "input_mfs")
         output_mfs = _counts(self.output_mfs, "output_mfs")
         try:

@@ -7,6 +7,7 @@
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/ImportError.h"
 #include "DataTools/CsvImport/RangesFile.h"
+#include "DataTools/CsvImport/StarterParameters.h"
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
@@ -347,6 +348,8 @@ PYBIND11_MODULE(_kestrane, m) {
       py::arg("seed"),
       "Scales X, builds one table per class, creates the network as create --seed does and "
       "trains it as Kestrane does with Seed. Releases the GIL; one fit at a time trains.");
+  m.def("starter_rule_count", &kestrane::StarterRuleCount, py::arg("features"), py::arg("classes"),
+        "The rule count import suggests for create.");
   m.def("ranges_text", &RangesText, py::arg("class_column"), py::arg("names"), py::arg("mins"),
         py::arg("maxs"), py::arg("classes"), "The ranges file text import writes.");
   m.def("parse_ranges", &ParseRanges, py::arg("text"),

@@ -146,7 +146,8 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     left, right = fig.axes[:2]
     to_rules = left.get_images()[0].get_array()
     to_actions = right.get_images()[0].get_array()
-    assert to_rules.shape == (12, 12) and to_actions.shape == (12, 9)
+    # Rules by default: features + classes, as import suggests.
+    assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
     np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(), clf._model.weight_layer(2))
     np.testing.assert_array_equal(np.asarray(to_actions).ravel(), clf._model.weight_layer(3))
     assert left.get_xticklabels()[3].get_text() == "sepal_width 0"

@@ -1,5 +1,6 @@
 """The estimator and the programs give the same files and the same answers."""
 
+import io
 import subprocess
 
 import numpy as np
@@ -40,4 +41,11 @@ def test_fit_writes_the_files_of_import_create_and_a_seeded_run(iris, programs, 
     assert list(loaded.classes_) == sorted(set(y))
     np.testing.assert_array_equal(loaded.predict(frame), clf.predict(frame))
     np.testing.assert_array_equal(loaded.decision_function(frame), clf.decision_function(frame))
+
+    # predict answers as kestrane-tool predict does on the trained network.
+    table = subprocess.run([tool, "predict", "iris-trained.wgt", str(IRIS_CSV), "--ranges", "iris.ranges"],
+                           cwd=tmp_path, check=True, capture_output=True, text=True).stdout
+    answers = pd.read_csv(io.StringIO(table), float_precision="round_trip")
+    np.testing.assert_array_equal(clf.predict(frame), answers["predicted"])
+    np.testing.assert_array_equal(clf.decision_function(frame), answers[list(clf.classes_)])
 
