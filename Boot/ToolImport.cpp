@@ -127,12 +127,11 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
 
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn) throw ToolError("Unable to open file " + csvName);
-  const CsvTable csv = ReadCsv(csvIn, separator);
-  ImportResult result = ImportCsv(csv, request);
+  ImportResult result = ImportCsv(csvIn, separator, request);
   const ImportRanges &ranges = result.ranges;
 
   PendingFiles pending;
-  out << "Read " << CountOf(static_cast<long long>(csv.rows.size()), "row") << " of " << csvName << ": "
+  out << "Read " << CountOf(static_cast<long long>(result.rows), "row") << " of " << csvName << ": "
       << CountOf(static_cast<long long>(ranges.features.size()), "feature") << ", "
       << CountOf(static_cast<long long>(ranges.classes.size()), "class", "classes") << " (column \""
       << ranges.classColumn << "\")\n";

@@ -77,16 +77,17 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
 // The ranges file names the columns and classes for a later import of the
 // same CSV: a name it cannot hold on one line or cannot find again is refused
 // now rather than by that import.
-void CheckNamesForRanges(const CsvTable &csv, const LabelledRows &read,
-                         const std::vector<std::string> &classes) {
+void CheckNamesForRanges(const std::vector<std::string> &header,
+                         const std::vector<std::string> &featureNames,
+                         const std::string &classColumn, const std::vector<std::string> &classes) {
   auto oneLine = [](const std::string &name, const std::string &what) {
     if (name.find_first_of("\t\r\n") != std::string::npos)
       throw ImportError(what + " \"" + name + "\" holds a tab or a line break, which the ranges file cannot hold");
   };
   std::unordered_map<std::string, int> count;
-  for (const std::string &name : csv.header) ++count[name];
-  std::vector<std::string> used = read.featureNames;
-  used.push_back(read.classColumn);
+  for (const std::string &name : header) ++count[name];
+  std::vector<std::string> used = featureNames;
+  used.push_back(classColumn);
   for (const std::string &name : used) {
     if (count[name] > 1)
       throw ImportError("column name \"" + name +
@@ -94,6 +95,209 @@ void CheckNamesForRanges(const CsvTable &csv, const LabelledRows &read,
     oneLine(name, "column name");
   }
   for (const std::string &name : classes) oneLine(name, "class");
+}
+
+
+std::string LimitText(int64_t numbers, int64_t limit) {
+  return "the import would hold " + std::to_string(numbers) +
+         " numbers (rows x (features + classes)), more than the limit of " + std::to_string(limit);
+}
+
+// Builds the tables of one import from records handed in one at a time. The
+// values are kept as numbers, per class in the order they come, so that each
+// class's table can be built and its values released in turn: the text is
+// never held, and the values and the tables overlap by about one class.
+class ImportBuilder {
+public:
+  // eachRow: refuse the row that passes the number limit, rather than the
+  // whole table once it has been read (which is then already in memory).
+  ImportBuilder(const std::vector<std::string> &header, const ImportRequest &request, bool eachRow)
+      : request_(request), eachRow_(eachRow) {
+    header_.header = header;
+    const Columns columns = ChooseColumns(header_, request);
+    classColumn_ = columns.classColumn;
+    features_ = columns.features;
+    if (request.reuse) {
+      for (const std::string &name : request.reuse->classes) ClassOf(name);
+    }
+  }
+
+  void Add(const std::vector<std::string> &fields, int line) {
+    if (fields.size() != header_.header.size())
+      throw FieldCountError(line, fields.size(), header_.header.size());
+    const std::string at = "line " + std::to_string(line) + ": ";
+    cells_.clear();
+    for (int f : features_) {
+      const std::string &cell = fields[f];
+      double value = 0.0;
+      if (cell.find_first_not_of(" \t") == std::string::npos)
+        throw ImportError(at + "missing value in column \"" + header_.header[f] + "\"");
+      if (!ParseFeatureValue(cell, value))
+        throw ImportError(at + "\"" + cell + "\" in column \"" + header_.header[f] +
+                          "\" is not a number");
+      cells_.push_back(value);
+    }
+    const std::string &label = fields[classColumn_];
+    if (label.empty()) throw ImportError(at + "missing class value");
+    ++rows_;
+    if (request_.reuse && index_.find(label) == index_.end()) {
+      const std::string unknown = at + "class \"" + label + "\" is not in the ranges file";
+      if (eachRow_) throw ImportError(unknown);
+      if (unknown_.empty()) unknown_ = unknown;
+      return;
+    }
+    ClassRows &rows = classes_[ClassOf(label)];
+    rows.values.insert(rows.values.end(), cells_.begin(), cells_.end());
+    if (rows.count++ == 0) rows.firstLine = line;
+    const int64_t numbers = Numbers();
+    if (eachRow_ && numbers > request_.maxNumbers)
+      throw ImportError(at + LimitText(numbers, request_.maxNumbers) + "; refused at this row");
+  }
+
+  ImportResult Finish() {
+    ImportResult result;
+    result.rows = rows_;
+    ImportRanges &ranges = result.ranges;
+    ranges.classColumn = header_.header[classColumn_];
+    std::vector<std::string> names;
+    for (int f : features_) names.push_back(header_.header[f]);
+    // Classes in output order: sorted, or as the reused ranges list them.
+    std::vector<int> order(classes_.size());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    if (request_.reuse) {
+      ranges.classes = request_.reuse->classes;
+      ranges.features = request_.reuse->features;
+    } else {
+      std::sort(order.begin(), order.end(),
+                [&](int a, int b) { return classes_[a].name < classes_[b].name; });
+      for (int k : order) ranges.classes.push_back(classes_[k].name);
+      CheckNamesForRanges(header_.header, names, ranges.classColumn, ranges.classes);
+    }
+    if (Numbers() > request_.maxNumbers) throw ImportError(LimitText(Numbers(), request_.maxNumbers));
+    if (!unknown_.empty()) throw ImportError(unknown_);
+    const int numClasses = static_cast<int>(ranges.classes.size());
+    const size_t width = features_.size();
+
+    if (request_.reuse) {
+      result.test = std::make_unique<Data>(static_cast<int32_t>(rows_), static_cast<int32_t>(width),
+                                           numClasses, false);
+      for (int k = 0; k < numClasses; ++k) {
+        ClassRows &c = classes_[order[k]];
+        result.clipped += Scale(ranges.features, c.values);
+        for (int r = 0; r < c.count; ++r) AppendTo(*result.test, c, r, k, numClasses);
+        result.testRowsPerClass.push_back(c.count);
+        Release(c);
+      }
+      return result;
+    }
+
+    if (numClasses < 2) {
+      throw ImportError("only one class (\"" + ranges.classes[0] + "\") in column \"" +
+                        ranges.classColumn + "\"; a classifier needs at least two");
+    }
+    std::vector<std::vector<int>> rowsOfClass(order.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+      const ClassRows &c = classes_[order[k]];
+      if (c.count < 2) {
+        throw ImportError("line " + std::to_string(c.firstLine) + ": class \"" + c.name +
+                          "\" has only this one row; every class needs at least two");
+      }
+      rowsOfClass[k].resize(static_cast<size_t>(c.count));
+      for (int r = 0; r < c.count; ++r) rowsOfClass[k][r] = r;
+    }
+    const std::vector<ClassSplit> splits = SplitClasses(rowsOfClass, request_.holdout, request_.seed);
+    rowsOfClass.clear();
+    // The scaling is part of what training learns: fitted on the held-out rows
+    // too, it would make their accuracy look better than new data will see.
+    ranges.features.resize(width);
+    bool first = true;
+    for (size_t k = 0; k < splits.size(); ++k) {
+      const double *values = classes_[order[k]].values.data();
+      for (int r : splits[k].training) {
+        const double *row = values + static_cast<size_t>(r) * width;
+        for (size_t f = 0; f < width; ++f) {
+          FeatureRange &range = ranges.features[f];
+          if (first) range.min = range.max = row[f];
+          if (row[f] < range.min) range.min = row[f];
+          if (row[f] > range.max) range.max = row[f];
+        }
+        first = false;
+      }
+    }
+    for (size_t f = 0; f < width; ++f) ranges.features[f].name = names[f];
+    size_t tests = 0;
+    for (const ClassSplit &split : splits) tests += split.test.size();
+    if (tests > 0)
+      result.test = std::make_unique<Data>(static_cast<int32_t>(tests), static_cast<int32_t>(width),
+                                           numClasses, false);
+    for (size_t k = 0; k < splits.size(); ++k) {
+      ClassRows &c = classes_[order[k]];
+      result.clipped += Scale(ranges.features, c.values);
+      auto table = std::make_unique<Data>(static_cast<int32_t>(splits[k].training.size()),
+                                          static_cast<int32_t>(width), numClasses, false);
+      for (int r : splits[k].training) AppendTo(*table, c, r, static_cast<int>(k), numClasses);
+      for (int r : splits[k].test) AppendTo(*result.test, c, r, static_cast<int>(k), numClasses);
+      result.training.push_back(std::move(table));
+      result.testRowsPerClass.push_back(static_cast<int>(splits[k].test.size()));
+      Release(c);
+    }
+    return result;
+  }
+
+private:
+  struct ClassRows {
+    std::string name;
+    std::vector<double> values;  // count rows of the chosen features, unscaled until Finish
+    int count = 0;
+    int firstLine = 0;
+  };
+
+  size_t ClassOf(const std::string &label) {
+    const auto found = index_.find(label);
+    if (found != index_.end()) return found->second;
+    index_.emplace(label, classes_.size());
+    classes_.push_back(ClassRows{label, {}, 0, 0});
+    return classes_.size() - 1;
+  }
+
+  int64_t Numbers() const {
+    return rows_ * static_cast<int64_t>(features_.size() + classes_.size());
+  }
+
+  static long Scale(const std::vector<FeatureRange> &ranges, std::vector<double> &values) {
+    long clipped = 0;
+    const size_t width = ranges.size();
+    for (size_t i = 0; i < values.size(); ++i) {
+      bool outside = false;
+      values[i] = ScaleFeature(ranges[i % width], values[i], outside);
+      if (outside) ++clipped;
+    }
+    return clipped;
+  }
+
+  void AppendTo(Data &table, const ClassRows &c, int r, int k, int numClasses) const {
+    table.AppendRow(c.values.data() + static_cast<size_t>(r) * features_.size(),
+                    OneHot(k, numClasses).data());
+  }
+
+  static void Release(ClassRows &c) { std::vector<double>().swap(c.values); }
+
+  const ImportRequest &request_;
+  const bool eachRow_;
+  CsvTable header_;  // the header only, for the column choice
+  int classColumn_ = -1;
+  std::vector<int> features_;
+  std::vector<ClassRows> classes_;  // in the order first seen (reused: the ranges' order)
+  std::unordered_map<std::string, size_t> index_;
+  int64_t rows_ = 0;
+  std::vector<double> cells_;  // the row being read
+  std::string unknown_;  // the first row of a class the reused ranges lack
+};
+
+void CheckHoldout(const ImportRequest &request) {
+  if (!(request.holdout >= 0.0 && request.holdout < 1.0)) {
+    throw ImportError("the hold-out fraction must be at least 0 and below 1");
+  }
 }
 
 } // namespace
@@ -151,88 +355,28 @@ LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request)
 }
 
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
-  if (!(request.holdout >= 0.0 && request.holdout < 1.0)) {
-    throw ImportError("the hold-out fraction must be at least 0 and below 1");
-  }
-  LabelledRows read = ReadLabelledRows(csv, request);
-  std::vector<std::vector<double>> &raw = read.values;
-  const std::vector<std::string> &classText = read.labels;
+  CheckHoldout(request);
+  if (csv.rows.empty()) throw ImportError("the CSV file has a header but no data rows");
+  ImportBuilder builder(csv.header, request, false);
+  for (size_t r = 0; r < csv.rows.size(); ++r) builder.Add(csv.rows[r], csv.rowLines[r]);
+  return builder.Finish();
+}
 
-  ImportResult result;
-  ImportRanges &ranges = result.ranges;
-  ranges.classColumn = read.classColumn;
-  if (request.reuse) {
-    ranges.classes = request.reuse->classes;
-    ranges.features = request.reuse->features;
-  } else {
-    ranges.classes = SortedClassNames(classText);
-    CheckNamesForRanges(csv, read, ranges.classes);
+ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &request) {
+  CheckHoldout(request);
+  CsvRecords records(in, separator);
+  std::vector<std::string> header;
+  int line = 0;
+  if (!records.Next(header, line)) throw ImportError("the CSV file is empty (no header row)");
+  ImportBuilder builder(header, request, true);
+  std::vector<std::string> fields;
+  bool any = false;
+  while (records.Next(fields, line)) {
+    builder.Add(fields, line);
+    any = true;
   }
-  // One-hot outputs multiply: a short file of many classes must not ask for gigabytes.
-  const int64_t numbers = static_cast<int64_t>(csv.rows.size()) *
-                          static_cast<int64_t>(read.featureNames.size() + ranges.classes.size());
-  if (numbers > kMaxImportNumbers) {
-    throw ImportError("the import would hold " + std::to_string(numbers) +
-                      " numbers (rows x (features + classes)), more than the limit of " +
-                      std::to_string(kMaxImportNumbers));
-  }
-  std::map<std::string, int> classIndex;
-  for (size_t k = 0; k < ranges.classes.size(); ++k) classIndex[ranges.classes[k]] = static_cast<int>(k);
-  const int numClasses = static_cast<int>(ranges.classes.size());
-
-  std::vector<int> classOf(csv.rows.size());
-  std::vector<std::vector<int>> rowsOfClass(ranges.classes.size());
-  for (size_t r = 0; r < csv.rows.size(); ++r) {
-    const auto found = classIndex.find(classText[r]);
-    if (found == classIndex.end()) {
-      throw ImportError(At(csv, r) + "class \"" + classText[r] + "\" is not in the ranges file");
-    }
-    classOf[r] = found->second;
-    rowsOfClass[found->second].push_back(static_cast<int>(r));
-  }
-
-  std::vector<std::vector<double>> &scaled = raw;
-  if (request.reuse) {
-    result.clipped = ScaleRows(ranges.features, scaled);
-    std::vector<int> all;
-    result.testRowsPerClass.assign(ranges.classes.size(), 0);
-    for (size_t k = 0; k < rowsOfClass.size(); ++k) {
-      all.insert(all.end(), rowsOfClass[k].begin(), rowsOfClass[k].end());
-      result.testRowsPerClass[k] = static_cast<int>(rowsOfClass[k].size());
-    }
-    result.test = MakeClassTable(all, scaled, classOf, numClasses);
-    return result;
-  }
-
-  if (numClasses < 2) {
-    throw ImportError("only one class (\"" + ranges.classes[0] + "\") in column \"" +
-                      ranges.classColumn + "\"; a classifier needs at least two");
-  }
-  for (size_t k = 0; k < rowsOfClass.size(); ++k) {
-    if (rowsOfClass[k].size() < 2) {
-      throw ImportError(At(csv, rowsOfClass[k][0]) + "class \"" + ranges.classes[k] +
-                        "\" has only this one row; every class needs at least two");
-    }
-  }
-  const std::vector<ClassSplit> splits = SplitClasses(rowsOfClass, request.holdout, request.seed);
-  // The scaling is part of what training learns: fitted on the held-out rows
-  // too, it would make their accuracy look better than new data will see.
-  {
-    std::vector<std::vector<double>> trainingRows;
-    for (const ClassSplit &split : splits) {
-      for (int r : split.training) trainingRows.push_back(raw[r]);
-    }
-    ranges.features = ComputeRanges(read.featureNames, trainingRows);
-  }
-  result.clipped = ScaleRows(ranges.features, scaled);
-  std::vector<int> test;
-  for (const ClassSplit &split : splits) {
-    result.training.push_back(MakeClassTable(split.training, scaled, classOf, numClasses));
-    test.insert(test.end(), split.test.begin(), split.test.end());
-    result.testRowsPerClass.push_back(static_cast<int>(split.test.size()));
-  }
-  if (!test.empty()) result.test = MakeClassTable(test, scaled, classOf, numClasses);
-  return result;
+  if (!any) throw ImportError("the CSV file has a header but no data rows");
+  return builder.Finish();
 }
 
 } // namespace kestrane

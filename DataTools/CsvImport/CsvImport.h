@@ -11,11 +11,16 @@
 #include "DataTools/CsvImport/RangesFile.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace kestrane {
+
+// The tables of one import hold at most this many numbers, rows x (features +
+// classes): 1 GiB of doubles, far beyond any data a fuzzy classifier trains on.
+inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
 
 struct ImportRequest {
   std::string classColumn;            // name or 0-based index; empty: the last column
@@ -26,6 +31,9 @@ struct ImportRequest {
   // to `test` and no training tables are built. Values outside the earlier
   // ranges are clipped; class and features default to those of the ranges.
   const ImportRanges *reuse = nullptr;
+  // The most numbers the tables may hold (kMaxImportNumbers unless a test
+  // sets a small one); an import stops at the row that passes it.
+  int64_t maxNumbers = kMaxImportNumbers;
 };
 
 struct ImportResult {
@@ -33,6 +41,7 @@ struct ImportResult {
   std::vector<std::unique_ptr<Data>> training;  // one per class, in ranges.classes order
   std::unique_ptr<Data> test;                   // held-out rows; none when nothing is held out
   std::vector<int> testRowsPerClass;
+  int64_t rows = 0;                             // data rows read
   long clipped = 0;                             // feature values clipped to [0, 1]:
                                                 // held-out rows outside the training
                                                 // rows' ranges, or rows outside reused ranges
@@ -54,14 +63,14 @@ LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request)
 // ImportError ("line N: ...") naming the column when it is missing or not a number.
 double ReadFeatureCell(const CsvTable &csv, size_t row, int column);
 
-// The tables of one import hold at most this many numbers, rows x (features +
-// classes): 1 GiB of doubles, far beyond any data a fuzzy classifier trains on.
-inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
-
 // Raises ImportError with the CSV line number for a missing or non-numeric
 // feature value, a missing class, a class with a single row, a class unknown
 // to reused ranges, a table without data rows and tables beyond kMaxImportNumbers.
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
+// The same, reading the CSV text record by record: it holds the parsed
+// numbers and a few per class, never the text. Also raises the errors of
+// ReadCsv, each as soon as its record is read.
+ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &request);
 
 // The distinct labels, sorted: the classes in output order.
 std::vector<std::string> SortedClassNames(std::vector<std::string> labels);

@@ -5,88 +5,91 @@
 
 namespace kestrane {
 
-namespace {
-
-// Splits the input into records, one at a time.
-class RecordReader {
-public:
-  RecordReader(std::istream &in, char separator)
-      : in_(in), sep_(static_cast<unsigned char>(separator)) {}
-
-  // Reads the next non-blank record into fields; false at end of input.
-  bool Next(std::vector<std::string> &fields, int &startLine) {
-    for (;;) {
-      fields.clear();
-      if (in_.peek() == std::char_traits<char>::eof()) return false;
-      startLine = line_;
-      bool blank = true;
-      std::string field;
-      for (;;) {
-        int c = in_.get();
-        if (c == std::char_traits<char>::eof()) {
-          fields.push_back(field);
-          break;
-        }
-        if (c == 0) throw NulByte();
-        if (c == '"' && field.empty() && !quotedSeen_) {
-          ReadQuoted(field, startLine);
-          blank = false;
-          quotedSeen_ = true;
-          continue;
-        }
-        if (c == '\r' && in_.peek() == '\n') c = in_.get();
-        if (c == '\n' || c == '\r') {
-          ++line_;
-          fields.push_back(field);
-          break;
-        }
-        if (quotedSeen_ && c != sep_) {
-          throw ImportError("line " + std::to_string(line_) +
-                            ": unexpected text after a closing quote");
-        }
-        blank = false;
-        if (c == sep_) {
-          fields.push_back(field);
-          field.clear();
-          quotedSeen_ = false;
-        } else {
-          field += static_cast<char>(c);
-        }
-      }
-      quotedSeen_ = false;
-      if (!(blank && fields.size() == 1 && fields[0].empty())) return true;
+CsvRecords::CsvRecords(std::istream &in, char separator)
+    : sep_(static_cast<unsigned char>(separator)) {
+  // A byte-order mark is not part of the first column's name.
+  if (in.peek() == 0xEF) {
+    char bom[3] = {};
+    in.read(bom, 3);
+    if (!(bom[1] == '\xBB' && bom[2] == '\xBF')) {
+      in.clear();
+      in.seekg(0);
     }
   }
+  // Character by character through the buffer: the stream's own get() costs
+  // a sentry per character, which a file of gigabytes notices.
+  buf_ = in.rdbuf();
+}
 
-private:
-  void ReadQuoted(std::string &field, int startLine) {
+bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
+  for (;;) {
+    fields.clear();
+    if (buf_->sgetc() == std::char_traits<char>::eof()) return false;
+    startLine = line_;
+    bool blank = true;
+    std::string field;
     for (;;) {
-      const int c = in_.get();
+      int c = buf_->sbumpc();
       if (c == std::char_traits<char>::eof()) {
-        throw ImportError("line " + std::to_string(startLine) + ": quoted field is not closed");
+        fields.push_back(field);
+        break;
       }
       if (c == 0) throw NulByte();
-      if (c == '"') {
-        if (in_.peek() != '"') return;
-        in_.get();
+      if (c == '"' && field.empty() && !quotedSeen_) {
+        ReadQuoted(field, startLine);
+        blank = false;
+        quotedSeen_ = true;
+        continue;
       }
-      if (c == '\n') ++line_;
-      field += static_cast<char>(c);
+      if (c == '\r' && buf_->sgetc() == '\n') c = buf_->sbumpc();
+      if (c == '\n' || c == '\r') {
+        ++line_;
+        fields.push_back(field);
+        break;
+      }
+      if (quotedSeen_ && c != sep_) {
+        throw ImportError("line " + std::to_string(line_) +
+                          ": unexpected text after a closing quote");
+      }
+      blank = false;
+      if (c == sep_) {
+        fields.push_back(field);
+        field.clear();
+        quotedSeen_ = false;
+      } else {
+        field += static_cast<char>(c);
+      }
     }
+    quotedSeen_ = false;
+    if (!(blank && fields.size() == 1 && fields[0].empty())) return true;
   }
+}
 
-  // /dev/zero would otherwise be one endless field.
-  ImportError NulByte() const {
-    return ImportError("line " + std::to_string(line_) + ": NUL byte: not a text file");
+void CsvRecords::ReadQuoted(std::string &field, int startLine) {
+  for (;;) {
+    const int c = buf_->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      throw ImportError("line " + std::to_string(startLine) + ": quoted field is not closed");
+    }
+    if (c == 0) throw NulByte();
+    if (c == '"') {
+      if (buf_->sgetc() != '"') return;
+      buf_->sbumpc();
+    }
+    if (c == '\n') ++line_;
+    field += static_cast<char>(c);
   }
+}
 
-  std::istream &in_;
-  int sep_;  // as get() returns it
-  int line_ = 1;
-  bool quotedSeen_ = false;  // the current field was quoted and has closed
-};
+// /dev/zero would otherwise be one endless field.
+ImportError CsvRecords::NulByte() const {
+  return ImportError("line " + std::to_string(line_) + ": NUL byte: not a text file");
+}
 
-} // namespace
+ImportError FieldCountError(int line, size_t fields, size_t headerFields) {
+  return ImportError("line " + std::to_string(line) + ": " + std::to_string(fields) +
+                     " fields, but the header has " + std::to_string(headerFields));
+}
 
 int CsvTable::FindColumn(const std::string &text) const {
   int found = -1;
@@ -106,16 +109,7 @@ int CsvTable::FindColumn(const std::string &text) const {
 }
 
 CsvTable ReadCsv(std::istream &in, char separator) {
-  // A byte-order mark is not part of the first column's name.
-  if (in.peek() == 0xEF) {
-    char bom[3] = {};
-    in.read(bom, 3);
-    if (!(bom[1] == '\xBB' && bom[2] == '\xBF')) {
-      in.clear();
-      in.seekg(0);
-    }
-  }
-  RecordReader reader(in, separator);
+  CsvRecords reader(in, separator);
   CsvTable table;
   if (!reader.Next(table.header, table.headerLine)) {
     throw ImportError("the CSV file is empty (no header row)");
@@ -124,8 +118,7 @@ CsvTable ReadCsv(std::istream &in, char separator) {
   int line = 0;
   while (reader.Next(fields, line)) {
     if (fields.size() != table.header.size()) {
-      throw ImportError("line " + std::to_string(line) + ": " + std::to_string(fields.size()) +
-                        " fields, but the header has " + std::to_string(table.header.size()));
+      throw FieldCountError(line, fields.size(), table.header.size());
     }
     table.rows.push_back(fields);
     table.rowLines.push_back(line);

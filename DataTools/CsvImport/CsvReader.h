@@ -10,6 +10,7 @@
 #include "DataTools/CsvImport/ImportError.h"
 
 #include <iosfwd>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,29 @@ struct CsvTable {
   // ImportError when neither fits or the name is ambiguous.
   int FindColumn(const std::string &text) const;
 };
+
+// Records one at a time, so that a large file need not be held as text. The
+// byte-order mark is dropped on construction.
+class CsvRecords {
+public:
+  CsvRecords(std::istream &in, char separator);
+  // The next non-blank record and the line it starts on; false at the end.
+  // Raises ImportError for an unclosed quote, text after a closing quote and
+  // a NUL byte.
+  bool Next(std::vector<std::string> &fields, int &line);
+
+private:
+  void ReadQuoted(std::string &field, int startLine);
+  ImportError NulByte() const;
+
+  std::streambuf *buf_;
+  int sep_;  // as get() returns it
+  int line_ = 1;
+  bool quotedSeen_ = false;  // the current field was quoted and has closed
+};
+
+// The message of a record whose field count differs from the header's.
+ImportError FieldCountError(int line, size_t fields, size_t headerFields);
 
 // Reads the header and every record; raises ImportError ("line N: ...") for an
 // empty input, an unclosed quote, text after a closing quote and a record whose

@@ -242,3 +242,34 @@ TEST(CsvImportTest, ImportsBeyondTheNumberLimitAreRefused) {
 }
 
 } // namespace
+
+namespace {
+
+// Read record by record, an import stops at the row that passes the number
+// limit (set small here): the NUL byte further on, which reading on would
+// report, is never reached. Within the limit the stream and the table give
+// the same tables.
+TEST(CsvImportTest, StreamedImportStopsAtTheRowThatPassesTheLimit) {
+  const std::string rows = "f,c\n1,a\n2,b\n3,a\n4,b\n";
+  kestrane::ImportRequest request;
+  request.maxNumbers = 10;  // 3 numbers a row once both classes are seen
+  std::istringstream in(rows + std::string(1, '\0') + "\n5,a\n");
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(in, ',', request); }),
+            "line 5: the import would hold 12 numbers (rows x (features + classes)), more than "
+            "the limit of 10; refused at this row");
+  EXPECT_GT(in.rdbuf()->in_avail(), 0);
+
+  request.maxNumbers = 12;
+  request.holdout = 0.5;
+  std::istringstream whole(rows);
+  const kestrane::ImportResult streamed = kestrane::ImportCsv(whole, ',', request);
+  const kestrane::ImportResult table = kestrane::ImportCsv(Csv(rows), request);
+  ASSERT_EQ(streamed.training.size(), 2u);
+  EXPECT_EQ(streamed.rows, 4);
+  for (size_t k = 0; k < 2; ++k)
+    EXPECT_EQ(streamed.training[k]->MbrDyaRtpInputs, table.training[k]->MbrDyaRtpInputs);
+  EXPECT_EQ(streamed.test->MbrDyaRtpInputs, table.test->MbrDyaRtpInputs);
+  EXPECT_EQ(streamed.test->MbrDyaRtpOutputs, table.test->MbrDyaRtpOutputs);
+}
+
+} // namespace
