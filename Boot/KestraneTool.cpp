@@ -5,6 +5,7 @@
 #include "Boot/ToolCreate.h"
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
+#include "Boot/ToolRules.h"
 
 #include <cstring>
 #include <iostream>
@@ -15,10 +16,12 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|rules|simplify [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
+    "  rules    print the rules a network has learnt\n"
+    "  simplify remove weak rule arcs within an accuracy limit\n"
     "kestrane-tool COMMAND --help describes a command.\n";
 
 } // namespace
@@ -39,6 +42,8 @@ int main(int argc, char **argv) {
   if (command == "create") run = ToolCreate;
   if (command == "import") run = ToolImport;
   if (command == "eval") run = ToolEval;
+  if (command == "rules") run = ToolRules;
+  if (command == "simplify") run = ToolSimplify;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
