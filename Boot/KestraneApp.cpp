@@ -1,25 +1,30 @@
 #include "Boot/KestraneApp.h"
 
+#include "Boot/FiniteChecks.h"
+#include "Boot/FitPipeline.h"
 #include "Boot/ParameterFile.h"
 #include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
 #include "Boot/TVemoBPBootStrap.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/SafeSave.h"
+#include "FileHandler/TextFile.h"
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 
 #include <unistd.h>
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,22 +36,6 @@ namespace {
 struct RunFailure {
   std::string message;
 };
-
-// The save replaces the destination through a file beside it, so the
-// destination's directory must take new files.
-bool CanWrite(const std::string &name) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path path(name);
-  if (fs::is_directory(path, ec))
-    return false;
-  if (fs::exists(path, ec) && access(name.c_str(), W_OK) != 0)
-    return false;
-  fs::path dir = path.parent_path();
-  if (dir.empty())
-    dir = ".";
-  return fs::is_directory(dir, ec) && access(dir.c_str(), W_OK | X_OK) == 0;
-}
 
 // Checks that the class tables agree with each other, with the feature list
 // and with the network, before anything is trained on them; then selects the
@@ -96,6 +85,16 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
       table->SelectInputColumns(settings.featureCount, settings.features.data());
 }
 
+// Settings that make the weights grow without bound or learn backwards.
+void WarnAboutSettings(const RunSettings &settings) {
+  if (!(settings.momentum >= 0.0f && settings.momentum < 1.0f))
+    std::cerr << "!Warning: Momentum " << settings.momentum
+              << " is outside [0, 1); training is likely to diverge" << std::endl;
+  if (settings.learningRate < 0.0f)
+    std::cerr << "!Warning: LearningRate " << settings.learningRate
+              << " is negative; training moves away from the targets" << std::endl;
+}
+
 int Train(const RunSettings &settings) {
   FileTools tools;
   std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
@@ -113,45 +112,72 @@ int Train(const RunSettings &settings) {
     }
   if (missing)
     return 1;
+  for (size_t i = 0; i < classes; ++i) {
+    const std::string where = FirstNonFiniteValue(*tables[i]);
+    if (!where.empty())
+      throw RunFailure{"Data file " + settings.dataFiles[i] + ": " + where +
+                       "; every value must be a finite number"};
+  }
+  if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
+    throw RunFailure{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
+                     " weights or centres that are not finite numbers"};
 
   FitDataToNetwork(settings, tables, *PtrFunToTrain);
-  // Found out now rather than after the whole training.
-  if (!CanWrite(settings.destinationFile))
-    throw RunFailure{"Unable to write file " + settings.destinationFile};
+  WarnAboutSettings(settings);
+  // The save's first steps, taken now: a destination that cannot be written
+  // fails before the training rather than after it. The temporary file is
+  // kept for the save.
+  std::unique_ptr<SafeSave> destination;
+  try {
+    destination = std::make_unique<SafeSave>(settings.destinationFile);
+  } catch (const FileTools::Error &e) {
+    // The save names the file and the reason; the run's message keeps its wording.
+    const std::string named = "cannot write " + settings.destinationFile + ": ";
+    const std::string &message = e.GetMessage();
+    throw RunFailure{"Unable to write file " + settings.destinationFile + ": " +
+                     (message.compare(0, named.size(), named) == 0 ? message.substr(named.size())
+                                                                   : message)};
+  }
 
-  srand(settings.hasSeed ? static_cast<unsigned>(settings.seed)
-                         : static_cast<unsigned>(time(nullptr)));
-
-  auto PtrTrainer = std::make_unique<TVemoBPBootStrap>(PtrFunToTrain.get());
-  KASSERT_TEXT(PtrTrainer != nullptr, "PtrTrainer != 0");
+  TrainSettings train;
+  train.examples = settings.examples;
+  train.epochs = settings.epochs;
+  train.changeAfter = settings.changeAfter;
+  train.learningRate = settings.learningRate;
+  train.momentum = settings.momentum;
+  train.batch = settings.batch;
+  train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
+                                : static_cast<unsigned>(time(nullptr));
 
   std::vector<Data *> classTables;
   for (auto &table : tables)
     classTables.push_back(table.get());
 
-  double error;
-  {
-    // Only a person at a terminal wants the status line; scripts see the
-    // program's plain output.
-    std::unique_ptr<TRunProgress> progress;
-    if (isatty(2)) {
-      progress = std::make_unique<TRunProgress>(stderr);
-      PtrTrainer->SetProgress(
-          [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); });
-    }
-    error = PtrTrainer->Run(settings.dataClasses, classTables.data(), settings.examples.data(),
-                            settings.epochs, settings.changeAfter, settings.learningRate,
-                            settings.momentum, 0.0, settings.batch);
-    PtrTrainer->SetProgress(nullptr);
+  // Only a person at a terminal wants the status line; scripts see the
+  // program's plain output.
+  std::unique_ptr<TRunProgress> progress;
+  TVemoBPBootStrap::ProgressFn report;
+  if (isatty(2)) {
+    progress = std::make_unique<TRunProgress>(stderr);
+    report = [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); };
+  }
+  const double error = TrainNetwork(*PtrFunToTrain, classTables, train, report);
+  progress.reset();
+  // NaN compares false with the threshold and reads as a small error; a
+  // diverged network is no result to save.
+  const long diverged = CountNonFiniteWeights(*PtrFunToTrain);
+  if (!std::isfinite(error) || diverged != 0) {
+    std::ostringstream why;
+    why << "Training diverged: the error is " << error << " and " << diverged
+        << " weights are not finite numbers (try a smaller LearningRate or Momentum); "
+        << settings.destinationFile << " is left as it was";
+    throw RunFailure{why.str()};
   }
   std::cout << "Error = " << error << std::endl;
 
-  tools.SaveNetwork(settings.destinationFile.c_str(), *PtrFunToTrain);
+  tools.WriteNetwork(destination->Stream(), *PtrFunToTrain);
+  destination->Commit();
 
-  classTables.clear();
-  tables.clear();
-  PtrFunToTrain.reset();
-  PtrTrainer.reset();
   return 0;
 }
 
@@ -163,18 +189,21 @@ int KestraneMain(int argc, char **argv) {
     return 1;
   }
 
+  // A file-size limit then fails the write (EFBIG) and the save reports it,
+  // instead of the signal ending the program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   // The parameters are read inside the handlers too: a long Features list
   // needs memory like any table.
   try {
     RunSettings settings;
     {
-      std::ifstream file(argv[1]);
-      // A directory opens as a stream that reads nothing; it is no parameter file.
-      std::error_code ignored;
-      if (!file || std::filesystem::is_directory(argv[1], ignored)) {
+      std::string text;
+      if (!ReadTextFile(argv[1], text)) {
         std::cerr << "Unable to open file " << argv[1] << std::endl;
         return 1;
       }
+      std::istringstream file(std::move(text));
       const std::string message = LoadParameters(file, settings);
       if (!message.empty()) {
         std::cerr << message << std::endl;
@@ -188,7 +217,7 @@ int KestraneMain(int argc, char **argv) {
     std::cerr << e.GetMessage() << '\n' << e.GetCategory() << '\n' << e.GetFunctionName()
               << std::endl;
   } catch (const FileTools::Error &e) {
-    std::cout << e.GetMessage() << std::endl;
+    std::cerr << e.GetMessage() << std::endl;
   } catch (const std::bad_alloc &) {
     std::cerr << "out of memory" << std::endl;
   }

@@ -7,6 +7,7 @@
 #include "Boot/ToolImport.h"
 #include "Boot/ToolRules.h"
 
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -32,6 +33,9 @@ int main(int argc, char **argv) {
     std::cerr << kUsage;
     return 1;
   }
+  // A file-size limit then fails the write (EFBIG), which the save reports,
+  // instead of the signal ending the program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {

@@ -2,6 +2,7 @@
 
 #include "DataTools/CsvImport/ImportError.h"
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/SafeSave.h"
 #include "KQmessage/TException.h"
 
 #include <cctype>
@@ -127,6 +128,14 @@ uint32_t ParseSeed(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
+char ParseSeparator(const std::string &text) {
+  if (text == "tab" || text == "\\t") return '\t';
+  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
+    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
+  }
+  return text[0];
+}
+
 int RunGuarded(const std::function<int()> &command, std::ostream &err) {
   try {
     return command();
@@ -144,35 +153,17 @@ int RunGuarded(const std::function<int()> &command, std::ostream &err) {
   return 1;
 }
 
-PendingFiles::~PendingFiles() {
-  if (committed_) return;
-  for (const auto &file : files_) std::remove(file.first.c_str());
-}
+PendingFiles::~PendingFiles() = default;
 
-std::string PendingFiles::Add(const std::string &finalName) {
-  // The process id keeps two runs writing the same output apart.
-  const std::string temporary = finalName + ".partial" + std::to_string(getpid());
-  files_.emplace_back(temporary, finalName);
-  return temporary;
+std::ostream &PendingFiles::Add(const std::string &finalName) {
+  saves_.push_back(std::make_unique<SafeSave>(finalName));
+  return saves_.back()->Stream();
 }
 
 void PendingFiles::Commit() {
-  // A rename over a regular file cannot fail half-way on POSIX; a directory
-  // in the way can, so it is refused before anything is renamed.
-  for (const auto &file : files_) {
-    struct stat info;
-    if (stat(file.second.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      throw ToolError("cannot write " + file.second + ": it is a directory");
-    }
-  }
-  for (size_t i = 0; i < files_.size(); ++i) {
-    if (std::rename(files_[i].first.c_str(), files_[i].second.c_str()) != 0) {
-      const std::string reason = std::strerror(errno);
-      for (size_t j = 0; j < i; ++j) std::remove(files_[j].second.c_str());
-      throw ToolError("cannot write " + files_[i].second + ": " + reason);
-    }
-  }
-  committed_ = true;
+  std::vector<SafeSave *> saves;
+  for (const auto &save : saves_) saves.push_back(save.get());
+  SafeSave::CommitTogether(saves);
 }
 
 } // namespace kestrane

@@ -4,10 +4,13 @@
 // Shared pieces of the kestrane-tool subcommands: the command-line reader, the
 // number parsers, the failure guard and the all-or-nothing output files.
 
+#include "FileHandler/SafeSave.h"
+
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -52,14 +55,18 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 
+// The --separator value: one character, or "tab".
+char ParseSeparator(const std::string &text);
+
 // Runs a subcommand, turning every failure into one report on `err` and exit
 // status 1: out of memory, a TException (its three lines), a file error, a
 // tool or import error (their message).
 int RunGuarded(const std::function<int()> &command, std::ostream &err);
 
-// Files written under temporary names and renamed into place together by
-// Commit; whatever is not committed is removed, so a failure half-way leaves
-// no partial output behind.
+// The output files of one command, each written through SafeSave and put in
+// place together by Commit; whatever is not committed is removed, so a failure
+// half-way leaves no partial output behind, and a concurrent run writing the
+// same files never leaves a set that is half its and half ours.
 class PendingFiles {
 public:
   PendingFiles() = default;
@@ -67,14 +74,14 @@ public:
   PendingFiles &operator=(const PendingFiles &) = delete;
   ~PendingFiles();
 
-  // The temporary name under which to write `finalName`.
-  std::string Add(const std::string &finalName);
-  // Renames every file; raises ToolError when one is missing or a rename fails.
+  // Starts the save of `finalName` (raising FileTools::Error when it cannot be
+  // written) and returns the stream for its contents.
+  std::ostream &Add(const std::string &finalName);
+  // Puts every file in place; raises FileTools::Error when one fails.
   void Commit();
 
 private:
-  std::vector<std::pair<std::string, std::string>> files_;  // temporary, final
-  bool committed_ = false;
+  std::vector<std::unique_ptr<SafeSave>> saves_;
 };
 
 } // namespace kestrane

@@ -1,11 +1,11 @@
 #include "Boot/ToolCreate.h"
 
+#include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
-#include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
 #include "Vemo/TVemo.h"
 
-#include <cstdlib>
+#include <memory>
 #include <ostream>
 
 namespace kestrane {
@@ -28,7 +28,6 @@ namespace {
 
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr int kMaxCount = 100000;
-constexpr long long kMaxWeights = 50000000;
 
 void ParseRange(const std::string &text, double &min, double &max) {
   const size_t comma = text.find(',');
@@ -36,13 +35,6 @@ void ParseRange(const std::string &text, double &min, double &max) {
   min = ParseReal(text.substr(0, comma), "--weights minimum");
   max = ParseReal(text.substr(comma + 1), "--weights maximum");
   if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
-}
-
-// 100,000 counts of up to 100,000 each overflow an int.
-long long Sum(const std::vector<int> &counts) {
-  long long sum = 0;
-  for (int c : counts) sum += c;
-  return sum;
 }
 
 } // namespace
@@ -71,36 +63,25 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   const std::string file = a.Require("-o");
   if (file.empty()) throw ToolError("-o: empty file name");
 
-  const long long conditions = Sum(inputMFs);
-  const long long actions = Sum(outputMFs);
-  if (conditions * rules + static_cast<long long>(rules) * actions > kMaxWeights) {
-    throw ToolError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
-  }
-  // Kestrane refuses to read a larger network back, and writing one takes
-  // gigabytes and many seconds.
-  if (inputs + conditions + rules + actions + outputs > netfile_limits::kMaxNeurons) {
-    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
-  }
-  // The reader counts every matrix as from x to arcs, the fuzzy ones included.
-  const long long arcs = inputs * conditions + conditions * rules + rules * actions +
-                         actions * outputs;
-  if (arcs > netfile_limits::kMaxArcs) {
-    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
-  }
-
-  TVemo network(inputs, inputMFs.data(), rules, outputMFs.data(), outputs);
-  std::srand(seed);
-  network.InitWeights(min, max);
+  NetworkShape shape;
+  shape.inputs = inputs;
+  shape.inputMFs = inputMFs;
+  shape.rules = rules;
+  shape.outputs = outputs;
+  shape.outputMFs = outputMFs;
+  shape.weightMin = min;
+  shape.weightMax = max;
+  shape.seed = seed;
+  const std::unique_ptr<TVemo> network = BuildNetwork(shape);
 
   PendingFiles pending;
-  const std::string temporary = pending.Add(file);
   FileTools tools;
-  try {
-    tools.SaveNetwork(temporary.c_str(), network);
-  } catch (const FileTools::Error &e) {
-    throw ToolError("cannot write " + file + " (" + e.GetMessage() + ")");
-  }
+  tools.WriteNetwork(pending.Add(file), *network);
   pending.Commit();
+  long long conditions = 0;
+  long long actions = 0;
+  for (int c : inputMFs) conditions += c;
+  for (int c : outputMFs) actions += c;
   out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
       << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";
   return 0;

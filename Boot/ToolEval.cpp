@@ -1,5 +1,7 @@
 #include "Boot/ToolEval.h"
 
+#include "Boot/FiniteChecks.h"
+#include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/RangesFile.h"
@@ -26,14 +28,6 @@ const char *const kToolEvalHelp =
     "                  outputs, generated outputs and errors (expected - generated)\n";
 
 namespace {
-
-int ArgMax(const double *v, int n) {
-  int best = 0;
-  for (int i = 1; i < n; ++i) {
-    if (v[i] > v[best]) best = i;
-  }
-  return best;
-}
 
 std::string Percent(long part, long whole) {
   if (whole == 0) return "-";
@@ -104,14 +98,14 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   report.confusion.assign(static_cast<size_t>(report.classes),
                           std::vector<long>(static_cast<size_t>(report.classes), 0));
   for (size_t r = 0; r < rows; ++r) {
-    const int predicted = O == 1 ? (outputs[r] >= 0.5 ? 1 : 0) : ArgMax(&outputs[r * O], O);
+    const int predicted = PredictedClass(&outputs[r * O], O);
     ++report.confusion[expected[r]][predicted];
     if (predicted == expected[r]) ++report.correct;
   }
   return report;
 }
 
-int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
+int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args, {"--ranges", "-o"}, {}, "eval");
   if (a.Help()) {
     out << kToolEvalHelp;
@@ -139,6 +133,9 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   const int I = network->layers.at(network->inLayer)->GetNumNeurons();
   const int O = network->layers.at(network->outLayer)->GetNumNeurons();
   if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
+  if (const long bad = CountNonFiniteWeights(*network))
+    err << "!Warning: " << operands[0] << " holds " << bad
+        << " weights or centres that are not finite numbers; its outputs mean nothing\n";
 
   // Inputs, targets and outputs of every row of every file, in order.
   std::vector<double> inputs;
@@ -203,8 +200,9 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       first.AppendRow(&inputs[r * I], &targets[r * O]);
       generated.AppendRow(&outputs[r * O], error.data());
     }
-    const int32_t code = tools.SaveDataSet(a.Get("-o").c_str(), &first, &generated);
-    if (code != kDataSetSuccess) throw ToolError("cannot write " + a.Get("-o"));
+    PendingFiles pending;
+    tools.WriteDataSet(pending.Add(a.Get("-o")), &first, &generated);
+    pending.Commit();
     out << "Wrote " << a.Get("-o") << "\n";
   }
   return 0;

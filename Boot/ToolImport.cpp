@@ -62,14 +62,6 @@ std::vector<std::string> ClassFileNames(const std::string &prefix,
   return names;
 }
 
-char ParseSeparator(const std::string &text) {
-  if (text == "tab" || text == "\\t") return '\t';
-  if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
-    throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
-  }
-  return text[0];
-}
-
 std::vector<std::string> SplitList(const std::string &text) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -81,19 +73,9 @@ std::vector<std::string> SplitList(const std::string &text) {
   }
 }
 
-// Written under `temporary`; a failure names the file the user asked for.
-void SaveTable(const std::string &temporary, const std::string &file, Data &table) {
+void SaveTable(PendingFiles &pending, const std::string &file, Data &table) {
   FileTools tools;
-  const int32_t code = tools.SaveDataSet(temporary.c_str(), &table, nullptr);
-  if (code != kDataSetSuccess) throw ToolError("cannot write " + file + " (code " + std::to_string(code) + ")");
-}
-
-template <typename Writer> void SaveText(const std::string &file, Writer write) {
-  std::ofstream out(file, std::ios::binary);
-  if (!out) throw ToolError("cannot create " + file);
-  write(out);
-  out.close();
-  if (!out) throw ToolError("cannot write " + file);
+  tools.WriteDataSet(pending.Add(file), &table, nullptr);
 }
 
 } // namespace
@@ -145,7 +127,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
       << " features, " << ranges.classes.size() << " classes (column \"" << ranges.classColumn << "\")\n";
   if (request.reuse) {
     const std::string file = prefix + ".dat";
-    SaveTable(pending.Add(file), file, *result.test);
+    SaveTable(pending, file, *result.test);
     pending.Commit();
     for (size_t k = 0; k < ranges.classes.size(); ++k) {
       out << "  " << ranges.classes[k] << ": " << result.testRowsPerClass[k] << " rows\n";
@@ -173,15 +155,15 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   params.momentum = ParseReal(a.Get("--momentum", "0.5"), "--momentum");
   params.examples = result.training[0]->MbrNdxDataRows;
   for (size_t k = 0; k < classFiles.size(); ++k) {
-    SaveTable(pending.Add(classFiles[k]), classFiles[k], *result.training[k]);
+    SaveTable(pending, classFiles[k], *result.training[k]);
     params.examples = std::min(params.examples, static_cast<int>(result.training[k]->MbrNdxDataRows));
     out << "  " << ranges.classes[k] << ": " << result.training[k]->MbrNdxDataRows
         << " training rows in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
   }
   const std::string testFile = prefix + "-test.dat";
-  if (result.test) SaveTable(pending.Add(testFile), testFile, *result.test);
-  SaveText(pending.Add(prefix + ".ranges"), [&](std::ostream &o) { WriteRanges(o, ranges); });
-  SaveText(pending.Add(prefix + ".param"), [&](std::ostream &o) { WriteStarterParameters(o, params); });
+  if (result.test) SaveTable(pending, testFile, *result.test);
+  WriteRanges(pending.Add(prefix + ".ranges"), ranges);
+  WriteStarterParameters(pending.Add(prefix + ".param"), params);
   pending.Commit();
   out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
       << prefix << ".param\n"

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DataObject/Data.h"
+#include "FileHandler/SafeSave.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
 
@@ -53,7 +54,10 @@ bool IsWord(const std::string &name) {
 double ReadDatum(FileTools &tools, std::istream &in, const char *blockName) {
   std::streambuf *buffer = in.rdbuf();
   int c = buffer->sgetc();
-  while (c != kEof && IsSeparator(c)) c = buffer->snextc();
+  while (c != kEof && IsSeparator(c)) {
+    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
+    c = buffer->snextc();
+  }
   if (c != kEof && !IsSpecial(c)) {
     char text[FileTools::kTokenBufferSize];
     size_t length = 0;
@@ -65,6 +69,7 @@ double ReadDatum(FileTools &tools, std::istream &in, const char *blockName) {
       text[length++] = static_cast<char>(c);
       c = buffer->snextc();
     } while (c != kEof && !IsSeparator(c) && !IsSpecial(c));
+    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
     if (c != kEof && IsSeparator(c)) buffer->sbumpc();  // the tokenizer consumes one separator
     double value = 0;
     const auto result = std::from_chars(text, text + length, value);
@@ -81,6 +86,7 @@ int PeekPastComments(FileTools &tools, std::istream &in, const char *context) {
   for (;;) {
     const int c = in.peek();
     if (c == kEof) return c;
+    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
     if (IsSeparator(c)) {
       in.get();
       continue;
@@ -411,29 +417,31 @@ int32_t FileTools::LoadDataSetChunk(const char *fileName, int64_t &offset, int32
 
 int32_t FileTools::SaveDataSet(const char *fileName, Data *first, Data *second) {
   DataSetCounts counts;
-  int32_t code = SaveCounts(first, second, counts);
+  const int32_t code = SaveCounts(first, second, counts);
   if (code != kDataSetSuccess) return code;
   if (fileName == nullptr) return kDataSetCannotOpen;
-  // Written beside the destination and moved into place only when complete, so
-  // a failed save leaves any previous file as it was.
-  const std::string temporary = std::string(fileName) + ".saving";
-  code = WriteDataSetHeader(temporary.c_str(), counts.inputs, counts.expectedOutputs,
-                            counts.generatedOutputs, counts.errors, counts.rows);
-  if (code == kDataSetSuccess) code = WriteDataSetRows(temporary.c_str(), first, second);
-  if (code == kDataSetSuccess) code = WriteDataSetTrailer(temporary.c_str());
-  if (code == kDataSetSuccess && std::rename(temporary.c_str(), fileName) != 0)
-    code = kDataSetCannotOpen;
-  if (code != kDataSetSuccess) std::remove(temporary.c_str());
-  return code;
+  try {
+    SafeSave save(fileName);
+    WriteDataSet(save.Stream(), first, second);
+    save.Commit();
+  } catch (const Error &) {
+    return kDataSetCannotOpen;
+  }
+  return kDataSetSuccess;
 }
 
-int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs,
-                                      int32_t expectedOutputs, int32_t generatedOutputs,
-                                      int32_t errors, int32_t rows) {
-  if (rows < 0) return kDataSetInconsistent;
-  if (fileName == nullptr) return kDataSetCannotOpen;
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) return kDataSetCannotOpen;
+void FileTools::WriteDataSet(std::ostream &out, Data *first, Data *second) {
+  DataSetCounts counts;
+  if (SaveCounts(first, second, counts) != kDataSetSuccess)
+    throw Error("Inconsistent tables for a data-set file", &out);
+  WriteHeader(out, counts.inputs, counts.expectedOutputs, counts.generatedOutputs, counts.errors,
+              counts.rows);
+  WriteRows(out, first, second, counts.rows);
+  WriteTrailer(out);
+}
+
+void FileTools::WriteHeader(std::ostream &out, int32_t inputs, int32_t expectedOutputs,
+                            int32_t generatedOutputs, int32_t errors, int32_t rows) {
   WriteFormatVersion(out);
   WriteKeyword(out, "DataSet", true);
   WriteInteger(out, "Rows", rows, true);
@@ -449,18 +457,11 @@ int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs,
   WriteInteger(out, "Error", errors, true);
   out << '\n';
   WriteKeyword(out, "Data", true);
-  return Finish(out);
 }
 
-int32_t FileTools::WriteDataSetRows(const char *fileName, Data *first, Data *second) {
-  DataSetCounts counts;
-  const int32_t code = SaveCounts(first, second, counts);
-  if (code != kDataSetSuccess) return code;
-  if (fileName == nullptr) return kDataSetCannotOpen;
-  std::ofstream out(fileName, std::ios::binary | std::ios::app);
-  if (!out) return kDataSetCannotOpen;
+void FileTools::WriteRows(std::ostream &out, Data *first, Data *second, int32_t rows) {
   std::string text;
-  for (int32_t i = 0; i < counts.rows && out; ++i) {
+  for (int32_t i = 0; i < rows && out; ++i) {
     if (first) {
       AppendValues(text, first->InputSlot(i), first->MbrNdxInputs);
       text += "  ";
@@ -481,6 +482,33 @@ int32_t FileTools::WriteDataSetRows(const char *fileName, Data *first, Data *sec
     }
   }
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void FileTools::WriteTrailer(std::ostream &out) {
+  WriteEndTag(out, "Data");
+  out << '\n';
+  WriteEndTag(out, "DataSet");
+}
+
+int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs,
+                                      int32_t expectedOutputs, int32_t generatedOutputs,
+                                      int32_t errors, int32_t rows) {
+  if (rows < 0) return kDataSetInconsistent;
+  if (fileName == nullptr) return kDataSetCannotOpen;
+  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  if (!out) return kDataSetCannotOpen;
+  WriteHeader(out, inputs, expectedOutputs, generatedOutputs, errors, rows);
+  return Finish(out);
+}
+
+int32_t FileTools::WriteDataSetRows(const char *fileName, Data *first, Data *second) {
+  DataSetCounts counts;
+  const int32_t code = SaveCounts(first, second, counts);
+  if (code != kDataSetSuccess) return code;
+  if (fileName == nullptr) return kDataSetCannotOpen;
+  std::ofstream out(fileName, std::ios::binary | std::ios::app);
+  if (!out) return kDataSetCannotOpen;
+  WriteRows(out, first, second, counts.rows);
   return Finish(out);
 }
 
@@ -488,9 +516,7 @@ int32_t FileTools::WriteDataSetTrailer(const char *fileName) {
   if (fileName == nullptr) return kDataSetCannotOpen;
   std::ofstream out(fileName, std::ios::binary | std::ios::app);
   if (!out) return kDataSetCannotOpen;
-  WriteEndTag(out, "Data");
-  out << '\n';
-  WriteEndTag(out, "DataSet");
+  WriteTrailer(out);
   return Finish(out);
 }
 

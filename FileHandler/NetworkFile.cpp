@@ -3,6 +3,8 @@
 #include "FileHandler/NetworkFile.h"
 
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/SafeSave.h"
+#include "FileHandler/TextFile.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TConnectedConnections.h"
@@ -862,68 +864,6 @@ private:
   TBasicNetwork &net;
 };
 
-// ---------------------------------------------------------------- atomic save
-
-[[noreturn]] void FailSave(const std::string &what, int error) {
-  throw FileTools::Error(what + ": " + std::strerror(error));
-}
-
-// Writes `data` to a new file beside `path` and renames it over `path` only
-// once it is complete on disk, so that a failed save never leaves a truncated
-// network file behind nor destroys the previous one.
-void ReplaceFile(const char *fileName, const std::string &data) {
-  std::string path = fileName;
-  struct stat st {};
-  if (lstat(fileName, &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace the file the link points to, not the link.
-    if (char *target = realpath(fileName, nullptr)) {
-      path = target;
-      std::free(target);
-    }
-  }
-  mode_t mode;
-  if (stat(path.c_str(), &st) == 0) {
-    // Keep the old file's protection: a read-only or non-regular target stays untouched.
-    if (!S_ISREG(st.st_mode) || access(path.c_str(), W_OK) != 0)
-      throw FileTools::Error("Error on File Open");
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-
-  std::string temp = path + ".tmp.XXXXXX";
-  const int fd = mkstemp(&temp[0]);
-  if (fd < 0) throw FileTools::Error("Error on File Open");
-  auto abandon = [&](const std::string &what, int error) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    FailSave(what + " " + fileName, error);
-  };
-  if (fchmod(fd, mode) != 0) abandon("Error writing network file", errno);
-  const char *p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) abandon("Error writing network file", n < 0 ? errno : EIO);
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (fsync(fd) != 0) abandon("Error writing network file", errno);
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    FailSave(std::string("Error writing network file ") + fileName, error);
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    FailSave(std::string("Error replacing network file ") + fileName, error);
-  }
-}
-
 } // namespace
 
 void TIterateObjSaveWeights::Visit() {
@@ -940,16 +880,10 @@ std::unique_ptr<TBasicNetwork> FileTools::ReadNetwork(std::istream &in) {
 }
 
 std::unique_ptr<TBasicNetwork> FileTools::LoadNetwork(const char *fileName) {
-  struct stat st {};
-  if (fileName == nullptr || (stat(fileName, &st) == 0 && S_ISDIR(st.st_mode)))
-    throw Error("Error on File Open");
-  std::ifstream file(fileName, std::ios::binary);
-  if (!file) throw Error("Error on File Open");
   // Reading from memory is several times faster than character-wise from the file.
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  if (file.bad()) throw Error("Error reading network file " + std::string(fileName));
-  std::istringstream in(contents.str());
+  std::string contents;
+  if (!ReadTextFile(fileName, contents)) throw Error("Error on File Open");
+  std::istringstream in(std::move(contents));
   in.imbue(std::locale::classic());
   try {
     return ReadNetwork(in);
@@ -965,10 +899,11 @@ void FileTools::WriteNetwork(std::ostream &out, TBasicNetwork &network) {
 
 void FileTools::SaveNetwork(const char *fileName, TBasicNetwork &network) {
   if (fileName == nullptr) throw Error("Error on File Open");
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  WriteNetwork(text, network);
-  ReplaceFile(fileName, text.str());
+  SafeSave save(fileName);
+  std::ostream &out = save.Stream();
+  out.imbue(std::locale::classic());
+  WriteNetwork(out, network);
+  save.Commit();
 }
 
 } // namespace kestrane

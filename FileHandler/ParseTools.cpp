@@ -29,6 +29,13 @@ bool IsWhitespace(int c) {
   return s < 33 || s == 127 || s == ',';
 }
 
+// A NUL byte counts as a separator by the rule above, so /dev/zero would read
+// as endless blanks; no text file holds one.
+int NotNul(int c, std::istream &in) {
+  if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
+  return c;
+}
+
 bool IsSpecial(int c) { return c != 0 && c != kEof && std::strchr("[]/*=<>", c) != nullptr; }
 
 bool StartsSpecial(const std::string &text) { return !text.empty() && IsSpecial(text[0]); }
@@ -36,7 +43,7 @@ bool StartsSpecial(const std::string &text) { return !text.empty() && IsSpecial(
 // Skips whitespace and returns the next character without consuming it.
 int PeekPastWhitespace(std::istream &in) {
   for (;;) {
-    const int c = in.peek();
+    const int c = NotNul(in.peek(), in);
     if (c == kEof || !IsWhitespace(c)) return c;
     in.get();
   }
@@ -54,8 +61,8 @@ void Write(std::ostream &out, const char *text) { out << (text ? text : ""); }
 
 std::string FileTools::ReadToken(std::istream &in) {
   for (;;) {
-    int c = in.get();
-    while (c != kEof && IsWhitespace(c)) c = in.get();
+    int c = NotNul(in.get(), in);
+    while (c != kEof && IsWhitespace(c)) c = NotNul(in.get(), in);
     if (c == kEof) return std::string();
 
     if (IsSpecial(c)) {
@@ -76,7 +83,7 @@ std::string FileTools::ReadToken(std::istream &in) {
         throw Error("Token longer than " + std::to_string(kTokenBufferSize) + " characters",
                     &in);
       tokenBuffer[length++] = static_cast<char>(c);
-      c = in.get();
+      c = NotNul(in.get(), in);
     }
     if (c != kEof && IsSpecial(c)) in.putback(static_cast<char>(c));  // it begins the next token
     return std::string(tokenBuffer, static_cast<size_t>(length));
@@ -91,7 +98,7 @@ void FileTools::SkipComment(std::istream &in) {
   long depth = 1;
   int previous = ' ';
   for (;;) {
-    const int c = in.get();
+    const int c = NotNul(in.get(), in);
     if (c == kEof) throw Error("Unexpected end of file during comment", &in);
     if (previous == '*' && c == '/') {
       if (--depth == 0) return;

@@ -120,7 +120,10 @@ public:
                            std::unique_ptr<Data> &first, std::unique_ptr<Data> &second);
   int32_t ReadDataSetHeader(std::istream &in, DataSetCounts &counts, Statement &ended);
   std::unique_ptr<TLabelList> ReadLabels(std::istream &in);
+  // Replaces the file through SafeSave; kDataSetCannotOpen when that fails.
   int32_t SaveDataSet(const char *fileName, Data *first, Data *second);
+  // The whole data-set file; raises Error when the tables disagree.
+  void WriteDataSet(std::ostream &out, Data *first, Data *second);
   int32_t WriteDataSetHeader(const char *fileName, int32_t inputs, int32_t expectedOutputs,
                              int32_t generatedOutputs, int32_t errors, int32_t rows);
   int32_t WriteDataSetRows(const char *fileName, Data *first, Data *second);
@@ -129,6 +132,11 @@ public:
   std::unique_ptr<TKQstructure> ProbeFile(const char *fileName);
 
 private:
+  void WriteHeader(std::ostream &out, int32_t inputs, int32_t expectedOutputs,
+                   int32_t generatedOutputs, int32_t errors, int32_t rows);
+  void WriteRows(std::ostream &out, Data *first, Data *second, int32_t rows);
+  void WriteTrailer(std::ostream &out);
+
   char tokenBuffer[kTokenBufferSize] = {};
 };
 

@@ -78,11 +78,19 @@ void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
     Reject("Matrix 4 -> 5 is not a ToOutputConnections matrix", function);
   if (centreMatrix->NumCentres() != actions)
     Reject("Matrix 4 -> 5 does not hold one centre per action node", function);
-  for (int l : {kRuleLayer, kActionLayer})
+  for (int l : {kRuleLayer, kActionLayer}) {
+    // An input layer takes its values from outside and warns on every pattern
+    // when the forward pass sets them; a hidden layer must compute its own.
+    const char *type = network.layers[l]->GetLayerNType();
+    if (std::strcmp(type, "Simple") != 0 && std::strcmp(type, "Gain") != 0)
+      Reject("Layer " + std::to_string(l) + " is of type " + type +
+                 "; the rule and action layers must be Simple or Gain",
+             function);
     if (!HasSlope(*network.layers[l]))
       Reject("Layer " + std::to_string(l) +
                  " needs one common activation function with a slope (Linear, Sigmoid, Tanh)",
              function);
+  }
 }
 
 void TVemoBP::DesiredDegrees(double x, const double *c, int m, double *mu) {

@@ -74,16 +74,44 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   return chosen;
 }
 
-std::unique_ptr<Data> MakeTable(const std::vector<int> &rows,
-                                const std::vector<std::vector<double>> &scaled,
-                                const std::vector<int> &classOf, int numClasses) {
+// The ranges file names the columns and classes for a later import of the
+// same CSV: a name it cannot hold on one line or cannot find again is refused
+// now rather than by that import.
+void CheckNamesForRanges(const CsvTable &csv, const LabelledRows &read,
+                         const std::vector<std::string> &classes) {
+  auto oneLine = [](const std::string &name, const std::string &what) {
+    if (name.find_first_of("\t\r\n") != std::string::npos)
+      throw ImportError(what + " \"" + name + "\" holds a tab or a line break, which the ranges file cannot hold");
+  };
+  std::unordered_map<std::string, int> count;
+  for (const std::string &name : csv.header) ++count[name];
+  std::vector<std::string> used = read.featureNames;
+  used.push_back(read.classColumn);
+  for (const std::string &name : used) {
+    if (count[name] > 1)
+      throw ImportError("column name \"" + name +
+                        "\" appears more than once in the header; the ranges file could not tell the columns apart");
+    oneLine(name, "column name");
+  }
+  for (const std::string &name : classes) oneLine(name, "class");
+}
+
+} // namespace
+
+std::unique_ptr<Data> MakeClassTable(const std::vector<int> &rows,
+                                     const std::vector<std::vector<double>> &scaled,
+                                     const std::vector<int> &classOf, int numClasses) {
   auto table = std::make_unique<Data>(static_cast<int32_t>(rows.size()),
                                       static_cast<int32_t>(scaled.at(0).size()), numClasses, false);
   for (int r : rows) table->AppendRow(scaled[r].data(), OneHot(classOf[r], numClasses).data());
   return table;
 }
 
-} // namespace
+std::vector<std::string> SortedClassNames(std::vector<std::string> labels) {
+  std::sort(labels.begin(), labels.end());
+  labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
+  return labels;
+}
 
 std::vector<double> OneHot(int k, int n) {
   std::vector<double> v(static_cast<size_t>(n), 0.0);
@@ -91,52 +119,59 @@ std::vector<double> OneHot(int k, int n) {
   return v;
 }
 
+double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
+  const std::string &cell = csv.rows[row][column];
+  double value = 0.0;
+  if (cell.find_first_not_of(" \t") == std::string::npos) {
+    throw ImportError(At(csv, row) + "missing value in column \"" + csv.header[column] + "\"");
+  }
+  if (!ParseFeatureValue(cell, value)) {
+    throw ImportError(At(csv, row) + "\"" + cell + "\" in column \"" + csv.header[column] +
+                      "\" is not a number");
+  }
+  return value;
+}
+
+LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request) {
+  if (csv.rows.empty()) throw ImportError("the CSV file has a header but no data rows");
+  const Columns columns = ChooseColumns(csv, request);
+  LabelledRows read;
+  read.classColumn = csv.header[columns.classColumn];
+  for (int f : columns.features) read.featureNames.push_back(csv.header[f]);
+  // Read every value before anything is scaled, so that a bad cell is
+  // reported with its line whatever the options.
+  read.values.resize(csv.rows.size());
+  read.labels.resize(csv.rows.size());
+  for (size_t r = 0; r < csv.rows.size(); ++r) {
+    for (int f : columns.features) read.values[r].push_back(ReadFeatureCell(csv, r, f));
+    read.labels[r] = csv.rows[r][columns.classColumn];
+    if (read.labels[r].empty()) throw ImportError(At(csv, r) + "missing class value");
+  }
+  return read;
+}
+
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   if (!(request.holdout >= 0.0 && request.holdout < 1.0)) {
     throw ImportError("the hold-out fraction must be at least 0 and below 1");
   }
-  if (csv.rows.empty()) throw ImportError("the CSV file has a header but no data rows");
-  const Columns columns = ChooseColumns(csv, request);
-
-  // Read every value before anything is scaled, so that a bad cell is
-  // reported with its line whatever the options.
-  std::vector<std::vector<double>> raw(csv.rows.size());
-  std::vector<std::string> classText(csv.rows.size());
-  for (size_t r = 0; r < csv.rows.size(); ++r) {
-    for (int f : columns.features) {
-      const std::string &cell = csv.rows[r][f];
-      double value = 0.0;
-      if (cell.find_first_not_of(" \t") == std::string::npos) {
-        throw ImportError(At(csv, r) + "missing value in column \"" + csv.header[f] + "\"");
-      }
-      if (!ParseFeatureValue(cell, value)) {
-        throw ImportError(At(csv, r) + "\"" + cell + "\" in column \"" + csv.header[f] +
-                          "\" is not a number");
-      }
-      raw[r].push_back(value);
-    }
-    classText[r] = csv.rows[r][columns.classColumn];
-    if (classText[r].empty()) throw ImportError(At(csv, r) + "missing class value");
-  }
+  LabelledRows read = ReadLabelledRows(csv, request);
+  std::vector<std::vector<double>> &raw = read.values;
+  const std::vector<std::string> &classText = read.labels;
 
   ImportResult result;
   ImportRanges &ranges = result.ranges;
-  ranges.classColumn = csv.header[columns.classColumn];
+  ranges.classColumn = read.classColumn;
   if (request.reuse) {
     ranges.classes = request.reuse->classes;
     ranges.features = request.reuse->features;
   } else {
-    std::vector<std::string> names;
-    for (int f : columns.features) names.push_back(csv.header[f]);
-    ranges.features = ComputeRanges(names, raw);
-    ranges.classes = classText;
-    std::sort(ranges.classes.begin(), ranges.classes.end());
-    ranges.classes.erase(std::unique(ranges.classes.begin(), ranges.classes.end()),
-                         ranges.classes.end());
+    ranges.features = ComputeRanges(read.featureNames, raw);
+    ranges.classes = SortedClassNames(classText);
+    CheckNamesForRanges(csv, read, ranges.classes);
   }
   // One-hot outputs multiply: a short file of many classes must not ask for gigabytes.
   const int64_t numbers = static_cast<int64_t>(csv.rows.size()) *
-                          static_cast<int64_t>(columns.features.size() + ranges.classes.size());
+                          static_cast<int64_t>(read.featureNames.size() + ranges.classes.size());
   if (numbers > kMaxImportNumbers) {
     throw ImportError("the import would hold " + std::to_string(numbers) +
                       " numbers (rows x (features + classes)), more than the limit of " +
@@ -157,14 +192,8 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
     rowsOfClass[found->second].push_back(static_cast<int>(r));
   }
 
-  std::vector<std::vector<double>> scaled(raw.size());
-  for (size_t r = 0; r < raw.size(); ++r) {
-    for (size_t f = 0; f < raw[r].size(); ++f) {
-      bool clipped = false;
-      scaled[r].push_back(ScaleFeature(ranges.features[f], raw[r][f], clipped));
-      if (clipped) ++result.clipped;
-    }
-  }
+  std::vector<std::vector<double>> &scaled = raw;
+  result.clipped = ScaleRows(ranges.features, scaled);
 
   if (request.reuse) {
     std::vector<int> all;
@@ -173,7 +202,7 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
       all.insert(all.end(), rowsOfClass[k].begin(), rowsOfClass[k].end());
       result.testRowsPerClass[k] = static_cast<int>(rowsOfClass[k].size());
     }
-    result.test = MakeTable(all, scaled, classOf, numClasses);
+    result.test = MakeClassTable(all, scaled, classOf, numClasses);
     return result;
   }
 
@@ -190,11 +219,11 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   const std::vector<ClassSplit> splits = SplitClasses(rowsOfClass, request.holdout, request.seed);
   std::vector<int> test;
   for (const ClassSplit &split : splits) {
-    result.training.push_back(MakeTable(split.training, scaled, classOf, numClasses));
+    result.training.push_back(MakeClassTable(split.training, scaled, classOf, numClasses));
     test.insert(test.end(), split.test.begin(), split.test.end());
     result.testRowsPerClass.push_back(static_cast<int>(split.test.size()));
   }
-  if (!test.empty()) result.test = MakeTable(test, scaled, classOf, numClasses);
+  if (!test.empty()) result.test = MakeClassTable(test, scaled, classOf, numClasses);
   return result;
 }
 

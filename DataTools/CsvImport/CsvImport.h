@@ -36,6 +36,22 @@ struct ImportResult {
   long clipped = 0;                             // feature values clipped to [0, 1]
 };
 
+// The feature values and the class of every row, unscaled, as import reads
+// them: the columns chosen as the request says (its holdout is not used).
+struct LabelledRows {
+  std::string classColumn;
+  std::vector<std::string> featureNames;
+  std::vector<std::vector<double>> values;  // per row, one value per feature
+  std::vector<std::string> labels;          // per row
+};
+// Raises ImportError for a table without data rows, bad column choices, and
+// ("line N: ...") a missing or non-numeric feature value or a missing class.
+LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request);
+
+// The number in row `row` (0-based among the data rows), column `column`;
+// ImportError ("line N: ...") naming the column when it is missing or not a number.
+double ReadFeatureCell(const CsvTable &csv, size_t row, int column);
+
 // The tables of one import hold at most this many numbers, rows x (features +
 // classes): 1 GiB of doubles, far beyond any data a fuzzy classifier trains on.
 inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
@@ -44,6 +60,15 @@ inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
 // feature value, a missing class, a class with a single row, a class unknown
 // to reused ranges, a table without data rows and tables beyond kMaxImportNumbers.
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
+
+// The distinct labels, sorted: the classes in output order.
+std::vector<std::string> SortedClassNames(std::vector<std::string> labels);
+
+// A table of the rows `rows` (indices into `scaled` and `classOf`), in that
+// order: the scaled inputs and the one-hot class over numClasses outputs.
+std::unique_ptr<Data> MakeClassTable(const std::vector<int> &rows,
+                                     const std::vector<std::vector<double>> &scaled,
+                                     const std::vector<int> &classOf, int numClasses);
 
 // The one-hot vector of class k among n classes.
 std::vector<double> OneHot(int k, int n);

@@ -27,6 +27,7 @@ public:
           fields.push_back(field);
           break;
         }
+        if (c == 0) throw NulByte();
         if (c == '"' && field.empty() && !quotedSeen_) {
           ReadQuoted(field, startLine);
           blank = false;
@@ -64,6 +65,7 @@ private:
       if (c == std::char_traits<char>::eof()) {
         throw ImportError("line " + std::to_string(startLine) + ": quoted field is not closed");
       }
+      if (c == 0) throw NulByte();
       if (c == '"') {
         if (in_.peek() != '"') return;
         in_.get();
@@ -71,6 +73,11 @@ private:
       if (c == '\n') ++line_;
       field += static_cast<char>(c);
     }
+  }
+
+  // /dev/zero would otherwise be one endless field.
+  ImportError NulByte() const {
+    return ImportError("line " + std::to_string(line_) + ": NUL byte: not a text file");
   }
 
   std::istream &in_;

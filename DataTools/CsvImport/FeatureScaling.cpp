@@ -16,7 +16,11 @@ double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
     return 1.0;
   }
   if (range.max == range.min) return 0.5;
-  return (value - range.min) / (range.max - range.min);
+  const double span = range.max - range.min;
+  // A column from -1e308 to 1e308 spans more than the largest double; halving
+  // is exact and keeps the quotient finite.
+  if (!std::isfinite(span)) return (value / 2 - range.min / 2) / (range.max / 2 - range.min / 2);
+  return (value - range.min) / span;
 }
 
 bool ParseFeatureValue(const std::string &text, double &value) {
@@ -41,6 +45,18 @@ std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
     }
   }
   return ranges;
+}
+
+long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<double>> &rows) {
+  long clipped = 0;
+  for (std::vector<double> &row : rows) {
+    for (size_t f = 0; f < row.size(); ++f) {
+      bool outside = false;
+      row[f] = ScaleFeature(ranges.at(f), row[f], outside);
+      if (outside) ++clipped;
+    }
+  }
+  return clipped;
 }
 
 } // namespace kestrane

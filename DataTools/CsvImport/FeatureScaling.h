@@ -26,6 +26,10 @@ bool ParseFeatureValue(const std::string &text, double &value);
 std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
                                         const std::vector<std::vector<double>> &values);
 
+// Scales every value in place by its column's range (ScaleFeature); returns
+// how many values were clipped.
+long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<double>> &rows);
+
 } // namespace kestrane
 
 #endif

@@ -36,6 +36,18 @@ std::vector<std::string> SplitTabs(const std::string &line) {
   }
 }
 
+// std::getline, except that a NUL byte ends the line at once: /dev/zero has
+// no line ends.
+bool ReadLine(std::istream &in, std::string &line) {
+  line.clear();
+  for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+    if (c == '\n') return true;
+    line += static_cast<char>(c);
+    if (c == 0) return true;
+  }
+  return !line.empty();
+}
+
 } // namespace
 
 void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
@@ -56,8 +68,9 @@ ImportRanges ReadRanges(std::istream &in) {
   auto fail = [&](const std::string &what) {
     return ImportError("ranges file, line " + std::to_string(number) + ": " + what);
   };
-  while (std::getline(in, line)) {
+  while (ReadLine(in, line)) {
     ++number;
+    if (line.find('\0') != std::string::npos) throw fail("NUL byte: not a text file");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (number == 1) {
       if (line != "kestrane-ranges 1") throw fail("not a ranges file (\"kestrane-ranges 1\" expected)");

@@ -58,7 +58,7 @@ TEST(KestraneProgramTest, ValidationMessagesEndTheRun) {
 }
 
 // Past validation the run loads the network; a missing one is a file error,
-// reported on standard output.
+// reported on standard error like every other.
 TEST(KestraneMainTest, ValidFilePassesValidation) {
   const std::string path = WriteFile(
       "kestrane_valid.txt",
@@ -68,8 +68,8 @@ TEST(KestraneMainTest, ValidFilePassesValidation) {
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   EXPECT_EQ(kestrane::KestraneMain(2, argv.data()), 1);
-  EXPECT_NE(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error on File Open\n");
   std::remove(path.c_str());
 }
 

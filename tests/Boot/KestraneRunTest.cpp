@@ -187,7 +187,8 @@ TEST(KestraneRun, RefusesDataThatDoesNotFitBeforeTraining) {
 
   p = Standard();
   p.destination = "/nonexistent/dir/trained.wgt";
-  ExpectRefused(p, "Unable to write file /nonexistent/dir/trained.wgt\n", "destination");
+  ExpectRefused(p, "Unable to write file /nonexistent/dir/trained.wgt: No such file or directory\n",
+                "destination");
 }
 
 TEST(KestraneRun, RefusesANetworkItCannotTrain) {

@@ -587,17 +587,19 @@ TEST(NetworkFileTest, FailedSaveKeepsThePreviousFile) {
   kestrane::TConnectedNetwork good(3);
   BuildExample(good);
   const std::string inFile = path + "/net.wgt";  // `path` is a file, not a directory
-  EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(inFile.c_str(), good); }), "Error on File Open");
-  EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(TempPath("no/such/dir.wgt").c_str(), good); }),
-            "Error on File Open");
+  EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(inFile.c_str(), good); }),
+            "cannot write " + inFile + ": Not a directory");
+  const std::string noDir = TempPath("no/such/dir.wgt");
+  EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(noDir.c_str(), good); }),
+            "cannot write " + noDir + ": No such file or directory");
   EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(testing::TempDir().c_str(), good); }),
-            "Error on File Open");
+            "cannot write " + testing::TempDir() + ": it is a directory");
 
   if (geteuid() != 0) {  // permissions do not bind the superuser
     const std::string dir = TempPath("readonly");
     ASSERT_EQ(mkdir(dir.c_str(), 0500), 0);
     EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork((dir + "/x.wgt").c_str(), good); }),
-              "Error on File Open");
+              "cannot write " + dir + "/x.wgt: Permission denied");
     rmdir(dir.c_str());
   }
 

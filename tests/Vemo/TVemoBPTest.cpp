@@ -156,6 +156,12 @@ TEST(VemoBP, RejectsNetworksItCannotTrain) {
   wrongOutput->layers[5] = new TSimpleLayer(wrongOutput.get(), 5, 1);
   ExpectRejected(*wrongOutput, "The output layer is not a defuzzifying layer");
 
+  // An input layer in the hidden part would warn on every pattern it is fed.
+  auto inputAsRules = MakeNet({2}, 2, {2});
+  inputAsRules->layers[3]->Destroy();
+  inputAsRules->layers[3] = new TSimpleInputLayer(inputAsRules.get(), 3, 2);
+  ExpectRejected(*inputAsRules, "Layer 3 is of type Input");
+
   auto good = MakeNet({2, 3}, 2, {2, 4});
   EXPECT_NO_THROW(TVemoBP bp(good.get()));
 }

@@ -1,0 +1,198 @@
+#include "Boot/FitPipeline.h"
+
+#include "Boot/ToolCommon.h"
+#include "DataObject/Data.h"
+#include "DataTools/CsvImport/CsvImport.h"
+#include "FileHandler/NetworkFile.h"
+#include "FileHandler/ParseTools.h"
+#include "Vemo/TVemo.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace kestrane {
+
+namespace {
+
+// Keeps a mistyped count from asking for gigabytes of weights.
+constexpr long long kMaxWeights = 50000000;
+
+// 100,000 counts of up to 100,000 each overflow an int.
+long long Sum(const std::vector<int> &counts) {
+  long long sum = 0;
+  for (int c : counts) sum += c;
+  return sum;
+}
+
+void ExpandCounts(std::vector<int> &counts, int n, const std::string &what) {
+  if (counts.empty()) counts.assign(static_cast<size_t>(n), 3);
+  if (counts.size() == 1) counts.assign(static_cast<size_t>(n), counts[0]);
+  if (static_cast<int>(counts.size()) != n) {
+    throw ToolError(what + ": " + std::to_string(counts.size()) + " numbers given, " +
+                    std::to_string(n) + " needed (or one for all)");
+  }
+}
+
+} // namespace
+
+EncodedClasses EncodeClasses(const std::vector<std::string> &labels) {
+  EncodedClasses encoded;
+  encoded.names = SortedClassNames(labels);
+  encoded.classOf.reserve(labels.size());
+  for (const std::string &label : labels) {
+    const auto found = std::lower_bound(encoded.names.begin(), encoded.names.end(), label);
+    encoded.classOf.push_back(static_cast<int>(found - encoded.names.begin()));
+  }
+  return encoded;
+}
+
+std::vector<std::unique_ptr<Data>> BuildClassTables(const std::vector<std::vector<double>> &scaled,
+                                                    const std::vector<int> &classOf,
+                                                    int numClasses) {
+  std::vector<std::vector<int>> rowsOfClass(static_cast<size_t>(numClasses));
+  for (size_t r = 0; r < classOf.size(); ++r) rowsOfClass.at(classOf[r]).push_back(static_cast<int>(r));
+  std::vector<std::unique_ptr<Data>> tables;
+  for (const std::vector<int> &rows : rowsOfClass) {
+    tables.push_back(MakeClassTable(rows, scaled, classOf, numClasses));
+  }
+  return tables;
+}
+
+void ExpandShape(NetworkShape &shape) {
+  if (shape.inputs < 1 || shape.rules < 1 || shape.outputs < 1) {
+    throw ToolError("a network needs at least one input, one rule and one output");
+  }
+  ExpandCounts(shape.inputMFs, shape.inputs, "--input-mfs");
+  ExpandCounts(shape.outputMFs, shape.outputs, "--output-mfs");
+  const long long conditions = Sum(shape.inputMFs);
+  const long long actions = Sum(shape.outputMFs);
+  const long long rules = shape.rules;
+  if (conditions * rules + rules * actions > kMaxWeights) {
+    throw ToolError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
+  }
+  // Kestrane refuses to read a larger network back, and writing one takes
+  // gigabytes and many seconds.
+  if (shape.inputs + conditions + rules + actions + shape.outputs > netfile_limits::kMaxNeurons) {
+    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
+  }
+  // The reader counts every matrix as from x to arcs, the fuzzy ones included.
+  const long long arcs = shape.inputs * conditions + conditions * rules + rules * actions +
+                         actions * shape.outputs;
+  if (arcs > netfile_limits::kMaxArcs) {
+    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
+  }
+}
+
+std::unique_ptr<TVemo> BuildNetwork(NetworkShape shape) {
+  ExpandShape(shape);
+  auto network = std::make_unique<TVemo>(shape.inputs, shape.inputMFs.data(), shape.rules,
+                                         shape.outputMFs.data(), shape.outputs);
+  std::srand(shape.seed);
+  network->InitWeights(shape.weightMin, shape.weightMax);
+  return network;
+}
+
+std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
+  const std::unique_ptr<TVemo> built = BuildNetwork(shape);
+  FileTools tools;
+  std::stringstream text;
+  tools.WriteNetwork(text, *built);
+  return tools.ReadNetwork(text);
+}
+
+double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
+  std::vector<int32_t> examples = settings.examples;
+  if (examples.empty() && !classTables.empty()) {
+    int32_t smallest = classTables[0]->MbrNdxDataRows;
+    for (const Data *table : classTables) smallest = std::min(smallest, table->MbrNdxDataRows);
+    examples.assign(classTables.size(), smallest);
+  }
+  if (examples.size() != classTables.size()) {
+    throw ToolError(std::to_string(examples.size()) + " example counts for " +
+                    std::to_string(classTables.size()) + " classes");
+  }
+  std::srand(settings.seed);
+  TVemoBPBootStrap trainer(&network);
+  trainer.SetProgress(std::move(progress));
+  const double error = trainer.Run(static_cast<int32_t>(classTables.size()), classTables.data(),
+                                   examples.data(), settings.epochs, settings.changeAfter,
+                                   settings.learningRate, settings.momentum, 0.0, settings.batch);
+  trainer.SetProgress(nullptr);
+  return error;
+}
+
+std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled) {
+  const int I = network.layers.at(network.inLayer)->GetNumNeurons();
+  const int O = network.layers.at(network.outLayer)->GetNumNeurons();
+  std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
+  for (size_t r = 0; r < scaled.size(); ++r) {
+    if (static_cast<int>(scaled[r].size()) < I) {
+      throw ToolError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
+                      " values, the network takes " + std::to_string(I));
+    }
+    network.Recall(scaled[r].data(), &outputs[r * static_cast<size_t>(O)]);
+  }
+  return outputs;
+}
+
+int PredictedClass(const double *outputs, int O) {
+  if (O == 1) return outputs[0] >= 0.5 ? 1 : 0;
+  int best = 0;
+  for (int i = 1; i < O; ++i) {
+    if (outputs[i] > outputs[best]) best = i;
+  }
+  return best;
+}
+
+FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
+                const std::vector<std::string> &featureNames, NetworkShape shape,
+                const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
+  if (rows.empty() || rows.size() != labels.size()) {
+    throw ToolError("fitting needs rows, and one class label per row");
+  }
+  if (featureNames.size() != rows[0].size()) {
+    throw ToolError(std::to_string(featureNames.size()) + " feature names for " +
+                    std::to_string(rows[0].size()) + " columns");
+  }
+  for (const std::vector<double> &row : rows) {
+    if (row.size() != featureNames.size()) throw ToolError("rows of unequal length");
+  }
+  FittedModel model;
+  EncodedClasses encoded = EncodeClasses(labels);
+  if (encoded.names.size() < 2) throw ToolError("a classifier needs at least two classes");
+  model.classes = encoded.names;
+  model.ranges = ComputeRanges(featureNames, rows);
+  std::vector<std::vector<double>> scaled = rows;
+  ScaleRows(model.ranges, scaled);
+  const int numClasses = static_cast<int>(model.classes.size());
+  const std::vector<std::unique_ptr<Data>> tables = BuildClassTables(scaled, encoded.classOf, numClasses);
+
+  shape.inputs = static_cast<int>(featureNames.size());
+  shape.outputs = numClasses;
+  model.network = CreateNetwork(shape);
+  std::vector<Data *> classTables;
+  for (const auto &table : tables) classTables.push_back(table.get());
+  model.error = TrainNetwork(*model.network, classTables, settings, std::move(progress));
+  return model;
+}
+
+Prediction Predict(const FittedModel &model, std::vector<std::vector<double>> rows) {
+  Prediction prediction;
+  for (const std::vector<double> &row : rows) {
+    if (row.size() != model.ranges.size()) {
+      throw ToolError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                      std::to_string(model.ranges.size()));
+    }
+  }
+  prediction.clipped = ScaleRows(model.ranges, rows);
+  prediction.outputs = RecallRows(*model.network, rows);
+  const int O = model.network->layers.at(model.network->outLayer)->GetNumNeurons();
+  for (size_t r = 0; r < rows.size(); ++r) {
+    prediction.predicted.push_back(PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
+  }
+  return prediction;
+}
+
+} // namespace kestrane

@@ -1,0 +1,132 @@
+// The in-memory pipeline against the programs it stands for: the same seed
+// must give the same trained network, bit for bit, and the same answers.
+
+#include "Boot/FitPipeline.h"
+
+#include "Boot/ToolCommon.h"
+#include "DataObject/Data.h"
+#include "FileHandler/ParseTools.h"
+#include "NeuralNets/TBasicNetwork.h"
+#include "ProgramRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace kestrane;
+
+struct Sample {
+  std::vector<std::vector<double>> rows;
+  std::vector<std::string> labels;
+};
+
+// Three classes along the first feature, the second is noise; labels out of order.
+Sample ThreeBlobs() {
+  Sample s;
+  const char *names[] = {"mid", "low", "high"};
+  const double centre[] = {0.5, 0.0, 1.0};
+  for (int i = 0; i < 36; ++i) {
+    const int k = i % 3;
+    s.rows.push_back({centre[k] * 7.0 + 0.37 * (i % 5), 3.0 + (i * 7) % 11 / 3.0});
+    s.labels.push_back(names[k]);
+  }
+  return s;
+}
+
+std::string Csv(const Sample &s) {
+  std::string text = "a,b,kind\n";
+  char cell[64];
+  for (size_t r = 0; r < s.rows.size(); ++r) {
+    for (double v : s.rows[r]) {
+      std::snprintf(cell, sizeof cell, "%.17g,", v);
+      text += cell;
+    }
+    text += s.labels[r] + "\n";
+  }
+  return text;
+}
+
+std::string NetworkText(TBasicNetwork &network) {
+  std::ostringstream text;
+  FileTools().WriteNetwork(text, network);
+  return text.str();
+}
+
+TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
+  const Sample s = ThreeBlobs();
+  const std::string dir = programtest::TempPath("fit");
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+  std::ofstream(dir + "/blobs.csv") << Csv(s);
+  const std::string tool = std::string("'") + KESTRANE_TOOL_BINARY + "'";
+  const std::string go = "cd '" + dir + "' && ";
+  ASSERT_EQ(std::system((go + tool + " import blobs.csv --seed 5 --epochs 60 --change-after 6"
+                                     " --learning-rate 0.2 --momentum 0.4 -o blobs >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((go + tool + " create --inputs 2 --input-mfs 4,3 --rules 5 --outputs 3"
+                                     " --seed 9 -o blobs-initial.wgt >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((go + "'" + KESTRANE_BINARY + "' blobs.param >/dev/null").c_str()), 0);
+
+  NetworkShape shape;
+  shape.inputMFs = {4, 3};
+  shape.rules = 5;
+  shape.seed = 9;
+  TrainSettings settings;
+  settings.epochs = 60;
+  settings.changeAfter = 6;
+  settings.learningRate = 0.2f;
+  settings.momentum = 0.4f;
+  settings.seed = 5;
+  const FittedModel model = Fit(s.rows, s.labels, {"a", "b"}, shape, settings);
+  EXPECT_EQ(model.classes, (std::vector<std::string>{"high", "low", "mid"}));
+  EXPECT_EQ(NetworkText(*model.network), programtest::Slurp(dir + "/blobs-trained.wgt"));
+
+  // Predict answers what eval counts: the class of the largest output.
+  const Prediction p = Predict(model, s.rows);
+  ASSERT_EQ(p.outputs.size(), s.rows.size() * 3);
+  EXPECT_EQ(p.clipped, 0);
+  int correct = 0;
+  for (size_t r = 0; r < s.rows.size(); ++r) {
+    EXPECT_EQ(p.predicted[r], PredictedClass(&p.outputs[r * 3], 3));
+    if (model.classes[p.predicted[r]] == s.labels[r]) ++correct;
+  }
+  EXPECT_GT(correct, 24);  // chance is 12
+}
+
+TEST(FitPipelineTest, PieceByPieceRules) {
+  const EncodedClasses e = EncodeClasses({"b", "a", "b", "c"});
+  EXPECT_EQ(e.names, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(e.classOf, (std::vector<int>{1, 0, 1, 2}));
+
+  std::vector<std::vector<double>> rows = {{-1.0, 5.0}, {3.0, 5.0}, {1.0, 5.0}};
+  const std::vector<FeatureRange> ranges = ComputeRanges({"x", "c"}, rows);
+  EXPECT_EQ(ScaleRows(ranges, rows), 0);
+  EXPECT_EQ(rows, (std::vector<std::vector<double>>{{0.0, 0.5}, {1.0, 0.5}, {0.5, 0.5}}));
+  std::vector<std::vector<double>> outside = {{7.0, 4.0}};
+  EXPECT_EQ(ScaleRows(ranges, outside), 2);
+  EXPECT_EQ(outside[0], (std::vector<double>{1.0, 0.0}));
+
+  const auto tables = BuildClassTables(rows, {1, 0, 1}, 2);
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0]->MbrNdxDataRows, 1);
+  EXPECT_EQ(tables[1]->MbrNdxDataRows, 2);
+  EXPECT_EQ(tables[1]->OutputSlot(1)[1], 1.0);
+
+  const double two[] = {0.3, 0.3};
+  const double one[] = {0.5};
+  EXPECT_EQ(PredictedClass(two, 2), 0);  // ties go to the first
+  EXPECT_EQ(PredictedClass(one, 1), 1);
+
+  NetworkShape shape;
+  shape.inputs = 2;
+  shape.inputMFs = {3, 3, 3};
+  shape.rules = 2;
+  shape.outputs = 1;
+  EXPECT_THROW(BuildNetwork(shape), ToolError);
+  EXPECT_THROW(Fit({{1.0}, {2.0}}, {"a", "a"}, {"x"}, NetworkShape{}, TrainSettings{}), ToolError);
+}
+
+} // namespace
