@@ -49,7 +49,7 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   }
 }
 
-LabelledRows ReadLabelledCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw ToolError("Unable to open file " + file);
   ImportRequest request;
@@ -61,7 +61,7 @@ LabelledRows ReadLabelledCsv(const std::string &file, const ImportRanges &ranges
     throw ToolError(file + ": " + e.what());
   }
   const Data &table = *result.test;
-  LabelledRows rows;
+  ClassRows rows;
   rows.inputs = table.MbrNdxInputs;
   for (int32_t r = 0; r < table.MbrNdxDataRows; ++r) {
     const double *in = table.InputSlot(r);

@@ -29,7 +29,7 @@ ImportRanges LoadRangesFile(const std::string &file);
 void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile);
 // Rows of a CSV file with a header, scaled and encoded as the import did;
 // values outside the ranges are clipped, with a warning on `err`.
-LabelledRows ReadLabelledCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err);
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err);
 // Feature names and units, class names, class outputs.
 RuleVocabulary VocabularyOf(const ImportRanges &ranges);
 

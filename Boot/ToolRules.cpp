@@ -82,9 +82,9 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
   RuleReportSource source{networkFile, a.Get("--data")};
-  LabelledRows rows;
+  ClassRows rows;
   if (a.Has("--data")) {
-    rows = ReadLabelledCsv(source.dataFile, ranges, err);
+    rows = ReadClassRowsCsv(source.dataFile, ranges, err);
     if (rows.Rows() == 0) throw ToolError(source.dataFile + ": no rows");
   }
   RuleBase base = OneLine([&] {
@@ -111,7 +111,7 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
   const std::string dataFile = a.Require("--data");
-  const LabelledRows rows = ReadLabelledCsv(dataFile, ranges, err);
+  const ClassRows rows = ReadClassRowsCsv(dataFile, ranges, err);
   if (rows.Rows() == 0) throw ToolError(dataFile + ": no rows");
 
   const SimplifyReport report = OneLine([&] { return SimplifyRuleBase(*loaded.network, rows, maxDrop); });
@@ -119,14 +119,11 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
     throw ToolError(networkFile + ": neither the rule nor the action matrix is Pruneable: no arc can be removed");
   }
 
+  // Written only after the whole run succeeded: a failure leaves no file and
+  // an existing one as it was.
   PendingFiles pending;
-  const std::string temporary = pending.Add(outputFile);
   FileTools tools;
-  try {
-    tools.SaveNetwork(temporary.c_str(), *loaded.owner);
-  } catch (const FileTools::Error &e) {
-    throw ToolError("cannot write " + outputFile + " (" + e.GetMessage() + ")");
-  }
+  tools.WriteNetwork(pending.Add(outputFile), *loaded.owner);
   pending.Commit();
 
   const auto share = [](long part, long whole) {

@@ -204,7 +204,7 @@ Rule ReadRule(TVemo &network, const Shape &s, const RuleBase &base, const RuleOp
 
 // Forward passes over the rows: firing of every rule, the strongest rule and
 // the class purity of its rows, fidelity and accuracy.
-void MeasureOnRows(TVemo &network, const Shape &s, const LabelledRows &rows, RuleBase &base) {
+void MeasureOnRows(TVemo &network, const Shape &s, const ClassRows &rows, RuleBase &base) {
   const size_t n = rows.Rows();
   const int classes = s.O == 1 ? 2 : s.O;
   std::vector<double> output(static_cast<size_t>(s.O));
@@ -252,10 +252,10 @@ void MeasureOnRows(TVemo &network, const Shape &s, const LabelledRows &rows, Rul
 // The accuracy lost when one input column is shuffled across the rows,
 // averaged over shuffles. A Mersenne twister with a fixed seed and a plain
 // Fisher-Yates walk give the same shuffles on every platform.
-void MeasurePermutationImportance(TVemo &network, const LabelledRows &rows, RuleBase &base) {
+void MeasurePermutationImportance(TVemo &network, const ClassRows &rows, RuleBase &base) {
   const size_t n = rows.Rows();
   const int shuffles = std::max(1, base.options.shuffles);
-  LabelledRows shuffled = rows;
+  ClassRows shuffled = rows;
   for (int input = 0; input < rows.inputs; ++input) {
     double lost = 0.0;
     for (int s = 0; s < shuffles; ++s) {
@@ -286,7 +286,7 @@ std::string TermName(int index, int count) {
 }
 
 RuleBase ExtractRules(TVemo &network, const RuleVocabulary &vocabulary, const RuleOptions &options,
-                      const LabelledRows *rows) {
+                      const ClassRows *rows) {
   const Shape s = ReadShape(network);
   if (!vocabulary.inputNames.empty() && static_cast<int>(vocabulary.inputNames.size()) != s.I) {
     Refuse("The names do not match the network's inputs");

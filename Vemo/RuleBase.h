@@ -117,7 +117,7 @@ std::string TermName(int index, int count);
 // the network's number of inputs, and for class outputs a class per row.
 // Raises TException for a network without the fuzzy layers.
 RuleBase ExtractRules(TVemo &network, const RuleVocabulary &vocabulary, const RuleOptions &options,
-                      const LabelledRows *rows);
+                      const ClassRows *rows);
 
 // Keeps the first k rules (k < 0 keeps all).
 void KeepTopRules(RuleBase &base, int k);

@@ -13,7 +13,7 @@ int ClassOfOutputs(const double *outputs, int count) {
   return best;
 }
 
-double ClassAccuracy(TVemo &network, const LabelledRows &rows) {
+double ClassAccuracy(TVemo &network, const ClassRows &rows) {
   if (rows.Rows() == 0) return 0.0;
   const int O = network.layers[network.outLayer]->GetNumNeurons();
   std::vector<double> output(static_cast<size_t>(O));

@@ -11,7 +11,7 @@ namespace kestrane {
 
 class TVemo;
 
-struct LabelledRows {
+struct ClassRows {
   int inputs = 0;
   std::vector<double> values;  // row-major, `inputs` per row, scaled into [0, 1]
   std::vector<int> classes;    // expected class of each row (output number)
@@ -25,7 +25,7 @@ struct LabelledRows {
 int ClassOfOutputs(const double *outputs, int count);
 
 // Percent of rows whose answer is their expected class; 0 without rows.
-double ClassAccuracy(TVemo &network, const LabelledRows &rows);
+double ClassAccuracy(TVemo &network, const ClassRows &rows);
 
 } // namespace kestrane
 

@@ -116,7 +116,7 @@ private:
 
 } // namespace
 
-SimplifyReport SimplifyRuleBase(TVemo &network, const LabelledRows &rows, double maxDrop) {
+SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double maxDrop) {
   const char *const function = "SimplifyRuleBase";
   if (network.numLayers != 6 || network.GetConditionLayer() == nullptr || network.GetOutputLayer() == nullptr) {
     throw TException("Not a fuzzy network with condition and output layers", "Bad Parameter", function);

@@ -29,7 +29,7 @@ struct SimplifyReport {
 // Rules without conclusions are then removed with PruneDeadNeurons.
 // Raises TException for a network without the fuzzy layers or rows that do
 // not fit it.
-SimplifyReport SimplifyRuleBase(TVemo &network, const LabelledRows &rows, double maxDrop);
+SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double maxDrop);
 
 } // namespace kestrane
 

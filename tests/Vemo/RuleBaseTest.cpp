@@ -74,7 +74,7 @@ TEST(RuleBaseTest, AbsoluteMinimumWeightAndTopK) {
 
 TEST(RuleBaseTest, MeasuresOnRows) {
   auto net = ruletest::KnownRulesNetwork();
-  const LabelledRows rows = ruletest::KnownRows();
+  const ClassRows rows = ruletest::KnownRows();
   const RuleBase base = ExtractRules(*net, ruletest::KnownVocabulary(), RuleOptions(), &rows);
   EXPECT_DOUBLE_EQ(base.accuracy, 100.0);
   EXPECT_DOUBLE_EQ(base.fidelity, 100.0);
@@ -92,7 +92,7 @@ TEST(RuleBaseTest, MeasuresOnRows) {
 
 TEST(RuleBaseTest, ShufflingAConstantColumnCostsNothing) {
   auto net = ruletest::KnownRulesNetwork();
-  LabelledRows rows;
+  ClassRows rows;
   rows.inputs = 2;
   rows.values = {1.0, 0.5, 0.0, 0.5, 0.5, 0.5, 0.9, 0.5};
   rows.classes = {0, 1, 1, 0};
@@ -108,7 +108,7 @@ TEST(RuleBaseTest, RefusesMismatchedNamesAndRows) {
   RuleVocabulary names = ruletest::KnownVocabulary();
   names.inputNames.pop_back();
   EXPECT_THROW(ExtractRules(*net, names, RuleOptions(), nullptr), TException);
-  LabelledRows rows = ruletest::KnownRows();
+  ClassRows rows = ruletest::KnownRows();
   rows.inputs = 3;
   EXPECT_THROW(ExtractRules(*net, ruletest::KnownVocabulary(), RuleOptions(), &rows), TException);
   EXPECT_THROW(SimplifyRuleBase(*net, rows, 1.0), TException);
@@ -117,7 +117,7 @@ TEST(RuleBaseTest, RefusesMismatchedNamesAndRows) {
 TEST(RuleSimplifyTest, RemovesWeakArcsWithinTheLimit) {
   for (const double maxDrop : {0.0, 100.0}) {
     auto net = ruletest::KnownRulesNetwork();
-    const LabelledRows rows = ruletest::KnownRows();
+    const ClassRows rows = ruletest::KnownRows();
     const SimplifyReport report = SimplifyRuleBase(*net, rows, maxDrop);
     EXPECT_EQ(report.arcsBefore, 30);
     EXPECT_LT(report.arcsAfter, report.arcsBefore);

@@ -48,8 +48,8 @@ inline kestrane::RuleVocabulary KnownVocabulary() {
 
 // Row (1, 0.5): rule 0 fires most, the network answers A. Row (0.5, 0):
 // rule 1 fires most, the network answers B.
-inline kestrane::LabelledRows KnownRows() {
-  kestrane::LabelledRows rows;
+inline kestrane::ClassRows KnownRows() {
+  kestrane::ClassRows rows;
   rows.inputs = 2;
   rows.values = {1.0, 0.5, 0.5, 0.0};
   rows.classes = {0, 1};
