@@ -8,6 +8,7 @@
 #include "Boot/ToolImport.h"
 #include "Boot/ToolPredict.h"
 #include "Boot/ToolRules.h"
+#include "Boot/Version.h"
 
 #include <csignal>
 #include <cstring>
@@ -27,7 +28,7 @@ const char *const kUsage =
     "  cv       cross-validate settings on a CSV file\n"
     "  rules    print the rules a network has learnt\n"
     "  simplify remove weak rule arcs within an accuracy limit\n"
-    "kestrane-tool COMMAND --help describes a command.\n";
+    "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 } // namespace
 
@@ -44,6 +45,10 @@ int main(int argc, char **argv) {
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "kestrane-tool " << kVersion << '\n';
     return 0;
   }
   int (*run)(const std::vector<std::string> &, std::ostream &, std::ostream &) = nullptr;
