@@ -6,37 +6,13 @@
 #include "KQmessage/TException.h"
 #include "Vemo/TVemoBP.h"
 
-#include <typeinfo>
-
 namespace kestrane {
-
-namespace {
-
-// Reports each epoch to the bootstrap's observer; training is unchanged.
-class TReportingVemoBP : public TVemoBP {
-public:
-  TReportingVemoBP(TBasicNetwork *network, std::function<void(double)> *epochDone)
-      : TVemoBP(network), epochDone(epochDone) {
-    knownPipeline = &typeid(TReportingVemoBP); // the pattern step is TVemoBP's
-  }
-  double TrainEpoch(Data *table, TKQstructure *record) override {
-    const double error = TVemoBP::TrainEpoch(table, record);
-    if (*epochDone)
-      (*epochDone)(error);
-    return error;
-  }
-
-private:
-  std::function<void(double)> *epochDone;
-};
-
-} // namespace
 
 TVemoBPBootStrap::TVemoBPBootStrap(TBasicNetwork *network) {
   if (network == nullptr)
     throw TException("Null network pointer", kNullPointerParameter,
                      "TVemoBPBootStrap::TVemoBPBootStrap");
-  trainer = std::make_unique<TReportingVemoBP>(network, &epochDone);
+  trainer = std::make_unique<TVemoBP>(network);
 }
 
 TVemoBPBootStrap::~TVemoBPBootStrap() = default;
@@ -56,14 +32,14 @@ double TVemoBPBootStrap::Run(int32_t numClasses, Data *const *tables, const int3
 
   int32_t inRound = 0;
   if (progress)
-    epochDone = [&](double epochError) {
+    trainer->epochDone = [&](double epochError) {
       progress(Progress{spent + ++inRound, totalEpochs, rounds, epochError});
     };
   // The hook refers to this call's locals; it must not outlive them.
   struct Unhook {
     std::function<void(double)> &fn;
     ~Unhook() { fn = nullptr; }
-  } unhook{epochDone};
+  } unhook{trainer->epochDone};
 
   while (spent < totalEpochs && error > threshold) {
     std::unique_ptr<Data> drawn = TDataManip::Recombine(numClasses, tables, examples);

@@ -41,14 +41,12 @@ public:
 
   // Called after every epoch (keep it cheap); none by default.
   void SetProgress(ProgressFn fn) { progress = std::move(fn); }
-  TVemoBP &GetTrainModule() { return *trainer; }
   // Rounds run by the last Run.
   int32_t GetRounds() const { return rounds; }
 
 private:
   std::unique_ptr<TVemoBP> trainer;
   ProgressFn progress;
-  std::function<void(double)> epochDone; // the train module's per-epoch call
   int32_t rounds = 0;
 };
 

@@ -3,7 +3,6 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNeuron.h"
-#include "Vemo/TConditionNeuron.h"
 
 #include <cmath>
 #include <cstring>
@@ -49,10 +48,6 @@ void ActSigmoidGain(TBasicNeuron *neuron, double net) {
 
 void ActTanhGain(TBasicNeuron *neuron, double net) {
   *neuron->activation = std::tanh(GainOf(neuron) * net);
-}
-
-void ActVemoCondition(TBasicNeuron *neuron, double net) {
-  *neuron->activation = ConditionDegree(*static_cast<TConditionNeuron *>(neuron), net);
 }
 
 // ---- TFnRegistry ----

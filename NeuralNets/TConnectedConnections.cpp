@@ -3,7 +3,7 @@
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/MatrixReshape.h"
 #include "NeuralNets/TBasicNetwork.h"
-#include "NeuralNets/TrainKernels.h"
+#include "NeuralNets/RowSums.h"
 
 #include <algorithm>
 

@@ -4,10 +4,11 @@
 #include "KQmessage/KAssert.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
+#include "NeuralNets/FastEpoch.h"
 #include "NeuralNets/TErrorObj.h"
 
 #include <algorithm>
-#include <cstring>
+#include <typeinfo>
 
 namespace kestrane {
 
@@ -17,8 +18,6 @@ double NumberOr(const TKQstructure &record, const char *keyword, double absent) 
   const TKQstructure *value = record.Find(keyword);
   return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
 }
-
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
@@ -70,98 +69,32 @@ void TIterateObjLWFCalcPenaltyTerm::Visit() {
 
 // ---- TTrainModule
 
-// The plan lives for one epoch; on every way out the gradient store is left
-// exactly as the general path leaves it.
-class TTrainModule::FastEpoch {
+namespace {
+
+// The fast path lives for one epoch; on every way out the gradient store is
+// left exactly as the general path leaves it.
+class EpochScope {
 public:
-  FastEpoch(TTrainModule &module, TKQstructure *record) : module(module) {
-    if (module.knownPipeline != nullptr && typeid(module) == *module.knownPipeline)
-      module.BeginPlan(record);
-  }
-  ~FastEpoch() { module.EndPlan(); }
-  FastEpoch(const FastEpoch &) = delete;
-  FastEpoch &operator=(const FastEpoch &) = delete;
+  explicit EpochScope(TFastEpoch &fast) : fast(fast) {}
+  ~EpochScope() { fast.End(); }
+  EpochScope(const EpochScope &) = delete;
+  EpochScope &operator=(const EpochScope &) = delete;
 
 private:
-  TTrainModule &module;
+  TFastEpoch &fast;
 };
 
-bool TTrainModule::BeginPlan(TKQstructure *record) {
-  const int n = network->numLayers;
-  if (gradients->numLayers != n || changes->numLayers != n)
-    return false;
-  plan.blocks.clear();
-  plan.blockOf.assign(static_cast<size_t>(n) * n, -1);
-  for (int f = 0; f < n; ++f)
-    for (int t = 0; t < n; ++t) {
-      TBasicConnections *conn = network->priv_conns_index[t][f];
-      TBasicConnections *grad = gradients->priv_conns_index[t][f];
-      TBasicConnections *change = changes->priv_conns_index[t][f];
-      // Iterate2/Iterate3 and the store's Randomize see these cells; a store
-      // that no longer mirrors the network takes the general path.
-      if (conn->IsConnected() != grad->IsConnected() ||
-          conn->IsConnected() != change->IsConnected())
-        return false;
-      if (!conn->IsConnected())
-        continue;
-      plan.blockOf[static_cast<size_t>(t) * n + f] = static_cast<int>(plan.blocks.size());
-      plan.blocks.push_back(kernels::Describe(conn, grad, change));
-    }
-  // A bad number is left to the step, which rejects it where it always did.
-  plan.record = record;
-  try {
-    plan.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
-    plan.momentum = NumberOr(*record, "MOMENTUM", 0.0);
-    plan.stepCached = true;
-  } catch (const TKQstructure::Error &) {
-    plan.stepCached = false;
-  }
-  plan.active = true;
-  return true;
-}
+} // namespace
 
-void TTrainModule::EndPlan() {
-  if (!plan.active)
-    return;
-  for (kernels::ArcBlock &b : plan.blocks)
-    SettleGradient(b);
-  plan.active = false;
-  plan.record = nullptr;
-  plan.fold = kernels::StepAfterBackprop();
-  plan.scratchDead = false;
-}
+bool TTrainModule::TakesFastPath() const { return fastEpoch->Serves(typeid(*this)); }
 
 bool TTrainModule::CachedStepSettings(const TKQstructure *record, double &rate,
                                       double &momentum) const {
-  if (!plan.active || !plan.stepCached || record != plan.record)
-    return false;
-  rate = plan.rate;
-  momentum = plan.momentum;
-  return true;
+  return fastEpoch->CachedStepSettings(record, rate, momentum);
 }
 
-void TTrainModule::ZeroGradients(bool fold) {
-  if (!plan.active) {
-    gradients->Randomize(0, 0);
-    return;
-  }
-  using kernels::ArcBlock;
-  for (ArcBlock &b : plan.blocks) {
-    if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
-      continue;
-    if (b.state == ArcBlock::kWritten && fold && b.foldZero && b.kind == ArcBlock::kRows)
-      b.Mark(ArcBlock::kPendingZero);
-    else
-      kernels::ZeroGradient(b);
-  }
-}
-
-void TTrainModule::SettleGradient(kernels::ArcBlock &b) {
-  if (b.state == kernels::ArcBlock::kPendingZero)
-    kernels::ZeroGradient(b);
-}
-
-TTrainModule::TTrainModule(TBasicNetwork *network) : network(network) {
+TTrainModule::TTrainModule(TBasicNetwork *network)
+    : network(network), fastEpoch(std::make_unique<TFastEpoch>()) {
   if (network == nullptr)
     throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
   gradients = ZeroedCopy(*network);
@@ -181,6 +114,8 @@ double TTrainModule::Train(Data *table, TKQstructure *record, int &epochs) {
   double error = 0.0;
   for (int i = 0; i < epochs; ++i) {
     error = TrainEpoch(table, record);
+    if (epochDone)
+      epochDone(error);
     if (error < threshold) {
       epochs = i;
       return error;
@@ -232,38 +167,46 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   std::vector<double> input(static_cast<size_t>(std::max(table->MbrNdxInputs, 1)));
   std::vector<double> target(static_cast<size_t>(std::max(table->MbrNdxOutputs, 1)));
 
-  FastEpoch fast(*this, record);
+  EpochScope scope(*fastEpoch);
+  if (TakesFastPath()) {
+    TFastEpoch::StepSettings step;
+    try {
+      step.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
+      step.momentum = NumberOr(*record, "MOMENTUM", 0.0);
+      step.known = true;
+    } catch (const TKQstructure::Error &) {
+      // A bad number is left to the step, which rejects it where it always did.
+    }
+    fastEpoch->Begin(*network, *gradients, *changes, record, step);
+  }
   table->Rewind();
   const int n = table->MbrNdxRows;
   if (batch) {
-    ZeroGradients(false);
+    if (!fastEpoch->ZeroGradients(false))
+      gradients->Randomize(0, 0);
     for (int r = 0; r < n; ++r) {
-      plan.scratchDead = plan.active && r + 1 < n;
+      fastEpoch->StartPattern(r + 1 == n);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
     }
-    plan.scratchDead = false;
+    fastEpoch->PatternsDone();
     if (usePenalty)
       PenaltyGradient(penalty, n, n, learningRate);
     UpdateWeights(record);
   } else {
-    // Nothing reads the gradients between the backward pass and the step.
-    if (plan.active && plan.stepCached && !usePenalty) {
-      plan.fold.on = true;
-      plan.fold.rate = plan.rate;
-      plan.fold.momentum = plan.momentum;
-    }
+    if (!usePenalty)
+      fastEpoch->FoldStepIntoBackprop();
     for (int r = 0; r < n; ++r) {
-      plan.scratchDead = plan.active && r + 1 < n;
-      plan.fold.keepGradient = !plan.scratchDead;
-      ZeroGradients(true);
+      fastEpoch->StartPattern(r + 1 == n);
+      if (!fastEpoch->ZeroGradients(true))
+        gradients->Randomize(0, 0);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
       if (usePenalty)
         PenaltyGradient(penalty, 1, n, learningRate);
       UpdateWeights(record);
     }
-    plan.scratchDead = false;
+    fastEpoch->PatternsDone();
   }
 
   if (usePenalty) {
@@ -335,64 +278,19 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
   TIterateObj2ErrorsAndDeltas visitor;
   for (int f = t - 1; f >= 0; --f) {
     TBasicConnections *conn = network->priv_conns_index[t][f];
-    if (plan.active ? plan.blockOf[t * network->numLayers + f] < 0 : !conn->IsConnected())
+    if (!conn->IsConnected())
       continue;
     KASSERT_TEXT(fn != ActError, "fn != ActError");
-    if (!plan.active) {
+    if (!fastEpoch->Backprop(t, f, delta))
       conn->Iterate2(visitor, gradients.get(), 0);
-      continue;
-    }
-    kernels::ArcBlock &b = BlockOf(t, f);
-    if (b.kind == kernels::ArcBlock::kRows) {
-      const bool fresh = b.state == kernels::ArcBlock::kPendingZero;
-      double *down = plan.scratchDead && f < lowestReadDeltas
-                         ? nullptr
-                         : gradients->layers[f]->activations.data();
-      kernels::Backprop(b, delta, down, network->layers[f]->activations.data(), fresh,
-                        plan.fold);
-      b.stepped = plan.fold.on;
-      // Gradients the fold did not store are dead: the next pattern's
-      // zeroing comes before any read.
-      b.Mark(fresh && plan.fold.on && !plan.fold.keepGradient ? kernels::ArcBlock::kPendingZero
-                                                              : kernels::ArcBlock::kWritten);
-      continue;
-    }
-    SettleGradient(b);
-    conn->Iterate2(visitor, gradients.get(), 0);
-    b.Mark(kernels::ArcBlock::kWritten);
   }
 }
 
 void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
   TIterateObj2Update plain(learningRate);
   TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
-  if (plan.active) {
-    // The blocks are in the order of the loops below.
-    for (kernels::ArcBlock &b : plan.blocks) {
-      if (b.stepped) { // folded into the backward pass, with these settings
-        b.stepped = false;
-        continue;
-      }
-      SettleGradient(b);
-      if (b.kind == kernels::ArcBlock::kGeneric) {
-        if (momentum != 0)
-          b.conn->Iterate3(withMomentum, gradients.get(), changes.get(), 0);
-        else
-          b.conn->Iterate2(plain, gradients.get(), 0);
-        continue;
-      }
-      const bool zero = b.state == kernels::ArcBlock::kZero;
-      if (zero && b.idle && SameBits(b.idleRate, learningRate) &&
-          SameBits(b.idleMomentum, momentum))
-        continue;
-      const bool changed = momentum != 0 ? kernels::MomentumStep(b, learningRate, momentum)
-                                         : kernels::Step(b, learningRate);
-      b.idle = zero && !changed;
-      b.idleRate = learningRate;
-      b.idleMomentum = momentum;
-    }
+  if (fastEpoch->Update(learningRate, momentum, plain, withMomentum))
     return;
-  }
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
@@ -424,11 +322,7 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
     KASSERT_TEXT(false, "false");
     return;
   }
-  if (plan.active)
-    for (kernels::ArcBlock &b : plan.blocks) {
-      SettleGradient(b);
-      b.Mark(kernels::ArcBlock::kWritten);
-    }
+  fastEpoch->BeforeGradientVisit();
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
@@ -439,6 +333,10 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
 }
 
 // ---- TBackpropModule
+
+TBackpropModule::TBackpropModule(TBasicNetwork *network) : TTrainModule(network) {
+  fastEpoch->Serve(typeid(TBackpropModule));
+}
 
 void TBackpropModule::UpdateWeights(TKQstructure *record) {
   double rate, momentum;

@@ -7,16 +7,16 @@
 
 #include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/TIterateObj.h"
-#include "NeuralNets/TrainKernels.h"
 
+#include <functional>
 #include <memory>
-#include <typeinfo>
 #include <vector>
 
 namespace kestrane {
 
 class Data;
 class TErrorObj;
+class TFastEpoch;
 class TKQstructure;
 
 // Settings come in a parameter record (keywords compared ignoring case):
@@ -41,6 +41,8 @@ public:
   // epochs becomes the number completed before it. Returns the last error
   // (0.0 when no epoch ran).
   virtual double Train(Data *table, TKQstructure *record, int &epochs);
+  // Called by Train with the error of every epoch (keep it cheap); none by default.
+  std::function<void(double)> epochDone;
   virtual void UpdateWeights(TKQstructure *record);
   // One pass over every row slot of the table. A table without data rows
   // trains nothing and gives 0.0. Raises TException when the table's rows do
@@ -68,59 +70,26 @@ public:
   std::unique_ptr<TBasicNetwork> changes;   // last momentum step per arc
   std::unique_ptr<TBasicNetwork> gradients; // gradient per arc, delta per neuron
 
+  // Whether TrainEpoch takes the fast path for this object (see TFastEpoch::Serve).
+  bool TakesFastPath() const;
+
 protected:
-  // Set by the constructor of a class whose whole pattern step (ComputeGradient,
-  // BackpropagateDeltas, UpdateWeights, ApplyUpdate) this module knows. Only
-  // an object of exactly that class trains its epochs on the fast path, so a
-  // derived class that overrides a step gets the general path.
-  const std::type_info *knownPipeline = nullptr;
-  // That pattern step reads the deltas of no layer below this one: passing
-  // the error down into them is dead work, except for the epoch's last
-  // pattern, whose deltas stay in the gradient store for callers to see.
-  int lowestReadDeltas = 0;
+  // The fast path of the epoch. A class whose pattern step it knows declares
+  // itself in its constructor: fastEpoch->Serve(typeid(TheClass)).
+  std::unique_ptr<TFastEpoch> fastEpoch;
   // During a fast epoch: the step settings read once for the epoch's record;
   // false when they must be read (and rejected) where the step happens.
   bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
 
 private:
-  // What TrainEpoch sets up for a fast epoch; inactive outside TrainEpoch.
-  struct EpochPlan {
-    bool active = false;
-    std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
-    std::vector<int> blockOf;              // [t * numLayers + f] -> block or -1
-    const TKQstructure *record = nullptr;
-    bool stepCached = false;
-    double rate = 0, momentum = 0;
-    // On-line without penalty terms: the backward pass takes the step too.
-    kernels::StepAfterBackprop fold;
-    // The current pattern is not the epoch's last: the next one clears its
-    // deltas and overwrites its gradients before anything reads them.
-    bool scratchDead = false;
-  };
-  class FastEpoch; // begins and ends a plan
-
-  // Builds the plan; false (plan inactive) when the stores do not mirror the
-  // network's matrices.
-  bool BeginPlan(TKQstructure *record);
-  void EndPlan();
-  kernels::ArcBlock &BlockOf(int t, int f) { return plan.blocks[plan.blockOf[t * network->numLayers + f]]; }
-  // Zeroes the gradient store; with fold, matrices whose next backward pass
-  // overwrites every arc zeroing would reset are only marked.
-  void ZeroGradients(bool fold);
-  // Carries out a marked zeroing before the gradients are read.
-  void SettleGradient(kernels::ArcBlock &b);
-
   std::vector<double> outputs; // forward-pass output of the current pattern
-  EpochPlan plan;
 };
 
 // Gradient descent: w -= LEARNINGRATE * g, or with MOMENTUM
 // d = -LEARNINGRATE * g + MOMENTUM * d, w += d.
 class TBackpropModule : public TTrainModule {
 public:
-  explicit TBackpropModule(TBasicNetwork *network) : TTrainModule(network) {
-    knownPipeline = &typeid(TBackpropModule);
-  }
+  explicit TBackpropModule(TBasicNetwork *network);
   ~TBackpropModule() override = default;
 
   void UpdateWeights(TKQstructure *record) override;

@@ -1,16 +1,9 @@
 #include "NeuralNets/TrainKernels.h"
 
-#include "NeuralNets/TBasicLayer.h"
 #include "NeuralNets/TConnectedConnections.h"
 #include "NeuralNets/TPrunedConnections.h"
-#include "Vemo/TConditionLayer.h"
-#include "Vemo/TToConditionConnections.h"
-#include "Vemo/TToOutputConnections.h"
-#include "Vemo/TVemoOutputLayer.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <typeinfo>
 
 namespace kestrane {
@@ -35,31 +28,6 @@ namespace {
 constexpr unsigned char kSelected = FMaskAll; // what selector 0 asks of an arc
 
 KESTRANE_KERNEL_INLINE bool Selected(unsigned char flags) { return (flags & kSelected) == kSelected; }
-
-// R rows at once: each row's sum is its own dependency chain, so interleaving
-// rows keeps the adder busy while every sum keeps its order.
-template <int R>
-inline void RowSums(int f, const double *w, const double *a, double *net) {
-  double s[R];
-  for (int r = 0; r < R; ++r)
-    s[r] = 0.0;
-  for (int j = 0; j < f; ++j) {
-    const double x = a[j];
-    for (int r = 0; r < R; ++r)
-      s[r] = s[r] + w[r * static_cast<ptrdiff_t>(f) + j] * x;
-  }
-  for (int r = 0; r < R; ++r)
-    net[r] = net[r] + s[r];
-}
-
-inline void MaskedRowSum(int f, const double *w, const unsigned char *m, const double *a,
-                         double *net) {
-  double s = 0.0;
-  for (int j = 0; j < f; ++j)
-    if (m[j] & FMaskExists)
-      s = s + w[j] * a[j];
-  *net = *net + s;
-}
 
 enum class Then { kNothing, kStep, kMomentum };
 
@@ -191,92 +159,10 @@ bool RowsOf(ArcBlock &b, M &c, M &g, M &d) {
   return true;
 }
 
-Strided Centres(TToConditionConnections &m) {
-  Strided s;
-  s.base = reinterpret_cast<char *>(&m.conditionLayer->nodes[0].centre);
-  s.stride = sizeof(TConditionNeuron);
-  return s;
-}
-
-Strided Centres(TToOutputConnections &m) {
-  Strided s;
-  s.base = reinterpret_cast<char *>(m.weights.data());
-  return s;
-}
-
-// Arcs the matrix visits: its condition neurons with flags and an input.
-int ArcsOf(const TToConditionConnections &m) {
-  if (!m.conditionLayer->HasCounts())
-    return 0;
-  return std::min(static_cast<int>(m.flags.size()), m.conditionLayer->numNeurons);
-}
-
-int ArcsOf(const TToOutputConnections &m) {
-  return std::min(m.NumCentres(), m.outputLayer->GetNumMapped());
-}
-
-size_t Capacity(const TToConditionConnections &m) { return m.conditionLayer->nodes.size(); }
-size_t Capacity(const TToOutputConnections &m) { return m.weights.size(); }
-
-template <class M>
-bool Listed(ArcBlock &b, M &c, M &g, M &d) {
-  const int n = ArcsOf(c);
-  if (n <= 0 || Capacity(g) < static_cast<size_t>(n) || Capacity(d) < static_cast<size_t>(n))
-    return false;
-  b.n = n;
-  b.flags = c.flags.data();
-  b.lw = Centres(c);
-  b.lg = Centres(g);
-  b.ld = Centres(d);
-  return true;
-}
-
 } // namespace
 
-bool AllHave(const unsigned char *m, size_t n, unsigned char bits) {
-  uint64_t want = 0;
-  std::memset(&want, bits, sizeof want);
-  size_t i = 0;
-  uint64_t missing = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, m + i, sizeof word);
-    missing |= ~word & want;
-  }
-  for (; i < n; ++i)
-    missing |= static_cast<unsigned char>(~m[i] & bits);
-  return missing == 0;
-}
-
-namespace {
-
-// Rows k .. k+R-1 as one interleaved group when all their arcs exist.
-template <int R>
-int RowGroups(int k, int t, int f, const double *w, const unsigned char *mask, const double *a,
-              double *net) {
-  const size_t stride = static_cast<size_t>(f);
-  for (; k + R <= t; k += R) {
-    if (mask == nullptr || AllHave(mask + k * stride, R * stride, FMaskExists)) {
-      RowSums<R>(f, w + k * stride, a, net + k);
-    } else {
-      for (int r = k; r < k + R; ++r)
-        MaskedRowSum(f, w + r * stride, mask + r * stride, a, net + r);
-    }
-  }
-  return k;
-}
-
-} // namespace
-
-void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const double *a,
-                double *net) {
-  int k = RowGroups<8>(0, t, f, w, mask, a, net);
-  k = RowGroups<4>(k, t, f, w, mask, a, net);
-  k = RowGroups<2>(k, t, f, w, mask, a, net);
-  RowGroups<1>(k, t, f, w, mask, a, net);
-}
-
-ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change) {
+ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change,
+                  const std::vector<ListedClass> &listed) {
   ArcBlock b;
   b.conn = conn;
   b.grad = grad;
@@ -305,16 +191,13 @@ ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnec
       b.gradMask = g.array_masks.data();
       b.foldZero = c.array_masks == g.array_masks;
     }
-  } else if (type == typeid(TToConditionConnections)) {
-    if (Listed(b, static_cast<TToConditionConnections &>(*conn),
-               static_cast<TToConditionConnections &>(*grad),
-               static_cast<TToConditionConnections &>(*change)))
-      b.kind = ArcBlock::kListed;
-  } else if (type == typeid(TToOutputConnections)) {
-    if (Listed(b, static_cast<TToOutputConnections &>(*conn),
-               static_cast<TToOutputConnections &>(*grad),
-               static_cast<TToOutputConnections &>(*change)))
-      b.kind = ArcBlock::kListed;
+  } else {
+    for (const ListedClass &c : listed)
+      if (type == *c.type) {
+        if (c.list(*conn, *grad, *change, b))
+          b.kind = ArcBlock::kListed;
+        break;
+      }
   }
   return b;
 }
@@ -342,12 +225,6 @@ KESTRANE_WIDE_KERNEL void Backprop(const ArcBlock &b, const double *dTo, double 
   else
     SweepDown<false>(b, dTo, dFrom, y, step);
 }
-
-namespace {
-
-inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-} // namespace
 
 bool Step(const ArcBlock &b, double rate) {
   bool changed = false;

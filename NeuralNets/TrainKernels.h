@@ -1,34 +1,30 @@
 #ifndef KESTRANE_NEURALNETS_TRAINKERNELS_H
 #define KESTRANE_NEURALNETS_TRAINKERNELS_H
 
-// Plain loops over the weight and flag blocks of the matrix classes the train
-// module knows (fully connected, prunable, the two fuzzy matrices). They do
-// per arc exactly the operations of the visitors, in an order that gives the
-// same bits: sums that depend on the visiting order keep it, arcs that are
-// independent of each other are taken in whatever order is fastest.
-//
-// Skipped arcs are handled by selection, never by multiplying with a zero
-// weight (0 * inf is NaN). Adding +0.0 in place of a skipped arc is exact for
-// the neuron sums: they start at +0.0 and so can never be -0.0.
+// Plain loops over the weight and flag blocks of the matrices the fast epoch
+// knows: the row-stored classes of the core, and classes whose arcs a plug-in
+// lists for it (see ListArcsFn). They do per arc exactly the operations of
+// the visitors, in an order that gives the same bits: sums that depend on the
+// visiting order keep it, arcs that are independent of each other are taken
+// in whatever order is fastest. Skipped arcs are handled by selection, never
+// by multiplying with a zero weight (0 * inf is NaN).
 
+#include "NeuralNets/RowSums.h"
 #include "NeuralNets/TBasicConnections.h"
 
 #include <cstddef>
+#include <cstring>
+#include <typeinfo>
+#include <vector>
 
 namespace kestrane {
 namespace kernels {
 
-// True when every byte of m[0 .. n-1] has all the given bits.
-bool AllHave(const unsigned char *m, size_t n, unsigned char bits);
+// Equal to the last bit (+0.0 and -0.0 differ, a NaN equals itself).
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// The forward step of a t x f block stored row by row: for every row k,
-// s = 0.0 + w[k][0]*a[0] + w[k][1]*a[1] + ... (in that order, skipping arcs
-// whose exists bit is clear when mask is given), then net[k] = net[k] + s.
-void AddRowSums(int t, int f, const double *w, const unsigned char *mask, const double *a,
-                double *net);
-
-// A weight per arc at base + k * stride (the fuzzy matrices keep their
-// centres inside neurons).
+// A weight per arc at base + k * stride (a matrix may keep its weights
+// inside neurons).
 struct Strided {
   char *base = nullptr;
   size_t stride = sizeof(double);
@@ -41,7 +37,7 @@ struct ArcBlock {
   enum Kind {
     kGeneric,   // any other class, or twins that do not match: use the visitors
     kRows,      // TConnectedConnections / TPrunedConnections: contiguous rows
-    kListed     // TToConditionConnections / TToOutputConnections: one arc per flag
+    kListed     // a class listed by a ListArcsFn: one arc per flag
   };
   // What the gradient store holds for this matrix.
   enum GradState {
@@ -86,9 +82,26 @@ struct ArcBlock {
   Strided lw, lg, ld;
 };
 
+// How a matrix class outside the core shows its arcs to the fast epoch: for
+// a matrix and its twins in the gradient and change stores (all three of that
+// class), set b.n, b.flags and the strided weights b.lw, b.lg, b.ld, and
+// return true; return false to leave the matrix to the visitors. The arcs
+// must be those, and in the order, that Iterate2 and Iterate3 visit with mask
+// 0 (selected by SelectsArc). The fast epoch zeroes and steps such a block;
+// the backward pass through it stays with the visitors.
+using ListArcsFn = bool (*)(TBasicConnections &conn, TBasicConnections &grad,
+                            TBasicConnections &change, ArcBlock &b);
+
+struct ListedClass {
+  const std::type_info *type;
+  ListArcsFn list;
+};
+
 // Classifies conn and its twins; kGeneric unless all three are of one known
-// class and of the same shape as the layers.
-ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change);
+// class (the core's row-stored classes or one of `listed`) and of the same
+// shape as the layers.
+ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnections *change,
+                  const std::vector<ListedClass> &listed);
 
 // Zeroes the gradient-store twin as its Randomize(0, 0) does.
 void ZeroGradient(ArcBlock &b);

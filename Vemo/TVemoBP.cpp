@@ -1,6 +1,8 @@
 #include "Vemo/TVemoBP.h"
 
 #include "KQmessage/TException.h"
+#include "NeuralNets/FastEpoch.h"
+#include "Vemo/FuzzyArcKernels.h"
 #include "Vemo/TToConditionConnections.h"
 #include "Vemo/TToOutputConnections.h"
 #include "Vemo/TVemoOutputLayer.h"
@@ -43,8 +45,9 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 } // namespace
 
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
-  knownPipeline = &typeid(TVemoBP);
-  lowestReadDeltas = kRuleLayer; // BackpropagateDeltas stops there
+  fastEpoch->Serve(typeid(TVemoBP));
+  fastEpoch->ReadsNoDeltasBelow(kRuleLayer); // BackpropagateDeltas stops there
+  fastEpoch->AddListedClasses(FuzzyMatrixArcs());
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;

@@ -184,6 +184,24 @@ public:
   }
 };
 
+class TOverridingBackprop : public TBackpropModule {
+public:
+  using TBackpropModule::TBackpropModule;
+  void UpdateWeights(TKQstructure *record) override { TBackpropModule::UpdateWeights(record); }
+};
+
+// The fast path serves exactly the classes that declare the step they run:
+// a subclass that overrides a step cannot inherit it.
+TEST(TrainPinned, OnlyAClassThatDeclaresItsStepTakesTheFastPath) {
+  auto vemo = PinnedVemo();
+  const int sizes[] = {2, 2, 1};
+  TMLPNetwork mlp(3, sizes, true);
+  EXPECT_TRUE(TBackpropModule(&mlp).TakesFastPath());
+  EXPECT_TRUE(TVemoBP(vemo.get()).TakesFastPath());
+  EXPECT_FALSE(TOverridingBackprop(&mlp).TakesFastPath());
+  EXPECT_FALSE(TGeneralPathVemoBP(vemo.get()).TakesFastPath());
+}
+
 // A wider network (rows in groups of 8, blocks past one chunk of arcs) with
 // arcs removed, frozen and flagged 2 at random: the fast epoch and the
 // general path end in the same state, bit for bit.

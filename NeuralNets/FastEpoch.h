@@ -1,0 +1,102 @@
+#ifndef KESTRANE_NEURALNETS_FASTEPOCH_H
+#define KESTRANE_NEURALNETS_FASTEPOCH_H
+
+// The fast path of a training epoch: the train module's steps hand their
+// work on the matrices it knows to the kernels (TrainKernels.h) instead of
+// the visitors, and skip work nothing reads. Every pattern leaves the network
+// and the stores with the bits the visitor loops give; the gradients of the
+// epoch's last pattern and all weights come out the same.
+//
+// A module holds one TFastEpoch; it is active only between Begin and End,
+// within one TrainEpoch of a module whose pattern step it knows.
+
+#include "NeuralNets/TrainKernels.h"
+
+#include <typeinfo>
+#include <vector>
+
+namespace kestrane {
+
+class TBasicNetwork;
+class TIterateObj2;
+class TIterateObj3;
+class TKQstructure;
+
+class TFastEpoch {
+public:
+  // The fast epoch reproduces one pattern step (ComputeGradient,
+  // BackpropagateDeltas, UpdateWeights, ApplyUpdate as a module class
+  // defines them) and serves only objects of exactly the class that declared
+  // it: a subclass that overrides a step, or declares nothing, takes the
+  // general path.
+  void Serve(const std::type_info &moduleClass) { served = &moduleClass; }
+  bool Serves(const std::type_info &moduleClass) const {
+    return served != nullptr && *served == moduleClass;
+  }
+  // The served step reads the deltas of no layer below this one.
+  void ReadsNoDeltasBelow(int layer) { lowestReadDeltas = layer; }
+  // Matrix classes outside the core whose arcs the kernels may step.
+  void AddListedClasses(const std::vector<kernels::ListedClass> &classes);
+
+  // What the epoch's record asks of the step; known is false when reading
+  // it failed (the step then reads it again and rejects it).
+  struct StepSettings {
+    bool known = false;
+    double rate = 0, momentum = 0;
+  };
+
+  // Plans the epoch; stays inactive (general path) when the stores do not
+  // mirror the network's matrices.
+  void Begin(TBasicNetwork &network, TBasicNetwork &gradients, TBasicNetwork &changes,
+             const TKQstructure *record, const StepSettings &step);
+  // Leaves the gradient store exactly as the general path does.
+  void End();
+  bool Active() const { return active; }
+
+  // The record's step settings, read once for the epoch; false when they
+  // must be read (and rejected) where the step happens.
+  bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
+  // On-line training without penalty terms: nothing reads the gradients
+  // between the backward pass and the step, so the step joins the pass.
+  void FoldStepIntoBackprop();
+  // Before each pattern; `last`: the epoch's last, whose deltas and
+  // gradients stay in the stores for callers to see.
+  void StartPattern(bool last);
+  void PatternsDone() { scratchDead = false; }
+
+  // Each returns false when the caller must do the work with the visitors.
+  // Zeroes the gradient store; with fold, a matrix whose next backward pass
+  // overwrites every arc zeroing would reset is only marked.
+  bool ZeroGradients(bool fold);
+  // The backward pass through the matrix from layer f into layer t.
+  bool Backprop(int t, int f, const double *delta);
+  // The step of every matrix (generic ones through the given visitors).
+  bool Update(double rate, double momentum, TIterateObj2 &plain, TIterateObj3 &withMomentum);
+  // The visitors are about to add to every gradient.
+  void BeforeGradientVisit();
+
+private:
+  kernels::ArcBlock &BlockOf(int t, int f) { return blocks[blockOf[t * numLayers + f]]; }
+  // Carries out a marked zeroing before the gradients are read.
+  static void Settle(kernels::ArcBlock &b);
+
+  const std::type_info *served = nullptr;
+  int lowestReadDeltas = 0;
+  std::vector<kernels::ListedClass> listed;
+
+  bool active = false;
+  TBasicNetwork *network = nullptr, *gradients = nullptr, *changes = nullptr;
+  int numLayers = 0;
+  std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
+  std::vector<int> blockOf;              // [t * numLayers + f] -> block or -1
+  const TKQstructure *record = nullptr;
+  StepSettings step;
+  kernels::StepAfterBackprop fold;
+  // The current pattern is not the epoch's last: the next one clears its
+  // deltas and overwrites its gradients before anything reads them.
+  bool scratchDead = false;
+};
+
+} // namespace kestrane
+
+#endif
