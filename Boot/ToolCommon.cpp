@@ -128,6 +128,18 @@ uint32_t ParseSeed(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
+const char *const kOneClassWarning =
+    "!Warning: the network predicts one class for every row; training may have diverged"
+    " \xe2\x80\x94 in batch mode lower LearningRate\n";
+
+void ParseWeightRange(const std::string &text, double &min, double &max) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
+  min = ParseReal(text.substr(0, comma), "--weights minimum");
+  max = ParseReal(text.substr(comma + 1), "--weights maximum");
+  if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
+}
+
 char ParseSeparator(const std::string &text) {
   if (text == "tab" || text == "\\t") return '\t';
   if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {

@@ -55,8 +55,15 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 
+// The --weights value MIN,MAX, MIN <= MAX.
+void ParseWeightRange(const std::string &text, double &min, double &max);
+
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
+
+// What eval and predict say when every row gets the same class: more often
+// a run that diverged (outputs near 0 whatever the input) than a good fit.
+extern const char *const kOneClassWarning;
 
 // Runs a subcommand, turning every failure into one report on `err` and exit
 // status 1: out of memory, a TException (its three lines), a file error, a
