@@ -7,6 +7,7 @@
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
 #include "Boot/ToolPredict.h"
+#include "Boot/Version.h"
 
 #include <csignal>
 #include <cstring>
@@ -24,7 +25,7 @@ const char *const kUsage =
     "  eval     measure a network on data-set files\n"
     "  predict  answer the class of new CSV rows\n"
     "  cv       cross-validate settings on a CSV file\n"
-    "kestrane-tool COMMAND --help describes a command.\n";
+    "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 } // namespace
 
@@ -41,6 +42,10 @@ int main(int argc, char **argv) {
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "kestrane-tool " << kVersion << '\n';
     return 0;
   }
   int (*run)(const std::vector<std::string> &, std::ostream &, std::ostream &) = nullptr;

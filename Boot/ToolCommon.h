@@ -61,6 +61,13 @@ void ParseWeightRange(const std::string &text, double &min, double &max);
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
 
+// "1 row", "2 rows": the count and the noun, plural unless the count is 1.
+std::string CountOf(long long count, const std::string &noun, const std::string &plural = "");
+
+// Raises ToolError when the folder an output path names does not exist (or
+// is not a folder), before any output is made; `option` names the argument.
+void RequireOutputFolder(const std::string &path, const std::string &option);
+
 // What eval and predict say when every row gets the same class: more often
 // a run that diverged (outputs near 0 whatever the input) than a good fit.
 extern const char *const kOneClassWarning;

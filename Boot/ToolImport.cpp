@@ -136,6 +136,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (prefix.find_first_of(" \t\r\n") != std::string::npos) {
     throw ToolError("-o: the prefix must not contain blanks (the parameter file names files by single words)");
   }
+  RequireOutputFolder(prefix, "-o");
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
@@ -159,14 +160,16 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   const ImportRanges &ranges = result.ranges;
 
   PendingFiles pending;
-  out << "Read " << csv.rows.size() << " rows of " << csvName << ": " << ranges.features.size()
-      << " features, " << ranges.classes.size() << " classes (column \"" << ranges.classColumn << "\")\n";
+  out << "Read " << CountOf(static_cast<long long>(csv.rows.size()), "row") << " of " << csvName << ": "
+      << CountOf(static_cast<long long>(ranges.features.size()), "feature") << ", "
+      << CountOf(static_cast<long long>(ranges.classes.size()), "class", "classes") << " (column \""
+      << ranges.classColumn << "\")\n";
   if (request.reuse) {
     const std::string file = prefix + ".dat";
     SaveTable(pending, file, *result.test);
     pending.Commit();
     for (size_t k = 0; k < ranges.classes.size(); ++k) {
-      out << "  " << ranges.classes[k] << ": " << result.testRowsPerClass[k] << " rows\n";
+      out << "  " << ranges.classes[k] << ": " << CountOf(result.testRowsPerClass[k], "row") << "\n";
     }
     out << "Wrote " << file << "\n";
     if (result.clipped > 0) {
@@ -210,8 +213,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   for (size_t k = 0; k < classFiles.size(); ++k) {
     SaveTable(pending, classFiles[k], *result.training[k]);
-    out << "  " << ranges.classes[k] << ": " << result.training[k]->MbrNdxDataRows
-        << " training rows in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
+    out << "  " << ranges.classes[k] << ": " << CountOf(result.training[k]->MbrNdxDataRows, "training row")
+        << " in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
   }
   const std::string testFile = prefix + "-test.dat";
   if (result.test) SaveTable(pending, testFile, *result.test);

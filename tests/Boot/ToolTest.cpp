@@ -91,7 +91,8 @@ TEST_F(ToolTest, GuardReportsEachFailureKindOnOneLineOrThree) {
 }
 
 TEST_F(ToolTest, EverySubcommandHasHelp) {
-  for (Command c : {kestrane::ToolCreate, kestrane::ToolImport, kestrane::ToolEval}) {
+  for (Command c : {kestrane::ToolCreate, kestrane::ToolImport, kestrane::ToolEval, kestrane::ToolPredict,
+                    kestrane::ToolCv}) {
     const Outcome o = RunTool(c, {"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out.rfind("Usage: kestrane-tool ", 0), 0u) << o.out;
@@ -161,6 +162,32 @@ TEST_F(ToolTest, FailedImportWritesNothing) {
   EXPECT_EQ(RunTool(kestrane::ToolImport, {good, "-o", prefix + " two"}).status, 1);
   EXPECT_EQ(RunTool(kestrane::ToolImport, {TempPath("missing.csv")}).status, 1);
   EXPECT_EQ(RunTool(kestrane::ToolImport, {WriteFile("empty.csv", "")}).err, "the CSV file is empty (no header row)\n");
+}
+
+TEST_F(ToolTest, ImportNamesAMissingFolderAndCountsInTheSingular) {
+  const std::string csv = WriteFile("one.csv", "a,c\n1,x\n2,x\n3,y\n4,y\n5,y\n6,y\n");
+  const std::string prefix = TempPath("one");
+  const Outcome ok = RunTool(kestrane::ToolImport, {csv, "--holdout", "0.5", "-o", prefix});
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_NE(ok.out.find(": 1 feature, 2 classes"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("  x: 1 training row in " + prefix + "-x.dat"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("  y: 2 training rows in"), std::string::npos) << ok.out;
+
+  const std::string missing = TempPath("missing-dir");
+  const std::string notFolder = WriteFile("plain", "");
+  const struct {
+    std::string prefix;
+    std::string err;
+  } refused[] = {
+      {missing + "/x", "-o: the folder " + missing + " does not exist\n"},
+      {missing + "/deeper/x", "-o: the folder " + missing + "/deeper does not exist\n"},
+      {notFolder + "/x", "-o: " + notFolder + " is not a folder\n"},
+  };
+  for (const auto &c : refused) {
+    const Outcome o = RunTool(kestrane::ToolImport, {csv, "-o", c.prefix});
+    EXPECT_EQ(o.status, 1) << c.prefix;
+    EXPECT_EQ(o.err, c.err);
+  }
 }
 
 TEST_F(ToolTest, CreateRejectsBadCountsOnOneLine) {
