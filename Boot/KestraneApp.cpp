@@ -6,6 +6,7 @@
 #include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
 #include "Boot/TVemoBPBootStrap.h"
+#include "Boot/Version.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
@@ -187,6 +188,17 @@ int KestraneMain(int argc, char **argv) {
   if (argc != 2) {
     std::cerr << "Usage: Kestrane parameter.file" << std::endl;
     return 1;
+  }
+  const std::string argument = argv[1];
+  if (argument == "--help" || argument == "-h") {
+    std::cout << "Usage: Kestrane parameter.file\n"
+                 "Trains a fuzzy network as the parameter file says. The keys are in the\n"
+                 "table under \"Parameter file\" in README.md.\n";
+    return 0;
+  }
+  if (argument == "--version") {
+    std::cout << "Kestrane " << kVersion << '\n';
+    return 0;
   }
 
   // A file-size limit then fails the write (EFBIG) and the save reports it,

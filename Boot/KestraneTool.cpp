@@ -3,8 +3,11 @@
 
 #include "Boot/ToolCommon.h"
 #include "Boot/ToolCreate.h"
+#include "Boot/ToolCv.h"
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
+#include "Boot/ToolPredict.h"
+#include "Boot/Version.h"
 
 #include <csignal>
 #include <cstring>
@@ -16,11 +19,13 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|predict|cv [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
-    "kestrane-tool COMMAND --help describes a command.\n";
+    "  predict  answer the class of new CSV rows\n"
+    "  cv       cross-validate settings on a CSV file\n"
+    "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 } // namespace
 
@@ -39,10 +44,16 @@ int main(int argc, char **argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (command == "--version") {
+    std::cout << "kestrane-tool " << kVersion << '\n';
+    return 0;
+  }
   int (*run)(const std::vector<std::string> &, std::ostream &, std::ostream &) = nullptr;
   if (command == "create") run = ToolCreate;
   if (command == "import") run = ToolImport;
   if (command == "eval") run = ToolEval;
+  if (command == "predict") run = ToolPredict;
+  if (command == "cv") run = ToolCv;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;

@@ -4,7 +4,9 @@
 
 #include <cctype>
 #include <cstdint>
+#include <iostream>
 #include <istream>
+#include <sstream>
 
 namespace kestrane {
 
@@ -49,14 +51,12 @@ public:
   std::string Run() {
     std::string word;
     bool tooLong = false;
-    while (ReadWord(word, kMaxParameterWord, tooLong)) {
-      if (tooLong)
-        return "Word longer than " + std::to_string(kMaxParameterWord) +
-               " characters in the parameter file";
+    while (NextWord(word, tooLong)) {
+      if (tooLong) return TooLong();
       const char *name = nullptr;
       const Key key = Lookup(word, name);
       if (key == Key::None) continue;  // a free word
-      std::string message = ReadSetting(key, name);
+      std::string message = key == Key::Seed ? ReadSeed(word) : ReadSetting(key, name);
       if (!message.empty()) return message;
     }
     if (dataClassesSeen_) {
@@ -71,6 +71,49 @@ public:
   }
 
 private:
+  static std::string TooLong() {
+    return "Word longer than " + std::to_string(kMaxParameterWord) +
+           " characters in the parameter file";
+  }
+
+  // The word ReadSeed looked ahead at, or else the next word of the file.
+  bool NextWord(std::string &word, bool &tooLong) {
+    if (pending_.empty()) return ReadWord(word, kMaxParameterWord, tooLong);
+    word.swap(pending_);
+    pending_.clear();
+    tooLong = false;
+    return true;
+  }
+
+  // Files older than the Seed key use "seed" as a free word ("// fixed seed
+  // for tests"), so it is a key only where an integer follows its separator.
+  // Otherwise the words read ahead are read again as ordinary words.
+  std::string ReadSeed(const std::string &word) {
+    std::string token;
+    std::string next;
+    if (AtValue()) {
+      const char separator = static_cast<char>(in_.get());
+      const int after = in_.peek();
+      const bool alone = after == EOF || std::isspace(after);
+      bool tooLong = false;
+      const size_t limit = alone ? kMaxParameterWord : kMaxParameterWord - 1;
+      if ((!alone || AtValue()) && ReadWord(token, limit, tooLong) && tooLong) return TooLong();
+      const size_t digit = token.find_first_not_of("+-") == 1 ? 1 : 0;
+      if (digit < token.size() && std::isdigit(static_cast<unsigned char>(token[digit]))) {
+        std::istringstream value(token);
+        if (!(value >> s_.seed)) return "Value of Seed is not an integer";
+        s_.hasSeed = true;
+        std::getline(value, pending_);  // as if read straight from the file
+        return std::string();
+      }
+      next = alone ? token : separator + token;
+    }
+    std::cerr << "!Warning: \"" << word
+              << "\" is not followed by an integer: read as a word, not as the Seed key\n";
+    pending_ = next;
+    return std::string();
+  }
+
   // Reads one white-space delimited word, keeping at most limit characters;
   // tooLong tells whether it had more. False at end of input.
   bool ReadWord(std::string &word, size_t limit, bool &tooLong) {
@@ -226,9 +269,6 @@ private:
       featuresRead_ = true;
       break;
     case Key::Seed:
-      message = ReadInteger(name, s_.seed);
-      if (message.empty()) s_.hasSeed = true;
-      break;
     case Key::None:
       break;
     }
@@ -242,6 +282,7 @@ private:
   bool featureCountSeen_ = false;
   bool featuresRead_ = false;
   bool negativeFeature_ = false;
+  std::string pending_;
 };
 
 } // namespace

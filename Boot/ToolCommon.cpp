@@ -128,6 +128,36 @@ uint32_t ParseSeed(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
+std::string CountOf(long long count, const std::string &noun, const std::string &plural) {
+  return std::to_string(count) + " " +
+         (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
+}
+
+void RequireOutputFolder(const std::string &path, const std::string &option) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return;  // the working folder
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  struct stat info;
+  if (stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR)
+      throw ToolError(option + ": the folder " + folder + " does not exist");
+    return;  // anything else the save itself reports
+  }
+  if (!S_ISDIR(info.st_mode)) throw ToolError(option + ": " + folder + " is not a folder");
+}
+
+const char *const kOneClassWarning =
+    "!Warning: the network predicts one class for every row; training may have diverged"
+    " \xe2\x80\x94 in batch mode lower LearningRate\n";
+
+void ParseWeightRange(const std::string &text, double &min, double &max) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
+  min = ParseReal(text.substr(0, comma), "--weights minimum");
+  max = ParseReal(text.substr(comma + 1), "--weights maximum");
+  if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
+}
+
 char ParseSeparator(const std::string &text) {
   if (text == "tab" || text == "\\t") return '\t';
   if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {

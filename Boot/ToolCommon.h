@@ -55,8 +55,22 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 
+// The --weights value MIN,MAX, MIN <= MAX.
+void ParseWeightRange(const std::string &text, double &min, double &max);
+
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
+
+// "1 row", "2 rows": the count and the noun, plural unless the count is 1.
+std::string CountOf(long long count, const std::string &noun, const std::string &plural = "");
+
+// Raises ToolError when the folder an output path names does not exist (or
+// is not a folder), before any output is made; `option` names the argument.
+void RequireOutputFolder(const std::string &path, const std::string &option);
+
+// What eval and predict say when every row gets the same class: more often
+// a run that diverged (outputs near 0 whatever the input) than a good fit.
+extern const char *const kOneClassWarning;
 
 // Runs a subcommand, turning every failure into one report on `err` and exit
 // status 1: out of memory, a TException (its three lines), a file error, a

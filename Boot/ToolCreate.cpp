@@ -29,14 +29,6 @@ namespace {
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr int kMaxCount = 100000;
 
-void ParseRange(const std::string &text, double &min, double &max) {
-  const size_t comma = text.find(',');
-  if (comma == std::string::npos) throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
-  min = ParseReal(text.substr(0, comma), "--weights minimum");
-  max = ParseReal(text.substr(comma + 1), "--weights maximum");
-  if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
-}
-
 } // namespace
 
 int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
@@ -58,7 +50,7 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
       ParseCountList(a.Get("--output-mfs", "3"), outputs, "--output-mfs", 2, kMaxCount);
   double min = -0.5;
   double max = 0.5;
-  if (a.Has("--weights")) ParseRange(a.Get("--weights"), min, max);
+  if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), min, max);
   const uint32_t seed = ParseSeed(a.Get("--seed", "1"));
   const std::string file = a.Require("-o");
   if (file.empty()) throw ToolError("-o: empty file name");

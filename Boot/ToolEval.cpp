@@ -8,6 +8,7 @@
 #include "FileHandler/ParseTools.h"
 #include "NeuralNets/TBasicNetwork.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -179,6 +180,7 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   out << "Rows: " << rows << "\n" << "RMS error: " << rms << "\n";
 
   const ClassReport report = Classify(targets, outputs, O);
+  bool oneClass = false;  // warned of once the run is complete
   if (report.classified) {
     if (!classNames.empty() && static_cast<int>(classNames.size()) != report.classes) {
       throw ToolError("the ranges file names " + std::to_string(classNames.size()) +
@@ -188,6 +190,20 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
       for (int k = 0; k < report.classes; ++k) classNames.push_back(std::to_string(k));
     }
     PrintClassReport(out, report, classNames);
+    // Rows of one class alone are rightly given one class; rows of several are not.
+    long expectedClasses = 0;
+    long largestPredicted = 0;
+    for (int k = 0; k < report.classes; ++k) {
+      long expected = 0;
+      long predicted = 0;
+      for (int j = 0; j < report.classes; ++j) {
+        expected += report.confusion[k][j];
+        predicted += report.confusion[j][k];
+      }
+      if (expected > 0) ++expectedClasses;
+      largestPredicted = std::max(largestPredicted, predicted);
+    }
+    oneClass = expectedClasses > 1 && largestPredicted == report.rows;
   }
 
   if (a.Has("-o")) {
@@ -205,6 +221,7 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     pending.Commit();
     out << "Wrote " << a.Get("-o") << "\n";
   }
+  if (oneClass) err << kOneClassWarning;
   return 0;
 }
 

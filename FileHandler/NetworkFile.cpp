@@ -56,10 +56,6 @@ std::string Str(long long n) { return std::to_string(n); }
 
 bool IsMarker(ActFunction fn) { return fn == ActError || fn == ActNull || fn == ActCog; }
 
-bool IsGainFunction(ActFunction fn) {
-  return fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain;
-}
-
 // Input and defuzzifying layers never call their neurons' functions.
 bool EvaluatesFunctions(const TBasicLayer &layer) {
   const char *type = layer.GetLayerNType();
@@ -136,6 +132,9 @@ private:
     int numFrom = 0;
     int numTo = 0;
     const char *type = "";
+    // FullyConnected only: the arcs any weight section of the block has given.
+    std::vector<char> seen;
+    bool weightsGiven = false;
   };
 
   [[noreturn]] void Fail(const std::string &message) { throw FileTools::Error(message, &in); }
@@ -480,6 +479,14 @@ private:
       s = Next(block);
     }
     tools.ExpectEnd(s, in);
+    // One section may complete what another began; a block without any
+    // section keeps its zero weights.
+    if (m.weightsGiven)
+      for (size_t i = 0; i < m.seen.size(); ++i)
+        if (!m.seen[i])
+          Fail("A FullyConnected matrix lacks " +
+               Arc(static_cast<long>(i / m.numTo), static_cast<long>(i % m.numTo)) +
+               ": no weight section gives it");
     return Next(netBlock);
   }
 
@@ -528,6 +535,8 @@ private:
     m.type = matrix->GetConnectionsNType();
     m.numFrom = net->layers[from]->numNeurons;
     m.numTo = net->layers[to]->numNeurons;
+    if (m.kind == MatrixKind::FullyConnected)
+      m.seen.assign(static_cast<size_t>(m.numFrom) * m.numTo, 0);
     if (strcasecmp(m.type, "FullyConnected") != 0)
       for (int j = 0; j < m.numFrom; ++j)
         for (int k = 0; k < m.numTo; ++k)
@@ -549,8 +558,7 @@ private:
   void ReadWeightList(MatrixState &m, const Statement &head) {
     const std::string block = *head.keyword;
     const bool full = m.kind == MatrixKind::FullyConnected;
-    std::vector<char> seen;
-    if (full) seen.assign(static_cast<size_t>(m.numFrom) * m.numTo, 0);
+    m.weightsGiven = true;
     Statement s = Next(block);
     while (s.kind == StmtKeyword || s.kind == StmtAssign) {
       std::optional<long> from;
@@ -595,14 +603,10 @@ private:
       else
         m.matrix->FreezeArc(j, k);
       *m.matrix->GetWeightPtr(j, k) = weight;
-      if (full) seen[static_cast<size_t>(j) * m.numTo + k] = 1;
+      if (full) m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
       s = Next(block);
     }
     tools.ExpectEnd(s, in);
-    for (size_t i = 0; i < seen.size(); ++i)
-      if (!seen[i])
-        Fail("The weight list of a FullyConnected matrix lacks " +
-             Arc(static_cast<long>(i / m.numTo), static_cast<long>(i % m.numTo)));
   }
 
   void ReadMatrix(MatrixState &m, const Statement &head) {
@@ -622,9 +626,14 @@ private:
       open = item.open;
     }
     const bool full = m.kind == MatrixKind::FullyConnected;
+    if (std::find(items.begin(), items.end(), kWeights) != items.end()) m.weightsGiven = true;
     TBasicConnections &matrix = *m.matrix;
     for (int j = 0; j < m.numFrom; ++j)
-      for (int k = 0; k < m.numTo; ++k)
+      for (int k = 0; k < m.numTo; ++k) {
+        // The head items come in any order, and a weight creates its arc
+        // trainable: the arc's T or F is applied after all its weights.
+        std::optional<bool> frozen;
+        std::optional<std::string> badInfo;
         for (const Item item : items) {
           const Statement token = Next(block);
           if (token.kind != StmtToken) Fail("Token Expected");
@@ -641,20 +650,24 @@ private:
               matrix.AddArc(j, k);
               RequireArcCanExist(m, j, k);
               *matrix.GetWeightPtr(j, k) = weight;
+              if (full) m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
             }
           } else if (Equals(text, "T") || Equals(text, "F")) {
-            const bool frozen = Equals(text, "F");
-            if (full && frozen) Fail("A FullyConnected matrix cannot freeze " + Arc(j, k));
+            frozen = Equals(text, "F");
+            if (full && *frozen) Fail("A FullyConnected matrix cannot freeze " + Arc(j, k));
             RequireArcCanExist(m, j, k);
-            if (frozen)
-              matrix.FreezeArc(j, k);
-            else
-              matrix.UnfreezeArc(j, k);
-          } else if (matrix.IsValid(j, k)) {
-            Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not \"" + text +
-                 "\"");
+          } else {
+            badInfo = text;
           }
         }
+        if (badInfo && matrix.IsValid(j, k))
+          Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not \"" +
+               *badInfo + "\"");
+        if (frozen && *frozen)
+          matrix.FreezeArc(j, k);
+        else if (frozen)
+          matrix.UnfreezeArc(j, k);
+      }
     tools.ExpectEnd(Next(block), in);
   }
 

@@ -50,6 +50,10 @@ void ActTanhGain(TBasicNeuron *neuron, double net) {
   *neuron->activation = std::tanh(GainOf(neuron) * net);
 }
 
+bool IsGainFunction(ActFunction fn) {
+  return fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain;
+}
+
 // ---- TFnRegistry ----
 
 TFnRegistry::TFnRegistry() : allocated(16), used(0) {
@@ -74,6 +78,8 @@ void TFnRegistry::RegisterBuiltins() {
 }
 
 void TFnRegistry::AddFunction(ActFunction function, const char *p) {
+  if (p == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::AddFunction");
   for (const Entry &entry : entries) {
     const Entry *pp = &entry;
     KASSERT_TEXT(strcasecmp(p, pp->name.get()) != 0, "strcasecmp(p,pp->name)!=0");
@@ -90,6 +96,8 @@ void TFnRegistry::AddFunction(ActFunction function, const char *p) {
 }
 
 ActFunction TFnRegistry::GetFunction(const char *name) const {
+  if (name == nullptr)
+    throw TException("Null function name", kNullPointerParameter, "TFnRegistry::GetFunction");
   for (int i = used - 1; i >= 0; --i)
     if (strcasecmp(entries[i].name.get(), name) == 0)
       return entries[i].function;

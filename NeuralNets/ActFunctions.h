@@ -32,6 +32,7 @@ void ActTanh(TBasicNeuron *neuron, double net);
 void ActLinearGain(TBasicNeuron *neuron, double net);
 void ActSigmoidGain(TBasicNeuron *neuron, double net);
 void ActTanhGain(TBasicNeuron *neuron, double net);
+bool IsGainFunction(ActFunction fn);
 // Expects a TConditionNeuron: triangular membership between the neighbours'
 // centres. Defined beside that neuron (Vemo/TConditionNeuron.cpp); it is a
 // built-in here only by name and address, as network files of any kind may name it.

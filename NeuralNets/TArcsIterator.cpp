@@ -53,7 +53,8 @@ bool TConnInAllArcsIterator::Next() {
   if (conn != nullptr && fromNeuron < lastFromNeuron) {
     ++fromNeuron;
     fromNeuronPtr = network->layers[fromLayer]->GetNeuron(fromNeuron);
-    ++weight;
+    // The fuzzy matrices keep one centre per neuron, not a row per to-neuron.
+    weight = conn->GetWeightPtr(fromNeuron, toNeuron);
     return true;
   }
   fromNeuron = -1;
@@ -72,7 +73,7 @@ bool TConnInAllArcsIterator::Prev() {
   if (conn != nullptr && fromNeuron > 0) {
     --fromNeuron;
     fromNeuronPtr = network->layers[fromLayer]->GetNeuron(fromNeuron);
-    --weight;
+    weight = conn->GetWeightPtr(fromNeuron, toNeuron);
     return true;
   }
   fromNeuron = -1;

@@ -37,6 +37,8 @@ public:
   explicit TInAllArcsIterator(TBasicNetwork *network) : network(network) {}
   virtual void Start(int toLayer, int toNeuron);
   void Start(TBasicNeuron *toNeuron);
+  // Calls reserved slot 9, for a derived class that gives it a meaning.
+  void Reserved() { Reserved9(); }
 
   TBasicNetwork *network;
 };
@@ -47,12 +49,14 @@ public:
   virtual void Start(int toLayer, int toNeuron, int fromLayer);
   // From-layer 0.
   void Start(TBasicNeuron *toNeuron);
+  // Calls reserved slot 9, for a derived class that gives it a meaning.
+  void Reserved() { Reserved9(); }
 
   TBasicNetwork *network;
 };
 
-// All arcs into one neuron, layer by layer, for fully connected and prunable
-// matrices. Visits every neuron of every connected from-layer; callers that
+// All arcs into one neuron, layer by layer, for any matrix class (the weight
+// address comes from the matrix's GetWeightPtr). Visits every neuron of every connected from-layer; callers that
 // care test the matrix's IsValid.
 class TConnInAllArcsIterator : public TInAllArcsIterator {
 public:

@@ -54,6 +54,9 @@ ActFunction TBasicLayer::GetLayerActFunction() {
 }
 
 void TBasicLayer::SetLayerActFunction(ActFunction function) {
+  for (int i = 0; i < numNeurons; ++i)
+    if (!GetNeuron(i)->CanRun(function))
+      TBasicNeuron::RefuseFunction(function, "TBasicLayer::SetLayerActFunction");
   commonActFunction = function;
   for (int i = 0; i < numNeurons; ++i)
     GetNeuron(i)->actFunction = function;

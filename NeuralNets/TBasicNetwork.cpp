@@ -1,16 +1,42 @@
 #include "NeuralNets/TBasicNetwork.h"
 
 #include "KQmessage/KAssert.h"
+#include "KQmessage/TException.h"
 #include "NeuralNets/TConnectedConnections.h"
 #include "NeuralNets/TPrunedConnections.h"
 
 #include <algorithm>
+#include <string>
 
 namespace kestrane {
 
 TBasicNetwork::TBasicNetwork() = default;
 
-TBasicNetwork::TBasicNetwork(int n) { SetupGrid(n); }
+namespace {
+
+// Checked before any layer exists, so a refusal leaves nothing behind.
+int CheckedLayerCount(int n, int least, const char *function) {
+  if (n < least)
+    throw TException("Invalid number of layers", kBadParameter, function);
+  return n;
+}
+
+// Two layers at least: the input layer is layer 1.
+int CheckedSizes(int n, const int *sizes, const char *function) {
+  if (sizes == nullptr)
+    throw TException("Null layer sizes", kNullPointerParameter, function);
+  CheckedLayerCount(n, 2, function);
+  for (int i = 0; i < n; ++i)
+    if (sizes[i] < 0)
+      throw TException("Invalid layer size", kBadParameter, function);
+  return n;
+}
+
+} // namespace
+
+TBasicNetwork::TBasicNetwork(int n) {
+  SetupGrid(CheckedLayerCount(n, 0, "TBasicNetwork::TBasicNetwork"));
+}
 
 TBasicNetwork::TBasicNetwork(const TBasicNetwork &x) { CopyFrom(x); }
 
@@ -126,13 +152,24 @@ void TBasicNetwork::Randomize(double min, double max) {
       priv_conns_index[t][f]->Randomize(min, max);
 }
 
+void TBasicNetwork::CheckLayerPair(int fromLayer, int toLayer, const char *function) const {
+  if (fromLayer < 0 || fromLayer >= numLayers || toLayer < 0 || toLayer >= numLayers)
+    throw TException(("No layer pair " + std::to_string(fromLayer) + " -> " +
+                      std::to_string(toLayer) + " in a network of " + std::to_string(numLayers) +
+                      " layers")
+                         .c_str(),
+                     kBadParameter, function);
+}
+
 void TBasicNetwork::Connect(int fromLayer, int toLayer) {
+  CheckLayerPair(fromLayer, toLayer, "TBasicNetwork::Connect");
   if (priv_conns_index[toLayer][fromLayer]->IsConnected())
     return;
   ReplaceConnections(fromLayer, toLayer, new TPrunedConnections(this, fromLayer, toLayer));
 }
 
 void TBasicNetwork::Disconnect(int fromLayer, int toLayer) {
+  CheckLayerPair(fromLayer, toLayer, "TBasicNetwork::Disconnect");
   KASSERT_TEXT(priv_conns_index[toLayer][fromLayer] != nullptr,
                "priv_conns_index[toLayer][fromLayer] != NULL");
   ReplaceConnections(fromLayer, toLayer, new TEmptyConnections(this, fromLayer, toLayer));
@@ -317,7 +354,8 @@ void TBasicNetwork::IterateNeuronOutArcs(TIterateObj &visitor, int LayerNum, int
 
 TConnectedNetwork::TConnectedNetwork(int n) : TBasicNetwork(n) {}
 
-TConnectedNetwork::TConnectedNetwork(int n, const int *sizes) : TBasicNetwork(n) {
+TConnectedNetwork::TConnectedNetwork(int n, const int *sizes)
+    : TBasicNetwork(CheckedSizes(n, sizes, "TConnectedNetwork::TConnectedNetwork")) {
   for (int i = 0; i < n; ++i) {
     if (i == inLayer)
       layers[i] = new TSimpleInputLayer(this, i, sizes[i]);
@@ -327,6 +365,7 @@ TConnectedNetwork::TConnectedNetwork(int n, const int *sizes) : TBasicNetwork(n)
 }
 
 void TConnectedNetwork::Connect(int fromLayer, int toLayer) {
+  CheckLayerPair(fromLayer, toLayer, "TConnectedNetwork::Connect");
   if (priv_conns_index[toLayer][fromLayer]->IsConnected())
     return;
   ReplaceConnections(fromLayer, toLayer, new TConnectedConnections(this, fromLayer, toLayer));

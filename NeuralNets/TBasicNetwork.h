@@ -57,6 +57,9 @@ public:
   // half-built (a reader's error path) can be destroyed.
   void FillUnsetLayers();
 
+  // Raises TException (Bad Parameter, `function`) unless both are layers of this network.
+  void CheckLayerPair(int fromLayer, int toLayer, const char *function) const;
+
   int GetNumNeurons() const;
   // Neurons numbered across the layers, layer 0's first.
   TBasicNeuron *GetNeuron(int index);
@@ -92,6 +95,7 @@ public:
   TConnectedNetwork() = default;
   explicit TConnectedNetwork(int numLayers);
   // The grid plus a TSimpleInputLayer at inLayer and TSimpleLayers elsewhere.
+  // Raises TException for fewer than 2 layers, no sizes or a negative size.
   TConnectedNetwork(int numLayers, const int *sizes);
 
   void Connect(int fromLayer, int toLayer) override;

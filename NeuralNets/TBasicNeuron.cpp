@@ -1,6 +1,7 @@
 #include "NeuralNets/TBasicNeuron.h"
 
 #include "KQmessage/KAssert.h"
+#include "KQmessage/TException.h"
 #include "NeuralNets/TBasicLayer.h"
 
 namespace kestrane {
@@ -20,7 +21,16 @@ const char *TBasicNeuron::GetParameterName(int) const {
 
 void TBasicNeuron::CopyParameters(const TBasicNeuron &) {}
 
+void TBasicNeuron::RefuseFunction(ActFunction function, const char *caller) {
+  throw TException(function == ActVemoCondition
+                       ? "Vemo-condition needs the neurons of a FuzzyCondition layer"
+                       : "A gain function needs the neurons of a Gain layer",
+                   kBadParameter, caller);
+}
+
 void TBasicNeuron::SetActFunction(ActFunction function) {
+  if (!CanRun(function))
+    RefuseFunction(function, "TBasicNeuron::SetActFunction");
   actFunction = function;
   if (layer != nullptr)
     layer->commonActFunction = nullptr;

@@ -25,7 +25,15 @@ public:
 
   ActFunction GetActFunction() const { return actFunction; }
   // Also clears the layer's common function: the neurons may no longer agree.
+  // Raises TException for a function this neuron cannot run (see CanRun).
   void SetActFunction(ActFunction function);
+  // The gain functions read a TGainNeuron's gain and ActVemoCondition a
+  // condition neuron's centres; other neurons cannot run them.
+  virtual bool CanRun(ActFunction function) const {
+    return !IsGainFunction(function) && function != ActVemoCondition;
+  }
+  // The TException CanRun's refusal raises.
+  [[noreturn]] static void RefuseFunction(ActFunction function, const char *caller);
 
   int layerNum = 0;
   int index = 0;
@@ -41,6 +49,7 @@ public:
   void SetParameters(const double *in) override;
   const char *GetParameterName(int i) const override;
   void CopyParameters(const TBasicNeuron &source) override;
+  bool CanRun(ActFunction function) const override { return function != ActVemoCondition; }
 
   double gain = 1.0;
 };

@@ -8,6 +8,7 @@
 #include "NeuralNets/TErrorObj.h"
 
 #include <algorithm>
+#include <string>
 #include <typeinfo>
 
 namespace kestrane {
@@ -21,6 +22,14 @@ double NumberOr(const TKQstructure &record, const char *keyword, double absent) 
 
 bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
+}
+
+[[noreturn]] void Refuse(const std::string &message, const char *function) {
+  throw TException(message.c_str(), kBadParameter, function);
+}
+
+bool KnownPenalty(const TKQstructure &penalty) {
+  return HeadIs(penalty, "NONE") || HeadIs(penalty, "QUADPENALTY") || HeadIs(penalty, "LWF");
 }
 
 std::unique_ptr<TBasicNetwork> ZeroedCopy(const TBasicNetwork &network) {
@@ -93,6 +102,55 @@ TTrainModule::TTrainModule(TBasicNetwork *network)
   outputs.assign(static_cast<size_t>(network->layers[network->outLayer]->numNeurons), 0.0);
 }
 
+// Freezing or removing an arc leaves the stores a slot nobody selects; an arc
+// trainable in the network but not in the stores would read a slot that no
+// zeroing reaches, and a changed neuron count or matrix class breaks the
+// mirror outright.
+void TTrainModule::CheckShape(const char *function) {
+  const TBasicNetwork &store = *gradients;
+  bool fits = store.numLayers == network->numLayers && store.inLayer == network->inLayer &&
+              store.outLayer == network->outLayer;
+  for (int l = 0; fits && l < network->numLayers; ++l)
+    fits = store.layers[l]->numNeurons == network->layers[l]->numNeurons;
+  for (size_t c = 0; fits && c < network->priv_conns.size(); ++c) {
+    TBasicConnections *conn = network->priv_conns[c];
+    const TBasicConnections *twin = store.priv_conns[c];
+    fits = typeid(*conn) == typeid(*twin);
+    if (!fits || !conn->IsConnected())
+      continue;
+    const int from = conn->GetNumFromNeurons(), to = conn->GetNumToNeurons();
+    for (int j = 0; fits && j < from; ++j)
+      for (int k = 0; fits && k < to; ++k)
+        fits = !SelectsArc(0, conn->GetFlags(j, k)) || SelectsArc(0, twin->GetFlags(j, k));
+  }
+  if (!fits)
+    Refuse("The network changed shape after its train module was made", function);
+}
+
+void TTrainModule::ExemptFromPenalty(int fromLayer, int toLayer) {
+  const int n = network->numLayers;
+  if (fromLayer < 0 || fromLayer >= n || toLayer < 0 || toLayer >= n)
+    Refuse("No such matrix", "TTrainModule::ExemptFromPenalty");
+  exempt.resize(static_cast<size_t>(n) * n, 0);
+  exempt[static_cast<size_t>(toLayer) * n + fromLayer] = 1;
+}
+
+std::vector<double> TTrainModule::PenalisedWeights() {
+  std::vector<double> weights(static_cast<size_t>(network->GetNumWeights(0)));
+  if (exempt.empty()) {
+    weights.resize(static_cast<size_t>(network->GetWeights(weights.data(), 0)));
+    return weights;
+  }
+  const int n = network->numLayers;
+  int count = 0;
+  for (int f = 0; f < n; ++f)
+    for (int t = 0; t < n; ++t)
+      if (Penalised(t, f))
+        count += network->priv_conns_index[t][f]->GetWeights(weights.data() + count, 0);
+  weights.resize(static_cast<size_t>(count));
+  return weights;
+}
+
 TTrainModule::~TTrainModule() {
   gradients.reset();
   changes.reset();
@@ -102,6 +160,14 @@ double TTrainModule::Train(Data *table, TKQstructure *record, int &epochs) {
   if (record == nullptr)
     throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::Train");
   const double threshold = NumberOr(*record, "THRESHOLD", 0.0);
+  if (epochs > 0)
+    CheckShape("TTrainModule::Train");
+  // The shape cannot change between the epochs of one call.
+  shapeChecked = true;
+  struct Checked {
+    bool &flag;
+    ~Checked() { flag = false; }
+  } checked{shapeChecked};
   double error = 0.0;
   for (int i = 0; i < epochs; ++i) {
     error = TrainEpoch(table, record);
@@ -123,17 +189,28 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (record == nullptr)
     throw TException("Null parameter record", kNullPointerParameter, "TTrainModule::TrainEpoch");
 
+  if (!shapeChecked)
+    CheckShape("TTrainModule::TrainEpoch");
+
   const TKQstructure *batchValue = record->Find("BATCH");
   const bool batch = batchValue != nullptr && HeadIs(*batchValue, "TRUE");
   bool crossEntropy = false;
   if (const TKQstructure *kind = record->Find("ERRORFUNCTION")) {
     if (HeadIs(*kind, "CROSSENTROPY"))
       crossEntropy = true;
-    else
-      KASSERT_TEXT(HeadIs(*kind, "MEANSQUAREDERROR"), "false");
+    else if (!HeadIs(*kind, "MEANSQUAREDERROR"))
+      Refuse("Unknown ERRORFUNCTION \"" + kind->GetHead() +
+                 "\" (MEANSQUAREDERROR or CROSSENTROPY)",
+             "TTrainModule::TrainEpoch");
   }
+  if (crossEntropy && outputSlopeUsed &&
+      network->layers[network->outLayer]->GetLayerActFunction() != ActSigmoid)
+    Refuse("CROSSENTROPY needs a sigmoid output layer", "TTrainModule::TrainEpoch");
   const double learningRate = NumberOr(*record, "LEARNINGRATE", 1.0);
   const TKQstructure *penalty = record->Find("WEIGHTPENALTY");
+  if (penalty != nullptr && !KnownPenalty(*penalty))
+    Refuse("Unknown WEIGHTPENALTY \"" + penalty->GetHead() + "\" (NONE, QUADPENALTY or LWF)",
+           "TTrainModule::TrainEpoch");
   if (penalty == nullptr)
     penalty = record->Set("WEIGHTPENALTY", std::make_unique<TKQstructure>("NONE"));
   const bool usePenalty = !HeadIs(*penalty, "NONE");
@@ -201,9 +278,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   }
 
   if (usePenalty) {
-    std::vector<double> weights(static_cast<size_t>(network->GetNumWeights(0)));
-    const int count = network->GetWeights(weights.data(), 0);
-    measure->AddPenalty(count, weights.data(), penalty);
+    const std::vector<double> weights = PenalisedWeights();
+    measure->AddPenalty(static_cast<int>(weights.size()), weights.data(), penalty);
   }
   return measure->Value();
 }
@@ -245,7 +321,8 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
 
   if (crossEntropy && t == network->outLayer) {
     // With cross-entropy the sigmoid's slope cancels: delta stays output - target.
-    KASSERT_TEXT(fn == ActSigmoid, "fn == ActSigmoid");
+    if (fn != ActSigmoid)
+      Refuse("CROSSENTROPY needs a sigmoid output layer", "TTrainModule::LayerBackprop");
   } else if (fn == ActLinear) {
   } else if (fn == ActSigmoid) {
     for (int i = 0; i < n; ++i)
@@ -297,7 +374,8 @@ void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
 
 void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double q,
                                    double learningRate) {
-  KASSERT(penalty != nullptr);
+  if (penalty == nullptr)
+    throw TException("Null penalty record", kNullPointerParameter, "TTrainModule::PenaltyGradient");
   std::unique_ptr<TIterateObj2> visitor;
   if (HeadIs(*penalty, "QUADPENALTY")) {
     const double k1 = learningRate * NumberOr(*penalty, "EPSILON1", 0.0) * p / q;
@@ -310,15 +388,15 @@ void TTrainModule::PenaltyGradient(const TKQstructure *penalty, double p, double
     const double b = learningRate != 0 ? a / learningRate : 0.0;
     visitor = std::make_unique<TIterateObjLWFCalcPenaltyTerm>(a, b);
   } else {
-    KASSERT_TEXT(false, "false");
-    return;
+    Refuse("Unknown WEIGHTPENALTY \"" + penalty->GetHead() + "\" (QUADPENALTY or LWF)",
+           "TTrainModule::PenaltyGradient");
   }
   fastEpoch->BeforeGradientVisit();
   const int n = network->numLayers;
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
       TBasicConnections *conn = network->priv_conns_index[t][f];
-      if (conn->IsConnected())
+      if (conn->IsConnected() && Penalised(t, f))
         conn->Iterate2(*visitor, gradients.get(), 0);
     }
 }

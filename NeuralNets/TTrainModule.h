@@ -22,7 +22,9 @@ class TKQstructure;
 // Settings come in a parameter record (keywords compared ignoring case):
 //   THRESHOLD      Train stops once an epoch's error is below it (default 0)
 //   BATCH          TRUE: one update per epoch; anything else: one per pattern
-//   ERRORFUNCTION  MEANSQUAREDERROR (default) or CROSSENTROPY
+//   ERRORFUNCTION  MEANSQUAREDERROR (default) or CROSSENTROPY (which needs a
+//                  sigmoid output layer where the pattern step passes error
+//                  through it)
 //   LEARNINGRATE   the step (default 0); scales the penalty slopes (default 1.0)
 //   MOMENTUM       default 0
 //   WEIGHTPENALTY  (NONE | QUADPENALTY :EPSILON1 :EPSILON2 :BETA
@@ -39,14 +41,18 @@ public:
 
   // Runs up to `epochs` epochs; when an epoch's error falls below THRESHOLD,
   // epochs becomes the number completed before it. Returns the last error
-  // (0.0 when no epoch ran).
+  // (0.0 when no epoch ran). Raises TException, before anything changes, when
+  // the network's shape changed since the module was made (see CheckShape;
+  // make a new module for the new shape).
   virtual double Train(Data *table, TKQstructure *record, int &epochs);
   // Called by Train with the error of every epoch (keep it cheap); none by default.
   std::function<void(double)> epochDone;
   virtual void UpdateWeights(TKQstructure *record);
   // One pass over every row slot of the table. A table without data rows
-  // trains nothing and gives 0.0. Raises TException when the table's rows do
-  // not fit the network's input and output layers.
+  // trains nothing and gives 0.0. Raises TException, before anything changes,
+  // when the table's rows do not fit the network's input and output layers,
+  // on an unknown ERRORFUNCTION word or WEIGHTPENALTY head, or on a shape
+  // change as in Train.
   virtual double TrainEpoch(Data *table, TKQstructure *record);
   virtual void ComputeGradient(const double *inputs, const double *targets, bool crossEntropy,
                                TErrorObj *measure);
@@ -74,6 +80,13 @@ public:
   bool TakesFastPath() const;
 
 protected:
+  // Training never changes this matrix (the membership centres of a fuzzy
+  // network): the weight penalty neither pulls its weights nor counts them.
+  void ExemptFromPenalty(int fromLayer, int toLayer);
+  // The pattern step passes error through the output layer's slope, so
+  // cross-entropy needs a sigmoid there.
+  bool outputSlopeUsed = true;
+
   // The fast path of the epoch. A class whose pattern step it knows declares
   // itself in its constructor: fastEpoch->Serve(typeid(TheClass)).
   std::unique_ptr<TFastEpoch> fastEpoch;
@@ -82,7 +95,19 @@ protected:
   bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
 
 private:
+  bool Penalised(int t, int f) const {
+    return exempt.empty() || !exempt[static_cast<size_t>(t) * network->numLayers + f];
+  }
+  // The trainable weights the penalty counts, in the network's matrix order.
+  std::vector<double> PenalisedWeights();
+  // Raises TException when the stores no longer fit the network: a layer,
+  // neuron or matrix added or removed, or an arc added or unfrozen, since the
+  // module was made. Arcs frozen or removed since are harmless.
+  void CheckShape(const char *function);
+
   std::vector<double> outputs; // forward-pass output of the current pattern
+  std::vector<char> exempt;    // [t * numLayers + f]; empty: every matrix penalised
+  bool shapeChecked = false;   // by the Train call now running
 };
 
 // Gradient descent: w -= LEARNINGRATE * g, or with MOMENTUM

@@ -16,6 +16,8 @@ public:
   // Set by TVemo::FreezeWeight/UnfreezeWeight and kept by clones; nothing
   // in the forward or backward pass reads it.
   bool trainable = true;
+
+  bool CanRun(ActFunction function) const override { return !IsGainFunction(function); }
 };
 
 // The degree ActVemoCondition stores, for a layer that applies it without the call.

@@ -8,6 +8,9 @@
 #include "Vemo/TToOutputConnections.h"
 #include "Vemo/TVemoOutputLayer.h"
 
+#include <climits>
+#include <cstdint>
+
 namespace kestrane {
 
 namespace {
@@ -25,31 +28,37 @@ TVemo::TVemo() { SetupGrid(kNumLayers); }
 TVemo::TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPerOutput,
              int numOutputs) {
   // Checked before the grid exists, so nothing half-built is left behind.
-  int C = 0;
+  if (numInputs < 0 || numRules < 0 || numOutputs < 0)
+    Fail("Negative count of inputs, rules or outputs", "TVemo::TVemo");
+  if ((numInputs > 0 && mfPerInput == nullptr) || (numOutputs > 0 && mfPerOutput == nullptr))
+    throw TException("Null membership function counts", kNullPointerParameter, "TVemo::TVemo");
+  int64_t C = 0;
   for (int i = 0; i < numInputs; ++i) {
     if (mfPerInput[i] < 2)
       Fail("Must be >= 2 MF per input", "TVemo::TVemo");
     C += mfPerInput[i];
   }
-  int A = 0;
+  int64_t A = 0;
   for (int o = 0; o < numOutputs; ++o) {
     if (mfPerOutput[o] < 2)
       Fail("Must be >= 2 MF per output", "TVemo::TVemo");
     A += mfPerOutput[o];
   }
+  if (C > INT_MAX || A > INT_MAX)
+    Fail("Too many membership functions", "TVemo::TVemo");
 
   SetupGrid(kNumLayers);
   try {
     layers[0] = new TSimpleLayer(this, 0, 0);
     layers[1] = new TSimpleInputLayer(this, 1, numInputs);
-    auto *condition = new TConditionLayer(this, 2, C);
+    auto *condition = new TConditionLayer(this, 2, static_cast<int>(C));
     layers[2] = condition;
     condition->SetInputMFCounts(numInputs, mfPerInput);
     layers[3] = new TSimpleLayer(this, 3, numRules);
-    layers[4] = new TSimpleLayer(this, 4, A);
+    layers[4] = new TSimpleLayer(this, 4, static_cast<int>(A));
     auto *output = new TVemoOutputLayer(this, 5, numOutputs);
     layers[5] = output;
-    output->SetOutputMFCounts(A, mfPerOutput);
+    output->SetOutputMFCounts(static_cast<int>(A), mfPerOutput);
 
     layers[1]->SetLayerActFunction(ActLinear);
     layers[2]->SetLayerActFunction(ActVemoCondition);
@@ -70,6 +79,7 @@ TVemo::TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPe
 TVemo::~TVemo() = default;
 
 void TVemo::Connect(int fromLayer, int toLayer) {
+  CheckLayerPair(fromLayer, toLayer, "TVemo::Connect");
   if (priv_conns_index[toLayer][fromLayer]->IsConnected())
     return;
   TBasicConnections *matrix;
@@ -243,7 +253,8 @@ void TVemo::GetStructure(int &numInputs, int &numConditionNodes, std::vector<int
 }
 
 void TVemo::InitWeights(double min, double max) {
-  KASSERT_TEXT(min <= max, "Minimum <= Maximum");
+  if (!(min <= max)) // also refuses NaN
+    Fail("Invalid weight range: the minimum must not exceed the maximum", "TVemo::InitWeights");
   auto *centres = dynamic_cast<TToOutputConnections *>(priv_conns_index[5][4]);
   // A count loaded from a file could be below 2; refuse before changing anything.
   if (centres != nullptr)

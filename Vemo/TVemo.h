@@ -28,6 +28,8 @@ public:
   // The empty network for the file reader: 6-layer grid, layers unset.
   TVemo();
   // mfPerInput: numInputs counts; mfPerOutput: numOutputs counts; each >= 2.
+  // Negative or missing counts, or more than INT_MAX membership functions on
+  // either side, raise TException.
   TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPerOutput,
         int numOutputs);
   ~TVemo() override;
@@ -70,7 +72,8 @@ public:
                     int &numRules, int &numActionNodes, std::vector<int> &mfPerOutput,
                     int &numOutputs);
   // Even condition centres, random rule and action weights in [min, max)
-  // (matrix 2->3 first), even output centres.
+  // (matrix 2->3 first), even output centres. Raises TException, changing
+  // nothing, unless min <= max (NaN included).
   void InitWeights(double min, double max);
 
   // The two fuzzy layers, or nullptr when a network file put other classes there.

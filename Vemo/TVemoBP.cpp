@@ -48,6 +48,10 @@ TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   fastEpoch->Serve(typeid(TVemoBP));
   fastEpoch->ReadsNoDeltasBelow(kRuleLayer); // BackpropagateDeltas stops there
   fastEpoch->AddListedClasses(FuzzyMatrixArcs());
+  outputSlopeUsed = false; // BackpropagateDeltas starts at the action layer
+  // The membership centres stay as loaded, so no penalty may pull them.
+  ExemptFromPenalty(1, 2);
+  ExemptFromPenalty(4, 5);
   int most = 0;
   for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
     most = count > most ? count : most;

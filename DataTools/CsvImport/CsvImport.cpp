@@ -165,7 +165,6 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
     ranges.classes = request.reuse->classes;
     ranges.features = request.reuse->features;
   } else {
-    ranges.features = ComputeRanges(read.featureNames, raw);
     ranges.classes = SortedClassNames(classText);
     CheckNamesForRanges(csv, read, ranges.classes);
   }
@@ -193,9 +192,8 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   }
 
   std::vector<std::vector<double>> &scaled = raw;
-  result.clipped = ScaleRows(ranges.features, scaled);
-
   if (request.reuse) {
+    result.clipped = ScaleRows(ranges.features, scaled);
     std::vector<int> all;
     result.testRowsPerClass.assign(ranges.classes.size(), 0);
     for (size_t k = 0; k < rowsOfClass.size(); ++k) {
@@ -217,6 +215,16 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
     }
   }
   const std::vector<ClassSplit> splits = SplitClasses(rowsOfClass, request.holdout, request.seed);
+  // The scaling is part of what training learns: fitted on the held-out rows
+  // too, it would make their accuracy look better than new data will see.
+  {
+    std::vector<std::vector<double>> trainingRows;
+    for (const ClassSplit &split : splits) {
+      for (int r : split.training) trainingRows.push_back(raw[r]);
+    }
+    ranges.features = ComputeRanges(read.featureNames, trainingRows);
+  }
+  result.clipped = ScaleRows(ranges.features, scaled);
   std::vector<int> test;
   for (const ClassSplit &split : splits) {
     result.training.push_back(MakeClassTable(split.training, scaled, classOf, numClasses));

@@ -33,7 +33,9 @@ struct ImportResult {
   std::vector<std::unique_ptr<Data>> training;  // one per class, in ranges.classes order
   std::unique_ptr<Data> test;                   // held-out rows; none when nothing is held out
   std::vector<int> testRowsPerClass;
-  long clipped = 0;                             // feature values clipped to [0, 1]
+  long clipped = 0;                             // feature values clipped to [0, 1]:
+                                                // held-out rows outside the training
+                                                // rows' ranges, or rows outside reused ranges
 };
 
 // The feature values and the class of every row, unscaled, as import reads

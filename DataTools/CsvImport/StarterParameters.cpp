@@ -1,8 +1,19 @@
 #include "DataTools/CsvImport/StarterParameters.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace kestrane {
+
+int StarterRuleCount(int features, int classes) {
+  // Cross-validated on iris and seven generated sets (2 to 12 features, 2 to
+  // 6 classes): accuracy climbs steeply until about this many rules and is
+  // flat, within the folds' noise, beyond. The cap keeps a wide table's
+  // network to a size that trains in reasonable time; fewer rules than
+  // classes are never suggested.
+  const long long rules = static_cast<long long>(features) + classes;
+  return static_cast<int>(std::min<long long>(rules, std::max(100, classes)));
+}
 
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   // Every free word here is skipped by the reader only because none of them
@@ -18,7 +29,14 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   out << "\n"
       << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
       << "ChangeAfter = " << p.changeAfter << "   // passes over one draw before the next draw (default 10)\n"
-      << "LearningRate = " << p.learningRate << "   // default 0.1\n"
+      << "LearningRate = " << p.learningRate;
+  if (p.batch) {
+    out << "   // " << p.onlineRate << " divided by the " << p.examples * p.dataFiles.size()
+        << " rows of one draw: a step sums the changes of them all\n";
+  } else {
+    out << "   // default 0.1\n";
+  }
+  out
       << "Momentum = " << p.momentum << "   // default 0.5\n"
       << "Batch = " << (p.batch ? "true" : "false") << "   // false: on-line updates after each row\n"
       << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";

@@ -23,12 +23,17 @@ struct StarterParameters {
   double learningRate = 0.1;
   double momentum = 0.5;
   bool batch = false;
+  double onlineRate = 0.1;  // with batch: the on-line rate learningRate was scaled from
   uint32_t seed = 1;
 };
 
 // The file names must be single words (the parameter file separates words by
 // blanks). The comments use no setting's name, so the reader skips them.
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p);
+
+// The rule count import suggests for a first network: features + classes,
+// at most 100 (or the class count, when that is larger).
+int StarterRuleCount(int features, int classes);
 
 } // namespace kestrane
 

@@ -228,7 +228,6 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
     throw TException("Null data source", kNullPointerParameter, function);
   int64_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
-    RequireSource(tables[i], "Null data source", function);
     if (counts[i] < 0) throw TException("Invalid number of rows", kBadParameter, function);
     total += counts[i];
   }
@@ -237,6 +236,8 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
   // Source positions (in append order) of the rows each class contributes.
   std::vector<std::vector<int32_t>> picks(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
+    // A missing class fails in its own shuffle, after the classes before it drew.
+    RequireSource(tables[i], "Null data source", "TDataManip::Shuffle");
     Data &table = *tables[i];
     const int32_t n = table.MbrNdxDataRows;
     const std::vector<int32_t> index = DrawPermutation(n);

@@ -1,4 +1,5 @@
 #include "Boot/KestraneApp.h"
+#include "Boot/Version.h"
 
 #include "ProgramRunner.h"
 
@@ -23,6 +24,31 @@ TEST(KestraneProgramTest, UsageLine) {
     EXPECT_EQ(r.status, 1) << arguments;
     EXPECT_EQ(r.err, "Usage: Kestrane parameter.file\n") << arguments;
     EXPECT_EQ(r.out, "") << arguments;
+  }
+}
+
+// --help, -h and --version alone answer on standard output; with anything
+// else beside them it is the usage error as before.
+TEST(KestraneProgramTest, HelpAndVersion) {
+  const std::string help =
+      "Usage: Kestrane parameter.file\n"
+      "Trains a fuzzy network as the parameter file says. The keys are in the\n"
+      "table under \"Parameter file\" in README.md.\n";
+  const struct {
+    const char *arguments;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"--help", 0, help},
+      {"-h", 0, help},
+      {"--version", 0, std::string("Kestrane ") + kestrane::kVersion + "\n"},
+      {"--help x", 1, ""},
+  };
+  for (const auto &c : cases) {
+    const RunResult r = RunProgram(c.arguments);
+    EXPECT_EQ(r.status, c.status) << c.arguments;
+    EXPECT_EQ(r.out, c.out) << c.arguments;
+    EXPECT_EQ(r.err, c.status == 0 ? "" : "Usage: Kestrane parameter.file\n") << c.arguments;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -104,6 +105,44 @@ TEST(ParameterFileTest, Grammar) {
     RunSettings s;
     EXPECT_EQ(Load(c.text, s), "") << c.name;
     EXPECT_TRUE(c.check(s)) << c.name;
+  }
+}
+
+// "seed" is the Seed key only where an integer follows its separator;
+// elsewhere it stays the free word of older files, with a warning, and the
+// words read ahead count as usual.
+TEST(ParameterFileTest, SeedIsAKeyOnlyBeforeAnInteger) {
+  struct Case {
+    std::string text;
+    bool hasSeed;
+    int seed;
+    bool warns;
+    std::function<bool(const RunSettings &)> check;
+  };
+  const auto any = [](const RunSettings &) { return true; };
+  const std::vector<Case> cases = {
+      {kValid + "Seed = 7", true, 7, false, any},
+      {kValid + "Seed =-7", true, -7, false, any},
+      {kValid + "Seed = 12abc Epochs = 3", true, 12, false,
+       [](const RunSettings &s) { return s.epochs == 3; }},
+      {"// fixed seed for tests\n" + kValid, false, 0, true, any},
+      {kValid + "seed WeightFile = other.wgt", false, 0, true,
+       [](const RunSettings &s) { return s.weightFile == "other.wgt"; }},
+      {kValid + "seed = Epochs = 12", false, 0, true,
+       [](const RunSettings &s) { return s.epochs == 12; }},
+      {kValid + "the seed", false, 0, true, any},
+  };
+  for (const Case &c : cases) {
+    RunSettings s;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Load(c.text, s), "") << c.text;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.hasSeed, c.hasSeed) << c.text;
+    if (c.hasSeed) {
+      EXPECT_EQ(s.seed, c.seed) << c.text;
+    }
+    EXPECT_EQ(err.rfind("!Warning: ", 0) == 0, c.warns) << c.text << ": " << err;
+    EXPECT_TRUE(c.check(s)) << c.text;
   }
 }
 

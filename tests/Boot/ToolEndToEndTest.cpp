@@ -1,5 +1,7 @@
 // import -> create -> train -> eval through the two programs, as a user runs them.
 
+#include "Boot/Version.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -38,6 +40,9 @@ TEST(ToolEndToEndTest, DispatchAndUsage) {
   const Ran help = Shell(dir, kTool + " eval --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: kestrane-tool eval", 0), 0u);
+  const Ran version = Shell(dir, kTool + " --version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("kestrane-tool ") + kestrane::kVersion + "\n");
 }
 
 TEST(ToolEndToEndTest, TrainedNetworkClassifiesHeldOutRows) {

@@ -1,9 +1,14 @@
+#include "Boot/FitPipeline.h"
 #include "Boot/ToolCommon.h"
+#include "Boot/ToolCv.h"
+#include "Boot/ToolPredict.h"
 #include "Boot/ToolCreate.h"
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
 #include "Boot/ParameterFile.h"
 #include "DataObject/Data.h"
+#include "DataTools/CsvImport/ClassSplit.h"
+#include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "Vemo/TVemo.h"
@@ -161,6 +166,32 @@ TEST_F(ToolTest, FailedImportWritesNothing) {
   EXPECT_EQ(RunTool(kestrane::ToolImport, {WriteFile("empty.csv", "")}).err, "the CSV file is empty (no header row)\n");
 }
 
+TEST_F(ToolTest, ImportNamesAMissingFolderAndCountsInTheSingular) {
+  const std::string csv = WriteFile("one.csv", "a,c\n1,x\n2,x\n3,y\n4,y\n5,y\n6,y\n");
+  const std::string prefix = TempPath("one");
+  const Outcome ok = RunTool(kestrane::ToolImport, {csv, "--holdout", "0.5", "-o", prefix});
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_NE(ok.out.find(": 1 feature, 2 classes"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("  x: 1 training row in " + prefix + "-x.dat"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.out.find("  y: 2 training rows in"), std::string::npos) << ok.out;
+
+  const std::string missing = TempPath("missing-dir");
+  const std::string notFolder = WriteFile("plain", "");
+  const struct {
+    std::string prefix;
+    std::string err;
+  } refused[] = {
+      {missing + "/x", "-o: the folder " + missing + " does not exist\n"},
+      {missing + "/deeper/x", "-o: the folder " + missing + "/deeper does not exist\n"},
+      {notFolder + "/x", "-o: " + notFolder + " is not a folder\n"},
+  };
+  for (const auto &c : refused) {
+    const Outcome o = RunTool(kestrane::ToolImport, {csv, "-o", c.prefix});
+    EXPECT_EQ(o.status, 1) << c.prefix;
+    EXPECT_EQ(o.err, c.err);
+  }
+}
+
 TEST_F(ToolTest, CreateRejectsBadCountsOnOneLine) {
   const std::string file = TempPath("net.wgt");
   const std::vector<std::vector<std::string>> cases = {
@@ -264,6 +295,195 @@ TEST_F(ToolTest, EvalReportsClassesAndWritesGeneratedOutputs) {
             prefix + "-large.dat: 2 expected outputs per row, the network gives 3\n");
   EXPECT_EQ(RunTool(kestrane::ToolEval, {net}).status, 1);
   EXPECT_EQ(RunTool(kestrane::ToolEval, {net, TempPath("none.dat")}).status, 1);
+}
+
+
+// ---- predict, cv, and the guards around them
+
+const std::string kIris = std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/";
+
+// The predicted column of a predict table, header left out.
+std::vector<std::string> PredictedColumn(const std::string &table) {
+  std::vector<std::string> classes;
+  std::istringstream in(table);
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) classes.push_back(line.substr(0, line.find(',')));
+  return classes;
+}
+
+TEST_F(ToolTest, PredictGivesTheClassesEvalCountsOnTheShippedExample) {
+  for (const char *name : {"iris.param", "iris-initial.wgt", "iris-setosa.dat", "iris-versicolor.dat",
+                           "iris-virginica.dat", "iris-test.dat", "iris.ranges"}) {
+    std::filesystem::copy_file(kIris + name, gDirectory + "/" + name);
+  }
+  ASSERT_EQ(std::system(("cd '" + gDirectory + "' && '" KESTRANE_BINARY "' iris.param >/dev/null").c_str()), 0);
+  const std::string net = gDirectory + "/iris-trained.wgt";
+  const std::string ranges = gDirectory + "/iris.ranges";
+
+  // The held-out rows as the example's import chose them, in the test file's
+  // order, the class column dropped and the features shuffled.
+  std::ifstream csvIn(kIris + "iris.csv");
+  const kestrane::CsvTable csv = kestrane::ReadCsv(csvIn);
+  const kestrane::LabelledRows read = kestrane::ReadLabelledRows(csv, kestrane::ImportRequest{});
+  const kestrane::EncodedClasses classes = kestrane::EncodeClasses(read.labels);
+  std::vector<std::vector<int>> rowsOfClass(classes.names.size());
+  for (size_t r = 0; r < read.labels.size(); ++r) rowsOfClass[classes.classOf[r]].push_back(static_cast<int>(r));
+  std::string rows = "petal_width,id,sepal_length,petal_length,sepal_width\n";
+  std::vector<std::string> truth;
+  for (const kestrane::ClassSplit &split : kestrane::SplitClasses(rowsOfClass, 0.3, 7)) {
+    for (int r : split.test) {
+      const std::vector<std::string> &cells = csv.rows[r];
+      rows += cells[3] + ",x" + std::to_string(r) + "," + cells[0] + "," + cells[2] + "," + cells[1] + "\n";
+      truth.push_back(read.labels[r]);
+    }
+  }
+  const Outcome predicted = RunTool(kestrane::ToolPredict, {net, WriteFile("new.csv", rows), "--ranges", ranges});
+  ASSERT_EQ(predicted.status, 0) << predicted.err;
+  EXPECT_EQ(predicted.out.substr(0, predicted.out.find('\n')), "predicted,setosa,versicolor,virginica");
+
+  const std::string generated = TempPath("generated.dat");
+  const Outcome eval = RunTool(kestrane::ToolEval, {net, gDirectory + "/iris-test.dat", "--ranges", ranges,
+                                                    "-o", generated});
+  ASSERT_EQ(eval.status, 0) << eval.err;
+  std::unique_ptr<kestrane::Data> first, second;
+  ASSERT_EQ(kestrane::FileTools().LoadDataSet(generated.c_str(), first, second), 0);
+  std::vector<std::string> counted;
+  for (int32_t r = 0; r < second->MbrNdxDataRows; ++r) {
+    counted.push_back(classes.names[kestrane::PredictedClass(second->InputSlot(r), 3)]);
+  }
+  EXPECT_EQ(PredictedColumn(predicted.out), counted);
+  long correct = 0;
+  for (size_t r = 0; r < truth.size(); ++r) correct += counted[r] == truth[r];
+  EXPECT_NE(eval.out.find("(" + std::to_string(correct) + " of 45 rows)"), std::string::npos) << eval.out;
+}
+
+TEST_F(ToolTest, PredictFailsOnOneLineAndLeavesNoFile) {
+  const std::string prefix = TempPath("shapes");
+  ASSERT_EQ(RunTool(kestrane::ToolImport, {WriteFile("shapes.csv", TwoClassCsv(6)), "-o", prefix}).status, 0);
+  const std::string net = TempPath("net.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "2", "--rules", "3", "--outputs", "2", "-o", net}).status, 0);
+  const std::string out = TempPath("answers.csv");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"width\n3\n", "line 1: no column \"noise\", a feature of the ranges file\n"},
+      {"noise,width\n1,2\n1,wide\n", "line 3: \"wide\" in column \"width\" is not a number\n"},
+      {"noise,width\n1,\n", "line 2: missing value in column \"width\"\n"},
+  };
+  for (const auto &c : cases) {
+    const Outcome o = RunTool(kestrane::ToolPredict,
+                              {net, WriteFile("rows.csv", c.first), "--ranges", prefix + ".ranges", "-o", out});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, c.second);
+    EXPECT_FALSE(Exists(out));
+  }
+  const Outcome ok = RunTool(kestrane::ToolPredict, {net, WriteFile("rows.csv", "noise,width,label\n1,3,x\n0,99,y\n"),
+                                                     "--ranges", prefix + ".ranges", "-o", out});
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "Wrote 2 predictions to " + out + "\n");
+  EXPECT_EQ(ok.err.substr(0, 48), "!Warning: 1 values outside the ranges of the imp");
+  EXPECT_EQ(PredictedColumn(Slurp(out)).size(), 2u);
+}
+
+// Zero rule and action weights give every row the same outputs: the picture
+// of a run that diverged.
+TEST_F(ToolTest, OneClassForEveryRowIsWarned) {
+  const std::string prefix = TempPath("shapes");
+  ASSERT_EQ(RunTool(kestrane::ToolImport, {WriteFile("shapes.csv", TwoClassCsv(6)), "-o", prefix}).status, 0);
+  const std::string flat = TempPath("flat.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "2", "--rules", "3", "--outputs", "2", "--weights", "0,0",
+                                           "-o", flat}).status, 0);
+  const std::string warning = kestrane::kOneClassWarning;
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {flat, prefix + "-large.dat", prefix + "-small__round.dat"}).err, warning);
+  // Rows of one class rightly get one class.
+  EXPECT_EQ(RunTool(kestrane::ToolEval, {flat, prefix + "-large.dat"}).err, "");
+  EXPECT_EQ(RunTool(kestrane::ToolPredict, {flat, WriteFile("rows.csv", "noise,width\n1,1\n2,12\n"), "--ranges",
+                                            prefix + ".ranges"}).err, warning);
+  EXPECT_EQ(RunTool(kestrane::ToolPredict, {flat, WriteFile("one.csv", "noise,width\n1,1\n"), "--ranges",
+                                            prefix + ".ranges"}).err, "");
+}
+
+TEST_F(ToolTest, ImportScalesOnTrainingRowsAndScalesTheBatchRate) {
+  // The split depends on the class sizes and the seed alone: the rows it
+  // holds out are given each column's extremes.
+  std::vector<std::vector<int>> rowsOfClass(2);
+  for (int r = 0; r < 10; ++r) rowsOfClass[r % 2].push_back(r);
+  std::vector<double> xs = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const auto splits = kestrane::SplitClasses(rowsOfClass, 0.2, 3);
+  xs[splits[0].test.at(0)] = 100;
+  xs[splits[1].test.at(0)] = -50;
+  std::string text = "x,c\n";
+  for (int r = 0; r < 10; ++r) text += std::to_string(xs[r]) + "," + (r % 2 ? "b" : "a") + "\n";
+  const std::string prefix = TempPath("held");
+  const Outcome o = RunTool(kestrane::ToolImport, {WriteFile("held.csv", text), "--holdout", "0.2", "--seed", "3",
+                                                   "--batch", "-o", prefix});
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::ifstream rangesIn(prefix + ".ranges");
+  const kestrane::ImportRanges ranges = kestrane::ReadRanges(rangesIn);
+  std::unique_ptr<kestrane::Data> test;
+  ASSERT_EQ(kestrane::FileTools().LoadTrainingSet((prefix + "-test.dat").c_str(), test), 0);
+  ASSERT_EQ(test->MbrNdxDataRows, 2);
+  // The training rows alone set the ranges; the held-out extremes are clipped.
+  EXPECT_EQ(test->GetInputDatum(0, 0), 1.0);
+  EXPECT_EQ(test->GetInputDatum(1, 0), 0.0);
+  double low = 1e9, high = -1e9;
+  for (const auto &split : splits) {
+    for (int r : split.training) low = std::min(low, xs[r]), high = std::max(high, xs[r]);
+  }
+  EXPECT_EQ(ranges.features[0].min, low);
+  EXPECT_EQ(ranges.features[0].max, high);
+  EXPECT_EQ(o.err, "!Warning: 2 held-out values outside the ranges of the training rows were clipped to [0, 1]\n");
+
+  std::ifstream param(prefix + ".param");
+  kestrane::RunSettings settings;
+  ASSERT_EQ(kestrane::LoadParameters(param, settings), "");
+  EXPECT_TRUE(settings.batch);
+  EXPECT_EQ(settings.examples, (std::vector<int32_t>{4, 4}));
+  EXPECT_FLOAT_EQ(settings.learningRate, 0.1f / 8);  // one draw: 4 rows of each of 2 classes
+}
+
+TEST_F(ToolTest, CvOnIrisIsPinnedForASeedWhateverTheJobs) {
+  const std::string expected =
+      "Read 150 rows of " + kIris + "iris.csv: 4 features, 3 classes (column \"species\")\n"
+      "5-fold cross-validation, seed 1\n";
+  std::string first;
+  for (const char *jobs : {"1", "2"}) {
+    const Outcome o = RunTool(kestrane::ToolCv, {kIris + "iris.csv", "--jobs", jobs});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, expected.size()), expected);
+    EXPECT_EQ(o.err, "");
+    if (first.empty()) first = o.out;
+    EXPECT_EQ(o.out, first);
+  }
+  EXPECT_EQ(first.substr(expected.size()),
+            "rules 7, input-mfs 3, output-mfs 3, epochs 500, change-after 10, learning-rate 0.1, momentum 0.5,"
+            " batch false\n"
+            "  folds: 96.67 % 96.67 % 90.00 % 96.67 % 93.33 %\n"
+            "  mean 94.67 % \xc2\xb1 2.98 %\n"
+            "To train with these settings:\n"
+            "  kestrane-tool create --inputs 4 --input-mfs 3 --rules 7 --outputs 3 --output-mfs 3 --seed 1 -o " +
+                kIris + "iris-initial.wgt\n"
+            "  Epochs = 500\n  ChangeAfter = 10\n  LearningRate = 0.1\n  Momentum = 0.5\n  Batch = false\n"
+            "  Seed = 1\n");
+}
+
+TEST_F(ToolTest, CvGridPicksTheBestMeanAndTiesGoToTheSmallerNetwork) {
+  // Classes far apart: 6 and 4 rules both score 100 % (2 rules miss a row),
+  // and the tie goes to 4.
+  const std::string csv = WriteFile("apart.csv", TwoClassCsv(15));
+  const Outcome o = RunTool(kestrane::ToolCv, {csv, "--folds", "3", "--rules", "6,2,4", "--epochs", "60"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2 + 3 * 3 + 2 + 8) << o.out;
+  EXPECT_NE(o.out.find("Best of 3: rules 4,"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("  kestrane-tool create --inputs 2 --input-mfs 3 --rules 4 --outputs 2 --output-mfs 3"
+                       " --seed 1 -o "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("\n  Epochs = 60\n"), std::string::npos);
+  const std::vector<std::vector<std::string>> bad = {
+      {csv, "--folds", "1"}, {csv, "--rules", "2,x"}, {csv, "--batch", "maybe"}, {csv, "--folds", "31"}};
+  for (const auto &args : bad) {
+    const Outcome b = RunTool(kestrane::ToolCv, args);
+    EXPECT_EQ(b.status, 1);
+    EXPECT_EQ(std::count(b.err.begin(), b.err.end(), '\n'), 1) << b.err;
+  }
 }
 
 } // namespace

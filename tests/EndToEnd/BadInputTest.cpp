@@ -301,7 +301,7 @@ std::vector<BadInput> Cases() {
   cases.push_back(Tool("ImportBadEpochs", "import good.csv --epochs 0 -o new", Write("good.csv", kCsvGood),
                        "--epochs must be"));
   cases.push_back(Tool("ImportInMissingDirectory", "import good.csv -o none/new", Write("good.csv", kCsvGood),
-                       "cannot write none/new-A.dat"));
+                       "-o: the folder none does not exist"));
   cases.push_back(Tool("ImportOverADirectory", "import good.csv -o new", [](const std::string &dir) {
                          Put(dir + "/good.csv", kCsvGood);
                          fs::create_directory(dir + "/new-B.dat");

@@ -516,6 +516,52 @@ TEST(NetworkFileTest, ListEntriesWithUnknownWordsAreEchoed) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Frozen\n");
 }
 
+// The arcs of matrix 0 -> 1 as "weight T|F" or "-", arc (0, 0) first.
+std::string ArcsRead(const std::string &text) {
+  std::unique_ptr<TBasicNetwork> net = Read(text);
+  TBasicConnections &m = *net->priv_conns_index[1][0];
+  std::ostringstream out;
+  for (int j = 0; j < 2; ++j) {
+    if (!m.IsValid(j, 0))
+      out << "- ";
+    else
+      out << *m.GetWeightPtr(j, 0) << ((m.GetFlags(j, 0) & kestrane::FMaskTrainable) ? "T " : "F ");
+  }
+  return out.str();
+}
+
+// Neither the order of a matrix head's items nor the split of a block's
+// weights into several sections changes what is read.
+TEST(NetworkFileTest, WeightSectionsReadTheSameInAnyOrderOrSplit) {
+  const struct {
+    const char *what;
+    std::string text;
+    const char *arcs;
+  } cases[] = {
+      {"weights first", WithMatrix("Pruneable", "[Matrix Weights TrainableInfo] 1 F 2 T [~Matrix]"),
+       "1F 2T "},
+      {"trainable info first",
+       WithMatrix("Pruneable", "[Matrix TrainableInfo Weights] F 1 T 2 [~Matrix]"), "1F 2T "},
+      {"info first, arc absent",
+       WithMatrix("Pruneable", "[Matrix TrainableInfo Weights] F - F 3 [~Matrix]"), "- 3F "},
+      {"matrix completed by a list",
+       WithMatrix("FullyConnected", "[Matrix Weights] 1 2 [~Matrix]"
+                                    "[WeightList][From=1 To=0 Weight=5][~WeightList]"),
+       "1T 5T "},
+      {"two partial lists",
+       WithMatrix("FullyConnected", "[WeightList][From=0 To=0 Weight=1][~WeightList]"
+                                    "[WeightList][From=1 To=0 Weight=2][~WeightList]"),
+       "1T 2T "},
+      {"no weight section", WithMatrix("FullyConnected", ""), "0T 0T "},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(ArcsRead(c.text), c.arcs) << c.what;
+  EXPECT_NE(ReadError(WithMatrix("FullyConnected", "[Matrix TrainableInfo] T T [~Matrix]"
+                                                   "[WeightList][From=1 To=0 Weight=5][~WeightList]"))
+                .find("lacks arc From=0 To=0"),
+            std::string::npos);
+}
+
 // ---- files
 
 std::string TempPath(const std::string &name) {

@@ -141,6 +141,9 @@ TEST(ArcsIteratorDeathTest, ReservedSlotsStop) {
   TConnInAllArcsIterator it(&net);
   EXPECT_DEATH(it.Reserved7(), "Assertion failed: false");
   EXPECT_DEATH(it.Reserved9(), "Assertion failed: false");
+  EXPECT_DEATH(it.Reserved(), "Assertion failed: false");
+  TConnInLayerArcsIterator layerIt(&net);
+  EXPECT_DEATH(layerIt.Reserved(), "Assertion failed: false");
 }
 
 } // namespace

@@ -433,23 +433,6 @@ TEST(TTrainModuleDeath, InternalErrorsAreAssertions) {
       "Assertion failed: false");
   EXPECT_DEATH(
       {
-        TBackpropModule module(net.get());
-        TKQstructure record("Params");
-        record.SetWord("ERRORFUNCTION", "HINGE");
-        module.TrainEpoch(table.get(), &record);
-      },
-      "Assertion failed: false");
-  EXPECT_DEATH(
-      {
-        net->layers[3]->SetLayerActFunction(ActTanh);
-        TBackpropModule module(net.get());
-        TKQstructure record("Params");
-        record.SetWord("ERRORFUNCTION", "CROSSENTROPY");
-        module.TrainEpoch(table.get(), &record);
-      },
-      "Assertion failed: fn == ActSigmoid");
-  EXPECT_DEATH(
-      {
         net->layers[3]->SetLayerActFunction(ActSaturatedLinear);
         TBackpropModule module(net.get());
         TKQstructure record("Params");

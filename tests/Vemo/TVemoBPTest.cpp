@@ -3,6 +3,7 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
+#include "NeuralNets/TErrorObj.h"
 #include "NeuralNets/TMLPNetwork.h"
 #include "NeuralNets/TPrunedConnections.h"
 #include "Vemo/TVemo.h"
@@ -81,37 +82,73 @@ TKQstructure Params(bool batch, double momentum) {
   return record;
 }
 
-// Centres, frozen arcs and pruned arcs stay exactly as they were; the other
-// rule and action weights learn.
+std::unique_ptr<TKQstructure> Penalty(const char *head) {
+  auto penalty = std::make_unique<TKQstructure>(head);
+  penalty->SetNumber("EPSILON1", 0.01);
+  penalty->SetNumber("EPSILON2", 0.001);
+  penalty->SetNumber("FORGETTINGRATE", 0.01);
+  return penalty;
+}
+
+// Centres, frozen arcs and pruned arcs stay exactly as they were, whatever
+// the penalty; the other rule and action weights learn.
 TEST(VemoBP, OnlyTrainableRuleAndActionArcsChange) {
-  for (bool batch : {false, true}) {
-    auto net = MakeNet({3, 2}, 4, {3});
-    net->SetWeightValue(1, 0, 1, 0.3); // a loaded, uneven centre
-    net->SetWeightValue(4, 1, 0, 0.6);
-    net->FreezeWeight(2, 2, 1);        // arc 1 -> 2 of matrix 2->3
-    net->priv_conns_index[4][3]->RemoveArc(0, 1);
-    const std::vector<double> c1 = net->GetWeightLayer(1), c4 = net->GetWeightLayer(4);
-    const std::vector<double> w2 = net->GetWeightLayer(2), w3 = net->GetWeightLayer(3);
-    double frozen;
-    net->GetWeightValue(2, 1, 2, frozen);
+  for (const char *penalty : {"NONE", "QUADPENALTY", "LWF"}) {
+    for (bool batch : {false, true}) {
+      SCOPED_TRACE(std::string(penalty) + (batch ? " batch" : " on-line"));
+      auto net = MakeNet({3, 2}, 4, {3});
+      net->SetWeightValue(1, 0, 1, 0.3); // a loaded, uneven centre
+      net->SetWeightValue(4, 1, 0, 0.6);
+      net->FreezeWeight(2, 2, 1);        // arc 1 -> 2 of matrix 2->3
+      net->priv_conns_index[4][3]->RemoveArc(0, 1);
+      const std::vector<double> c1 = net->GetWeightLayer(1), c4 = net->GetWeightLayer(4);
+      const std::vector<double> w2 = net->GetWeightLayer(2), w3 = net->GetWeightLayer(3);
+      double frozen;
+      net->GetWeightValue(2, 1, 2, frozen);
 
-    auto table = Table({{0.1, 0.8, 0.2}, {0.9, 0.1, 0.9}, {0.5, 0.5, 0.5}}, 2);
-    TVemoBP bp(net.get());
-    TKQstructure record = Params(batch, 0.9);
-    int epochs = 20;
-    bp.Train(table.get(), &record, epochs);
+      auto table = Table({{0.1, 0.8, 0.2}, {0.9, 0.1, 0.9}, {0.5, 0.5, 0.5}}, 2);
+      TVemoBP bp(net.get());
+      TKQstructure record = Params(batch, 0.9);
+      record.Set("WEIGHTPENALTY", Penalty(penalty));
+      int epochs = 20;
+      bp.Train(table.get(), &record, epochs);
 
-    EXPECT_EQ(net->GetWeightLayer(1), c1);
-    EXPECT_EQ(net->GetWeightLayer(4), c4);
-    double after;
-    net->GetWeightValue(2, 1, 2, after);
-    EXPECT_EQ(after, frozen);
-    bool exists = true;
-    net->WeightExists(3, 0, 1, exists);
-    EXPECT_FALSE(exists);
-    EXPECT_NE(net->GetWeightLayer(2), w2);
-    EXPECT_NE(net->GetWeightLayer(3), w3);
+      EXPECT_EQ(net->GetWeightLayer(1), c1);
+      EXPECT_EQ(net->GetWeightLayer(4), c4);
+      double after;
+      net->GetWeightValue(2, 1, 2, after);
+      EXPECT_EQ(after, frozen);
+      bool exists = true;
+      net->WeightExists(3, 0, 1, exists);
+      EXPECT_FALSE(exists);
+      EXPECT_NE(net->GetWeightLayer(2), w2);
+      EXPECT_NE(net->GetWeightLayer(3), w3);
+    }
   }
+}
+
+// No step (no LEARNINGRATE): the epoch's error is the patterns' error plus
+// the penalty of the rule and action weights, not of the centres.
+TEST(VemoBP, PenaltyTermCountsRuleAndActionWeightsOnly) {
+  auto net = MakeNet({2}, 3, {2});
+  const std::vector<std::vector<double>> rows = {{0.2, 0.7}, {0.9, 0.1}};
+  auto table = Table(rows, 1);
+  TKQstructure record("Params");
+  record.Set("WEIGHTPENALTY", Penalty("QUADPENALTY"));
+  TVemoBP bp(net.get());
+  const double error = bp.TrainEpoch(table.get(), &record);
+
+  TErrorRMSObj expected(1);
+  for (const auto &row : rows) {
+    double out;
+    net->Recall(&row[0], &out);
+    expected.Accumulate(&row[1], &out);
+  }
+  std::vector<double> w = net->GetWeightLayer(2);
+  const std::vector<double> w3 = net->GetWeightLayer(3);
+  w.insert(w.end(), w3.begin(), w3.end());
+  expected.AddPenalty(static_cast<int>(w.size()), w.data(), record.Find("WEIGHTPENALTY"));
+  EXPECT_DOUBLE_EQ(error, expected.Value());
 }
 
 void ExpectRejected(TBasicNetwork &net, const std::string &start) {
@@ -131,7 +168,7 @@ TEST(VemoBP, RejectsNetworksItCannotTrain) {
   ExpectRejected(mlp, "Not a Vemo network");
 
   auto noSlope = MakeNet({2}, 2, {2});
-  noSlope->layers[3]->SetLayerActFunction(ActVemoCondition);
+  noSlope->layers[3]->SetLayerActFunction(ActSaturatedLinear);
   ExpectRejected(*noSlope, "Layer 3 needs one common activation function");
 
   auto mixed = MakeNet({2}, 2, {2});
@@ -140,7 +177,11 @@ TEST(VemoBP, RejectsNetworksItCannotTrain) {
   ExpectRejected(*mixed, "Layer 4 needs one common activation function");
 
   auto gainOnSimple = MakeNet({2}, 2, {2});
-  gainOnSimple->layers[4]->SetLayerActFunction(ActSigmoidGain);
+  // The layer refuses to set it; a caller could still write the fields.
+  EXPECT_THROW(gainOnSimple->layers[4]->SetLayerActFunction(ActSigmoidGain), TException);
+  for (TBasicNeuron *neuron : {gainOnSimple->layers[4]->GetNeuron(0), gainOnSimple->layers[4]->GetNeuron(1)})
+    neuron->actFunction = ActSigmoidGain;
+  gainOnSimple->layers[4]->commonActFunction = ActSigmoidGain;
   ExpectRejected(*gainOnSimple, "Layer 4 needs");
 
   auto noCentres = MakeNet({2}, 2, {2});

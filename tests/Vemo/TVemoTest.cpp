@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -87,6 +88,45 @@ TEST(Vemo, TooFewMembershipFunctionsAreRejected) {
       EXPECT_EQ(e.GetCategory(), kBadParameter);
       EXPECT_EQ(e.GetFunctionName(), "TVemo::TVemo");
     }
+  }
+}
+
+TEST(Vemo, SizedConstructorRejectsCountsThatCannotWork) {
+  const int two[] = {2, 2};
+  const int huge[] = {INT_MAX, 2};
+  const std::function<void()> calls[] = {
+      [&] { TVemo net(-1, two, 2, two, 1); },
+      [&] { TVemo net(1, two, -2, two, 1); },
+      [&] { TVemo net(1, two, 2, two, -1); },
+      [&] { TVemo net(2, nullptr, 2, two, 1); },
+      [&] { TVemo net(1, two, 2, nullptr, 1); },
+      [&] { TVemo net(2, huge, 2, two, 1); },
+      [&] { TVemo net(1, two, 2, huge, 2); },
+  };
+  int i = 0;
+  for (const auto &call : calls)
+    EXPECT_THROW(call(), TException) << "call " << i++;
+}
+
+// The in-all-arcs cursor hands out each centre's own address.
+TEST(Vemo, ArcsIteratorGivesTheCentresAddresses) {
+  auto net = MakeNet();
+  std::unique_ptr<TArcsIterator> it = net->CreateInAllArcsIterator();
+  auto &cursor = static_cast<TConnInAllArcsIterator &>(*it);
+  for (int layer : {2, 5}) {
+    const int from = layer == 2 ? 1 : 4;
+    cursor.Start(layer, layer == 2 ? 4 : 0);
+    int arcs = 0;
+    while (cursor.Next()) {
+      ASSERT_EQ(cursor.GetFromLayer(), from);
+      EXPECT_EQ(cursor.GetWeightPtr(), net->priv_conns_index[layer][from]->GetWeightPtr(
+                                           cursor.GetFromNeuron(), cursor.GetToNeuron()));
+      ++arcs;
+    }
+    EXPECT_EQ(arcs, net->layers[from]->numNeurons);
+    while (cursor.Prev())
+      EXPECT_EQ(cursor.GetWeightPtr(), net->priv_conns_index[layer][from]->GetWeightPtr(
+                                           cursor.GetFromNeuron(), cursor.GetToNeuron()));
   }
 }
 
@@ -239,6 +279,12 @@ TEST(Vemo, WeightAccessFailuresRaiseBeforeChangingAnything) {
        "Invalid node number", "TVemo::GetActivationValue"},
       {"activation negative", [&](TVemo &n) { n.GetActivationValue(2, -1, v); },
        "Invalid node number", "TVemo::GetActivationValue"},
+      {"init min above max", [&](TVemo &n) { n.InitWeights(1, -1); },
+       "Invalid weight range: the minimum must not exceed the maximum", "TVemo::InitWeights"},
+      {"init NaN", [&](TVemo &n) { n.InitWeights(std::nan(""), 1); },
+       "Invalid weight range: the minimum must not exceed the maximum", "TVemo::InitWeights"},
+      {"connect outside", [&](TVemo &n) { n.Connect(5, 6); },
+       "No layer pair 5 -> 6 in a network of 6 layers", "TVemo::Connect"},
   };
   const int numWeights = net->GetNumWeights(FMaskExists);
   std::vector<double> before(static_cast<size_t>(numWeights));

@@ -238,9 +238,16 @@ TEST(TDataManipTest, RecombineFaults) {
                "Bad Parameter", "TDataManip::Recombine");
   ExpectThrows([&] { TDataManip::Recombine(2, classes, counts); }, "Insufficient rows",
                "Bad Parameter", "TDataManip::GetFirstRows");
-  Data *missing[2] = {zero.get(), nullptr};
-  ExpectThrows([&] { TDataManip::Recombine(2, missing, counts); }, "Null data source",
-               "Null Pointer Parameter", "TDataManip::Recombine");
+  // A missing class fails in its shuffle, after the classes before it drew.
+  Data *missing[3] = {zero.get(), nullptr, one.get()};
+  const int32_t three[3] = {1, 1, 1};
+  std::srand(5);
+  ExpectThrows([&] { TDataManip::Recombine(3, missing, three); }, "Null data source",
+               "Null Pointer Parameter", "TDataManip::Shuffle");
+  const int afterFailure = std::rand();
+  std::srand(5);
+  for (int i = 0; i < 3; ++i) std::rand(); // class 0's shuffle of 3 rows
+  EXPECT_EQ(afterFailure, std::rand());
 }
 
 // The composition Recombine stands for, built from the public operations.
