@@ -94,7 +94,8 @@ TEST_F(ToolTest, GuardReportsEachFailureKindOnOneLineOrThree) {
 }
 
 TEST_F(ToolTest, EverySubcommandHasHelp) {
-  for (Command c : {kestrane::ToolCreate, kestrane::ToolImport, kestrane::ToolEval}) {
+  for (Command c : {kestrane::ToolCreate, kestrane::ToolImport, kestrane::ToolEval, kestrane::ToolPredict,
+                    kestrane::ToolCv}) {
     const Outcome o = RunTool(c, {"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out.rfind("Usage: kestrane-tool ", 0), 0u) << o.out;

@@ -1,0 +1,352 @@
+"""FuzzyClassifier: the Kestrane fit pipeline as a scikit-learn estimator."""
+
+import numbers
+import os
+import tempfile
+
+import numpy as np
+from sklearn.base import BaseEstimator, ClassifierMixin
+from sklearn.utils import check_random_state
+from sklearn.utils.multiclass import check_classification_targets
+from sklearn.utils.validation import check_is_fitted, column_or_1d
+
+from . import _kestrane
+
+try:  # scikit-learn >= 1.6
+    from sklearn.utils.validation import validate_data as _validate_data
+except ImportError:  # older releases: a method of BaseEstimator
+    def _validate_data(estimator, *args, **kwargs):
+        return estimator._validate_data(*args, **kwargs)
+
+
+NETWORK_SUFFIX = ".wgt"
+RANGES_SUFFIX = ".ranges"
+
+
+def _counts(value, name):
+    """An int for every input (output), or a sequence of one per input."""
+    if isinstance(value, numbers.Integral) and not isinstance(value, bool):
+        counts = [int(value)]
+    else:
+        try:
+            counts = [int(v) for v in value]
+        except (TypeError, ValueError):
+            raise ValueError(f"{name} must be an integer or a sequence of integers, got {value!r}")
+    if not counts or any(c < 2 for c in counts):
+        raise ValueError(f"{name} must be at least 2, got {value!r}")
+    return counts
+
+
+def _positive_int(value, name, minimum=1):
+    if not isinstance(value, numbers.Integral) or isinstance(value, bool) or value < minimum:
+        raise ValueError(f"{name} must be an integer of at least {minimum}, got {value!r}")
+    return int(value)
+
+
+def _seed(random_state):
+    """The 32-bit seed of create --seed and the Seed of a run."""
+    if isinstance(random_state, numbers.Integral) and not isinstance(random_state, bool):
+        if not 0 <= random_state < 2**32:
+            raise ValueError(f"random_state must be in [0, 2**32), got {random_state!r}")
+        return int(random_state)
+    return int(check_random_state(random_state).randint(np.iinfo(np.int32).max))
+
+
+class FuzzyClassifier(ClassifierMixin, BaseEstimator):
+    """A fuzzy neural network classifier trained by class-balanced bootstrap.
+
+    ``fit`` does what ``kestrane-tool import`` (no hold-out), ``kestrane-tool
+    create --seed`` and a ``Kestrane`` run with ``Seed`` do, in memory and with
+    the same code: min-max scaling fitted on X, one class table per class
+    (classes sorted), the sized network with its initial weights, then
+    bootstrap training. Same data, settings and seed give the same network,
+    bit for bit.
+
+    Parameters
+    ----------
+    n_rules : int or None, default=None
+        Rules of the network; None takes the count import suggests (features +
+        classes, at most 100 unless there are more classes).
+    input_mfs, output_mfs : int or sequence of int, default=3
+        Membership functions per input (per output, that is per class); one
+        number for all or one per input (output). At least 2.
+    weight_range : (float, float), default=(-0.5, 0.5)
+        Range of the random initial rule and action weights.
+    epochs : int, default=500
+        Epoch budget of the whole training.
+    change_after : int, default=10
+        Epochs trained on one drawn sample before the next is drawn.
+    learning_rate, momentum : float, default=0.1, 0.5
+        Of backpropagation (single precision, as the parameter file reads them).
+    batch : bool, default=False
+        Batch instead of on-line training.
+    examples_per_class : int or None, default=None
+        Rows drawn from every class in every round; None takes the size of the
+        smallest class.
+    random_state : int, RandomState or None, default=1
+        Seeds the initial weights and the training draws (a 32-bit integer is
+        used as given; anything else draws one).
+
+    Attributes
+    ----------
+    classes_ : ndarray
+        The class labels in output order (sorted).
+    n_features_in_ : int
+    feature_names_in_ : ndarray of str
+        Only when X had string column names (a DataFrame).
+    feature_ranges_ : ndarray of shape (n_features_in_, 2)
+        The minimum and maximum of every feature in the training data, which
+        scale the inputs into [0, 1]; values outside are clipped.
+    training_error_ : float
+        The error of the last training epoch (what ``Kestrane`` prints).
+    """
+
+    def __init__(self, n_rules=None, input_mfs=3, output_mfs=3, weight_range=(-0.5, 0.5),
+                 epochs=500, change_after=10, learning_rate=0.1, momentum=0.5, batch=False,
+                 examples_per_class=None, random_state=1):
+        self.n_rules = n_rules
+        self.input_mfs = input_mfs
+        self.output_mfs = output_mfs
+        self.weight_range = weight_range
+        self.epochs = epochs
+        self.change_after = change_after
+        self.learning_rate = learning_rate
+        self.momentum = momentum
+        self.batch = batch
+        self.examples_per_class = examples_per_class
+        self.random_state = random_state
+
+    # ---- fitting
+
+    def fit(self, X, y):
+        """Fit the scaling, build the network and train it on X and y."""
+        class_column = getattr(y, "name", None)
+        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False)
+        y = column_or_1d(y, warn=True)
+        check_classification_targets(y)
+        classes, class_index = np.unique(y, return_inverse=True)
+        if len(classes) < 2:
+            raise ValueError(
+                f"{type(self).__name__} needs samples of at least 2 classes in the data, "
+                f"but the data contains only one class: {classes[0]!r}")
+        n_classes = len(classes)
+        n_rules = (_kestrane.starter_rule_count(X.shape[1], n_classes) if self.n_rules is None
+                   else _positive_int(self.n_rules, "n_rules"))
+        input_mfs = _counts(self.input_mfs, "input_mfs")
+        output_mfs = _counts(self.output_mfs, "output_mfs")
+        try:
+            weight_min, weight_max = (float(v) for v in self.weight_range)
+        except (TypeError, ValueError):
+            raise ValueError(f"weight_range must be a pair of numbers, got {self.weight_range!r}")
+        if not weight_min <= weight_max:
+            raise ValueError(f"weight_range: the minimum exceeds the maximum in {self.weight_range!r}")
+        if self.examples_per_class is None:
+            examples = []
+        else:
+            examples = [_positive_int(self.examples_per_class, "examples_per_class", 0)] * n_classes
+
+        names = self._feature_names(X.shape[1])
+        model = _kestrane.fit(
+            X, class_index.astype(np.int32), n_classes, names,
+            rules=n_rules, input_mfs=input_mfs, output_mfs=output_mfs,
+            weight_min=weight_min, weight_max=weight_max,
+            epochs=_positive_int(self.epochs, "epochs"),
+            change_after=_positive_int(self.change_after, "change_after"),
+            learning_rate=float(self.learning_rate), momentum=float(self.momentum),
+            batch=bool(self.batch), examples=examples, seed=_seed(self.random_state))
+        self.classes_ = classes
+        self.class_column_ = class_column if isinstance(class_column, str) else "class"
+        self._set_model(model)
+        self.training_error_ = model.error
+        return self
+
+    def _feature_names(self, n_features):
+        if hasattr(self, "feature_names_in_"):
+            return [str(n) for n in self.feature_names_in_]
+        return [f"x{i}" for i in range(n_features)]
+
+    def _set_model(self, model):
+        self._model = model
+        self.feature_ranges_ = np.array([(lo, hi) for _, lo, hi in model.ranges], dtype=np.float64)
+
+    # ---- answers
+
+    def _recall(self, X):
+        check_is_fitted(self, "_model")
+        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        return self._model.recall(X)
+
+    def predict(self, X):
+        """The class of the largest output of every row (the first on a tie)."""
+        predicted = self._recall(X)[1]
+        return self.classes_[predicted]
+
+    def decision_function(self, X):
+        """The raw class outputs of the network, shape (n_samples, n_classes).
+
+        With two classes scikit-learn expects one score per row: then it is
+        ``p[:, 1] - p[:, 0]`` of ``predict_proba``, positive for ``classes_[1]``.
+        """
+        outputs = self._recall(X)[0]
+        if len(self.classes_) == 2:
+            p = _probabilities(outputs)
+            return p[:, 1] - p[:, 0]
+        return outputs
+
+    def predict_proba(self, X):
+        """The class outputs clipped at 0 and normalised to sum 1 per row.
+
+        The network's outputs are centre-of-gravity values, not probabilities;
+        this only rescales them. A row whose outputs are all at or below 0
+        shares the probability among the classes tied at its largest output.
+        """
+        return _probabilities(self._recall(X)[0])
+
+    def predict_log_proba(self, X):
+        with np.errstate(divide="ignore"):
+            return np.log(self.predict_proba(X))
+
+    # ---- files
+
+    def save(self, prefix):
+        """Write PREFIX.wgt (the network file) and PREFIX.ranges (the scaling
+        and the classes, as kestrane-tool import writes them); both or neither.
+        Returns the two file names."""
+        check_is_fitted(self, "_model")
+        prefix = os.fspath(prefix)
+        texts = {prefix + NETWORK_SUFFIX: self._model.text(), prefix + RANGES_SUFFIX: self._ranges_text()}
+        _write_together(texts)
+        return tuple(texts)
+
+    def _ranges_text(self):
+        names, mins, maxs = zip(*self._model.ranges)
+        class_column = getattr(self, "class_column_", "class")
+        return _kestrane.ranges_text(class_column, list(names), list(mins), list(maxs),
+                                     [str(c) for c in self.classes_])
+
+    # ---- pickling: the network travels as its file text
+
+    def __getstate__(self):
+        state = dict(super().__getstate__())  # may be the instance dict itself
+        model = state.pop("_model", None)
+        if model is not None:
+            state["_network_text"] = model.text()
+            state["_ranges"] = model.ranges
+        return state
+
+    def __setstate__(self, state):
+        state = dict(state)
+        text = state.pop("_network_text", None)
+        ranges = state.pop("_ranges", None)
+        super().__setstate__(state)
+        if text is not None:
+            names, mins, maxs = (list(v) for v in zip(*ranges))
+            self._model = _kestrane.Model.from_text(text, names, mins, maxs)
+
+    def _more_tags(self):
+        return {"requires_y": True}
+
+
+def _probabilities(outputs):
+    clipped = np.clip(outputs, 0.0, None)
+    total = clipped.sum(axis=1, keepdims=True)
+    dead = total[:, 0] <= 0.0
+    if dead.any():
+        top = outputs[dead] == outputs[dead].max(axis=1, keepdims=True)
+        clipped[dead] = top
+        total[dead] = top.sum(axis=1, keepdims=True)
+    return clipped / total
+
+
+def _write_together(texts):
+    """Writes every file under a temporary name beside it, then renames them
+    into place; when a rename fails, the files already replaced get their old
+    contents back. So a failure leaves every old file as it was."""
+    pending = []
+    backups = []
+    try:
+        for name, text in texts.items():
+            if os.path.isdir(name):
+                raise IsADirectoryError(f"cannot replace the folder {name} by a file")
+            fd, temporary = tempfile.mkstemp(prefix=".kestrane-", dir=_folder(name))
+            pending.append((temporary, name))
+            with os.fdopen(fd, "w", encoding="utf-8", newline="") as out:
+                out.write(text)
+                out.flush()
+                os.fsync(out.fileno())
+            os.chmod(temporary, 0o666 & ~_umask())
+        for temporary, name in pending:
+            backup = None
+            if os.path.exists(name):
+                backup = tempfile.mktemp(prefix=".kestrane-old-", dir=_folder(name))
+                os.link(name, backup)
+            backups.append((backup, name))
+            os.replace(temporary, name)
+        pending = []
+    except BaseException:
+        for backup, name in backups:
+            if backup is not None:
+                os.replace(backup, name)
+            elif os.path.exists(name):
+                os.unlink(name)
+        backups = []
+        raise
+    finally:
+        for temporary, _ in pending:
+            if os.path.exists(temporary):
+                os.unlink(temporary)
+        for backup, _ in backups:
+            if backup is not None and os.path.exists(backup):
+                os.unlink(backup)
+
+
+def _folder(name):
+    return os.path.dirname(os.path.abspath(name))
+
+
+def _umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def _class_labels(names):
+    """Class names of a ranges file: integers when every name is one as
+    Python writes it, so that a model fitted on integer labels loads with them."""
+    try:
+        ints = [int(n) for n in names]
+    except ValueError:
+        return np.array(names, dtype=object)
+    if [str(i) for i in ints] != list(names):
+        return np.array(names, dtype=object)
+    return np.array(ints, dtype=np.int64)
+
+
+def load(prefix):
+    """A fitted FuzzyClassifier from PREFIX.wgt and PREFIX.ranges (written by
+    ``save`` or by the programs: a trained network and the ranges file of its
+    import). The fit parameters that the files do not record keep their defaults."""
+    prefix = os.fspath(prefix)
+    with open(prefix + NETWORK_SUFFIX, encoding="utf-8", newline="") as f:
+        network_text = f.read()
+    with open(prefix + RANGES_SUFFIX, encoding="utf-8", newline="") as f:
+        class_column, features, classes = _kestrane.parse_ranges(f.read())
+    names, mins, maxs = (list(v) for v in zip(*features)) if features else ([], [], [])
+    model = _kestrane.Model.from_text(network_text, names, mins, maxs)
+    if model.outputs != len(classes):
+        raise ValueError(f"{prefix}{RANGES_SUFFIX} names {len(classes)} classes, "
+                         f"the network has {model.outputs} outputs")
+    shape = model.structure()
+    clf = FuzzyClassifier(n_rules=shape["rules"], input_mfs=_one_or_all(shape["input_mfs"]),
+                          output_mfs=_one_or_all(shape["output_mfs"]))
+    clf.classes_ = _class_labels(classes)
+    clf.n_features_in_ = len(names)
+    if names != [f"x{i}" for i in range(len(names))]:
+        clf.feature_names_in_ = np.array(names, dtype=object)
+    clf.class_column_ = class_column
+    clf._set_model(model)
+    return clf
+
+
+def _one_or_all(counts):
+    return counts[0] if len(set(counts)) == 1 else tuple(counts)

@@ -1,0 +1,156 @@
+"""FuzzyClassifier as a scikit-learn estimator: the library's own checks,
+labels, probabilities, pickling, threads and plots."""
+
+import pickle
+import threading
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
+import pandas as pd  # noqa: E402
+import pytest  # noqa: E402
+from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
+
+import kestrane  # noqa: E402
+import kestrane.plot  # noqa: E402
+
+FAST = dict(epochs=30, change_after=5)
+
+
+@parametrize_with_checks([kestrane.FuzzyClassifier(epochs=100)])
+def test_scikit_learn_checks(estimator, check):
+    check(estimator)
+
+
+@pytest.fixture(scope="module")
+def fitted(iris):
+    header, X, y = iris
+    frame = pd.DataFrame(X, columns=header[:-1])
+    return kestrane.FuzzyClassifier(random_state=3, **FAST).fit(frame, y), frame, y
+
+
+@pytest.mark.parametrize("labels", [
+    np.array(["b", "a", "c"]),
+    np.array([20, 3, 100]),
+    np.array([-1.0, 0.0, 2.0]),
+])
+def test_labels_of_any_kind_come_back_sorted(iris, labels):
+    _, X, y = iris
+    codes = np.unique(y, return_inverse=True)[1]
+    clf = kestrane.FuzzyClassifier(**FAST).fit(X, labels[codes])
+    np.testing.assert_array_equal(clf.classes_, np.sort(labels))
+    assert set(clf.predict(X)) <= set(labels)
+    assert clf.score(X, labels[codes]) > 0.6
+
+
+def test_answers_agree_with_each_other(fitted):
+    clf, frame, y = fitted
+    p = clf.predict_proba(frame)
+    raw = clf.decision_function(frame)
+    assert list(clf.feature_names_in_) == list(frame.columns)
+    assert clf.n_features_in_ == 4
+    np.testing.assert_allclose(clf.feature_ranges_, np.c_[frame.min(), frame.max()])
+    np.testing.assert_allclose(p.sum(axis=1), 1.0)
+    assert (p >= 0).all()
+    np.testing.assert_allclose(p, np.clip(raw, 0, None) / np.clip(raw, 0, None).sum(1, keepdims=True))
+    np.testing.assert_array_equal(clf.predict(frame), clf.classes_[raw.argmax(axis=1)])
+    # Outside the training ranges the inputs are clipped, as import --ranges does.
+    far = frame.copy()
+    far.iloc[:, 0] = 1e6
+    edge = frame.copy()
+    edge.iloc[:, 0] = frame.iloc[:, 0].max()
+    np.testing.assert_array_equal(clf.decision_function(far), clf.decision_function(edge))
+
+
+def test_all_outputs_below_zero_share_the_probability_among_the_largest():
+    p = kestrane._estimator._probabilities(np.array([[-0.2, -0.1, -0.1], [0.5, -1.0, 0.5]]))
+    np.testing.assert_allclose(p, [[0, 0.5, 0.5], [0.5, 0, 0.5]])
+
+
+def test_pickle_and_save_keep_every_answer(fitted, tmp_path):
+    clf, frame, _ = fitted
+    copies = [pickle.loads(pickle.dumps(clf))]
+    clf.save(tmp_path / "model")
+    copies.append(kestrane.load(tmp_path / "model"))
+    for copy in copies:
+        np.testing.assert_array_equal(copy.decision_function(frame), clf.decision_function(frame))
+        np.testing.assert_array_equal(copy.classes_, clf.classes_)
+        assert copy._model.text() == clf._model.text()
+
+
+def test_save_replaces_both_files_or_neither(fitted, tmp_path):
+    clf, _, _ = fitted
+    (tmp_path / "model.wgt").write_text("old")
+    (tmp_path / "model.ranges").mkdir()  # cannot be replaced by a file
+    with pytest.raises(OSError):
+        clf.save(tmp_path / "model")
+    assert (tmp_path / "model.wgt").read_text() == "old"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["model.ranges", "model.wgt"]
+
+
+@pytest.mark.parametrize("params, message", [
+    (dict(n_rules=0), "n_rules"),
+    (dict(input_mfs=1), "input_mfs"),
+    (dict(output_mfs=[3, 3]), "output-mfs"),
+    (dict(weight_range=(1, 0)), "weight_range"),
+    (dict(epochs=0), "epochs"),
+    (dict(change_after=1.5), "change_after"),
+    (dict(random_state=-1), "random_state"),
+])
+def test_bad_settings_are_refused_at_fit(iris, params, message):
+    _, X, y = iris
+    with pytest.raises(ValueError, match=message):
+        kestrane.FuzzyClassifier(**params).fit(X, y)
+
+
+def test_fits_in_threads_equal_fits_one_after_another(iris):
+    _, X, y = iris
+    settings = [dict(random_state=s, n_rules=r, **FAST) for s, r in ((1, 6), (2, 9))]
+    alone = [kestrane.FuzzyClassifier(**s).fit(X, y)._model.text() for s in settings]
+    together = [None, None]
+
+    def fit(i):
+        together[i] = kestrane.FuzzyClassifier(**settings[i]).fit(X, y)._model.text()
+
+    threads = [threading.Thread(target=fit, args=(i,)) for i in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert together == alone
+
+
+def test_membership_plot_shows_each_function_in_feature_units(fitted):
+    clf, frame, _ = fitted
+    ax = kestrane.plot.membership(clf, "petal_length")
+    lines = ax.get_lines()
+    assert len(lines) == 3
+    low, high = frame["petal_length"].min(), frame["petal_length"].max()
+    for line in lines:
+        x, degree = line.get_data()
+        assert (x[0], x[-1]) == (low, high)
+        assert degree.max() == pytest.approx(1.0, abs=0.01) and degree.min() >= 0.0
+    # The first function is 1 at the low end, the last at the high end.
+    assert lines[0].get_ydata()[0] == 1.0 and lines[-1].get_ydata()[-1] == 1.0
+    assert ax.get_xlabel() == "petal_length"
+    assert [t.get_text().split(" (")[0] for t in ax.get_legend().get_texts()] == \
+        ["petal_length 0", "petal_length 1", "petal_length 2"]
+    plt.close("all")
+
+
+def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
+    clf, _, _ = fitted
+    fig = kestrane.plot.rule_weights(clf)
+    left, right = fig.axes[:2]
+    to_rules = left.get_images()[0].get_array()
+    to_actions = right.get_images()[0].get_array()
+    # Rules by default: features + classes, as import suggests.
+    assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
+    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(), clf._model.weight_layer(2))
+    np.testing.assert_array_equal(np.asarray(to_actions).ravel(), clf._model.weight_layer(3))
+    assert left.get_xticklabels()[3].get_text() == "sepal_width 0"
+    assert right.get_xticklabels()[-1].get_text() == "virginica 2"
+    assert left.get_yticklabels()[0].get_text() == "rule 0"
+    plt.close("all")

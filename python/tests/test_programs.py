@@ -1,0 +1,51 @@
+"""The estimator and the programs give the same files and the same answers."""
+
+import io
+import subprocess
+
+import numpy as np
+import pandas as pd
+
+import kestrane
+from conftest import IRIS_CSV
+
+SEED = 5
+SETTINGS = dict(epochs=40, change_after=5, learning_rate=0.1, momentum=0.5)
+
+
+def run(*command, cwd):
+    subprocess.run(command, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+
+
+def test_fit_writes_the_files_of_import_create_and_a_seeded_run(iris, programs, tmp_path):
+    header, X, y = iris
+    tool, driver = programs["kestrane-tool"], programs["Kestrane"]
+    run(tool, "import", str(IRIS_CSV), "--seed", str(SEED),
+        "--epochs", "40", "--change-after", "5", "--learning-rate", "0.1", "--momentum", "0.5",
+        "-o", "iris", cwd=tmp_path)
+    run(tool, "create", "--inputs", "4", "--rules", "12", "--outputs", "3", "--seed", str(SEED),
+        "-o", "iris-initial.wgt", cwd=tmp_path)
+    run(driver, "iris.param", cwd=tmp_path)
+
+    frame = pd.DataFrame(X, columns=header[:-1])
+    labels = pd.Series(y, name=header[-1])
+    clf = kestrane.FuzzyClassifier(n_rules=12, random_state=SEED, **SETTINGS).fit(frame, labels)
+    network, ranges = clf.save(tmp_path / "fitted")
+    assert open(network, "rb").read() == (tmp_path / "iris-trained.wgt").read_bytes()
+    assert open(ranges, "rb").read() == (tmp_path / "iris.ranges").read_bytes()
+
+    # The programs' files load into an estimator that answers as the fitted one.
+    (tmp_path / "iris.wgt").write_bytes((tmp_path / "iris-trained.wgt").read_bytes())
+    loaded = kestrane.load(tmp_path / "iris")
+    assert list(loaded.feature_names_in_) == header[:-1]
+    assert list(loaded.classes_) == sorted(set(y))
+    np.testing.assert_array_equal(loaded.predict(frame), clf.predict(frame))
+    np.testing.assert_array_equal(loaded.decision_function(frame), clf.decision_function(frame))
+
+    # predict answers as kestrane-tool predict does on the trained network.
+    table = subprocess.run([tool, "predict", "iris-trained.wgt", str(IRIS_CSV), "--ranges", "iris.ranges"],
+                           cwd=tmp_path, check=True, capture_output=True, text=True).stdout
+    answers = pd.read_csv(io.StringIO(table), float_precision="round_trip")
+    np.testing.assert_array_equal(clf.predict(frame), answers["predicted"])
+    np.testing.assert_array_equal(clf.decision_function(frame), answers[list(clf.classes_)])
+
