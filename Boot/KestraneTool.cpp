@@ -7,6 +7,7 @@
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
 #include "Boot/ToolPredict.h"
+#include "Boot/ToolRules.h"
 #include "Boot/Version.h"
 
 #include <csignal>
@@ -19,12 +20,14 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval|predict|cv [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
     "  predict  answer the class of new CSV rows\n"
     "  cv       cross-validate settings on a CSV file\n"
+    "  rules    print the rules a network has learnt\n"
+    "  simplify remove weak rule arcs within an accuracy limit\n"
     "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 } // namespace
@@ -54,6 +57,8 @@ int main(int argc, char **argv) {
   if (command == "eval") run = ToolEval;
   if (command == "predict") run = ToolPredict;
   if (command == "cv") run = ToolCv;
+  if (command == "rules") run = ToolRules;
+  if (command == "simplify") run = ToolSimplify;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;

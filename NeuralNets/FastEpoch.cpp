@@ -51,6 +51,7 @@ void TFastEpoch::End() {
   record = nullptr;
   fold = kernels::StepAfterBackprop();
   scratchDead = false;
+  hold = false;
 }
 
 bool TFastEpoch::CachedStepSettings(const TKQstructure *asked, double &rate,
@@ -76,6 +77,7 @@ void TFastEpoch::StartPattern(bool last) {
 }
 
 void TFastEpoch::Settle(ArcBlock &b) {
+  kernels::AddHeldGradients(b);
   if (b.state == ArcBlock::kPendingZero)
     kernels::ZeroGradient(b);
 }
@@ -106,7 +108,15 @@ bool TFastEpoch::Backprop(int t, int f, const double *delta) {
   const bool fresh = b.state == ArcBlock::kPendingZero;
   double *down =
       scratchDead && f < lowestReadDeltas ? nullptr : gradients->layers[f]->activations.data();
-  kernels::Backprop(b, delta, down, network->layers[f]->activations.data(), fresh, fold);
+  const double *y = network->layers[f]->activations.data();
+  // The epoch's last pattern leaves its gradients complete for callers to see.
+  if (hold && scratchDead && !fresh && !fold.on) {
+    kernels::HoldGradient(b, delta, down, y);
+    b.Mark(ArcBlock::kWritten);
+    return true;
+  }
+  kernels::AddHeldGradients(b);
+  kernels::Backprop(b, delta, down, y, fresh, fold);
   b.stepped = fold.on;
   // Gradients the fold did not store are dead: the next pattern's zeroing
   // comes before any read.

@@ -59,6 +59,9 @@ public:
   // On-line training without penalty terms: nothing reads the gradients
   // between the backward pass and the step, so the step joins the pass.
   void FoldStepIntoBackprop();
+  // Batch training: the weights stay put until the epoch's step, so the
+  // gradients of the patterns may be added a few patterns at a time.
+  void HoldGradients() { hold = active; }
   // Before each pattern; `last`: the epoch's last, whose deltas and
   // gradients stay in the stores for callers to see.
   void StartPattern(bool last);
@@ -95,6 +98,7 @@ private:
   // The current pattern is not the epoch's last: the next one clears its
   // deltas and overwrites its gradients before anything reads them.
   bool scratchDead = false;
+  bool hold = false;
 };
 
 } // namespace kestrane

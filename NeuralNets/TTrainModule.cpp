@@ -261,6 +261,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (batch) {
     if (!fastEpoch->ZeroGradients(false))
       gradients->Randomize(0, 0);
+    fastEpoch->HoldGradients();
     for (int r = 0; r < n; ++r) {
       fastEpoch->StartPattern(r + 1 == n);
       table->GetNextRow(input.data(), target.data());

@@ -114,6 +114,56 @@ KESTRANE_KERNEL_INLINE void SweepDown(const ArcBlock &b, const double *dTo, doub
     SweepKeeping<Fresh, false>(b, dTo, dFrom, y, step);
 }
 
+// The error passed down the selected arcs, to-row major as in Sweep.
+KESTRANE_KERNEL_INLINE void PassDownRows(const ArcBlock &b, const double *dTo, double *__restrict dFrom) {
+  const int f = b.cols;
+  for (int i = 0; i < b.rows; ++i) {
+    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+    const double *__restrict w = b.w + at;
+    const double di = dTo[i];
+    if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected)) {
+      for (int j = 0; j < f; ++j)
+        dFrom[j] = dFrom[j] + w[j] * di;
+    } else {
+      for (int j = 0; j < f; ++j)
+        if (Selected(b.mask[at + j]))
+          dFrom[j] = dFrom[j] + w[j] * di;
+    }
+  }
+}
+
+// P held patterns added to every selected arc, in the order they came.
+template <int P>
+KESTRANE_KERNEL_INLINE void AddHeldRows(const ArcBlock &b, int count) {
+  const int f = b.cols, t = b.rows;
+  const int n = P > 0 ? P : count;
+  const double *ys[ArcBlock::kHeld];
+  for (int p = 0; p < n; ++p)
+    ys[p] = b.heldY.data() + static_cast<size_t>(p) * f;
+  for (int i = 0; i < t; ++i) {
+    const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
+    double *__restrict g = b.g + at;
+    double d[ArcBlock::kHeld];
+    for (int p = 0; p < n; ++p)
+      d[p] = b.heldTo[static_cast<size_t>(p) * t + i];
+    const bool all = b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected);
+    if (P > 0 && all) {
+      const double *__restrict y0 = ys[0], *__restrict y1 = ys[1], *__restrict y2 = ys[2],
+                               *__restrict y3 = ys[3];
+      for (int j = 0; j < f; ++j)
+        g[j] = (((g[j] + d[0] * y0[j]) + d[1] * y1[j]) + d[2] * y2[j]) + d[3] * y3[j];
+    } else {
+      for (int j = 0; j < f; ++j)
+        if (all || Selected(b.mask[at + j])) {
+          double gj = g[j];
+          for (int p = 0; p < n; ++p)
+            gj = gj + d[p] * ys[p][j];
+          g[j] = gj;
+        }
+    }
+  }
+}
+
 // Arcs of a block are independent in the update, so it runs in chunks: a
 // chunk whose arcs are all selected takes the straight loop.
 constexpr size_t kChunk = 64;
@@ -203,6 +253,7 @@ ArcBlock Describe(TBasicConnections *conn, TBasicConnections *grad, TBasicConnec
 }
 
 void ZeroGradient(ArcBlock &b) {
+  b.held = 0; // zeroing would wipe them out
   if (b.kind == ArcBlock::kRows) {
     const size_t n = static_cast<size_t>(b.rows) * static_cast<size_t>(b.cols);
     if (b.gradMask == nullptr) {
@@ -224,6 +275,30 @@ KESTRANE_WIDE_KERNEL void Backprop(const ArcBlock &b, const double *dTo, double 
     SweepDown<true>(b, dTo, dFrom, y, step);
   else
     SweepDown<false>(b, dTo, dFrom, y, step);
+}
+
+KESTRANE_WIDE_KERNEL void HoldGradient(ArcBlock &b, const double *dTo, double *dFrom,
+                                       const double *y) {
+  static_assert(ArcBlock::kHeld == 4, "AddHeldRows<4> adds four patterns");
+  if (dFrom != nullptr)
+    PassDownRows(b, dTo, dFrom);
+  const size_t t = static_cast<size_t>(b.rows), f = static_cast<size_t>(b.cols);
+  if (b.heldTo.size() != ArcBlock::kHeld * t) {
+    b.heldTo.resize(ArcBlock::kHeld * t);
+    b.heldY.resize(ArcBlock::kHeld * f);
+  }
+  std::copy(dTo, dTo + t, b.heldTo.begin() + static_cast<ptrdiff_t>(b.held * t));
+  std::copy(y, y + f, b.heldY.begin() + static_cast<ptrdiff_t>(b.held * f));
+  if (++b.held == ArcBlock::kHeld) {
+    AddHeldRows<ArcBlock::kHeld>(b, ArcBlock::kHeld);
+    b.held = 0;
+  }
+}
+
+KESTRANE_WIDE_KERNEL void AddHeldGradients(ArcBlock &b) {
+  if (b.held > 0)
+    AddHeldRows<0>(b, b.held);
+  b.held = 0;
 }
 
 bool Step(const ArcBlock &b, double rate) {

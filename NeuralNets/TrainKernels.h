@@ -76,6 +76,12 @@ struct ArcBlock {
     idle = false;
   }
 
+  // Batch epochs: patterns whose gradients wait to be added kHeld at a time,
+  // so that each gradient is loaded and stored once for them (HoldGradient).
+  static constexpr int kHeld = 4;
+  int held = 0;
+  std::vector<double> heldTo, heldY; // kHeld x rows deltas, kHeld x cols activations
+
   // kListed: arcs 0 .. n-1, selected by flags.
   int n = 0;
   const unsigned char *flags = nullptr;
@@ -126,6 +132,15 @@ struct StepAfterBackprop {
 // when nothing reads the from-layer's deltas: the error is not passed down.
 void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
               const StepAfterBackprop &step);
+
+// The batch form of Backprop (not fresh, no step folded in): the error is
+// passed down now (dFrom may be nullptr), the gradients of the pattern are
+// held and added kHeld patterns at a time. Within a batch epoch the weights
+// do not change, and each arc still adds its patterns in their order, so the
+// bits are those of one Backprop per pattern once AddHeldGradients has run.
+void HoldGradient(ArcBlock &b, const double *dTo, double *dFrom, const double *y);
+// Adds the held patterns' gradients, oldest first: g = (g + d0*y0) + d1*y1 ...
+void AddHeldGradients(ArcBlock &b);
 
 // The update of every selected arc: w -= rate*g, or with momentum
 // d = -rate*g + momentum*d; w += d. True when some weight or change now has

@@ -10,10 +10,26 @@
 # With a second build directory both programs run on the same files, their
 # times are printed side by side and their outputs must be byte-identical.
 # MEMORY=1 also reports the peak resident size of each run (/usr/bin/time -v).
+#
+# bench/full-run.sh --ratios BASELINE_BUILD [BUILD_DIR]
+# runs both programs RUNS times (default 5) by turns on every case, checks
+# that their outputs are byte-identical, and prints the median times, the
+# speed-up over the baseline and the ratio to the hand-written reference
+# kernel: the kernel's measured ratio to the baseline (build of 674ebf3)
+# divided by the speed-up. Meaningful only when BASELINE_BUILD is that build.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-other=${2:-}
+ratios=
+if [ "$1" = --ratios ]; then
+  ratios=1
+  baseline=$2
+  build=${3:-$root/build}
+  [ -n "$baseline" ] || { echo "--ratios needs the baseline build directory" >&2; exit 1; }
+  other=
+else
+  build=${1:-$root/build}
+  other=${2:-}
+fi
 rows=${ROWS:-300}
 work=$(mktemp -d)
 [ -n "$KEEP" ] || trap 'rm -rf "$work"' EXIT
@@ -77,6 +93,50 @@ run() { # program param out
     "$1" "$2" > "$3"
   fi
 }
+
+# Reference kernel time / baseline time, per case (size mode).
+reference() {
+  case "$1 $2" in
+    "small online") echo 1.36 ;; "small batch") echo 1.59 ;;
+    "medium online") echo 1.12 ;; "medium batch") echo 1.46 ;;
+    "large online") echo 1.02 ;; "large batch") echo 1.27 ;;
+  esac
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+if [ -n "$ratios" ]; then
+  runs=${RUNS:-5}
+  printf "%-8s %-6s %10s %10s %8s %9s\n" size mode baseline this speed-up vs-kernel
+  for size in "small 4 3 12 3 3 2000" "medium 13 3 40 3 3 500" "large 30 4 100 2 5 150"; do
+    set -- $size
+    setup "$1" "$2" "$3" "$4" "$5" "$6"
+    for batch in false true; do
+      mode=$([ $batch = true ] && echo batch || echo online)
+      : > "$work/times-a"; : > "$work/times-b"
+      i=0
+      while [ "$i" -lt "$runs" ]; do
+        for side in a b; do
+          program=$([ $side = a ] && echo "$baseline" || echo "$build")
+          params "$1" "$5" "$7" "$batch" "$work/$1-$batch-$side.wgt"
+          t0=$(now)
+          "$program/Kestrane" "$work/$1-$batch.param" > "$work/$1-$batch-$side.out"
+          t1=$(now)
+          echo "$t1 - $t0" | bc >> "$work/times-$side"
+        done
+        cmp -s "$work/$1-$batch-a.wgt" "$work/$1-$batch-b.wgt" &&
+          cmp -s "$work/$1-$batch-a.out" "$work/$1-$batch-b.out" ||
+          { echo "$1 $mode: OUTPUTS DIFFER"; exit 1; }
+        i=$((i + 1))
+      done
+      ta=$(median < "$work/times-a")
+      tb=$(median < "$work/times-b")
+      printf "%-8s %-6s %10.3f %10.3f %7.2fx %9.2f\n" "$1" "$mode" "$ta" "$tb" \
+        "$(echo "$ta / $tb" | bc -l)" "$(echo "$(reference "$1" "$mode") * $tb / $ta" | bc -l)"
+    done
+  done
+  exit 0
+fi
 
 printf "%-8s %-6s %7s %10s" size mode epochs seconds
 [ -n "$other" ] && printf " %10s %7s" other ratio

@@ -1,0 +1,95 @@
+#include "Boot/RuleToolInputs.h"
+
+#include "Boot/ToolCommon.h"
+#include "DataTools/CsvImport/CsvImport.h"
+#include "FileHandler/ParseTools.h"
+#include "Vemo/TVemo.h"
+
+#include <fstream>
+#include <ostream>
+
+namespace kestrane {
+
+FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file) {
+  FuzzyNetworkFile loaded;
+  FileTools tools;
+  try {
+    loaded.owner = tools.LoadNetwork(file.c_str());
+  } catch (const FileTools::Error &e) {
+    throw ToolError(file + ": " + e.GetMessage());
+  }
+  loaded.network = dynamic_cast<TVemo *>(loaded.owner.get());
+  if (loaded.network == nullptr || loaded.network->numLayers != 6 ||
+      loaded.network->GetConditionLayer() == nullptr || loaded.network->GetOutputLayer() == nullptr) {
+    throw ToolError(file + ": not a fuzzy (Vemo) network with condition and output layers");
+  }
+  return loaded;
+}
+
+ImportRanges LoadRangesFile(const std::string &file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw ToolError("Unable to open file " + file);
+  try {
+    return ReadRanges(in);
+  } catch (const ImportError &e) {
+    throw ToolError(file + ": " + e.what());
+  }
+}
+
+void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile) {
+  const int I = network.layers[1]->GetNumNeurons();
+  const int O = network.layers[5]->GetNumNeurons();
+  if (static_cast<int>(ranges.features.size()) != I) {
+    throw ToolError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
+                    networkFile + " has " + std::to_string(I) + " inputs");
+  }
+  if (static_cast<int>(ranges.classes.size()) != O) {
+    throw ToolError("the ranges file names " + std::to_string(ranges.classes.size()) + " classes, " +
+                    networkFile + " has " + std::to_string(O) + " outputs");
+  }
+}
+
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw ToolError("Unable to open file " + file);
+  ImportRequest request;
+  request.reuse = &ranges;
+  ImportResult result;
+  try {
+    result = ImportCsv(ReadCsv(in, ','), request);
+  } catch (const ImportError &e) {
+    throw ToolError(file + ": " + e.what());
+  }
+  const Data &table = *result.test;
+  ClassRows rows;
+  rows.inputs = table.MbrNdxInputs;
+  for (int32_t r = 0; r < table.MbrNdxDataRows; ++r) {
+    const double *in = table.InputSlot(r);
+    const double *target = table.OutputSlot(r);
+    rows.values.insert(rows.values.end(), in, in + table.MbrNdxInputs);
+    int expected = 0;
+    for (int k = 0; k < table.MbrNdxOutputs; ++k) {
+      if (target[k] == 1.0) expected = k;
+    }
+    rows.classes.push_back(expected);
+  }
+  if (result.clipped > 0) {
+    err << "!Warning: " << result.clipped << " values of " << file
+        << " outside the ranges were clipped to [0, 1]\n";
+  }
+  return rows;
+}
+
+RuleVocabulary VocabularyOf(const ImportRanges &ranges) {
+  RuleVocabulary vocabulary;
+  for (const FeatureRange &f : ranges.features) {
+    vocabulary.inputNames.push_back(f.name);
+    vocabulary.inputMin.push_back(f.min);
+    vocabulary.inputMax.push_back(f.max);
+  }
+  vocabulary.outputNames = ranges.classes;
+  vocabulary.classOutputs = true;
+  return vocabulary;
+}
+
+} // namespace kestrane
