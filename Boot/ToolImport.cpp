@@ -1,5 +1,7 @@
 #include "Boot/ToolImport.h"
 
+#include "Boot/FitPipeline.h"
+#include "Boot/ParameterFile.h"
 #include "Boot/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
@@ -86,6 +88,32 @@ void SaveTable(PendingFiles &pending, const std::string &file, Data &table) {
   tools.WriteDataSet(pending.Add(file), &table, nullptr);
 }
 
+// The create command for the imported data, if create can make any network
+// of that width: three membership functions per input, else two.
+std::string SuggestCreate(int features, int classes, const std::string &weightFile) {
+  const int rules = StarterRuleCount(features, classes);
+  std::string why;
+  for (int mfs : {3, 2}) {
+    NetworkShape shape;
+    shape.inputs = features;
+    shape.inputMFs = {mfs};
+    shape.rules = rules;
+    shape.outputs = classes;
+    try {
+      ExpandShape(shape);
+    } catch (const ToolError &e) {
+      if (why.empty()) why = e.what();
+      continue;
+    }
+    return "Next: kestrane-tool create --inputs " + std::to_string(features) +
+           (mfs == 3 ? std::string() : " --input-mfs " + std::to_string(mfs)) + " --rules " +
+           std::to_string(rules) + " --outputs " + std::to_string(classes) + " -o " + weightFile +
+           "\n";
+  }
+  return "No create command fits " + std::to_string(features) + " features (" + why +
+         "); import fewer columns with --features\n";
+}
+
 } // namespace
 
 int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
@@ -152,12 +180,22 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
 
   const std::vector<std::string> classFiles = ClassFileNames(prefix, ranges.classes);
-  for (const std::string &file : classFiles) {
-    if (file.size() > 254) throw ToolError("file name longer than 254 characters: " + file);
-  }
   StarterParameters params;
   params.weightFile = prefix + "-initial.wgt";
   params.destinationFile = prefix + "-trained.wgt";
+  // Kestrane must be able to read the parameter file that names them.
+  for (const std::string &file : classFiles) {
+    if (file.size() > kMaxDataFileName) {
+      throw ToolError("file name longer than " + std::to_string(kMaxDataFileName) +
+                      " characters, more than a parameter file takes: " + file);
+    }
+  }
+  for (const std::string &file : {params.weightFile, params.destinationFile}) {
+    if (file.size() > kMaxParameterWord) {
+      throw ToolError("file name longer than " + std::to_string(kMaxParameterWord) +
+                      " characters, more than a parameter file takes: " + file);
+    }
+  }
   params.dataFiles = classFiles;
   params.seed = static_cast<uint32_t>(request.seed);
   params.epochs = ParseCount(a.Get("--epochs", "500"), "--epochs", 1, 2000000000);
@@ -185,10 +223,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   pending.Commit();
   out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
       << prefix << ".param\n"
-      << "Next: kestrane-tool create --inputs " << ranges.features.size() << " --rules "
-      << StarterRuleCount(static_cast<int>(ranges.features.size()), static_cast<int>(ranges.classes.size()))
-      << " --outputs " << ranges.classes.size() << " -o "
-      << params.weightFile << "\n";
+      << SuggestCreate(static_cast<int>(ranges.features.size()), static_cast<int>(ranges.classes.size()),
+                       params.weightFile);
   if (result.clipped > 0) {
     err << "!Warning: " << result.clipped
         << " held-out values outside the ranges of the training rows were clipped to [0, 1]\n";

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -253,9 +255,17 @@ void AppendLabels(std::string &line, const TLabelList &labels) {
   for (const TLabel &label : labels.labels) {
     line += label.name;
     if (label.value != 1.0) {
-      const int length = std::snprintf(nullptr, 0, "%.*f", 9, label.value);
+      // Nine decimals as always, unless they would not read back exactly.
+      const char *format = "%.9f";
+      int length = std::snprintf(nullptr, 0, format, label.value);
       std::string text(static_cast<size_t>(length) + 1, '\0');
-      std::snprintf(&text[0], text.size(), "%.*f", 9, label.value);
+      std::snprintf(&text[0], text.size(), format, label.value);
+      if (std::strtod(text.c_str(), nullptr) != label.value && std::isfinite(label.value)) {
+        format = "%.17g";
+        length = std::snprintf(nullptr, 0, format, label.value);
+        text.assign(static_cast<size_t>(length) + 1, '\0');
+        std::snprintf(&text[0], text.size(), format, label.value);
+      }
       text.resize(static_cast<size_t>(length));
       line += '=';
       line += text;

@@ -30,7 +30,9 @@ namespace {
 }
 
 // Writes straight to a descriptor and keeps the first failure's errno, which
-// the commit reports ("No space left on device", "File too large").
+// the commit reports ("No space left on device", "File too large"). After a
+// failure the rest is discarded but the stream stays good, so that a writer
+// checking its stream does not report the failure without its reason.
 class DescriptorBuffer : public std::streambuf {
 public:
   DescriptorBuffer() : buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
@@ -39,32 +41,32 @@ public:
 
 protected:
   int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
+    Drain();
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
       *pptr() = traits_type::to_char_type(c);
       pbump(1);
     }
     return traits_type::not_eof(c);
   }
-  int sync() override { return Drain() ? 0 : -1; }
+  int sync() override {
+    Drain();
+    return 0;
+  }
 
 private:
-  bool Drain() {
+  void Drain() {
     const char *p = pbase();
     size_t left = static_cast<size_t>(pptr() - pbase());
     setp(buffer_.data(), buffer_.data() + buffer_.size());
-    if (error_ != 0) return false;
-    while (left > 0) {
+    while (left > 0 && error_ == 0) {
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;
-        return false;
+      if (n <= 0) error_ = n < 0 ? errno : EIO;
+      else {
+        p += n;
+        left -= static_cast<size_t>(n);
       }
-      p += n;
-      left -= static_cast<size_t>(n);
     }
-    return true;
   }
 
   std::vector<char> buffer_;

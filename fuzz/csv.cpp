@@ -4,21 +4,25 @@
 // Input: one option byte, then the CSV text, optionally followed by a line
 // "%%" and a ranges file. Option bits 0-1 pick the separator, bits 2-3 the
 // hold-out fraction, bit 4 names the class column "0" instead of the last.
-// A successful import must write ranges that read back to the same text, and
-// its tables must hold every row once.
+// A successful import must write ranges that read back to the same text, its
+// tables must hold every row once with every scaled value finite and in
+// [0, 1], and the same CSV must import again through its own ranges file.
 
+#include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/CsvReader.h"
 #include "DataTools/CsvImport/ImportError.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "KQmessage/TException.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace kestrane;
 
@@ -36,6 +40,19 @@ std::optional<ImportResult> Import(const CsvTable &csv, const ImportRequest &req
   } catch (const ImportError &) {
   }
   return std::nullopt;
+}
+
+bool ScaledValuesAreSound(const ImportResult &result) {
+  std::vector<const Data *> tables;
+  if (result.test) tables.push_back(result.test.get());
+  for (const auto &table : result.training) tables.push_back(table.get());
+  for (const Data *table : tables)
+    for (int32_t r = 0; r < table->MbrNdxDataRows; ++r)
+      for (int32_t c = 0; c < table->MbrNdxInputs; ++c) {
+        const double value = table->InputSlot(r)[c];
+        if (!std::isfinite(value) || value < 0.0 || value > 1.0) return false;
+      }
+  return true;
 }
 
 size_t RowsIn(const ImportResult &result) {
@@ -69,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   if (csv) {
     if (std::optional<ImportResult> result = Import(*csv, request)) {
-      if (RowsIn(*result) != csv->rows.size()) std::abort();
+      if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result)) std::abort();
       const std::string first = RangesText(result->ranges);
       std::istringstream again(first);
       const ImportRanges reread = ReadRanges(again);  // must not fail
@@ -77,8 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       // The same data through the ranges of its own import.
       ImportRequest reuse;
       reuse.reuse = &reread;
-      if (std::optional<ImportResult> second = Import(*csv, reuse))
-        if (RowsIn(*second) != csv->rows.size()) std::abort();
+      std::optional<ImportResult> second = Import(*csv, reuse);
+      if (!second || RowsIn(*second) != csv->rows.size() || !ScaledValuesAreSound(*second))
+        std::abort();
     }
   }
 
@@ -93,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       ImportRequest reuse;
       reuse.reuse = &*ranges;
       if (std::optional<ImportResult> result = Import(*csv, reuse))
-        if (RowsIn(*result) != csv->rows.size()) std::abort();
+        if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result)) std::abort();
     }
   }
   return 0;

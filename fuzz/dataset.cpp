@@ -1,7 +1,7 @@
 // The data-set file readers on arbitrary bytes: the whole-file load (with
 // label brackets), the training-set load, the chunked reader in a few chunks
 // and the probe. Each must succeed or raise a clear error; a loaded file must
-// save and load again.
+// save and load again to the same tables.
 
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,6 +44,27 @@ bool Load(FileTools &tools, const std::string &file, std::unique_ptr<Data> &firs
   return false;
 }
 
+bool Same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool SameTable(const Data *a, const Data *b) {
+  if ((a == nullptr) != (b == nullptr)) return false;
+  if (a == nullptr) return true;
+  if (a->MbrNdxDataRows != b->MbrNdxDataRows || a->MbrNdxInputs != b->MbrNdxInputs ||
+      a->MbrNdxOutputs != b->MbrNdxOutputs || a->MbrBlnLabels != b->MbrBlnLabels)
+    return false;
+  for (int32_t r = 0; r < a->MbrNdxDataRows; ++r) {
+    for (int32_t c = 0; c < a->MbrNdxInputs; ++c)
+      if (!Same(a->InputSlot(r)[c], b->InputSlot(r)[c])) return false;
+    if (a->MbrBlnLabels) {
+      if (!(a->MbrDyaLabels[r] == b->MbrDyaLabels[r])) return false;
+    } else {
+      for (int32_t c = 0; c < a->MbrNdxOutputs; ++c)
+        if (!Same(a->OutputSlot(r)[c], b->OutputSlot(r)[c])) return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -59,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       std::abort();
     std::unique_ptr<Data> first2, second2;
     if (!Load(tools, output, first2, second2)) std::abort();
-    if ((first == nullptr) != (first2 == nullptr) || (second == nullptr) != (second2 == nullptr))
+    if (!SameTable(first.get(), first2.get()) || !SameTable(second.get(), second2.get()))
       std::abort();
     std::remove(output.c_str());
   }

@@ -1,11 +1,14 @@
 // The network file reader on arbitrary bytes: a network or a clear error.
 // Whatever the reader accepts must write, read back and write again to the
-// same text; a Vemo must also survive one forward pass.
+// same text, and save to a file that loads back to it; a Vemo must also
+// survive one forward pass.
 
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TVemo.h"
+
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                  second.c_str());
     std::abort();
   }
+
+  // The same through a saved file.
+  static const std::string file = [] {
+    const char *dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/kestrane-fuzz-" + std::to_string(getpid()) + ".wgt";
+  }();
+  tools.SaveNetwork(file.c_str(), *network);
+  std::unique_ptr<kestrane::TBasicNetwork> loaded = tools.LoadNetwork(file.c_str());
+  std::remove(file.c_str());
+  if (!loaded || Write(tools, *loaded) != first) std::abort();
 
   if (dynamic_cast<kestrane::TVemo *>(network.get())) {
     std::vector<double> input(static_cast<size_t>(network->layers[network->inLayer]->numNeurons), 0.0);

@@ -31,10 +31,11 @@ int ColumnIndex(const CsvTable &csv, const std::string &text) {
 
 Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   Columns chosen;
-  std::string classText = request.classColumn;
-  if (classText.empty() && request.reuse) classText = request.reuse->classColumn;
-  chosen.classColumn = classText.empty() ? static_cast<int>(csv.header.size()) - 1
-                                         : csv.FindColumn(classText);
+  // A ranges file names its class column even when the header left it blank.
+  const bool named = !request.classColumn.empty() || request.reuse != nullptr;
+  const std::string &classText =
+      request.classColumn.empty() && request.reuse ? request.reuse->classColumn : request.classColumn;
+  chosen.classColumn = named ? csv.FindColumn(classText) : static_cast<int>(csv.header.size()) - 1;
   std::vector<std::string> names = request.features;
   if (names.empty() && request.reuse) {
     for (const FeatureRange &f : request.reuse->features) names.push_back(f.name);

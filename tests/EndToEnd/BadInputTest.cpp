@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -229,6 +231,19 @@ std::vector<BadInput> Cases() {
   cases.push_back(Run("DataOneRowShort", Edit(kData, "Rows = 35", "Rows = 36")));
   cases.push_back(Run("DataNotANumber", Edit(kData, "0.5 ", "abc "), "number-expected"));
 
+  // Numbers that would train to NaN and report it as a result.
+  cases.push_back(Run("DataNotFinite", Edit(kData, "0.5 ", "nan "), "iris-setosa.dat: row"));
+  cases.push_back(Run("DataInfinite", Edit(kData, "0.5 ", "-inf "), "is -inf"));
+  cases.push_back(Run("NetworkNotFinite", Edit(kNet, "0.223502304147465 T", "nan T"), "not finite"));
+  // A NUL byte is no part of any text file the programs read.
+  const std::string nul("[FormatVersion = 1.0]\0\n", 23);
+  cases.push_back(Run("NetworkNul", Write(kNet, nul), "NUL byte"));
+  cases.push_back(Run("DataNul", Write(kData, nul), "NUL byte"));
+  cases.push_back(Run("ParametersNul", Write("iris.param", "WeightFile = x" + nul), "NUL byte"));
+  cases.push_back(Tool("ImportNul", "import bad.csv -o iris", Write("bad.csv", kCsvHead + nul), "NUL byte"));
+  cases.push_back(Tool("RangesNul", "eval " + kNet + " iris-test.dat --ranges bad.ranges",
+                       Write("bad.ranges", "kestrane-ranges 1\n" + nul), "NUL byte"));
+
   cases.push_back(Run("MissingNetwork", Edit("iris.param", kNet, "none.wgt"), "Error on File Open"));
   cases.push_back(Run("MissingData", Edit("iris.param", kData, "none.dat"), "Unable to open file none.dat"));
   cases.push_back({"MissingParameterFile", Program::Driver, "none.param", Nothing(),
@@ -312,6 +327,14 @@ std::vector<BadInput> Cases() {
                          Put(dir + "/good.csv", kCsvGood);
                          fs::create_directory(dir + "/new-B.dat");
                        }, "cannot write new-B.dat: it is a directory"));
+  // What a ranges file cannot hold, and names Kestrane cannot read back.
+  cases.push_back(Tool("ImportDuplicateHeader", "import bad.csv -o iris",
+                       Write("bad.csv", "a,a,kind\n1,2,A\n3,4,B\n1,3,A\n3,5,B\n"),
+                       "column name \"a\" appears more than once"));
+  cases.push_back(Tool("ImportTabInClass", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvGood + "1,2,\"A\tB\"\n2,2,\"A\tB\"\n"), "tab or a line break"));
+  cases.push_back(Tool("ImportLongPrefix", "import good.csv -o " + std::string(246, 'p'),
+                       Write("good.csv", kCsvGood), "more than a parameter file takes"));
   cases.push_back(Tool("ImportBadRanges", "import iris.csv --ranges iris.csv -o new", Nothing(),
                        "not a ranges file"));
   return cases;
@@ -377,6 +400,173 @@ TEST(OutOfMemoryTest, BothProgramsReportItOnOneLine) {
   EXPECT_EQ(Changes(before, Snapshot(dir)), "");
   fs::remove_all(dir);
 #endif
+}
+
+// ---- saves under faults: every writer goes through one safe save
+
+std::string Tool(const std::string &args) { return "'" + std::string(KESTRANE_TOOL_BINARY) + "' " + args; }
+std::string Driver(const std::string &args) { return "'" + std::string(KESTRANE_BINARY) + "' " + args; }
+
+mode_t TypeOf(const std::string &path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st.st_mode & S_IFMT;
+}
+
+// Runs that must succeed: `kCreate` writes a network, the rest of the
+// commands each write one kind of output. {} stands for the output's name.
+const char *const kCreate = "create --inputs 4 --rules 6 --outputs 3 -o {}";
+
+std::string WithOutput(const std::string &command, const std::string &output) {
+  std::string line = command;
+  line.replace(line.find("{}"), 2, output);
+  return line;
+}
+
+TEST(SaveTargetsTest, DevicesFifosSymlinksAndModesSurviveEveryProgramsSave) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string driverRun = "(sed -e 's/Epochs = 2000/Epochs = 20/' -e 's|iris-trained.wgt|{}|' "
+                                "iris.param >short.param && " + Driver("short.param") + ")";
+  const std::vector<std::string> writers = {
+      Tool(kCreate), Tool("eval " + kNet + " iris-test.dat -o {}"), driverRun};
+  // A private node of the null device: a save must write to it, not replace it.
+  const bool haveNode = mknod((dir + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  for (const std::string &writer : writers) {
+    SCOPED_TRACE(writer);
+    if (haveNode) {
+      EXPECT_EQ(Shell(dir, WithOutput(writer, "null")).status, 0);
+      EXPECT_EQ(TypeOf(dir + "/null"), S_IFCHR);
+    }
+    // A FIFO: the reader gets the whole output.
+    const Outcome piped = Shell(dir, "(cat fifo >piped & " + WithOutput(writer, "fifo") + " && wait)");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(TypeOf(dir + "/fifo"), S_IFIFO);
+    EXPECT_NE(Slurp(dir + "/piped").find("[~"), std::string::npos);
+    // A symlink to a file of mode 600: the link stays, the file keeps its mode.
+    Put(dir + "/private", "old");
+    chmod((dir + "/private").c_str(), 0600);
+    fs::remove(dir + "/link");
+    fs::create_symlink("private", dir + "/link");
+    EXPECT_EQ(Shell(dir, WithOutput(writer, "link")).status, 0);
+    EXPECT_EQ(TypeOf(dir + "/link"), S_IFLNK);
+    struct stat st {};
+    stat((dir + "/private").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(Slurp(dir + "/private"), "old");
+  }
+  // The driver's temporary file needs no room beyond the destination's name:
+  // a destination name of 250 characters, within the parameter file's limit, saves.
+  const std::string longName(250, 'd');
+  EXPECT_EQ(Shell(dir, WithOutput(driverRun, longName)).status, 0);
+  EXPECT_TRUE(fs::exists(dir + "/" + longName));
+  for (const auto &entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  fs::remove_all(dir);
+}
+
+TEST(SaveTargetsTest, AFileSizeLimitIsOneLineAndLeavesNoTemporaryFile) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const auto before = Snapshot(dir);
+  // 8 KB: the outputs are larger; the programs' reports are not.
+  const std::string limit = "ulimit -f 8 && ";
+  for (const std::string &command :
+       {Tool(WithOutput(kCreate, "out.wgt")), Tool("eval " + kNet + " iris-test.dat -o out.dat"),
+        Tool("import iris.csv -o new"), Driver("iris.param")}) {
+    SCOPED_TRACE(command);
+    const Outcome o = Shell(dir, limit + command);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(Lines(o.err), 1) << o.err;
+    EXPECT_NE(o.err.find("File too large"), std::string::npos) << o.err;
+    EXPECT_EQ(Changes(before, Snapshot(dir)), "");
+  }
+  fs::remove_all(dir);
+}
+
+TEST(SaveTargetsTest, AnEndlessDeviceOfNulBytesIsRefusedAtOnce) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  if (mknod((dir + "/zero").c_str(), S_IFCHR | 0444, makedev(1, 5)) != 0) GTEST_SKIP() << "no mknod";
+  for (const std::string &command :
+       {Tool("eval zero iris-test.dat"), Tool("eval " + kNet + " zero"),
+        Tool("eval " + kNet + " iris-test.dat --ranges zero"), Tool("import zero -o new"),
+        Driver("zero")}) {
+    SCOPED_TRACE(command);
+    const Outcome o = Shell(dir, "timeout 20 " + command);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("NUL byte"), std::string::npos) << o.err;
+    EXPECT_LT(o.seconds, 5.0);
+  }
+  fs::remove_all(dir);
+}
+
+TEST(SaveTargetsTest, ConcurrentEvalsToOneFileLeaveOneCompleteResult) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  ASSERT_EQ(Shell(dir, "(" + Tool("eval " + kNet + " iris-test.dat -o a.dat") + " && " +
+                           Tool("eval " + kNet + " iris-setosa.dat -o b.dat") + ")").status, 0);
+  const std::string a = Slurp(dir + "/a.dat");
+  const std::string b = Slurp(dir + "/b.dat");
+  for (int pair = 0; pair < 5; ++pair) {
+    Shell(dir, "(" + Tool("eval " + kNet + " iris-test.dat -o same.dat") + " & " +
+                   Tool("eval " + kNet + " iris-setosa.dat -o same.dat") + "; wait)");
+    const std::string result = Slurp(dir + "/same.dat");
+    EXPECT_TRUE(result == a || result == b) << result.size() << " bytes";
+  }
+  for (const auto &entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  fs::remove_all(dir);
+}
+
+TEST(NumbersTest, ADivergedRunFailsAndANonFiniteNetworkIsFlagged) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  Edit("iris.param", "Momentum = 0.5", "Momentum = 1.1")(dir);
+  Edit("iris.param", "Epochs = 2000", "Epochs = 200")(dir);
+  const Outcome run = Shell(dir, Driver("iris.param"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.find("!Warning: Momentum 1.1 is outside [0, 1)"), 0u) << run.err;
+  EXPECT_NE(run.err.find("\nTraining diverged: "), std::string::npos) << run.err;
+  EXPECT_EQ(Slurp(dir + "/iris-trained.wgt"), kPrevious);
+
+  Edit("iris.param", "LearningRate = 0.1", "LearningRate = -0.1")(dir);
+  EXPECT_NE(Shell(dir, Driver("iris.param")).err.find("!Warning: LearningRate -0.1 is negative"),
+            std::string::npos);
+
+  Edit(kNet, "0.223502304147465 T", "nan T")(dir);
+  const Outcome eval = Shell(dir, Tool("eval " + kNet + " iris-test.dat"));
+  EXPECT_EQ(eval.status, 0);
+  EXPECT_NE(eval.err.find("!Warning: " + kNet + " holds 1 weights"), std::string::npos) << eval.err;
+  fs::remove_all(dir);
+}
+
+TEST(ImportTest, ExtremeColumnsScaleToFiniteValuesAndWideTablesGetAnHonestNextStep) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  Put(dir + "/span.csv", "x,kind\n-1e308,A\n1e308,B\n0,A\n5,B\n");
+  const Outcome span = Shell(dir, Tool("import span.csv -o span"));
+  EXPECT_EQ(span.status, 0) << span.err;
+  const std::string table = Slurp(dir + "/span-A.dat") + Slurp(dir + "/span-B.dat");
+  EXPECT_EQ(table.find("nan"), std::string::npos) << table;
+  EXPECT_NE(table.find("\n0.5 "), std::string::npos) << table;
+  EXPECT_EQ(Shell(dir, Tool("import span.csv --ranges span.ranges -o again")).status, 0);
+
+  std::string wide;
+  for (int c = 0; c < 10000; ++c) wide += "c" + std::to_string(c) + ",";
+  wide += "kind\n";
+  for (const char *kind : {"A", "B", "A", "B"}) {
+    for (int c = 0; c < 10000; ++c) wide += std::to_string(c % 7) + ",";
+    wide += std::string(kind) + "\n";
+  }
+  Put(dir + "/wide.csv", wide);
+  const Outcome o = Shell(dir, Tool("import wide.csv -o wide"));
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out.find("Next:"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("No create command fits 10000 features"), std::string::npos) << o.out;
+  fs::remove_all(dir);
 }
 
 } // namespace
