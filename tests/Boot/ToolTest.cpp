@@ -5,6 +5,7 @@
 #include "Boot/ToolCreate.h"
 #include "Boot/ToolEval.h"
 #include "Boot/ToolImport.h"
+#include "Boot/ToolRules.h"
 #include "Boot/ParameterFile.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/ClassSplit.h"
@@ -92,7 +93,7 @@ TEST_F(ToolTest, GuardReportsEachFailureKindOnOneLineOrThree) {
 
 TEST_F(ToolTest, EverySubcommandHasHelp) {
   for (Command c : {kestrane::ToolCreate, kestrane::ToolImport, kestrane::ToolEval, kestrane::ToolPredict,
-                    kestrane::ToolCv}) {
+                    kestrane::ToolCv, kestrane::ToolRules, kestrane::ToolSimplify}) {
     const Outcome o = RunTool(c, {"--help"});
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out.rfind("Usage: kestrane-tool ", 0), 0u) << o.out;
