@@ -94,6 +94,11 @@ public:
   void Rewind() { MbrNdxCursor = MbrNdxLast; }
 
   bool IsValidRow(int32_t row) const { return row >= 0 && row < MbrNdxDataRows; }
+  // The number of input and output values GetNextRow presents (see ReadRowAt).
+  int32_t PresentedInputs() const { return MbrNdxSelInputs > 0 ? MbrNdxSelInputs : MbrNdxInputs; }
+  int32_t PresentedOutputs() const {
+    return MbrNdxSelInputs > 0 && MbrNdxSelOutputs > 0 ? MbrNdxSelOutputs : MbrNdxOutputs;
+  }
 
   // ---- selections (columns are checked against the table)
   void SelectInputColumns(int32_t count, const int32_t *columns);

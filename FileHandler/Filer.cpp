@@ -23,6 +23,7 @@
 
 #include "DataObject/Data.h"
 #include "FileHandler/SafeSave.h"
+#include "FileHandler/TokenChars.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
 
@@ -32,14 +33,8 @@ namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-bool IsSeparator(int c) {
-  const signed char s = static_cast<signed char>(c);
-  return s < 33 || s == 127 || s == ',';
-}
-
-bool IsSpecial(int c) {
-  return c == '[' || c == ']' || c == '/' || c == '*' || c == '=' || c == '<' || c == '>';
-}
+using tokenchars::IsSeparator;
+using tokenchars::IsSpecial;
 
 // A label name the reader gives back unchanged: one word of word characters.
 bool IsWord(const std::string &name) {

@@ -2,6 +2,7 @@
 // text format shared by network files and data-set files.
 
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/TokenChars.h"
 
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
@@ -22,12 +23,8 @@ namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-// Characters count as signed bytes: everything below 33 (including 128-255),
-// DEL and the comma separate tokens.
-bool IsWhitespace(int c) {
-  const signed char s = static_cast<signed char>(c);
-  return s < 33 || s == 127 || s == ',';
-}
+using tokenchars::IsSeparator;
+using tokenchars::IsSpecial;
 
 // A NUL byte counts as a separator by the rule above, so /dev/zero would read
 // as endless blanks; no text file holds one.
@@ -36,15 +33,13 @@ int NotNul(int c, std::istream &in) {
   return c;
 }
 
-bool IsSpecial(int c) { return c != 0 && c != kEof && std::strchr("[]/*=<>", c) != nullptr; }
-
 bool StartsSpecial(const std::string &text) { return !text.empty() && IsSpecial(text[0]); }
 
 // Skips whitespace and returns the next character without consuming it.
 int PeekPastWhitespace(std::istream &in) {
   for (;;) {
     const int c = NotNul(in.peek(), in);
-    if (c == kEof || !IsWhitespace(c)) return c;
+    if (c == kEof || !IsSeparator(c)) return c;
     in.get();
   }
 }
@@ -62,7 +57,7 @@ void Write(std::ostream &out, const char *text) { out << (text ? text : ""); }
 std::string FileTools::ReadToken(std::istream &in) {
   for (;;) {
     int c = NotNul(in.get(), in);
-    while (c != kEof && IsWhitespace(c)) c = NotNul(in.get(), in);
+    while (c != kEof && IsSeparator(c)) c = NotNul(in.get(), in);
     if (c == kEof) return std::string();
 
     if (IsSpecial(c)) {
@@ -78,7 +73,7 @@ std::string FileTools::ReadToken(std::istream &in) {
     }
 
     int length = 0;
-    while (c != kEof && !IsWhitespace(c) && !IsSpecial(c)) {
+    while (c != kEof && !IsSeparator(c) && !IsSpecial(c)) {
       if (length == kTokenBufferSize)
         throw Error("Token longer than " + std::to_string(kTokenBufferSize) + " characters",
                     &in);

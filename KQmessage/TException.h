@@ -29,7 +29,6 @@ public:
 
   const char *what() const noexcept override;
 
-  bool HasMessage() const { return message_.has_value(); }
   bool HasCategory() const { return category_.has_value(); }
   bool HasFunctionName() const { return function_.has_value(); }
   // Absent texts read as empty.

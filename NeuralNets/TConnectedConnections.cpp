@@ -10,7 +10,7 @@
 namespace kestrane {
 
 TConnectedConnections::TConnectedConnections(TBasicNetwork *network, int from, int to)
-    : TBasicConnections(network, from, to) {
+    : TArcWalk(network, from, to) {
   const int f = GetNumFromNeurons();
   const int t = GetNumToNeurons();
   index_weights.assign(static_cast<size_t>(t), nullptr);
@@ -61,87 +61,30 @@ void TConnectedConnections::AddNetInputs(double *net) {
                       GetFromLayer()->activations.data(), net);
 }
 
-void TConnectedConnections::IterateInArcs(TIterateObj &visitor, int to, int) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
-  const int f = Cols();
-  for (int j = 0; j < f; ++j) {
-    visitor.fromNeuron = j;
-    visitor.toNeuron = to;
-    visitor.weight = &index_weights[to][j];
-    visitor.trainable = 1;
-    visitor.Visit();
-  }
-}
-
-void TConnectedConnections::IterateOutArcs(TIterateObj &visitor, int from, int) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
-  const int t = Rows();
-  for (int k = 0; k < t; ++k) {
-    visitor.fromNeuron = from;
-    visitor.toNeuron = k;
-    visitor.weight = &index_weights[k][from];
-    visitor.trainable = 1;
-    visitor.Visit();
-  }
-}
-
-void TConnectedConnections::Iterate(TIterateObj &visitor, int) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
+template <class Arc>
+void TConnectedConnections::EachArc(Arc &&arc) {
   const int f = Cols();
   const int t = Rows();
   for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight = &index_weights[k][j];
-      visitor.trainable = 1;
-      visitor.Visit();
-    }
+    for (int j = 0; j < f; ++j)
+      arc(j, k, FMaskAll);
 }
 
-void TConnectedConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  CheckSameClass2(this, conn2);
-  auto *twin2 = static_cast<TConnectedConnections *>(conn2);
-  visitor.SetContext(this, conn2);
+template <class Arc>
+void TConnectedConnections::EachInArc(int to, Arc &&arc) {
   const int f = Cols();
-  const int t = Rows();
-  for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight1 = &index_weights[k][j];
-      visitor.weight2 = &twin2->index_weights[k][j];
-      visitor.trainable = 1;
-      visitor.Visit();
-    }
+  for (int j = 0; j < f; ++j)
+    arc(j, to, FMaskAll);
 }
 
-void TConnectedConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
-                                     TBasicNetwork *network3, int) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  TBasicConnections *conn3 = TwinIn(network3);
-  CheckSameClass2(this, conn2);
-  CheckSameClass3(this, conn3);
-  auto *twin2 = static_cast<TConnectedConnections *>(conn2);
-  auto *twin3 = static_cast<TConnectedConnections *>(conn3);
-  visitor.SetContext(this, conn2, conn3);
-  const int f = Cols();
+template <class Arc>
+void TConnectedConnections::EachOutArc(int from, Arc &&arc) {
   const int t = Rows();
   for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight1 = &index_weights[k][j];
-      visitor.weight2 = &twin2->index_weights[k][j];
-      visitor.weight3 = &twin3->index_weights[k][j];
-      visitor.trainable = 1;
-      visitor.Visit();
-    }
+    arc(from, k, FMaskAll);
 }
+
+template class TArcWalk<TConnectedConnections>;
 
 TBasicConnections *TConnectedConnections::Clone(TBasicNetwork *owner) const {
   // Sized from the source's network, then handed to the new owner.

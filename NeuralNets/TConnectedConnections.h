@@ -1,15 +1,19 @@
 #ifndef KESTRANE_NEURALNETS_TCONNECTEDCONNECTIONS_H
 #define KESTRANE_NEURALNETS_TCONNECTEDCONNECTIONS_H
 
-#include "NeuralNets/TBasicConnections.h"
+#include "NeuralNets/ArcWalk.h"
 
 #include <vector>
 
 namespace kestrane {
 
+class TConnectedConnections;
+// Instantiated in TConnectedConnections.cpp, beside the enumerators.
+extern template class TArcWalk<TConnectedConnections>;
+
 // Every arc exists and is trainable. Weights row by row, one row per to-neuron.
 // GetWeights/SetWeights use from-neuron major order.
-class TConnectedConnections : public TBasicConnections {
+class TConnectedConnections : public TArcWalk<TConnectedConnections> {
 public:
   TConnectedConnections(TBasicNetwork *network, int from, int to);
 
@@ -22,12 +26,6 @@ public:
   bool IsValid(int, int) const override { return true; }
   void AddArc(int, int) override {}
   void UnfreezeArc(int, int) override {}
-  void IterateInArcs(TIterateObj &visitor, int to, int mask) override;
-  void IterateOutArcs(TIterateObj &visitor, int from, int mask) override;
-  void Iterate(TIterateObj &visitor, int mask) override;
-  void Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) override;
-  void Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
-                int mask) override;
   const char *GetConnectionsNType() const override { return "FullyConnected"; }
   void Destroy() override { delete this; }
   TBasicConnections *Clone(TBasicNetwork *owner) const override;
@@ -40,6 +38,12 @@ public:
   std::vector<double *> index_weights; // row of to-neuron k
 
 private:
+  // The arcs in visiting order (see ArcWalk.h).
+  friend class TArcWalk<TConnectedConnections>;
+  template <class Arc> void EachArc(Arc &&arc);
+  template <class Arc> void EachInArc(int to, Arc &&arc);
+  template <class Arc> void EachOutArc(int from, Arc &&arc);
+
   void PointRows();
   // Stored shape; equals the layers' counts except in the middle of a neuron edit.
   int Rows() const { return static_cast<int>(index_weights.size()); }

@@ -12,14 +12,6 @@ namespace kestrane {
 
 namespace {
 
-int PresentedInputs(const Data &in) {
-  return in.MbrNdxSelInputs > 0 ? in.MbrNdxSelInputs : in.MbrNdxInputs;
-}
-
-int PresentedOutputs(const Data &in) {
-  return in.MbrNdxSelInputs > 0 && in.MbrNdxSelOutputs > 0 ? in.MbrNdxSelOutputs : in.MbrNdxOutputs;
-}
-
 // A table without data rows has nothing to read (GetNextRow would refuse it).
 int RowsToRead(const Data &in, int count) { return in.MbrNdxDataRows > 0 ? count : 0; }
 
@@ -60,9 +52,9 @@ TMLPNetwork::TMLPNetwork(int n, bool bias) : bias(bias) {
 }
 
 void TMLPNetwork::CheckFits(const Data &in, bool withTargets, const char *function) const {
-  if (PresentedInputs(in) < layers[inLayer]->numNeurons)
+  if (in.PresentedInputs() < layers[inLayer]->numNeurons)
     throw TException("Too few input columns for the network", kBadParameter, function);
-  if (withTargets && PresentedOutputs(in) != layers[outLayer]->numNeurons)
+  if (withTargets && in.PresentedOutputs() != layers[outLayer]->numNeurons)
     throw TException("Output columns do not match the network", kBadParameter, function);
 }
 
@@ -75,7 +67,7 @@ std::unique_ptr<Data> TMLPNetwork::Recall(Data *in) {
   const int numOut = layers[outLayer]->numNeurons;
   auto result = std::make_unique<Data>(rows, numIn, numOut, false);
   // The buffer must hold whatever the table presents, which may exceed the input layer.
-  std::vector<double> input(static_cast<size_t>(std::max(PresentedInputs(*in), 1)));
+  std::vector<double> input(static_cast<size_t>(std::max(in->PresentedInputs(), 1)));
   std::vector<double> output(static_cast<size_t>(std::max(numOut, 1)));
   for (int r = RowsToRead(*in, rows); r > 0; --r) {
     in->GetNextRow(input.data(), nullptr);
@@ -93,7 +85,7 @@ void TMLPNetwork::RecallOutputOnly(Data *in, std::unique_ptr<Data> &result) {
   const int rows = in->MbrNdxDataRows;
   const int numOut = layers[outLayer]->numNeurons;
   auto table = std::make_unique<Data>(rows, 0, numOut, false);
-  std::vector<double> input(static_cast<size_t>(std::max(PresentedInputs(*in), 1)));
+  std::vector<double> input(static_cast<size_t>(std::max(in->PresentedInputs(), 1)));
   std::vector<double> output(static_cast<size_t>(std::max(numOut, 1)));
   for (int r = 0; r < rows; ++r) {
     in->GetNextRow(input.data(), nullptr);
@@ -109,7 +101,7 @@ double TMLPNetwork::RecallError(Data *in, TErrorObj *error) {
   CheckFits(*in, true, "TMLPNetwork::RecallError");
   in->Rewind();
   const int numOut = layers[outLayer]->numNeurons;
-  std::vector<double> input(static_cast<size_t>(std::max(PresentedInputs(*in), 1)));
+  std::vector<double> input(static_cast<size_t>(std::max(in->PresentedInputs(), 1)));
   std::vector<double> target(static_cast<size_t>(std::max(in->MbrNdxOutputs, 1)));
   std::vector<double> output(static_cast<size_t>(std::max(numOut, 1)));
   for (int r = RowsToRead(*in, in->MbrNdxRows); r > 0; --r) {

@@ -8,7 +8,7 @@
 namespace kestrane {
 
 TPrunedConnections::TPrunedConnections(TBasicNetwork *network, int from, int to)
-    : TBasicConnections(network, from, to) {
+    : TArcWalk(network, from, to) {
   const int f = GetNumFromNeurons();
   const int t = GetNumToNeurons();
   index_weights.assign(static_cast<size_t>(t), nullptr);
@@ -72,102 +72,30 @@ void TPrunedConnections::FreezeArc(int from, int to) {
   index_masks[to][from] &= static_cast<unsigned char>(~FMaskTrainable);
 }
 
-void TPrunedConnections::IterateInArcs(TIterateObj &visitor, int to, int mask) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
-  const int f = Cols();
-  for (int j = 0; j < f; ++j) {
-    const unsigned char flags = index_masks[to][j];
-    if (!SelectsArc(mask, flags))
-      continue;
-    visitor.fromNeuron = j;
-    visitor.toNeuron = to;
-    visitor.weight = &index_weights[to][j];
-    visitor.trainable = TrainableBit(flags);
-    visitor.Visit();
-  }
-}
-
-void TPrunedConnections::IterateOutArcs(TIterateObj &visitor, int from, int mask) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
-  const int t = Rows();
-  for (int k = 0; k < t; ++k) {
-    const unsigned char flags = index_masks[k][from];
-    if (!SelectsArc(mask, flags))
-      continue;
-    visitor.fromNeuron = from;
-    visitor.toNeuron = k;
-    visitor.weight = &index_weights[k][from];
-    visitor.trainable = TrainableBit(flags);
-    visitor.Visit();
-  }
-}
-
-void TPrunedConnections::Iterate(TIterateObj &visitor, int mask) {
-  visitor.SetContext(GetFromLayer(), GetToLayer());
-  visitor.conn = this;
+template <class Arc>
+void TPrunedConnections::EachArc(Arc &&arc) {
   const int f = Cols();
   const int t = Rows();
   for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      const unsigned char flags = index_masks[k][j];
-      if (!SelectsArc(mask, flags))
-        continue;
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight = &index_weights[k][j];
-      visitor.trainable = TrainableBit(flags);
-      visitor.Visit();
-    }
+    for (int j = 0; j < f; ++j)
+      arc(j, k, index_masks[k][j]);
 }
 
-void TPrunedConnections::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  CheckSameClass2(this, conn2);
-  auto *twin2 = static_cast<TPrunedConnections *>(conn2);
-  visitor.SetContext(this, conn2);
+template <class Arc>
+void TPrunedConnections::EachInArc(int to, Arc &&arc) {
   const int f = Cols();
-  const int t = Rows();
-  for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      const unsigned char flags = index_masks[k][j];
-      if (!SelectsArc(mask, flags))
-        continue;
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight1 = &index_weights[k][j];
-      visitor.weight2 = &twin2->index_weights[k][j];
-      visitor.trainable = TrainableBit(flags);
-      visitor.Visit();
-    }
+  for (int j = 0; j < f; ++j)
+    arc(j, to, index_masks[to][j]);
 }
 
-void TPrunedConnections::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
-                                  TBasicNetwork *network3, int mask) {
-  TBasicConnections *conn2 = TwinIn(network2);
-  TBasicConnections *conn3 = TwinIn(network3);
-  CheckSameClass2(this, conn2);
-  CheckSameClass3(this, conn3);
-  auto *twin2 = static_cast<TPrunedConnections *>(conn2);
-  auto *twin3 = static_cast<TPrunedConnections *>(conn3);
-  visitor.SetContext(this, conn2, conn3);
-  const int f = Cols();
+template <class Arc>
+void TPrunedConnections::EachOutArc(int from, Arc &&arc) {
   const int t = Rows();
   for (int k = 0; k < t; ++k)
-    for (int j = 0; j < f; ++j) {
-      const unsigned char flags = index_masks[k][j];
-      if (!SelectsArc(mask, flags))
-        continue;
-      visitor.fromNeuron = j;
-      visitor.toNeuron = k;
-      visitor.weight1 = &index_weights[k][j];
-      visitor.weight2 = &twin2->index_weights[k][j];
-      visitor.weight3 = &twin3->index_weights[k][j];
-      visitor.trainable = TrainableBit(flags);
-      visitor.Visit();
-    }
+    arc(from, k, index_masks[k][from]);
 }
+
+template class TArcWalk<TPrunedConnections>;
 
 TBasicConnections *TPrunedConnections::Clone(TBasicNetwork *owner) const {
   auto *x = new TPrunedConnections(network, from, to);

@@ -1,16 +1,20 @@
 #ifndef KESTRANE_NEURALNETS_TPRUNEDCONNECTIONS_H
 #define KESTRANE_NEURALNETS_TPRUNEDCONNECTIONS_H
 
-#include "NeuralNets/TBasicConnections.h"
+#include "NeuralNets/ArcWalk.h"
 
 #include <vector>
 
 namespace kestrane {
 
+class TPrunedConnections;
+// Instantiated in TPrunedConnections.cpp, beside the enumerators.
+extern template class TArcWalk<TPrunedConnections>;
+
 // A flag byte per arc: arcs can be removed, added, frozen and unfrozen. New
 // matrices are fully connected and trainable. Weights and flags in parallel
 // blocks, row by row.
-class TPrunedConnections : public TBasicConnections {
+class TPrunedConnections : public TArcWalk<TPrunedConnections> {
 public:
   TPrunedConnections(TBasicNetwork *network, int from, int to);
 
@@ -23,12 +27,6 @@ public:
   void AddArc(int from, int to) override;
   void UnfreezeArc(int from, int to) override;
   void FreezeArc(int from, int to) override;
-  void IterateInArcs(TIterateObj &visitor, int to, int mask) override;
-  void IterateOutArcs(TIterateObj &visitor, int from, int mask) override;
-  void Iterate(TIterateObj &visitor, int mask) override;
-  void Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) override;
-  void Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
-                int mask) override;
   const char *GetConnectionsNType() const override { return "Pruneable"; }
   unsigned char GetFlags(int from, int to) const override { return index_masks[to][from]; }
   // Stores val unchecked.
@@ -46,6 +44,12 @@ public:
   std::vector<unsigned char *> index_masks;
 
 private:
+  // The arcs in visiting order (see ArcWalk.h).
+  friend class TArcWalk<TPrunedConnections>;
+  template <class Arc> void EachArc(Arc &&arc);
+  template <class Arc> void EachInArc(int to, Arc &&arc);
+  template <class Arc> void EachOutArc(int from, Arc &&arc);
+
   void PointRows();
   // Stored shape; equals the layers' counts except in the middle of a neuron edit.
   int Rows() const { return static_cast<int>(index_weights.size()); }

@@ -24,15 +24,6 @@ bool HeadIs(const TKQstructure &record, const char *word) {
   return strcasecmp(record.GetHead().c_str(), word) == 0;
 }
 
-int PresentedInputs(const Data &table) {
-  return table.MbrNdxSelInputs > 0 ? table.MbrNdxSelInputs : table.MbrNdxInputs;
-}
-
-int PresentedOutputs(const Data &table) {
-  return table.MbrNdxSelInputs > 0 && table.MbrNdxSelOutputs > 0 ? table.MbrNdxSelOutputs
-                                                                 : table.MbrNdxOutputs;
-}
-
 [[noreturn]] void Refuse(const std::string &message, const char *function) {
   throw TException(message.c_str(), kBadParameter, function);
 }
@@ -227,10 +218,10 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   // Reading past a row's values would take neighbouring memory for inputs or targets.
   const int numIn = network->layers[network->inLayer]->numNeurons;
   const int numOut = network->layers[network->outLayer]->numNeurons;
-  if (PresentedInputs(*table) < numIn)
+  if (table->PresentedInputs() < numIn)
     throw TException("Too few input columns for the network", kBadParameter,
                      "TTrainModule::TrainEpoch");
-  if (PresentedOutputs(*table) != numOut)
+  if (table->PresentedOutputs() != numOut)
     throw TException("Output columns do not match the network", kBadParameter,
                      "TTrainModule::TrainEpoch");
   if (table->MbrNdxDataRows == 0)

@@ -46,8 +46,6 @@ public:
   int GetFirstNeuronOfInput(int i) const { return firstOfInput[i]; }
   // True once SetInputMFCounts has run.
   bool HasCounts() const { return static_cast<int>(nodeInput.size()) == numNeurons; }
-  TConditionNeuron &GetConditionNeuron(int j) { return nodes[j]; }
-  const TConditionNeuron &GetConditionNeuron(int j) const { return nodes[j]; }
 
   std::vector<TConditionNeuron> nodes;
 

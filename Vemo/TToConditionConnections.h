@@ -1,7 +1,7 @@
 #ifndef KESTRANE_VEMO_TTOCONDITIONCONNECTIONS_H
 #define KESTRANE_VEMO_TTOCONDITIONCONNECTIONS_H
 
-#include "NeuralNets/TBasicConnections.h"
+#include "NeuralNets/ArcWalk.h"
 
 #include <vector>
 
@@ -9,11 +9,15 @@ namespace kestrane {
 
 class TConditionLayer;
 
+class TToConditionConnections;
+// Instantiated in TToConditionConnections.cpp, beside the enumerators.
+extern template class TArcWalk<TToConditionConnections>;
+
 // The matrix from the input layer to the condition layer. It keeps no weights
 // of its own: the weight of arc (input i, condition neuron j) is the centre of
 // neuron j, and the arc exists exactly when neuron j belongs to input i.
 // One flag byte per condition neuron (that is, per arc).
-class TToConditionConnections : public TBasicConnections {
+class TToConditionConnections : public TArcWalk<TToConditionConnections> {
 public:
   // Layer `to` of the network must already be a TConditionLayer; otherwise a
   // TException is raised.
@@ -29,12 +33,6 @@ public:
   void AddArc(int, int) override {}
   void UnfreezeArc(int from, int to) override { SetFlags(from, to, FMaskAll); }
   void FreezeArc(int from, int to) override { SetFlags(from, to, FMaskExists); }
-  void IterateInArcs(TIterateObj &visitor, int to, int mask) override;
-  void IterateOutArcs(TIterateObj &visitor, int from, int mask) override;
-  void Iterate(TIterateObj &visitor, int mask) override;
-  void Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) override;
-  void Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
-                int mask) override;
   const char *GetConnectionsNType() const override { return "ToConditionConnections"; }
   unsigned char GetFlags(int, int to) const override { return flags[to]; }
   // Stores val unchecked.
@@ -49,13 +47,14 @@ public:
   std::vector<unsigned char> flags;
 
 private:
+  // The arcs in visiting order (see ArcWalk.h).
+  friend class TArcWalk<TToConditionConnections>;
+  template <class Arc> void EachArc(Arc &&arc);
+  template <class Arc> void EachInArc(int to, Arc &&arc);
+  template <class Arc> void EachOutArc(int from, Arc &&arc);
+
   // Neurons that can be visited: those with flags and an input.
   int NumArcs() const;
-  // Visits neuron j if the mask selects it.
-  void VisitNeuron(TIterateObj &visitor, int j, int mask);
-  template <class Visitor>
-  void VisitTwins(Visitor &visitor, TBasicConnections *conn2, TBasicConnections *conn3,
-                  int mask);
 };
 
 } // namespace kestrane

@@ -1,7 +1,7 @@
 #ifndef KESTRANE_VEMO_TTOOUTPUTCONNECTIONS_H
 #define KESTRANE_VEMO_TTOOUTPUTCONNECTIONS_H
 
-#include "NeuralNets/TBasicConnections.h"
+#include "NeuralNets/ArcWalk.h"
 
 #include <vector>
 
@@ -9,11 +9,15 @@ namespace kestrane {
 
 class TVemoOutputLayer;
 
+class TToOutputConnections;
+// Instantiated in TToOutputConnections.cpp, beside the enumerators.
+extern template class TArcWalk<TToOutputConnections>;
+
 // The matrix from the action layer to the output layer. weights[k] is the
 // centre of the output membership function of action neuron k; the arc
 // (action neuron k, output o) exists exactly when k belongs to output o.
 // One flag byte per action neuron (that is, per arc).
-class TToOutputConnections : public TBasicConnections {
+class TToOutputConnections : public TArcWalk<TToOutputConnections> {
 public:
   // Layer `to` of the network must already be a TVemoOutputLayer; otherwise
   // a TException is raised. Centres start at 0.0.
@@ -29,12 +33,6 @@ public:
   void AddArc(int, int) override {}
   void UnfreezeArc(int from, int to) override { SetFlags(from, to, FMaskAll); }
   void FreezeArc(int from, int to) override { SetFlags(from, to, FMaskExists); }
-  void IterateInArcs(TIterateObj &visitor, int to, int mask) override;
-  void IterateOutArcs(TIterateObj &visitor, int from, int mask) override;
-  void Iterate(TIterateObj &visitor, int mask) override;
-  void Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int mask) override;
-  void Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
-                int mask) override;
   const char *GetConnectionsNType() const override { return "ToOutputConnections"; }
   unsigned char GetFlags(int from, int) const override { return flags[from]; }
   // Stores val unchecked.
@@ -55,12 +53,14 @@ public:
   std::vector<unsigned char> flags;
 
 private:
+  // The arcs in visiting order (see ArcWalk.h).
+  friend class TArcWalk<TToOutputConnections>;
+  template <class Arc> void EachArc(Arc &&arc);
+  template <class Arc> void EachInArc(int to, Arc &&arc);
+  template <class Arc> void EachOutArc(int from, Arc &&arc);
+
   // Action neurons that can be visited: those with a centre and an output.
   int NumArcs() const;
-  void VisitNeuron(TIterateObj &visitor, int k, int mask);
-  template <class Visitor>
-  void VisitTwins(Visitor &visitor, TBasicConnections *conn2, TBasicConnections *conn3,
-                  int mask);
 };
 
 // matrix as a TToOutputConnections (per pattern, so the exact class is

@@ -12,15 +12,6 @@ namespace kestrane {
 
 namespace {
 
-int PresentedInputs(const Data &table) {
-  return table.MbrNdxSelInputs > 0 ? table.MbrNdxSelInputs : table.MbrNdxInputs;
-}
-
-int PresentedOutputs(const Data &table) {
-  return table.MbrNdxSelInputs > 0 && table.MbrNdxSelOutputs > 0 ? table.MbrNdxSelOutputs
-                                                                 : table.MbrNdxOutputs;
-}
-
 // Buffers for sequential reading must hold a whole row: the table may
 // present more values than the network reads.
 std::vector<double> RowBuffer(int tableColumns, int networkColumns) {
@@ -30,7 +21,7 @@ std::vector<double> RowBuffer(int tableColumns, int networkColumns) {
 
 void CheckInputs(const Data &in, int numInputs, const char *function) {
   // Missing inputs would be fed to the network as stale buffer values.
-  if (PresentedInputs(in) < numInputs)
+  if (in.PresentedInputs() < numInputs)
     throw TException("Too few input columns for the network", kBadParameter, function);
 }
 
@@ -80,7 +71,7 @@ void TVemo::RecallOutputOnly(Data *in, double &error) {
   const int I = layers[inLayer]->numNeurons;
   const int O = layers[outLayer]->numNeurons;
   CheckInputs(*in, I, "TVemo::RecallOutputOnly");
-  if (PresentedOutputs(*in) != O)
+  if (in->PresentedOutputs() != O)
     throw TException("Output columns do not match the network", kBadParameter,
                      "TVemo::RecallOutputOnly");
   in->Rewind();

@@ -1,5 +1,6 @@
 """FuzzyClassifier: the Kestrane fit pipeline as a scikit-learn estimator."""
 
+import json
 import numbers
 import os
 import tempfile
@@ -205,6 +206,38 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     def predict_log_proba(self, X):
         with np.errstate(divide="ignore"):
             return np.log(self.predict_proba(X))
+
+    # ---- rules
+
+    def rules(self, X=None, y=None, top=None, min_weight=None, min_weight_share=0.5):
+        """The rule base, as ``kestrane-tool rules --json`` reports it, as
+        Python objects (dicts and lists), with the fitted feature and class names.
+
+        Every rule lists its conditions ("feature is term", the term's centre
+        in the feature's units) and conclusions, strongest first; rules come
+        in order of importance. Given labelled rows X, y, the report adds how
+        each rule fires on them, the accuracy, the fidelity and the
+        permutation importance of every feature. `top` keeps the most
+        important rules; `min_weight` lists arcs with at least that absolute
+        weight instead of those with at least `min_weight_share` of the
+        rule's largest.
+        """
+        check_is_fitted(self, "_model")
+        rows = {}
+        if X is not None:
+            X = _validate_data(self, X, dtype=np.float64, reset=False)
+            y = column_or_1d(y)
+            lookup = {c: k for k, c in enumerate(self.classes_)}
+            try:
+                rows["class_index"] = np.array([lookup[v] for v in y], dtype=np.int32)
+            except KeyError as unknown:
+                raise ValueError(f"class {unknown.args[0]!r} is not one of the fitted classes")
+            rows["X"] = X
+        text = self._model.rules_json(
+            [str(c) for c in self.classes_], float(min_weight_share),
+            -1.0 if min_weight is None else float(min_weight), -1 if top is None else int(top),
+            5, 1, **rows)
+        return json.loads(text)
 
     # ---- files
 

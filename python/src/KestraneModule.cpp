@@ -3,6 +3,8 @@
 // package on top of it holds the scikit-learn estimator.
 
 #include "Boot/FitPipeline.h"
+#include "Boot/RuleReport.h"
+#include "Boot/RuleToolInputs.h"
 #include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/ImportError.h"
@@ -20,6 +22,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,12 +97,7 @@ public:
     {
       py::gil_scoped_release free;
       std::lock_guard<std::mutex> hold(lock_);
-      for (const auto &row : rows) {
-        if (row.size() != ranges_.size()) {
-          throw kestrane::ToolError("a row of " + std::to_string(row.size()) +
-                                    " values; the model takes " + std::to_string(ranges_.size()));
-        }
-      }
+      CheckWidth(rows);
       kestrane::ScaleRows(ranges_, rows);
       const std::vector<double> recalled = kestrane::RecallRows(*network_, rows);
       std::copy(recalled.begin(), recalled.end(), out);
@@ -108,6 +106,15 @@ public:
       }
     }
     return py::make_tuple(outputs, predicted);
+  }
+
+  void CheckWidth(const std::vector<std::vector<double>> &rows) const {
+    for (const auto &row : rows) {
+      if (row.size() != ranges_.size()) {
+        throw kestrane::ToolError("a row of " + std::to_string(row.size()) +
+                                  " values; the model takes " + std::to_string(ranges_.size()));
+      }
+    }
   }
 
   py::list Ranges() const {
@@ -167,6 +174,40 @@ public:
   }
 
   double Error() const { return error_; }
+
+  // The rule base as kestrane-tool rules --json reports it, for the given
+  // class names; with rows (X and their class indices) the measures on them.
+  std::string RulesJson(const std::vector<std::string> &classes, double minWeightShare,
+                        double minWeight, int top, int shuffles, uint32_t seed,
+                        const std::optional<RowArray> &X, const std::optional<IndexArray> &classOf) {
+    kestrane::ImportRanges ranges;
+    ranges.features = ranges_;
+    ranges.classes = classes;
+    kestrane::RuleOptions options;
+    options.minWeightShare = minWeightShare;
+    options.minWeight = minWeight;
+    options.shuffles = shuffles;
+    options.seed = seed;
+    std::optional<kestrane::ClassRows> rows;
+    if (X) {
+      std::vector<std::vector<double>> values = Rows(*X);
+      if (!classOf || classOf->ndim() != 1 || static_cast<size_t>(classOf->shape(0)) != values.size()) {
+        throw py::value_error("one class index per row expected");
+      }
+      rows.emplace();
+      rows->inputs = static_cast<int>(ranges_.size());
+      rows->classes.assign(classOf->data(), classOf->data() + classOf->shape(0));
+      CheckWidth(values);
+      kestrane::ScaleRows(ranges_, values);
+      for (const auto &row : values) rows->values.insert(rows->values.end(), row.begin(), row.end());
+    }
+    py::gil_scoped_release free;
+    std::lock_guard<std::mutex> hold(lock_);
+    kestrane::RuleBase base =
+        kestrane::ExtractRules(Vemo(), kestrane::VocabularyOf(ranges), options, rows ? &*rows : nullptr);
+    kestrane::KeepTopRules(base, top);
+    return kestrane::RulesJson(base, kestrane::RuleReportSource{});
+  }
 
 private:
   std::vector<FeatureRange> ranges_;
@@ -317,7 +358,10 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_property_readonly("error", &Model::Error, "Error of the last training epoch.")
       .def("structure", &Model::Structure)
       .def("weight_layer", &Model::WeightLayer, py::arg("layer"))
-      .def("memberships", &Model::Memberships, py::arg("feature"), py::arg("values"));
+      .def("memberships", &Model::Memberships, py::arg("feature"), py::arg("values"))
+      .def("rules_json", &Model::RulesJson, py::arg("classes"), py::arg("min_weight_share"),
+           py::arg("min_weight"), py::arg("top"), py::arg("shuffles"), py::arg("seed"),
+           py::arg("X") = py::none(), py::arg("class_index") = py::none());
 
   m.def(
       "fit",

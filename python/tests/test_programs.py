@@ -1,6 +1,7 @@
 """The estimator and the programs give the same files and the same answers."""
 
 import io
+import json
 import subprocess
 
 import numpy as np
@@ -49,3 +50,22 @@ def test_fit_writes_the_files_of_import_create_and_a_seeded_run(iris, programs, 
     np.testing.assert_array_equal(clf.predict(frame), answers["predicted"])
     np.testing.assert_array_equal(clf.decision_function(frame), answers[list(clf.classes_)])
 
+
+
+def test_rules_are_those_of_the_rules_command(iris, programs, tmp_path):
+    header, X, y = iris
+    frame = pd.DataFrame(X, columns=header[:-1])
+    clf = kestrane.FuzzyClassifier(random_state=SEED, **SETTINGS).fit(frame, pd.Series(y, name=header[-1]))
+    clf.save(tmp_path / "iris")
+    frame.assign(species=y).to_csv(tmp_path / "rows.csv", index=False)
+    for rows, extra in (({}, []), (dict(X=frame, y=y), ["--data", "rows.csv"])):
+        printed = subprocess.run(
+            [programs["kestrane-tool"], "rules", "iris.wgt", "--ranges", "iris.ranges", "--top", "3",
+             "--json", *extra], cwd=tmp_path, check=True, capture_output=True, text=True).stdout
+        expected = json.loads(printed)
+        got = clf.rules(top=3, **rows)
+        for source in ("network", "data"):
+            expected.pop(source), got.pop(source)
+        assert got == expected
+        assert [v["name"] for v in got["inputs"]] == header[:-1]
+        assert [v["name"] for v in got["outputs"]] == list(clf.classes_)

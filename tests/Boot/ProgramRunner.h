@@ -3,6 +3,8 @@
 
 // Runs the built program in a shell and collects what it wrote.
 
+#include "tests/Support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -17,32 +19,10 @@
 
 namespace programtest {
 
-inline std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ScratchDir;
+using testsupport::Slurp;
 
-// Tests run in parallel processes and a process id comes round again: every
-// process writes into a fresh directory of its own, removed when it exits, so
-// no file left by an earlier run can pass for one this run wrote.
-class ScratchDir {
-public:
-  ScratchDir() {
-    std::string pattern = testing::TempDir() + "kestrane_XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string &Path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
+// Every process writes into a scratch folder of its own, removed when it exits.
 inline std::string TempPath(const std::string &name) {
   static ScratchDir dir;
   static int counter = 0;

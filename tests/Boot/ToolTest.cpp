@@ -13,6 +13,7 @@
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "Vemo/TVemo.h"
+#include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -49,11 +50,13 @@ std::string WriteFile(const std::string &name, const std::string &text) {
 class ToolTest : public testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "kestrane_tool_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    gDirectory = pattern;
+    scratch = std::make_unique<testsupport::ScratchDir>("kestrane_tool_");
+    gDirectory = scratch->Path();
+    ASSERT_FALSE(gDirectory.empty());
   }
-  void TearDown() override { std::filesystem::remove_all(gDirectory); }
+  void TearDown() override { scratch.reset(); }
+
+  std::unique_ptr<testsupport::ScratchDir> scratch;
 };
 
 struct Outcome {
@@ -230,12 +233,7 @@ TEST_F(ToolTest, ClassifyOneHotAndSingleOutput) {
   EXPECT_FALSE(kestrane::Classify({0.3}, {0.3}, 1).classified);
 }
 
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::Slurp;
 
 TEST_F(ToolTest, CreateWritesTheRequestedNetworkReproducibly) {
   const std::string file = TempPath("net.wgt");

@@ -1,5 +1,6 @@
 #include "DataObject/Data.h"
 #include "KQmessage/TException.h"
+#include "tests/Support/TableChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@ namespace {
 using kestrane::Data;
 using kestrane::TException;
 using kestrane::TLabelList;
+using testsupport::ExpectThrows;
 
 // A table of `rows` slots with 4 inputs and 2 outputs; row r holds inputs
 // r*10 + c and outputs -(r*10 + c).
@@ -22,18 +24,6 @@ std::unique_ptr<Data> Filled(int32_t slots, int32_t rows, bool labels = false) {
     table->AppendRow(in, out);
   }
   return table;
-}
-
-void ExpectThrows(const std::function<void()> &call, const char *message, const char *category,
-                  const char *function) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception, expected " << message;
-  } catch (const TException &e) {
-    EXPECT_EQ(e.GetMessage(), message);
-    EXPECT_EQ(e.GetCategory(), category);
-    EXPECT_EQ(e.GetFunctionName(), function);
-  }
 }
 
 TEST(DataTest, NewTableIsEmptyAndZeroed) {

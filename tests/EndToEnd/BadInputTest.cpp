@@ -2,6 +2,8 @@
 // status 1 and a short report, quickly, without touching the files already in
 // the run's directory and without leaving a new one behind.
 
+#include "tests/Support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -26,16 +28,8 @@ namespace fs = std::filesystem;
 const std::string kExample = std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/";
 const char *const kPrevious = "previous contents\n";
 
-std::string Slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Put(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::Put;
+using testsupport::Slurp;
 
 // A directory of its own holding the example's files and, in place of every
 // output a run may write, an older file that a failed run must keep.

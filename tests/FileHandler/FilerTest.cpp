@@ -1,6 +1,8 @@
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/KQML.h"
+#include "tests/Support/TableChecks.h"
+#include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,8 @@ using kestrane::Data;
 using kestrane::DataSetCounts;
 using kestrane::FileTools;
 using kestrane::TLabelList;
+using testsupport::ExpectSameRows;
+using testsupport::Slurp;
 
 std::string TempPath(const std::string &name) {
   const auto *info = testing::UnitTest::GetInstance()->current_test_info();
@@ -33,31 +37,12 @@ std::string WriteFile(const std::string &name, const std::string &text) {
   return path;
 }
 
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool Exists(const std::string &path) { return std::ifstream(path).good(); }
 
 // A data-set file with the given header lines and data block.
 std::string DataSetText(const std::string &header, const std::string &rows) {
   return "[FormatVersion = 1.0]\n\n[DataSet]\n" + header + "\n[Data]\n" + rows +
          "[~Data]\n\n[~DataSet]\n";
-}
-
-void ExpectSameRows(const Data &a, const Data &b) {
-  EXPECT_EQ(a.MbrNdxRows, b.MbrNdxRows);
-  EXPECT_EQ(a.MbrNdxInputs, b.MbrNdxInputs);
-  EXPECT_EQ(a.MbrNdxOutputs, b.MbrNdxOutputs);
-  EXPECT_EQ(a.MbrBlnLabels, b.MbrBlnLabels);
-  EXPECT_EQ(a.MbrDyaRtpInputs, b.MbrDyaRtpInputs);
-  EXPECT_EQ(a.MbrDyaRtpOutputs, b.MbrDyaRtpOutputs);
-  ASSERT_EQ(a.MbrDyaLabels.size(), b.MbrDyaLabels.size());
-  for (size_t i = 0; i < a.MbrDyaLabels.size(); ++i)
-    EXPECT_EQ(a.MbrDyaLabels[i], b.MbrDyaLabels[i]) << "slot " << i;
 }
 
 TEST(FilerTest, WritesTheTwoRowExampleByteForByte) {
@@ -69,7 +54,7 @@ TEST(FilerTest, WritesTheTwoRowExampleByteForByte) {
   const std::string path = TempPath("example.dat");
   FileTools tools;
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
-  EXPECT_EQ(ReadFile(path), "[FormatVersion = 1.0]\n"
+  EXPECT_EQ(Slurp(path), "[FormatVersion = 1.0]\n"
                             "\n"
                             "[DataSet]\n"
                             "[Rows = 2]\n"
@@ -287,7 +272,7 @@ TEST(FilerTest, RoundTrips) {
     // Saving what was read gives the same bytes.
     const std::string again = TempPath("again.dat");
     ASSERT_EQ(tools.SaveDataSet(again.c_str(), first.get(), second.get()), 0);
-    EXPECT_EQ(ReadFile(again), ReadFile(path));
+    EXPECT_EQ(Slurp(again), Slurp(path));
     std::remove(path.c_str());
     std::remove(again.c_str());
   }
@@ -300,7 +285,7 @@ TEST(FilerTest, SavingWritesEverySlot) {
   const std::string path = TempPath("slots.dat");
   FileTools tools;
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
-  const std::string text = ReadFile(path);
+  const std::string text = Slurp(path);
   EXPECT_NE(text.find("[Rows = 5]"), std::string::npos);
   EXPECT_NE(text.find("[Data]\n1   1 \n1   1 \n1   1 \n0   0 \n0   0 \n[~Data]"), std::string::npos);
   std::remove(path.c_str());
@@ -339,7 +324,7 @@ TEST(FilerTest, FailedSavesReportMinus81AndKeepThePreviousFile) {
   // A save that runs out of space part-way leaves the earlier file intact.
   const std::string path = TempPath("keep.dat");
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
-  const std::string before = ReadFile(path);
+  const std::string before = Slurp(path);
   Data big(20000, 4, 1, false);
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
@@ -351,7 +336,7 @@ TEST(FilerTest, FailedSavesReportMinus81AndKeepThePreviousFile) {
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(code, -81);
-  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(Slurp(path), before);
   EXPECT_FALSE(Exists(path + ".saving"));
   std::remove(path.c_str());
 }
@@ -429,7 +414,7 @@ TEST(FilerTest, DISABLED_LoadsALargeFileQuickly) {
   ASSERT_EQ(tools.LoadTrainingSet(path.c_str(), loaded), 0);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("Loaded %d x %d (%zu bytes) in %.3f s\n", rows, columns, ReadFile(path).size(), seconds);
+  std::printf("Loaded %d x %d (%zu bytes) in %.3f s\n", rows, columns, Slurp(path).size(), seconds);
   EXPECT_EQ(loaded->MbrDyaRtpInputs, table.MbrDyaRtpInputs);
   EXPECT_LT(seconds, 1.0);
   std::remove(path.c_str());
@@ -446,7 +431,7 @@ TEST(FilerTest, NumbersKeepFifteenDigitsUnlessMoreAreNeeded) {
   const std::string path = TempPath("digits.dat");
   kestrane::FileTools tools;
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
-  EXPECT_NE(ReadFile(path).find("\n0.1 100000 0.33333333333333331 1e-05   \n"), std::string::npos);
+  EXPECT_NE(Slurp(path).find("\n0.1 100000 0.33333333333333331 1e-05   \n"), std::string::npos);
   std::remove(path.c_str());
 }
 

@@ -5,10 +5,10 @@
 #include "NeuralNets/TMLPNetwork.h"
 #include "NeuralNets/TPrunedConnections.h"
 #include "tests/FileHandler/NetworkFileHelpers.h"
+#include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -570,23 +570,8 @@ std::string TempPath(const std::string &name) {
          "_" + name;
 }
 
-std::string Contents(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Names in `dir` that start with `prefix`.
-std::vector<std::string> Entries(const std::string &dir, const std::string &prefix) {
-  std::vector<std::string> names;
-  if (DIR *d = opendir(dir.c_str())) {
-    while (dirent *e = readdir(d))
-      if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
-    closedir(d);
-  }
-  return names;
-}
+using testsupport::Entries;
+using testsupport::Slurp;
 
 std::string FileErrorOf(const std::function<void()> &call) {
   try {
@@ -603,7 +588,7 @@ TEST(NetworkFileTest, SaveAndLoadThroughFiles) {
   FileTools tools;
   const std::string path = TempPath("net.wgt");
   tools.SaveNetwork(path.c_str(), net);
-  EXPECT_EQ(Contents(path), kExampleText);
+  EXPECT_EQ(Slurp(path), kExampleText);
   auto loaded = tools.LoadNetwork(path.c_str());
   ExpectSameNetwork(net, *loaded);
   std::remove(path.c_str());
@@ -626,7 +611,7 @@ TEST(NetworkFileTest, FailedSaveKeepsThePreviousFile) {
   bad.layers[1]->SetLayerActFunction(kestrane::ActBias);
   EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(path.c_str(), bad); }),
             "Illegal number of bias nodes");
-  EXPECT_EQ(Contents(path), "previous contents");
+  EXPECT_EQ(Slurp(path), "previous contents");
   EXPECT_EQ(Entries(testing::TempDir(), prefix), std::vector<std::string>{prefix});
 
   // A directory that cannot hold the file: nothing is created.
@@ -651,7 +636,7 @@ TEST(NetworkFileTest, FailedSaveKeepsThePreviousFile) {
 
   // A successful save replaces the old file and leaves nothing else behind.
   tools.SaveNetwork(path.c_str(), good);
-  EXPECT_EQ(Contents(path), kExampleText);
+  EXPECT_EQ(Slurp(path), kExampleText);
   EXPECT_EQ(Entries(testing::TempDir(), prefix), std::vector<std::string>{prefix});
   std::remove(path.c_str());
 }

@@ -1,9 +1,9 @@
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
+#include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -32,34 +32,16 @@ using kestrane::SafeSave;
 // Every test works in a folder of its own, so that leftovers can be counted.
 class SafeSaveTest : public testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "kestrane_safesave_XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
-  std::string Path(const std::string &name) const { return dir + "/" + name; }
+  std::string Path(const std::string &name) const { return scratch.File(name); }
+  std::vector<std::string> Entries() const { return testsupport::Entries(dir); }
 
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    while (dirent *e = readdir(d))
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::string dir;
+  testsupport::ScratchDir scratch{"kestrane_safesave_"};
+  std::string dir = scratch.Path();
 };
 
-std::string Contents(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::Slurp;
 
 void Save(const std::string &path, const std::string &text) {
   SafeSave save(path);
@@ -85,7 +67,7 @@ mode_t TypeOf(const std::string &path) {
 TEST_F(SafeSaveTest, EachKindOfTargetIsWrittenTheRightWay) {
   // Missing: created with the usual protection.
   Save(Path("new"), "one");
-  EXPECT_EQ(Contents(Path("new")), "one");
+  EXPECT_EQ(Slurp(Path("new")), "one");
   const mode_t mask = umask(0);
   umask(mask);
   struct stat st {};
@@ -96,7 +78,7 @@ TEST_F(SafeSaveTest, EachKindOfTargetIsWrittenTheRightWay) {
   std::ofstream(Path("private")) << "old";
   chmod(Path("private").c_str(), 0600);
   Save(Path("private"), "new");
-  EXPECT_EQ(Contents(Path("private")), "new");
+  EXPECT_EQ(Slurp(Path("private")), "new");
   stat(Path("private").c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 
@@ -105,23 +87,23 @@ TEST_F(SafeSaveTest, EachKindOfTargetIsWrittenTheRightWay) {
   ASSERT_EQ(symlink("private", Path("link").c_str()), 0);
   Save(Path("link"), "through the link");
   EXPECT_EQ(TypeOf(Path("link")), S_IFLNK);
-  EXPECT_EQ(Contents(Path("private")), "through the link");
+  EXPECT_EQ(Slurp(Path("private")), "through the link");
   ASSERT_EQ(symlink(Path("later").c_str(), Path("dangling").c_str()), 0);
   Save(Path("dangling"), "created");
   EXPECT_EQ(TypeOf(Path("dangling")), S_IFLNK);
-  EXPECT_EQ(Contents(Path("later")), "created");
+  EXPECT_EQ(Slurp(Path("later")), "created");
 
   // A symlink planted under a temporary name of the old scheme is not followed.
   std::ofstream(Path("victim")) << "untouched";
   ASSERT_EQ(symlink("victim", Path("out.dat.saving").c_str()), 0);
   Save(Path("out.dat"), "saved");
-  EXPECT_EQ(Contents(Path("victim")), "untouched");
-  EXPECT_EQ(Contents(Path("out.dat")), "saved");
+  EXPECT_EQ(Slurp(Path("victim")), "untouched");
+  EXPECT_EQ(Slurp(Path("out.dat")), "saved");
 
   // A FIFO is written straight through and stays a FIFO.
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   std::string received;
-  std::thread reader([&] { received = Contents(Path("fifo")); });
+  std::thread reader([&] { received = Slurp(Path("fifo")); });
   Save(Path("fifo"), "down the pipe");
   reader.join();
   EXPECT_EQ(received, "down the pipe");
@@ -153,7 +135,7 @@ TEST_F(SafeSaveTest, AnythingUncommittedLeavesTheTargetAndNoTemporaryFile) {
     SafeSave save(Path("kept"));
     save.Stream() << "half of it";
   }
-  EXPECT_EQ(Contents(Path("kept")), "previous");
+  EXPECT_EQ(Slurp(Path("kept")), "previous");
 
   // Killed in the middle of a save.
   const pid_t child = fork();
@@ -166,7 +148,7 @@ TEST_F(SafeSaveTest, AnythingUncommittedLeavesTheTargetAndNoTemporaryFile) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(Contents(Path("kept")), "previous");
+  EXPECT_EQ(Slurp(Path("kept")), "previous");
   EXPECT_EQ(Entries(), std::vector<std::string>{"kept"});
 }
 
@@ -183,7 +165,7 @@ TEST_F(SafeSaveTest, AFileSizeLimitIsAnErrorThatRemovesTheTemporaryFile) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(Contents(Path("kept")), "previous");
+  EXPECT_EQ(Slurp(Path("kept")), "previous");
   EXPECT_EQ(Entries(), std::vector<std::string>{"kept"});
 }
 
@@ -204,7 +186,7 @@ TEST_F(SafeSaveTest, ACommitWaitsForTheFolderLockAndRenamesTheSetTogether) {
   flock(held, LOCK_UN);
   close(held);
   writer.join();
-  EXPECT_EQ(Contents(Path("a")) + Contents(Path("b")), "AB");
+  EXPECT_EQ(Slurp(Path("a")) + Slurp(Path("b")), "AB");
   EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
 }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace kestrane;
@@ -448,6 +449,14 @@ struct XorCase {
   const char *penalty;
 };
 
+// Stable, readable test names: "BatchMomentumQUADPENALTY", "OnlinePlainNoPenalty", ...
+std::string Name(const XorCase &c) {
+  return std::string(c.batch ? "Batch" : "Online") + (c.momentum != 0 ? "Momentum" : "Plain") +
+         (c.penalty != nullptr ? c.penalty : "NoPenalty");
+}
+
+void PrintTo(const XorCase &c, std::ostream *out) { *out << Name(c); }
+
 class XorTraining : public ::testing::TestWithParam<XorCase> {};
 
 TEST_P(XorTraining, LearnsToALowError) {
@@ -479,7 +488,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(XorCase{true, 0.0, nullptr}, XorCase{false, 0.0, nullptr},
                       XorCase{true, 0.9, nullptr}, XorCase{false, 0.9, nullptr},
                       XorCase{true, 0.9, "QUADPENALTY"}, XorCase{false, 0.0, "QUADPENALTY"},
-                      XorCase{true, 0.9, "LWF"}, XorCase{false, 0.0, "LWF"}));
+                      XorCase{true, 0.9, "LWF"}, XorCase{false, 0.0, "LWF"}),
+    [](const ::testing::TestParamInfo<XorCase> &info) { return Name(info.param); });
 
 TEST(XorReproducibility, SameSeedSameWeightsBitForBit) {
   auto table = Xor();

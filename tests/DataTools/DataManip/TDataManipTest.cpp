@@ -1,5 +1,6 @@
 #include "DataTools/DataManip/TDataManip.h"
 #include "KQmessage/TException.h"
+#include "tests/Support/TableChecks.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@ using kestrane::Data;
 using kestrane::TDataManip;
 using kestrane::TException;
 using kestrane::TLabelList;
+using testsupport::ExpectSameTable;
+using testsupport::ExpectThrows;
 
 // `rows` rows of 2 inputs and 1 output: inputs (base + r, -(base + r)), output r.
 std::unique_ptr<Data> Table(int32_t rows, double base = 0, bool labels = false, int32_t slots = -1) {
@@ -25,35 +28,6 @@ std::unique_ptr<Data> Table(int32_t rows, double base = 0, bool labels = false, 
     table->AppendRow(in, out, labels ? &list : nullptr);
   }
   return table;
-}
-
-void ExpectThrows(const std::function<void()> &call, const char *message, const char *category,
-                  const char *function) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception, expected " << message;
-  } catch (const TException &e) {
-    EXPECT_EQ(e.GetMessage(), message);
-    EXPECT_EQ(e.GetCategory(), category);
-    EXPECT_EQ(e.GetFunctionName(), function);
-  }
-}
-
-void ExpectSameTable(const Data &a, const Data &b) {
-  EXPECT_EQ(a.MbrNdxRows, b.MbrNdxRows);
-  EXPECT_EQ(a.MbrNdxDataRows, b.MbrNdxDataRows);
-  EXPECT_EQ(a.MbrNdxInputs, b.MbrNdxInputs);
-  EXPECT_EQ(a.MbrNdxOutputs, b.MbrNdxOutputs);
-  EXPECT_EQ(a.MbrBlnLabels, b.MbrBlnLabels);
-  EXPECT_EQ(a.MbrNdxFirst, b.MbrNdxFirst);
-  EXPECT_EQ(a.MbrNdxLast, b.MbrNdxLast);
-  EXPECT_EQ(a.MbrNdxCursor, b.MbrNdxCursor);
-  EXPECT_EQ(a.MbrNdxChanges, b.MbrNdxChanges);
-  EXPECT_EQ(a.MbrDyaRtpInputs, b.MbrDyaRtpInputs);
-  EXPECT_EQ(a.MbrDyaRtpOutputs, b.MbrDyaRtpOutputs);
-  EXPECT_EQ(a.MbrDyaLabels.size(), b.MbrDyaLabels.size());
-  for (size_t i = 0; i < a.MbrDyaLabels.size() && i < b.MbrDyaLabels.size(); ++i)
-    EXPECT_EQ(a.MbrDyaLabels[i], b.MbrDyaLabels[i]) << "slot " << i;
 }
 
 TEST(TDataManipTest, TimeStepLagStacksCurrentRowFirst) {
