@@ -100,8 +100,8 @@ void TArcWalk<M>::Iterate2(TIterateObj2 &visitor, TBasicNetwork *network2, int m
 }
 
 template <class M>
-void TArcWalk<M>::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2,
-                           TBasicNetwork *network3, int mask) {
+void TArcWalk<M>::Iterate3(TIterateObj3 &visitor, TBasicNetwork *network2, TBasicNetwork *network3,
+                           int mask) {
   TBasicConnections *conn2 = TwinIn(network2);
   TBasicConnections *conn3 = TwinIn(network3);
   CheckSameClass2(this, conn2);

@@ -146,8 +146,8 @@ bool TFastEpoch::Update(double rate, double momentum, TIterateObj2 &plain,
     if (zero && b.idle && kernels::SameBits(b.idleRate, rate) &&
         kernels::SameBits(b.idleMomentum, momentum))
       continue;
-    const bool changed = momentum != 0 ? kernels::MomentumStep(b, rate, momentum)
-                                       : kernels::Step(b, rate);
+    const bool changed =
+        momentum != 0 ? kernels::MomentumStep(b, rate, momentum) : kernels::Step(b, rate);
     b.idle = zero && !changed;
     b.idleRate = rate;
     b.idleMomentum = momentum;

@@ -2,7 +2,6 @@
 
 #include "NeuralNets/TBasicConnections.h"
 
-
 namespace kestrane {
 namespace kernels {
 

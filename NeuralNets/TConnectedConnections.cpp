@@ -2,8 +2,8 @@
 
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/MatrixReshape.h"
-#include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/RowSums.h"
+#include "NeuralNets/TBasicNetwork.h"
 
 #include <algorithm>
 
@@ -23,7 +23,9 @@ int TConnectedConnections::Cols() const {
   return Rows() > 0 ? static_cast<int>(array_weights.size()) / Rows() : GetNumFromNeurons();
 }
 
-void TConnectedConnections::PointRows() { reshape::PointRows(index_weights, array_weights, Cols()); }
+void TConnectedConnections::PointRows() {
+  reshape::PointRows(index_weights, array_weights, Cols());
+}
 
 int TConnectedConnections::GetNumWeights(int) { return static_cast<int>(array_weights.size()); }
 

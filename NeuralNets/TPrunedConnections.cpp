@@ -2,8 +2,8 @@
 
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/MatrixReshape.h"
-#include "NeuralNets/TBasicNetwork.h"
 #include "NeuralNets/RowSums.h"
+#include "NeuralNets/TBasicNetwork.h"
 
 namespace kestrane {
 

@@ -39,11 +39,13 @@ class ScratchDir {
 public:
   explicit ScratchDir(const std::string &prefix = "kestrane_") {
     std::string pattern = testing::TempDir() + prefix + "XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) != nullptr)
+      path_ = pattern;
   }
   ~ScratchDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty())
+      std::filesystem::remove_all(path_, ignored);
   }
   ScratchDir(const ScratchDir &) = delete;
   ScratchDir &operator=(const ScratchDir &) = delete;
@@ -61,7 +63,8 @@ inline std::vector<std::string> Entries(const std::string &dir, const std::strin
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *e = readdir(d)) {
       const std::string name = e->d_name;
-      if (name != "." && name != ".." && name.rfind(prefix, 0) == 0) names.push_back(name);
+      if (name != "." && name != ".." && name.rfind(prefix, 0) == 0)
+        names.push_back(name);
     }
     closedir(d);
   }
