@@ -112,7 +112,8 @@ public:
   void Iterate(TIterateObj &, int) override {}
   void Iterate2(TIterateObj2 &, TBasicNetwork *, int) override {}
   void Iterate3(TIterateObj3 &, TBasicNetwork *, TBasicNetwork *, int) override {}
-  const char *GetConnectionsNType() const override { return "Empty"; }
+  static constexpr const char *kTypeName = "Empty";
+  const char *GetConnectionsNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicConnections *Clone(TBasicNetwork *owner) const override;
   void RemoveFromNeuron(int) override {}

@@ -70,7 +70,8 @@ public:
   // As the base, without a virtual call per neuron; the common sigmoid inline.
   void ApplyActivation(double *net) override;
   TBasicNeuron *GetNeuron(int i) override { return &nodes[i]; }
-  const char *GetLayerNType() const override { return "Simple"; }
+  static constexpr const char *kTypeName = "Simple";
+  const char *GetLayerNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
   void RemoveNeuron(int index) override;
@@ -86,7 +87,8 @@ public:
   TSimpleInputLayer(TBasicNetwork *network, int layerNum, int numNeurons);
 
   void Propagate(const double *input) override;
-  const char *GetLayerNType() const override { return "Input"; }
+  static constexpr const char *kTypeName = "Input";
+  const char *GetLayerNType() const override { return kTypeName; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
 };
 
@@ -95,7 +97,8 @@ public:
   TGainLayer(TBasicNetwork *network, int layerNum, int numNeurons, double gain);
 
   TBasicNeuron *GetNeuron(int i) override { return &nodes[i]; }
-  const char *GetLayerNType() const override { return "Gain"; }
+  static constexpr const char *kTypeName = "Gain";
+  const char *GetLayerNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
   void RemoveNeuron(int index) override;

@@ -41,7 +41,8 @@ public:
   virtual void Disconnect(int fromLayer, int toLayer);
   // input: the input layer's count; output: the output layer's count.
   virtual void Recall(const double *input, double *output);
-  virtual const char *GetNetworkNType() const { return "Basic"; }
+  static constexpr const char *kTypeName = "Basic";
+  virtual const char *GetNetworkNType() const { return kTypeName; }
   virtual std::unique_ptr<TArcsIterator> CreateInAllArcsIterator();
   // Reserved; no network class implements them.
   virtual void *Reserved10();
@@ -99,7 +100,8 @@ public:
   TConnectedNetwork(int numLayers, const int *sizes);
 
   void Connect(int fromLayer, int toLayer) override;
-  const char *GetNetworkNType() const override { return "Connected"; }
+  static constexpr const char *kTypeName = "Connected";
+  const char *GetNetworkNType() const override { return kTypeName; }
   std::unique_ptr<TArcsIterator> CreateInAllArcsIterator() override;
 };
 

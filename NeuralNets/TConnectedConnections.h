@@ -26,7 +26,8 @@ public:
   bool IsValid(int, int) const override { return true; }
   void AddArc(int, int) override {}
   void UnfreezeArc(int, int) override {}
-  const char *GetConnectionsNType() const override { return "FullyConnected"; }
+  static constexpr const char *kTypeName = "FullyConnected";
+  const char *GetConnectionsNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicConnections *Clone(TBasicNetwork *owner) const override;
   void RemoveFromNeuron(int index) override;

@@ -22,7 +22,8 @@ public:
   TMLPNetwork(int n, bool bias);
   ~TMLPNetwork() override = default;
 
-  const char *GetNetworkNType() const override { return "MLP"; }
+  static constexpr const char *kTypeName = "MLP";
+  const char *GetNetworkNType() const override { return kTypeName; }
 
   // A new table with the inputs of every row slot of `in` and the outputs for them.
   std::unique_ptr<Data> Recall(Data *in);

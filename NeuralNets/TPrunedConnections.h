@@ -27,7 +27,8 @@ public:
   void AddArc(int from, int to) override;
   void UnfreezeArc(int from, int to) override;
   void FreezeArc(int from, int to) override;
-  const char *GetConnectionsNType() const override { return "Pruneable"; }
+  static constexpr const char *kTypeName = "Pruneable";
+  const char *GetConnectionsNType() const override { return kTypeName; }
   unsigned char GetFlags(int from, int to) const override { return index_masks[to][from]; }
   // Stores val unchecked.
   void SetFlags(int from, int to, unsigned char val) override { index_masks[to][from] = val; }

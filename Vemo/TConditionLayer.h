@@ -23,7 +23,8 @@ public:
   TBasicNeuron *GetNeuron(int i) override { return &nodes[i]; }
   // Reads the activations of the layer below (the input layer); `input` is unused.
   void Propagate(const double *input) override;
-  const char *GetLayerNType() const override { return "FuzzyCondition"; }
+  static constexpr const char *kTypeName = "FuzzyCondition";
+  const char *GetLayerNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
   void RemoveNeuron(int) override {}

@@ -33,7 +33,8 @@ public:
   void AddArc(int, int) override {}
   void UnfreezeArc(int from, int to) override { SetFlags(from, to, FMaskAll); }
   void FreezeArc(int from, int to) override { SetFlags(from, to, FMaskExists); }
-  const char *GetConnectionsNType() const override { return "ToConditionConnections"; }
+  static constexpr const char *kTypeName = "ToConditionConnections";
+  const char *GetConnectionsNType() const override { return kTypeName; }
   unsigned char GetFlags(int, int to) const override { return flags[to]; }
   // Stores val unchecked.
   void SetFlags(int, int to, unsigned char val) override { flags[to] = val; }

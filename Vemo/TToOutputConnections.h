@@ -33,7 +33,8 @@ public:
   void AddArc(int, int) override {}
   void UnfreezeArc(int from, int to) override { SetFlags(from, to, FMaskAll); }
   void FreezeArc(int from, int to) override { SetFlags(from, to, FMaskExists); }
-  const char *GetConnectionsNType() const override { return "ToOutputConnections"; }
+  static constexpr const char *kTypeName = "ToOutputConnections";
+  const char *GetConnectionsNType() const override { return kTypeName; }
   unsigned char GetFlags(int from, int) const override { return flags[from]; }
   // Stores val unchecked.
   void SetFlags(int from, int, unsigned char val) override { flags[from] = val; }

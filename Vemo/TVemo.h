@@ -37,7 +37,8 @@ public:
   // (1, 2) gets a TToConditionConnections, (4, 5) a TToOutputConnections,
   // every other pair a TPrunedConnections. An existing matrix is kept.
   void Connect(int fromLayer, int toLayer) override;
-  const char *GetNetworkNType() const override { return "Vemo"; }
+  static constexpr const char *kTypeName = "Vemo";
+  const char *GetNetworkNType() const override { return kTypeName; }
 
   // The forward pass of one input vector.
   using TConnectedNetwork::Recall;

@@ -18,7 +18,8 @@ public:
   // Raises a TException (after printing the value on standard output) when
   // a defuzzified value lies outside [0, 1] or is not a number.
   void Propagate(const double *input) override;
-  const char *GetLayerNType() const override { return "Defuzzify"; }
+  static constexpr const char *kTypeName = "Defuzzify";
+  const char *GetLayerNType() const override { return kTypeName; }
   void Destroy() override { delete this; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
   int GetLayerKind() const override { return 5; }
