@@ -266,10 +266,14 @@ void Data::ReadRowAt(int32_t slot, double *inputs, double *outputs,
 
 void Data::ReadCurrentRowAt(int32_t slot, double *inputs, double *outputs,
                             const TLabelList **labels) const {
+  // Every training pattern comes through here: one range check, no slot calls.
+  KASSERT(slot >= 0 && slot < MbrNdxRows);
   if (inputs && MbrNdxInputs > 0)
-    std::memcpy(inputs, InputSlot(slot), sizeof(double) * MbrNdxInputs);
+    std::memcpy(inputs, MbrDyaRtpInputs.data() + Offset(slot, MbrNdxInputs),
+                sizeof(double) * MbrNdxInputs);
   if (outputs && MbrNdxOutputs > 0)
-    std::memcpy(outputs, OutputSlot(slot), sizeof(double) * MbrNdxOutputs);
+    std::memcpy(outputs, MbrDyaRtpOutputs.data() + Offset(slot, MbrNdxOutputs),
+                sizeof(double) * MbrNdxOutputs);
   if (labels) *labels = MbrBlnLabels ? &MbrDyaLabels[static_cast<size_t>(slot)] : nullptr;
 }
 
