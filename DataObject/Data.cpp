@@ -280,7 +280,10 @@ void Data::ReadCurrentRowAt(int32_t slot, double *inputs, double *outputs,
 void Data::GetNextRow(double *inputs, double *outputs, const TLabelList **labels) {
   CheckNotEmpty("Data::GetNextRow");
   MoveCursor(+1);
-  ReadRowAt(MbrNdxCursor, inputs, outputs, labels);
+  if (MbrNdxSelInputs == 0) // the training loop's case, one call shorter
+    ReadCurrentRowAt(MbrNdxCursor, inputs, outputs, labels);
+  else
+    ReadRowAt(MbrNdxCursor, inputs, outputs, labels);
 }
 
 void Data::GetPreviousRow(double *inputs, double *outputs) {

@@ -52,6 +52,7 @@ void TFastEpoch::Begin(TBasicNetwork &net, TBasicNetwork &grads, TBasicNetwork &
   numLayers = n;
   record = epochRecord;
   step = settings;
+  lowerDeltasZero = false;
   active = true;
 }
 
@@ -61,6 +62,7 @@ void TFastEpoch::End() {
   for (ArcBlock &b : blocks)
     Settle(b);
   active = false;
+  lowerDeltasZero = false;
   record = nullptr;
   fold = kernels::StepAfterBackprop();
   scratchDead = false;
@@ -91,13 +93,15 @@ bool TFastEpoch::ZeroGradients(bool withFold) {
 
 bool TFastEpoch::Backprop(const Into &m, const double *delta) {
   ArcBlock &b = blocks[static_cast<size_t>(m.block)];
+  double *down = scratchDead && m.f < lowestReadDeltas ? nullptr : m.down;
+  if (m.f < lowestReadDeltas)
+    lowerDeltasZero = lowerDeltasZero && b.kind == ArcBlock::kRows && down == nullptr;
   if (b.kind != ArcBlock::kRows) {
     Settle(b);
     b.Mark(ArcBlock::kWritten); // by the visitors, next
     return false;
   }
   const bool fresh = b.state == ArcBlock::kPendingZero;
-  double *down = scratchDead && m.f < lowestReadDeltas ? nullptr : m.down;
   const double *y = m.y;
   // The epoch's last pattern leaves its gradients complete for callers to see.
   if (hold && scratchDead && !fresh && !fold.on) {

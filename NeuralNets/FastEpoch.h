@@ -75,6 +75,11 @@ public:
     fold.keepGradient = !scratchDead;
   }
   void PatternsDone() { scratchDead = false; }
+  // The first layer whose deltas the pattern's clearing must zero: the
+  // deltas below the lowest read layer are all +0.0 already when nothing
+  // has written them since the last full clearing and this pattern won't.
+  int DeltasToClearFrom() const { return scratchDead && lowerDeltasZero ? lowestReadDeltas : 0; }
+  void DeltasCleared() { lowerDeltasZero = active; }
 
   // Each returns false when the caller must do the work with the visitors.
   // Zeroes the gradient store; with fold, a matrix whose next backward pass
@@ -133,6 +138,7 @@ private:
   // The current pattern is not the epoch's last: the next one clears its
   // deltas and overwrites its gradients before anything reads them.
   bool scratchDead = false;
+  bool lowerDeltasZero = false; // see DeltasToClearFrom
   bool hold = false;
 };
 

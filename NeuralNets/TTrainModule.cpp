@@ -293,8 +293,14 @@ void TTrainModule::ComputeGradient(const double *inputs, const double *targets, 
 }
 
 void TTrainModule::ClearDeltas() {
-  for (TBasicLayer *layer : gradients->layers)
-    std::fill(layer->activations.begin(), layer->activations.end(), 0.0);
+  const int from = fastEpoch->DeltasToClearFrom();
+  const int n = static_cast<int>(gradients->layers.size());
+  for (int l = from; l < n; ++l) {
+    std::vector<double> &deltas = gradients->layers[l]->activations;
+    std::fill(deltas.begin(), deltas.end(), 0.0);
+  }
+  if (from == 0)
+    fastEpoch->DeltasCleared();
 }
 
 void TTrainModule::ForwardAndOutputDeltas(const double *inputs, const double *targets,
