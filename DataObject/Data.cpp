@@ -266,17 +266,24 @@ void Data::ReadRowAt(int32_t slot, double *inputs, double *outputs,
 
 void Data::ReadCurrentRowAt(int32_t slot, double *inputs, double *outputs,
                             const TLabelList **labels) const {
+  // Every training pattern comes through here: one range check, no slot calls.
+  KASSERT(slot >= 0 && slot < MbrNdxRows);
   if (inputs && MbrNdxInputs > 0)
-    std::memcpy(inputs, InputSlot(slot), sizeof(double) * MbrNdxInputs);
+    std::memcpy(inputs, MbrDyaRtpInputs.data() + Offset(slot, MbrNdxInputs),
+                sizeof(double) * MbrNdxInputs);
   if (outputs && MbrNdxOutputs > 0)
-    std::memcpy(outputs, OutputSlot(slot), sizeof(double) * MbrNdxOutputs);
+    std::memcpy(outputs, MbrDyaRtpOutputs.data() + Offset(slot, MbrNdxOutputs),
+                sizeof(double) * MbrNdxOutputs);
   if (labels) *labels = MbrBlnLabels ? &MbrDyaLabels[static_cast<size_t>(slot)] : nullptr;
 }
 
 void Data::GetNextRow(double *inputs, double *outputs, const TLabelList **labels) {
   CheckNotEmpty("Data::GetNextRow");
   MoveCursor(+1);
-  ReadRowAt(MbrNdxCursor, inputs, outputs, labels);
+  if (MbrNdxSelInputs == 0) // the training loop's case, one call shorter
+    ReadCurrentRowAt(MbrNdxCursor, inputs, outputs, labels);
+  else
+    ReadRowAt(MbrNdxCursor, inputs, outputs, labels);
 }
 
 void Data::GetPreviousRow(double *inputs, double *outputs) {

@@ -17,7 +17,7 @@ void TFastEpoch::Begin(TBasicNetwork &net, TBasicNetwork &grads, TBasicNetwork &
   if (grads.numLayers != n || chgs.numLayers != n)
     return;
   blocks.clear();
-  blockOf.assign(static_cast<size_t>(n) * n, -1);
+  std::vector<int> blockOf(static_cast<size_t>(n) * n, -1); // [t * n + f]
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
       TBasicConnections *conn = net.priv_conns_index[t][f];
@@ -33,12 +33,26 @@ void TFastEpoch::Begin(TBasicNetwork &net, TBasicNetwork &grads, TBasicNetwork &
       blockOf[static_cast<size_t>(t) * n + f] = static_cast<int>(blocks.size());
       blocks.push_back(kernels::Describe(conn, grad, change, listed));
     }
+  anyGeneric = false;
+  for (const ArcBlock &b : blocks)
+    anyGeneric = anyGeneric || b.kind == ArcBlock::kGeneric;
+  // The store's and the network's layers keep their sizes through the epoch,
+  // so their value arrays stay where they are.
+  into.assign(static_cast<size_t>(n), {});
+  for (int t = 0; t < n; ++t)
+    for (int f = t - 1; f >= 0; --f) {
+      const int b = blockOf[static_cast<size_t>(t) * n + f];
+      if (b >= 0)
+        into[static_cast<size_t>(t)].push_back(
+            {b, f, grads.layers[f]->activations.data(), net.layers[f]->activations.data()});
+    }
   network = &net;
   gradients = &grads;
   changes = &chgs;
   numLayers = n;
   record = epochRecord;
   step = settings;
+  lowerDeltasZero = false;
   active = true;
 }
 
@@ -48,19 +62,11 @@ void TFastEpoch::End() {
   for (ArcBlock &b : blocks)
     Settle(b);
   active = false;
+  lowerDeltasZero = false;
   record = nullptr;
   fold = kernels::StepAfterBackprop();
   scratchDead = false;
   hold = false;
-}
-
-bool TFastEpoch::CachedStepSettings(const TKQstructure *asked, double &rate,
-                                    double &momentum) const {
-  if (!active || !step.known || asked != record)
-    return false;
-  rate = step.rate;
-  momentum = step.momentum;
-  return true;
 }
 
 void TFastEpoch::FoldStepIntoBackprop() {
@@ -69,17 +75,6 @@ void TFastEpoch::FoldStepIntoBackprop() {
   fold.on = true;
   fold.rate = step.rate;
   fold.momentum = step.momentum;
-}
-
-void TFastEpoch::StartPattern(bool last) {
-  scratchDead = active && !last;
-  fold.keepGradient = !scratchDead;
-}
-
-void TFastEpoch::Settle(ArcBlock &b) {
-  kernels::AddHeldGradients(b);
-  if (b.state == ArcBlock::kPendingZero)
-    kernels::ZeroGradient(b);
 }
 
 bool TFastEpoch::ZeroGradients(bool withFold) {
@@ -96,26 +91,26 @@ bool TFastEpoch::ZeroGradients(bool withFold) {
   return true;
 }
 
-bool TFastEpoch::Backprop(int t, int f, const double *delta) {
-  if (!active)
-    return false;
-  ArcBlock &b = BlockOf(t, f);
+bool TFastEpoch::Backprop(const Into &m, const double *delta) {
+  ArcBlock &b = blocks[static_cast<size_t>(m.block)];
+  double *down = scratchDead && m.f < lowestReadDeltas ? nullptr : m.down;
+  if (m.f < lowestReadDeltas)
+    lowerDeltasZero = lowerDeltasZero && b.kind == ArcBlock::kRows && down == nullptr;
   if (b.kind != ArcBlock::kRows) {
     Settle(b);
     b.Mark(ArcBlock::kWritten); // by the visitors, next
     return false;
   }
   const bool fresh = b.state == ArcBlock::kPendingZero;
-  double *down =
-      scratchDead && f < lowestReadDeltas ? nullptr : gradients->layers[f]->activations.data();
-  const double *y = network->layers[f]->activations.data();
+  const double *y = m.y;
   // The epoch's last pattern leaves its gradients complete for callers to see.
   if (hold && scratchDead && !fresh && !fold.on) {
     kernels::HoldGradient(b, delta, down, y);
     b.Mark(ArcBlock::kWritten);
     return true;
   }
-  kernels::AddHeldGradients(b);
+  if (b.held > 0)
+    kernels::AddHeldGradients(b);
   kernels::Backprop(b, delta, down, y, fresh, fold);
   b.stepped = fold.on;
   // Gradients the fold did not store are dead: the next pattern's zeroing
@@ -124,22 +119,25 @@ bool TFastEpoch::Backprop(int t, int f, const double *delta) {
   return true;
 }
 
-bool TFastEpoch::Update(double rate, double momentum, TIterateObj2 &plain,
-                        TIterateObj3 &withMomentum) {
-  if (!active)
-    return false;
+void TFastEpoch::StepBlocks(double rate, double momentum, TIterateObj2 *plain,
+                            TIterateObj3 *withMomentum) {
   // The blocks are in the order of the general loop.
   for (ArcBlock &b : blocks) {
     if (b.stepped) { // folded into the backward pass, with these settings
       b.stepped = false;
       continue;
     }
+    // An idle block is zeroed, holds nothing back and is not generic (Mark
+    // clears idle), so the checks below would skip it too.
+    if (b.idle && kernels::SameBits(b.idleRate, rate) &&
+        kernels::SameBits(b.idleMomentum, momentum))
+      continue;
     Settle(b);
     if (b.kind == ArcBlock::kGeneric) {
       if (momentum != 0)
-        b.conn->Iterate3(withMomentum, gradients, changes, 0);
+        b.conn->Iterate3(*withMomentum, gradients, changes, 0);
       else
-        b.conn->Iterate2(plain, gradients, 0);
+        b.conn->Iterate2(*plain, gradients, 0);
       continue;
     }
     const bool zero = b.state == ArcBlock::kZero;
@@ -152,7 +150,6 @@ bool TFastEpoch::Update(double rate, double momentum, TIterateObj2 &plain,
     b.idleRate = rate;
     b.idleMomentum = momentum;
   }
-  return true;
 }
 
 void TFastEpoch::BeforeGradientVisit() {

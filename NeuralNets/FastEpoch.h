@@ -55,7 +55,13 @@ public:
 
   // The record's step settings, read once for the epoch; false when they
   // must be read (and rejected) where the step happens.
-  bool CachedStepSettings(const TKQstructure *record, double &rate, double &momentum) const;
+  bool CachedStepSettings(const TKQstructure *asked, double &rate, double &momentum) const {
+    if (!active || !step.known || asked != record)
+      return false;
+    rate = step.rate;
+    momentum = step.momentum;
+    return true;
+  }
   // On-line training without penalty terms: nothing reads the gradients
   // between the backward pass and the step, so the step joins the pass.
   void FoldStepIntoBackprop();
@@ -64,24 +70,57 @@ public:
   void HoldGradients() { hold = active; }
   // Before each pattern; `last`: the epoch's last, whose deltas and
   // gradients stay in the stores for callers to see.
-  void StartPattern(bool last);
+  void StartPattern(bool last) {
+    scratchDead = active && !last;
+    fold.keepGradient = !scratchDead;
+  }
   void PatternsDone() { scratchDead = false; }
+  // The first layer whose deltas the pattern's clearing must zero: the
+  // deltas below the lowest read layer are all +0.0 already when nothing
+  // has written them since the last full clearing and this pattern won't.
+  int DeltasToClearFrom() const { return scratchDead && lowerDeltasZero ? lowestReadDeltas : 0; }
+  void DeltasCleared() { lowerDeltasZero = active; }
 
   // Each returns false when the caller must do the work with the visitors.
   // Zeroes the gradient store; with fold, a matrix whose next backward pass
   // overwrites every arc zeroing would reset is only marked.
   bool ZeroGradients(bool fold);
-  // The backward pass through the matrix from layer f into layer t.
-  bool Backprop(int t, int f, const double *delta);
+  // The real matrices into layer t from the layers below it, nearest first:
+  // the order of the general backward loop. Valid while active.
+  struct Into {
+    int block, f;
+    double *down;     // deltas of layer f in the gradient store
+    const double *y;  // activations of layer f in the network
+  };
+  const std::vector<Into> &IntoLayer(int t) const { return into[static_cast<size_t>(t)]; }
+  // The backward pass through one of them; false: do it with the visitors.
+  bool Backprop(const Into &m, const double *delta);
   // The step of every matrix (generic ones through the given visitors).
-  bool Update(double rate, double momentum, TIterateObj2 &plain, TIterateObj3 &withMomentum);
+  bool Update(double rate, double momentum, TIterateObj2 &plain, TIterateObj3 &withMomentum) {
+    if (!active)
+      return false;
+    StepBlocks(rate, momentum, &plain, &withMomentum);
+    return true;
+  }
+  // The same when no matrix needs the visitors; false: call Update.
+  bool UpdateWithoutVisitors(double rate, double momentum) {
+    if (!active || anyGeneric)
+      return false;
+    StepBlocks(rate, momentum, nullptr, nullptr);
+    return true;
+  }
   // The visitors are about to add to every gradient.
   void BeforeGradientVisit();
 
 private:
-  kernels::ArcBlock &BlockOf(int t, int f) { return blocks[blockOf[t * numLayers + f]]; }
-  // Carries out a marked zeroing before the gradients are read.
-  static void Settle(kernels::ArcBlock &b);
+  // Carries out held additions and a marked zeroing before the gradients are read.
+  static void Settle(kernels::ArcBlock &b) {
+    if (b.held > 0)
+      kernels::AddHeldGradients(b);
+    if (b.state == kernels::ArcBlock::kPendingZero)
+      kernels::ZeroGradient(b);
+  }
+  void StepBlocks(double rate, double momentum, TIterateObj2 *plain, TIterateObj3 *withMomentum);
 
   const std::type_info *served = nullptr;
   int lowestReadDeltas = 0;
@@ -91,13 +130,15 @@ private:
   TBasicNetwork *network = nullptr, *gradients = nullptr, *changes = nullptr;
   int numLayers = 0;
   std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
-  std::vector<int> blockOf;              // [t * numLayers + f] -> block or -1
+  std::vector<std::vector<Into>> into;   // [t]: see IntoLayer
+  bool anyGeneric = false;
   const TKQstructure *record = nullptr;
   StepSettings step;
   kernels::StepAfterBackprop fold;
   // The current pattern is not the epoch's last: the next one clears its
   // deltas and overwrites its gradients before anything reads them.
   bool scratchDead = false;
+  bool lowerDeltasZero = false; // see DeltasToClearFrom
   bool hold = false;
 };
 

@@ -18,10 +18,6 @@ TPrunedConnections::TPrunedConnections(TBasicNetwork *network, int from, int to)
   PointRows();
 }
 
-int TPrunedConnections::Cols() const {
-  return Rows() > 0 ? static_cast<int>(array_weights.size()) / Rows() : GetNumFromNeurons();
-}
-
 void TPrunedConnections::PointRows() {
   const int f = Cols();
   index_masks.resize(index_weights.size());

@@ -54,7 +54,10 @@ private:
   void PointRows();
   // Stored shape; equals the layers' counts except in the middle of a neuron edit.
   int Rows() const { return static_cast<int>(index_weights.size()); }
-  int Cols() const;
+  // The row width; a matrix without rows keeps the from-layer's size.
+  int Cols() const {
+    return Rows() > 0 ? static_cast<int>(array_weights.size()) / Rows() : GetNumFromNeurons();
+  }
 };
 
 } // namespace kestrane

@@ -293,8 +293,14 @@ void TTrainModule::ComputeGradient(const double *inputs, const double *targets, 
 }
 
 void TTrainModule::ClearDeltas() {
-  for (TBasicLayer *layer : gradients->layers)
-    std::fill(layer->activations.begin(), layer->activations.end(), 0.0);
+  const int from = fastEpoch->DeltasToClearFrom();
+  const int n = static_cast<int>(gradients->layers.size());
+  for (int l = from; l < n; ++l) {
+    std::vector<double> &deltas = gradients->layers[l]->activations;
+    std::fill(deltas.begin(), deltas.end(), 0.0);
+  }
+  if (from == 0)
+    fastEpoch->DeltasCleared();
 }
 
 void TTrainModule::ForwardAndOutputDeltas(const double *inputs, const double *targets,
@@ -345,17 +351,27 @@ void TTrainModule::LayerBackprop(int t, bool crossEntropy) {
   }
 
   TIterateObj2ErrorsAndDeltas visitor;
+  if (fastEpoch->Active()) {
+    // The epoch's plan lists the real matrices into t in the loop's order.
+    for (const TFastEpoch::Into &m : fastEpoch->IntoLayer(t)) {
+      KASSERT_TEXT(fn != ActError, "fn != ActError");
+      if (!fastEpoch->Backprop(m, delta))
+        network->priv_conns_index[t][m.f]->Iterate2(visitor, gradients.get(), 0);
+    }
+    return;
+  }
   for (int f = t - 1; f >= 0; --f) {
     TBasicConnections *conn = network->priv_conns_index[t][f];
     if (!conn->IsConnected())
       continue;
     KASSERT_TEXT(fn != ActError, "fn != ActError");
-    if (!fastEpoch->Backprop(t, f, delta))
-      conn->Iterate2(visitor, gradients.get(), 0);
+    conn->Iterate2(visitor, gradients.get(), 0);
   }
 }
 
 void TTrainModule::ApplyUpdate(double learningRate, double momentum) {
+  if (fastEpoch->UpdateWithoutVisitors(learningRate, momentum))
+    return;
   TIterateObj2Update plain(learningRate);
   TIterateObj3UpdateMomentum withMomentum(learningRate, momentum);
   if (fastEpoch->Update(learningRate, momentum, plain, withMomentum))
