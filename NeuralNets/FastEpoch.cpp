@@ -77,48 +77,6 @@ void TFastEpoch::FoldStepIntoBackprop() {
   fold.momentum = step.momentum;
 }
 
-bool TFastEpoch::ZeroGradients(bool withFold) {
-  if (!active)
-    return false;
-  for (ArcBlock &b : blocks) {
-    if (b.state == ArcBlock::kZero || b.state == ArcBlock::kPendingZero)
-      continue;
-    if (b.state == ArcBlock::kWritten && withFold && b.foldZero && b.kind == ArcBlock::kRows)
-      b.Mark(ArcBlock::kPendingZero);
-    else
-      kernels::ZeroGradient(b);
-  }
-  return true;
-}
-
-bool TFastEpoch::Backprop(const Into &m, const double *delta) {
-  ArcBlock &b = blocks[static_cast<size_t>(m.block)];
-  double *down = scratchDead && m.f < lowestReadDeltas ? nullptr : m.down;
-  if (m.f < lowestReadDeltas)
-    lowerDeltasZero = lowerDeltasZero && b.kind == ArcBlock::kRows && down == nullptr;
-  if (b.kind != ArcBlock::kRows) {
-    Settle(b);
-    b.Mark(ArcBlock::kWritten); // by the visitors, next
-    return false;
-  }
-  const bool fresh = b.state == ArcBlock::kPendingZero;
-  const double *y = m.y;
-  // The epoch's last pattern leaves its gradients complete for callers to see.
-  if (hold && scratchDead && !fresh && !fold.on) {
-    kernels::HoldGradient(b, delta, down, y);
-    b.Mark(ArcBlock::kWritten);
-    return true;
-  }
-  if (b.held > 0)
-    kernels::AddHeldGradients(b);
-  kernels::Backprop(b, delta, down, y, fresh, fold);
-  b.stepped = fold.on;
-  // Gradients the fold did not store are dead: the next pattern's zeroing
-  // comes before any read.
-  b.Mark(fresh && fold.on && !fold.keepGradient ? ArcBlock::kPendingZero : ArcBlock::kWritten);
-  return true;
-}
-
 void TFastEpoch::StepBlocks(double rate, double momentum, TIterateObj2 *plain,
                             TIterateObj3 *withMomentum) {
   // The blocks are in the order of the general loop.

@@ -142,6 +142,52 @@ private:
   bool hold = false;
 };
 
+// Inline: both run for every pattern.
+
+inline bool TFastEpoch::ZeroGradients(bool withFold) {
+  if (!active)
+    return false;
+  for (kernels::ArcBlock &b : blocks) {
+    if (b.state == kernels::ArcBlock::kZero || b.state == kernels::ArcBlock::kPendingZero)
+      continue;
+    if (b.state == kernels::ArcBlock::kWritten && withFold && b.foldZero &&
+        b.kind == kernels::ArcBlock::kRows)
+      b.Mark(kernels::ArcBlock::kPendingZero);
+    else
+      kernels::ZeroGradient(b);
+  }
+  return true;
+}
+
+inline bool TFastEpoch::Backprop(const Into &m, const double *delta) {
+  kernels::ArcBlock &b = blocks[static_cast<size_t>(m.block)];
+  double *down = scratchDead && m.f < lowestReadDeltas ? nullptr : m.down;
+  if (m.f < lowestReadDeltas)
+    lowerDeltasZero = lowerDeltasZero && b.kind == kernels::ArcBlock::kRows && down == nullptr;
+  if (b.kind != kernels::ArcBlock::kRows) {
+    Settle(b);
+    b.Mark(kernels::ArcBlock::kWritten); // by the visitors, next
+    return false;
+  }
+  const bool fresh = b.state == kernels::ArcBlock::kPendingZero;
+  const double *y = m.y;
+  // The epoch's last pattern leaves its gradients complete for callers to see.
+  if (hold && scratchDead && !fresh && !fold.on) {
+    kernels::HoldGradient(b, delta, down, y);
+    b.Mark(kernels::ArcBlock::kWritten);
+    return true;
+  }
+  if (b.held > 0)
+    kernels::AddHeldGradients(b);
+  kernels::Backprop(b, delta, down, y, fresh, fold);
+  b.stepped = fold.on;
+  // Gradients the fold did not store are dead: the next pattern's zeroing
+  // comes before any read.
+  b.Mark(fresh && fold.on && !fold.keepGradient ? kernels::ArcBlock::kPendingZero
+                                                : kernels::ArcBlock::kWritten);
+  return true;
+}
+
 } // namespace kestrane
 
 #endif
