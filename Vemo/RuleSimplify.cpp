@@ -2,6 +2,7 @@
 
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicConnections.h"
+#include "NeuralNets/TPrunedConnections.h"
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ struct Candidate {
 };
 
 bool Pruneable(const TBasicConnections *matrix) {
-  return std::strcmp(matrix->GetConnectionsNType(), "Pruneable") == 0;
+  return std::strcmp(matrix->GetConnectionsNType(), TPrunedConnections::kTypeName) == 0;
 }
 
 long CountArcs(TBasicConnections *matrix, int fromCount, int toCount) {

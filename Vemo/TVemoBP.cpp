@@ -2,9 +2,11 @@
 
 #include "KQmessage/TException.h"
 #include "NeuralNets/FastEpoch.h"
+#include "NeuralNets/TBasicLayer.h"
 #include "Vemo/FuzzyArcKernels.h"
 #include "Vemo/TToConditionConnections.h"
 #include "Vemo/TToOutputConnections.h"
+#include "Vemo/TVemo.h"
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <cstring>
@@ -30,7 +32,7 @@ bool HasSlope(TBasicLayer &layer) {
   if (fn == ActLinear || fn == ActSigmoid || fn == ActTanh)
     return true;
   if (fn == ActLinearGain || fn == ActSigmoidGain || fn == ActTanhGain)
-    return std::strcmp(layer.GetLayerNType(), "Gain") == 0;
+    return std::strcmp(layer.GetLayerNType(), TGainLayer::kTypeName) == 0;
   return false;
 }
 
@@ -60,7 +62,7 @@ TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
 }
 
 void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
-  if (std::strcmp(network.GetNetworkNType(), "Vemo") != 0)
+  if (std::strcmp(network.GetNetworkNType(), TVemo::kTypeName) != 0)
     Reject(std::string("Not a Vemo network: ") + network.GetNetworkNType(), function);
   if (network.numLayers != 6 || network.outLayer != kOutputLayer)
     Reject("A Vemo network needs six layers with layer 5 as its output layer", function);
@@ -89,7 +91,8 @@ void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
     // An input layer takes its values from outside and warns on every pattern
     // when the forward pass sets them; a hidden layer must compute its own.
     const char *type = network.layers[l]->GetLayerNType();
-    if (std::strcmp(type, "Simple") != 0 && std::strcmp(type, "Gain") != 0)
+    if (std::strcmp(type, TSimpleLayer::kTypeName) != 0 &&
+        std::strcmp(type, TGainLayer::kTypeName) != 0)
       Reject("Layer " + std::to_string(l) + " is of type " + type +
                  "; the rule and action layers must be Simple or Gain",
              function);
