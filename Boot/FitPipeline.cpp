@@ -5,6 +5,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
+#include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
@@ -137,14 +138,7 @@ std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::ve
   return outputs;
 }
 
-int PredictedClass(const double *outputs, int O) {
-  if (O == 1) return outputs[0] >= 0.5 ? 1 : 0;
-  int best = 0;
-  for (int i = 1; i < O; ++i) {
-    if (outputs[i] > outputs[best]) best = i;
-  }
-  return best;
-}
+int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }
 
 FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
                 const std::vector<std::string> &featureNames, NetworkShape shape,

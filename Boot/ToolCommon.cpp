@@ -88,6 +88,17 @@ int ParseCount(const std::string &text, const std::string &what, int minimum, in
   return static_cast<int>(value);
 }
 
+std::vector<std::string> SplitList(const std::string &text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
 std::vector<int> ParseCountList(const std::string &text, int n, const std::string &what,
                                 int minimum, int maximum) {
   std::vector<int> counts;

@@ -52,6 +52,8 @@ int ParseCount(const std::string &text, const std::string &what, int minimum, in
 // One count for all `n`, or a comma list of exactly n counts.
 std::vector<int> ParseCountList(const std::string &text, int n, const std::string &what,
                                 int minimum, int maximum);
+// The comma-separated parts of `text`, empty ones kept.
+std::vector<std::string> SplitList(const std::string &text);
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 

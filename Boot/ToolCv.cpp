@@ -47,17 +47,6 @@ const char *const kToolCvHelp =
 
 namespace {
 
-std::vector<std::string> SplitCommas(const std::string &text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return parts;
-    start = comma + 1;
-  }
-}
-
 // One setting's values to try, as typed (for the report) and as read.
 struct Axis {
   std::string option;
@@ -68,7 +57,7 @@ struct Axis {
 Axis CountAxis(const ToolArguments &a, const std::string &option, const std::string &fallback,
                int minimum, int maximum) {
   Axis axis{option, {}, {}};
-  for (const std::string &part : SplitCommas(a.Get(option, fallback))) {
+  for (const std::string &part : SplitList(a.Get(option, fallback))) {
     axis.value.push_back(ParseCount(part, option, minimum, maximum));
     axis.text.push_back(std::to_string(static_cast<int>(axis.value.back())));
   }
@@ -77,7 +66,7 @@ Axis CountAxis(const ToolArguments &a, const std::string &option, const std::str
 
 Axis RealAxis(const ToolArguments &a, const std::string &option, const std::string &fallback) {
   Axis axis{option, {}, {}};
-  for (const std::string &part : SplitCommas(a.Get(option, fallback))) {
+  for (const std::string &part : SplitList(a.Get(option, fallback))) {
     axis.value.push_back(ParseReal(part, option));
     axis.text.push_back(part);
   }
@@ -86,7 +75,7 @@ Axis RealAxis(const ToolArguments &a, const std::string &option, const std::stri
 
 Axis BatchAxis(const ToolArguments &a) {
   Axis axis{"--batch", {}, {}};
-  for (const std::string &part : SplitCommas(a.Get("--batch", "false"))) {
+  for (const std::string &part : SplitList(a.Get("--batch", "false"))) {
     if (strcasecmp(part.c_str(), "true") != 0 && strcasecmp(part.c_str(), "false") != 0) {
       throw ToolError("--batch: \"" + part + "\" is neither true nor false");
     }
@@ -145,7 +134,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
-  if (a.Has("--features")) request.features = SplitCommas(a.Get("--features"));
+  if (a.Has("--features")) request.features = SplitList(a.Get("--features"));
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn) throw ToolError("Unable to open file " + csvName);
   const CsvTable csv = ReadCsv(csvIn, ParseSeparator(a.Get("--separator", ",")));

@@ -72,17 +72,6 @@ std::vector<std::string> ClassFileNames(const std::string &prefix,
   return names;
 }
 
-std::vector<std::string> SplitList(const std::string &text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return parts;
-    start = comma + 1;
-  }
-}
-
 void SaveTable(PendingFiles &pending, const std::string &file, Data &table) {
   FileTools tools;
   tools.WriteDataSet(pending.Add(file), &table, nullptr);
