@@ -41,6 +41,19 @@ std::string Pad(const std::string &text, size_t width) {
   return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
+// Row and column sums of the confusion matrix.
+long ExpectedRows(const ClassReport &report, int k) {
+  long sum = 0;
+  for (int j = 0; j < report.classes; ++j) sum += report.confusion[k][j];
+  return sum;
+}
+
+long PredictedRows(const ClassReport &report, int k) {
+  long sum = 0;
+  for (int j = 0; j < report.classes; ++j) sum += report.confusion[j][k];
+  return sum;
+}
+
 void PrintClassReport(std::ostream &out, const ClassReport &report,
                       const std::vector<std::string> &names) {
   out << "Accuracy: " << Percent(report.correct, report.rows) << " (" << report.correct << " of "
@@ -49,12 +62,8 @@ void PrintClassReport(std::ostream &out, const ClassReport &report,
   for (const std::string &n : names) width = std::max(width, n.size() + 1);
   out << Pad("class", width) << Pad("rows", 7) << Pad("precision", 11) << Pad("recall", 10) << "\n";
   for (int k = 0; k < report.classes; ++k) {
-    long expected = 0;
-    long predicted = 0;
-    for (int j = 0; j < report.classes; ++j) {
-      expected += report.confusion[k][j];
-      predicted += report.confusion[j][k];
-    }
+    const long expected = ExpectedRows(report, k);
+    const long predicted = PredictedRows(report, k);
     const long hits = report.confusion[k][k];
     out << Pad(names[k], width) << Pad(std::to_string(expected), 7)
         << Pad(Percent(hits, predicted), 11) << Pad(Percent(hits, expected), 10) << "\n";
@@ -194,14 +203,8 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     long expectedClasses = 0;
     long largestPredicted = 0;
     for (int k = 0; k < report.classes; ++k) {
-      long expected = 0;
-      long predicted = 0;
-      for (int j = 0; j < report.classes; ++j) {
-        expected += report.confusion[k][j];
-        predicted += report.confusion[j][k];
-      }
-      if (expected > 0) ++expectedClasses;
-      largestPredicted = std::max(largestPredicted, predicted);
+      if (ExpectedRows(report, k) > 0) ++expectedClasses;
+      largestPredicted = std::max(largestPredicted, PredictedRows(report, k));
     }
     oneClass = expectedClasses > 1 && largestPredicted == report.rows;
   }
