@@ -74,8 +74,7 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, 
     rows.classes.push_back(expected);
   }
   if (result.clipped > 0) {
-    err << "!Warning: " << result.clipped << " values of " << file
-        << " outside the ranges were clipped to [0, 1]\n";
+    err << ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
   }
   return rows;
 }

@@ -144,6 +144,11 @@ std::string CountOf(long long count, const std::string &noun, const std::string 
          (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
 }
 
+std::string ClippedWarning(long long count, const std::string &noun, const std::string &where) {
+  return "!Warning: " + CountOf(count, noun) + where + (count == 1 ? " was" : " were") +
+         " clipped to [0, 1]\n";
+}
+
 void RequireOutputFolder(const std::string &path, const std::string &option) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return;  // the working folder

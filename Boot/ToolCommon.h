@@ -66,6 +66,10 @@ char ParseSeparator(const std::string &text);
 // "1 row", "2 rows": the count and the noun, plural unless the count is 1.
 std::string CountOf(long long count, const std::string &noun, const std::string &plural = "");
 
+// The warning line for values clipped into [0, 1]: "!Warning: 1 <noun><where>
+// was clipped to [0, 1]", the noun and verb plural for other counts.
+std::string ClippedWarning(long long count, const std::string &noun, const std::string &where);
+
 // Raises ToolError when the folder an output path names does not exist (or
 // is not a folder), before any output is made; `option` names the argument.
 void RequireOutputFolder(const std::string &path, const std::string &option);

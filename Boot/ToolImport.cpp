@@ -161,8 +161,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     }
     out << "Wrote " << file << "\n";
     if (result.clipped > 0) {
-      err << "!Warning: " << result.clipped
-          << " values outside the ranges of the earlier import were clipped to [0, 1]\n";
+      err << ClippedWarning(result.clipped, "value", " outside the ranges of the earlier import");
     }
     return 0;
   }
@@ -214,8 +213,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
       << SuggestCreate(static_cast<int>(ranges.features.size()), static_cast<int>(ranges.classes.size()),
                        params.weightFile);
   if (result.clipped > 0) {
-    err << "!Warning: " << result.clipped
-        << " held-out values outside the ranges of the training rows were clipped to [0, 1]\n";
+    err << ClippedWarning(result.clipped, "held-out value",
+                          " outside the ranges of the training rows");
   }
   return 0;
 }

@@ -136,8 +136,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
     out << table;
   }
   if (clipped > 0) {
-    err << "!Warning: " << clipped
-        << " values outside the ranges of the import were clipped to [0, 1]\n";
+    err << ClippedWarning(clipped, "value", " outside the ranges of the import");
   }
   if (rows.size() >= 2 && O >= 2 &&
       *std::max_element(perClass.begin(), perClass.end()) == static_cast<long>(rows.size())) {

@@ -68,6 +68,9 @@ public:
   virtual TBasicConnections *Clone(TBasicNetwork *owner) const = 0;
   // The network has already changed the layer's neuron count when it calls these.
   virtual void RemoveFromNeuron(int index) = 0;
+  // False for a matrix whose arcs follow from its layers' structure: it
+  // cannot drop a neuron, so the network keeps the neurons of both layers.
+  virtual bool RemovesNeurons() const { return true; }
   virtual void RemoveToNeuron(int index) = 0;
   virtual void InsertFromNeuron(int index, double min, double max, bool attached);
   virtual void InsertToNeuron(int index, double min, double max, bool attached);

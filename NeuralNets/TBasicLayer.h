@@ -29,6 +29,9 @@ public:
   virtual TBasicLayer *Clone(TBasicNetwork *owner) const = 0;
   // The network adjusts numNeurons after these two calls.
   virtual void RemoveNeuron(int index) = 0;
+  // False for a layer whose neurons are fixed by the network's structure;
+  // the network then refuses RemoveNeuron and pruning passes them over.
+  virtual bool RemovesNeurons() const { return true; }
   virtual void InsertNeuron(int index);
 
   // The common function, computed and stored when every neuron agrees;

@@ -245,12 +245,25 @@ void TBasicNetwork::RemoveNeuron(int LayerNum, int node) {
   KASSERT_TEXT(node >= 0, "node>=0");
   TBasicLayer *layer = layers[LayerNum];
   KASSERT_TEXT(node < layer->numNeurons, "node<layers[LayerNum]->GetNumNeurons()");
+  if (!NeuronsRemovable(LayerNum))
+    throw TException("The neurons of this layer cannot be removed", kBadParameter,
+                     "TBasicNetwork::RemoveNeuron");
   layer->RemoveNeuron(node);
   --layer->numNeurons;
   for (int i = 0; i < numLayers; ++i) {
     priv_conns_index[i][LayerNum]->RemoveFromNeuron(node);
     priv_conns_index[LayerNum][i]->RemoveToNeuron(node);
   }
+}
+
+bool TBasicNetwork::NeuronsRemovable(int LayerNum) const {
+  if (!layers[LayerNum]->RemovesNeurons())
+    return false;
+  for (int i = 0; i < numLayers; ++i)
+    if (!priv_conns_index[i][LayerNum]->RemovesNeurons() ||
+        !priv_conns_index[LayerNum][i]->RemovesNeurons())
+      return false;
+  return true;
 }
 
 void TBasicNetwork::InsertLayer(int LayerNum, TBasicLayer *layer) {
@@ -325,7 +338,7 @@ void TBasicNetwork::RemoveLayer(int LayerNum) {
 int TBasicNetwork::PruneDeadNeurons() {
   int removed = 0;
   for (int LayerNum = outLayer - 1; LayerNum >= 0; --LayerNum) {
-    if (LayerNum == inLayer || LayerNum == outLayer)
+    if (LayerNum == inLayer || LayerNum == outLayer || !NeuronsRemovable(LayerNum))
       continue;
     for (int node = layers[LayerNum]->numNeurons - 1; node >= 0; --node) {
       TIterateObjPruneNode visitor;

@@ -66,11 +66,16 @@ public:
   TBasicNeuron *GetNeuron(int index);
 
   void AddNeuron(int LayerNum, int node, double min, double max, bool attached);
+  // Raises TException, changing nothing, when the layer's neurons cannot be
+  // removed (NeuronsRemovable).
   void RemoveNeuron(int LayerNum, int node);
+  // The layer and every matrix into or out of it can drop one of its neurons.
+  bool NeuronsRemovable(int LayerNum) const;
   // The layer must have been created for this network; LayerNum may be numLayers.
   void InsertLayer(int LayerNum, TBasicLayer *layer);
   void RemoveLayer(int LayerNum);
-  // Removes hidden neurons without outgoing arcs; returns how many.
+  // Removes hidden neurons without outgoing arcs; returns how many. Layers
+  // whose neurons cannot be removed keep theirs.
   int PruneDeadNeurons();
 
   void IterateNeuronInArcs(TIterateObj &visitor, int LayerNum, int node, int mask);

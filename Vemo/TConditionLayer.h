@@ -28,6 +28,8 @@ public:
   void Destroy() override { delete this; }
   TBasicLayer *Clone(TBasicNetwork *owner) const override;
   void RemoveNeuron(int) override {}
+  // The neurons are the membership functions of the inputs, not hidden units.
+  bool RemovesNeurons() const override { return false; }
   virtual int GetLayerKind() const { return 4; }
 
   // Copies the counts, maps every neuron to its input, links the neighbours

@@ -42,6 +42,7 @@ public:
   // The centres travel with the condition layer's clone; flags start afresh.
   TBasicConnections *Clone(TBasicNetwork *owner) const override;
   void RemoveFromNeuron(int index) override;
+  bool RemovesNeurons() const override { return false; }
   void RemoveToNeuron(int index) override;
 
   TConditionLayer *conditionLayer; // layer `to`, not owned

@@ -42,6 +42,7 @@ public:
   // Keeps the centres; flags start afresh.
   TBasicConnections *Clone(TBasicNetwork *owner) const override;
   void RemoveFromNeuron(int index) override;
+  bool RemovesNeurons() const override { return false; }
   void RemoveToNeuron(int index) override;
 
   // Centre of function l of an output with m functions: l / (m - 1).

@@ -141,7 +141,7 @@ TEST_F(ToolTest, ImportWritesClassFilesTestFileRangesAndParameters) {
   const std::string quoted = WriteFile("fresh.csv", "label,noise,width\nlarge,1,20\n\"small, round\",1,3\n");
   const Outcome ok = RunTool(kestrane::ToolImport, {quoted, "--ranges", prefix + ".ranges", "-o", freshPrefix});
   ASSERT_EQ(ok.status, 0) << ok.err;
-  EXPECT_EQ(ok.err, "!Warning: 1 values outside the ranges of the earlier import were clipped to [0, 1]\n");
+  EXPECT_EQ(ok.err, "!Warning: 1 value outside the ranges of the earlier import was clipped to [0, 1]\n");
   std::unique_ptr<kestrane::Data> table;
   ASSERT_EQ(tools.LoadTrainingSet((freshPrefix + ".dat").c_str(), table), 0);
   EXPECT_EQ(table->GetInputDatum(0, 0), 1.0);
@@ -382,7 +382,8 @@ TEST_F(ToolTest, PredictFailsOnOneLineAndLeavesNoFile) {
                                                      "--ranges", prefix + ".ranges", "-o", out});
   ASSERT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.out, "Wrote 2 predictions to " + out + "\n");
-  EXPECT_EQ(ok.err.substr(0, 48), "!Warning: 1 values outside the ranges of the imp");
+  EXPECT_EQ(ok.err.substr(0, ok.err.find('\n') + 1),
+            "!Warning: 1 value outside the ranges of the import was clipped to [0, 1]\n");
   EXPECT_EQ(PredictedColumn(Slurp(out)).size(), 2u);
 }
 

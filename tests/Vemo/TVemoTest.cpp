@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -370,6 +371,40 @@ TEST(Vemo, CopyIsABasicNetworkWithTheSameParts) {
   net->Recall(x, &y1);
   copy.Recall(x, &y2);
   EXPECT_EQ(y1, y2);
+}
+
+// Condition and action neurons belong to the fuzzy structure: pruning passes
+// them over even without outgoing arcs, and removing one is refused.
+TEST(Vemo, PruningKeepsStructuralNeuronsAndTheOutputs) {
+  auto net = MakeNet();
+  std::srand(3);
+  net->InitWeights(-1.0, 1.0);
+  for (int r = 0; r < 4; ++r)
+    net->priv_conns_index[3][2]->RemoveArc(1, r); // condition neuron 1 is dead
+  for (int a = 0; a < 3; ++a)
+    net->priv_conns_index[4][3]->RemoveArc(2, a); // so is rule 2
+  net->priv_conns_index[5][4]->SetFlags(0, 0, 0); // and action neuron 0, as a file could say
+  const double xs[][2] = {{0.1, 0.9}, {0.5, 0.5}, {0.8, 0.2}};
+  std::vector<double> before;
+  for (const auto &x : xs) {
+    double y = -1;
+    net->Recall(x, &y);
+    before.push_back(y);
+  }
+
+  EXPECT_EQ(net->PruneDeadNeurons(), 1);
+  EXPECT_EQ(net->layers[2]->numNeurons, 5);
+  EXPECT_EQ(net->layers[3]->numNeurons, 3);
+  EXPECT_EQ(net->layers[4]->numNeurons, 3);
+  for (size_t i = 0; i < before.size(); ++i) {
+    double y = -1;
+    net->Recall(xs[i], &y);
+    EXPECT_EQ(y, before[i]) << i;
+  }
+  for (int layer : {2, 4}) {
+    EXPECT_THROW(net->RemoveNeuron(layer, 0), TException) << layer;
+    EXPECT_EQ(net->layers[layer]->numNeurons, layer == 2 ? 5 : 3);
+  }
 }
 
 double Sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
