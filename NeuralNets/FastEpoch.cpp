@@ -3,6 +3,8 @@
 #include "NeuralNets/TBasicLayer.h"
 #include "NeuralNets/TBasicNetwork.h"
 
+#include <utility>
+
 namespace kestrane {
 
 using kernels::ArcBlock;
@@ -11,13 +13,27 @@ void TFastEpoch::AddListedClasses(const std::vector<kernels::ListedClass> &class
   listed.insert(listed.end(), classes.begin(), classes.end());
 }
 
+TFastEpoch::~TFastEpoch() = default;
+
+void TFastEpoch::SetPatternLoop(std::unique_ptr<TPatternLoop> patternLoop) {
+  loop = std::move(patternLoop);
+}
+
+int TFastEpoch::RunPatterns(const TPatternLoop::Rows &rows, int count) {
+  // On-line epochs with penalty terms read the gradients between the
+  // backward pass and the step; the loops know only the folded step.
+  if (!active || loop == nullptr || count <= 0 || (!hold && !fold.on))
+    return 0;
+  return loop->Run(*this, rows, count);
+}
+
 void TFastEpoch::Begin(TBasicNetwork &net, TBasicNetwork &grads, TBasicNetwork &chgs,
                        const TKQstructure *epochRecord, const StepSettings &settings) {
   const int n = net.numLayers;
   if (grads.numLayers != n || chgs.numLayers != n)
     return;
   blocks.clear();
-  std::vector<int> blockOf(static_cast<size_t>(n) * n, -1); // [t * n + f]
+  blockOf.assign(static_cast<size_t>(n) * n, -1);
   for (int f = 0; f < n; ++f)
     for (int t = 0; t < n; ++t) {
       TBasicConnections *conn = net.priv_conns_index[t][f];

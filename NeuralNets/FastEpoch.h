@@ -10,8 +10,10 @@
 // A module holds one TFastEpoch; it is active only between Begin and End,
 // within one TrainEpoch of a module whose pattern step it knows.
 
+#include "NeuralNets/PatternLoop.h"
 #include "NeuralNets/TrainKernels.h"
 
+#include <memory>
 #include <typeinfo>
 #include <vector>
 
@@ -37,6 +39,9 @@ public:
   void ReadsNoDeltasBelow(int layer) { lowestReadDeltas = layer; }
   // Matrix classes outside the core whose arcs the kernels may step.
   void AddListedClasses(const std::vector<kernels::ListedClass> &classes);
+  // The served class's own loop over the patterns (see TPatternLoop).
+  void SetPatternLoop(std::unique_ptr<TPatternLoop> patternLoop);
+  ~TFastEpoch();
 
   // What the epoch's record asks of the step; known is false when reading
   // it failed (the step then reads it again and rejects it).
@@ -112,7 +117,23 @@ public:
   // The visitors are about to add to every gradient.
   void BeforeGradientVisit();
 
-private:
+  // Hands the next `count` patterns, none the epoch's first or last, to the
+  // pattern loop; returns how many it ran (0 or count).
+  int RunPatterns(const TPatternLoop::Rows &rows, int count);
+
+  // For a pattern loop, while active: the plan of matrix [t][f] (nullptr
+  // when it is not a real matrix), the stores, and how the epoch steps.
+  kernels::ArcBlock *Block(int t, int f) {
+    const int b = blockOf[static_cast<size_t>(t) * numLayers + f];
+    return b < 0 ? nullptr : &blocks[static_cast<size_t>(b)];
+  }
+  int NumBlocks() const { return static_cast<int>(blocks.size()); }
+  TBasicNetwork &Network() const { return *network; }
+  TBasicNetwork &Gradients() const { return *gradients; }
+  // Batch: gradients are held for the epoch's step; on-line: the step the
+  // backward pass takes (off with penalty terms).
+  bool Holding() const { return hold; }
+  const kernels::StepAfterBackprop &Fold() const { return fold; }
   // Carries out held additions and a marked zeroing before the gradients are read.
   static void Settle(kernels::ArcBlock &b) {
     if (b.held > 0)
@@ -120,6 +141,8 @@ private:
     if (b.state == kernels::ArcBlock::kPendingZero)
       kernels::ZeroGradient(b);
   }
+
+private:
   void StepBlocks(double rate, double momentum, TIterateObj2 *plain, TIterateObj3 *withMomentum);
 
   const std::type_info *served = nullptr;
@@ -130,6 +153,8 @@ private:
   TBasicNetwork *network = nullptr, *gradients = nullptr, *changes = nullptr;
   int numLayers = 0;
   std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
+  std::vector<int> blockOf;              // [t * numLayers + f]: index in blocks, or -1
+  std::unique_ptr<TPatternLoop> loop;
   std::vector<std::vector<Into>> into;   // [t]: see IntoLayer
   bool anyGeneric = false;
   const TKQstructure *record = nullptr;

@@ -249,11 +249,17 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   }
   table->Rewind();
   const int n = table->MbrNdxRows;
+  // The first and last patterns always take the module's own step: the first
+  // settles the stores into the state the loop expects, the last leaves the
+  // scratch callers may read.
+  const TPatternLoop::Rows rows{table, measure.get(), input.data(), target.data()};
   if (batch) {
     if (!fastEpoch->ZeroGradients(false))
       gradients->Randomize(0, 0);
     fastEpoch->HoldGradients();
     for (int r = 0; r < n; ++r) {
+      if (r == 1)
+        r += fastEpoch->RunPatterns(rows, n - 2);
       fastEpoch->StartPattern(r + 1 == n);
       table->GetNextRow(input.data(), target.data());
       ComputeGradient(input.data(), target.data(), crossEntropy, measure.get());
@@ -266,6 +272,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
     if (!usePenalty)
       fastEpoch->FoldStepIntoBackprop();
     for (int r = 0; r < n; ++r) {
+      if (r == 1)
+        r += fastEpoch->RunPatterns(rows, n - 2);
       fastEpoch->StartPattern(r + 1 == n);
       if (!fastEpoch->ZeroGradients(true))
         gradients->Randomize(0, 0);

@@ -8,8 +8,10 @@
 #include "Vemo/TToOutputConnections.h"
 #include "Vemo/TVemo.h"
 #include "Vemo/TVemoOutputLayer.h"
+#include "Vemo/VemoPatternLoop.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <typeinfo>
 
@@ -50,6 +52,7 @@ TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   fastEpoch->Serve(typeid(TVemoBP));
   fastEpoch->ReadsNoDeltasBelow(kRuleLayer); // BackpropagateDeltas stops there
   fastEpoch->AddListedClasses(FuzzyMatrixArcs());
+  fastEpoch->SetPatternLoop(std::make_unique<TVemoPatternLoop>());
   outputSlopeUsed = false; // BackpropagateDeltas starts at the action layer
   // The membership centres stay as loaded, so no penalty may pull them.
   ExemptFromPenalty(1, 2);
