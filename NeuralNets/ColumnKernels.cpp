@@ -59,6 +59,23 @@ KESTRANE_WIDE_KERNEL void AddColumnSums(int stride, int cols, const double *wT, 
   }
 }
 
+KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
+                                         const double *const a[4], double *const s[4]) {
+  double *__restrict s0 = s[0], *__restrict s1 = s[1], *__restrict s2 = s[2],
+                     *__restrict s3 = s[3];
+  for (int j = 0; j < cols; ++j) {
+    const double *__restrict w = wT + static_cast<size_t>(j) * static_cast<size_t>(stride);
+    const double a0 = a[0][j], a1 = a[1][j], a2 = a[2][j], a3 = a[3][j];
+    for (int k = 0; k < stride; ++k) {
+      const double wk = w[k];
+      s0[k] = s0[k] + wk * a0;
+      s1[k] = s1[k] + wk * a1;
+      s2[k] = s2[k] + wk * a2;
+      s3[k] = s3[k] + wk * a3;
+    }
+  }
+}
+
 KESTRANE_WIDE_KERNEL void ColumnStep(int stride, int cols, double *wT, double *dT,
                                      const double *delta, const double *y, double rate,
                                      double momentum, const double *aNext, double *sNext) {

@@ -19,6 +19,11 @@ inline int ColumnStride(int rows) { return (rows + 3) / 4 * 4; }
 // s[k] = s[k] + wT[j][k] * a[j] for j = 0 .. cols-1, every k < stride.
 void AddColumnSums(int stride, int cols, const double *wT, const double *a, double *s);
 
+// The same for four patterns at once (one pass over the weights):
+// s[p][k] = s[p][k] + wT[j][k] * a[p][j].
+void AddColumnSums4(int stride, int cols, const double *wT, const double *const a[4],
+                    double *const s[4]);
+
 // The on-line step of every arc after the backward pass of one pattern
 // (delta: the to-layer's deltas, y: the from-layer's activations):
 // g = 0.0 + delta[k] * y[j]; then w -= rate * g, or with momentum

@@ -58,11 +58,6 @@ bool IdleUnder(const ArcBlock &b, const kernels::StepAfterBackprop &step) {
          kernels::SameBits(b.idleMomentum, step.momentum);
 }
 
-void Sigmoids(double *a, int n) {
-  for (int i = 0; i < n; ++i)
-    a[i] = SigmoidOf(a[i]);
-}
-
 void SigmoidSlopes(double *delta, const double *y, int n) {
   for (int i = 0; i < n; ++i)
     delta[i] *= y[i] * (1 - y[i]);
@@ -86,7 +81,7 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
       !SigmoidLayer(*net.layers[4]) || typeid(*net.layers[5]) != typeid(TVemoOutputLayer))
     return false;
   condition = static_cast<TConditionLayer *>(net.layers[2]);
-  output = static_cast<TVemoOutputLayer *>(net.layers[5]);
+  auto *output = static_cast<TVemoOutputLayer *>(net.layers[5]);
   numIn = net.layers[1]->numNeurons;
   numCond = condition->numNeurons;
   numRules = net.layers[3]->numNeurons;
@@ -147,101 +142,112 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
   degrees.assign(static_cast<size_t>(most), 0.0);
-  actionDelta.assign(static_cast<size_t>(numActions), 0.0);
-  for (std::vector<double> &buffer : condBuf)
-    buffer.assign(static_cast<size_t>(numCond), 0.0);
   return true;
 }
 
-void TVemoPatternLoop::Fuzzify(const double *input, double *degrees) {
+void TVemoPatternLoop::Columns::Hold(const ArcBlock &b, bool changes) {
+  rows = b.rows;
+  cols = b.cols;
+  stride = kernels::ColumnStride(rows);
+  const size_t n = static_cast<size_t>(stride) * static_cast<size_t>(cols);
+  w.assign(n, 0.0);
+  d.assign(changes ? n : 0, 0.0);
+  for (int k = 0; k < rows; ++k)
+    for (int j = 0; j < cols; ++j) {
+      const size_t from = static_cast<size_t>(k) * cols + j;
+      const size_t to = static_cast<size_t>(j) * stride + k;
+      w[to] = b.w[from];
+      if (changes)
+        d[to] = b.d[from];
+    }
+}
+
+void TVemoPatternLoop::Columns::Return(ArcBlock &b) const {
+  for (int k = 0; k < rows; ++k)
+    for (int j = 0; j < cols; ++j) {
+      const size_t from = static_cast<size_t>(j) * stride + k;
+      const size_t to = static_cast<size_t>(k) * cols + j;
+      b.w[to] = w[from];
+      b.d[to] = d[from];
+    }
+}
+
+void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int actionStride,
+                                  int numActions, int numOut) {
+  degrees.assign(static_cast<size_t>(numCond), 0.0);
+  ruleSum.assign(static_cast<size_t>(ruleStride), 0.0);
+  rule.assign(static_cast<size_t>(numRules), 0.0);
+  ruleDelta.assign(static_cast<size_t>(ruleStride), 0.0);
+  actionSum.assign(static_cast<size_t>(actionStride), 0.0);
+  action.assign(static_cast<size_t>(numActions), 0.0);
+  actionDelta.assign(static_cast<size_t>(actionStride), 0.0);
+  out.assign(static_cast<size_t>(numOut), 0.0);
+}
+
+void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
   std::copy(input, input + numIn, x);
   const TConditionNeuron *node = condition->nodes.data();
   for (int j = 0; j < numCond; ++j)
-    degrees[j] = ConditionDegree(node[j], x[inputOf[static_cast<size_t>(j)]]);
+    degreesOut[j] = ConditionDegree(node[j], x[inputOf[static_cast<size_t>(j)]]);
 }
 
-void TVemoPatternLoop::RuleSums(const double *degrees) {
-  if (columns) {
-    std::fill(ruleSum.begin(), ruleSum.end(), 0.0);
-    kernels::AddColumnSums(stride, numCond, ruleW.data(), degrees, ruleSum.data());
-  } else {
-    std::fill(ruleSum.begin(), ruleSum.begin() + numRules, 0.0);
-    kernels::AddRowSums(numRules, numCond, ruleArcs->w, ruleExists, degrees, ruleSum.data());
-  }
+// The layer's net inputs start at +0.0 before its one matrix adds its sums
+// (a sum that starts at +0.0 is never -0.0, so adding +0.0 twice is harmless).
+void TVemoPatternLoop::Activate(const double *sums, double *a, int n) {
+  for (int k = 0; k < n; ++k)
+    a[k] = SigmoidOf(0.0 + sums[k]);
 }
 
-void TVemoPatternLoop::FinishForward(const double *degrees) {
-  // The layer's net inputs start at +0.0 before its one matrix adds its sums.
-  for (int k = 0; k < numRules; ++k)
-    rule[k] = SigmoidOf(0.0 + ruleSum[static_cast<size_t>(k)]);
-  std::fill(action, action + numActions, 0.0);
-  kernels::AddRowSums(numActions, numRules, actionArcs->w, actionExists, rule, action);
-  Sigmoids(action, numActions);
-
+bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double &bad) {
   std::fill(num.begin(), num.end(), 0.0);
   std::fill(den.begin(), den.end(), 0.0);
   for (int k = 0; k < numActions; ++k) {
     const int o = outputOf[static_cast<size_t>(k)];
-    num[o] += action[k] * centres[k];
-    den[o] += action[k];
+    num[o] += actions[k] * centres[k];
+    den[o] += actions[k];
   }
   for (int o = 0; o < numOut; ++o) {
     // A sum that is 0 or not a number gives 0.
     const bool none = !(num[o] < 0.0 || num[o] > 0.0) || !(den[o] < 0.0 || den[o] > 0.0);
     const double y = none ? 0.0 : num[o] / den[o];
     if (!(y >= 0 && y <= 1)) {
-      std::copy(degrees, degrees + numCond, cond);
-      std::cout << y << std::endl;
-      throw TException("Defuzzified output outside [0, 1]", kBadParameter,
-                       "TVemoOutputLayer::Propagate");
+      bad = y;
+      return false;
     }
-    out[o] = y;
+    outputs[o] = y;
   }
+  return true;
+}
+
+[[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
+  std::cout << bad << std::endl;
+  throw TException("Defuzzified output outside [0, 1]", kBadParameter,
+                   "TVemoOutputLayer::Propagate");
 }
 
 // The action deltas of TVemoBP::BackpropagateDeltas: each target, recovered
-// from the output delta, fuzzified with its output's own terms.
-void TVemoPatternLoop::Desired(const double *target) {
+// from the output delta, fuzzified with its output's own terms; then the
+// action layer's slope.
+void TVemoPatternLoop::ActionDeltas(const double *outputs, const double *target,
+                                    const double *actions, double *delta) {
   for (int o = 0; o < numOut; ++o)
-    outDelta[o] = out[o] - target[o];
+    outDelta[o] = outputs[o] - target[o];
   int k = 0;
   for (int j = 0; j < numOut; ++j) {
     const int m = counts[static_cast<size_t>(j)];
-    TVemoBP::DesiredDegrees(out[j] - outDelta[j], centres + k, m, degrees.data());
+    TVemoBP::DesiredDegrees(outputs[j] - outDelta[j], centres + k, m, degrees.data());
     for (int l = 0; l < m; ++l, ++k)
-      actionDelta[k] = action[k] - degrees[l];
+      delta[k] = actions[k] - degrees[l];
   }
+  SigmoidSlopes(delta, actions, numActions);
 }
 
-void TVemoPatternLoop::HoldColumns() {
-  const size_t n = static_cast<size_t>(stride) * static_cast<size_t>(numCond);
-  ruleW.assign(n, 0.0);
-  ruleD.assign(n, 0.0);
-  for (int k = 0; k < numRules; ++k)
-    for (int j = 0; j < numCond; ++j) {
-      const size_t from = static_cast<size_t>(k) * numCond + j;
-      const size_t to = static_cast<size_t>(j) * stride + k;
-      ruleW[to] = ruleArcs->w[from];
-      ruleD[to] = ruleArcs->d[from];
-    }
+void TVemoPatternLoop::ClearStoreDeltas(TFastEpoch &epoch) {
+  for (TBasicLayer *layer : epoch.Gradients().layers)
+    std::fill(layer->activations.begin(), layer->activations.end(), 0.0);
 }
 
-void TVemoPatternLoop::ReturnColumns() {
-  for (int k = 0; k < numRules; ++k)
-    for (int j = 0; j < numCond; ++j) {
-      const size_t from = static_cast<size_t>(j) * stride + k;
-      const size_t to = static_cast<size_t>(k) * numCond + j;
-      ruleArcs->w[to] = ruleW[from];
-      ruleArcs->d[to] = ruleD[from];
-    }
-}
-
-int TVemoPatternLoop::Run(TFastEpoch &epoch, const Rows &rows, int count) {
-  if (!Plan(epoch))
-    return 0;
-  const bool batch = epoch.Holding();
-  kernels::StepAfterBackprop step = epoch.Fold();
-  step.keepGradient = false; // the next pattern's fresh sweep overwrites them
+void TVemoPatternLoop::PrepareBlocks(bool batch) {
   for (ArcBlock *b : {ruleArcs, actionArcs}) {
     if (batch) {
       TFastEpoch::Settle(*b);
@@ -254,66 +260,186 @@ int TVemoPatternLoop::Run(TFastEpoch &epoch, const Rows &rows, int count) {
       kernels::ZeroGradient(*b);
     }
   }
-  // A rule matrix whose arcs all exist and train is held by columns for the run.
-  columns = ruleArcs->mask == nullptr && ruleExists == nullptr;
-  stride = columns ? kernels::ColumnStride(numRules) : numRules;
-  ruleSum.assign(static_cast<size_t>(stride), 0.0);
-  ruleDelta.assign(static_cast<size_t>(stride), 0.0);
+}
+
+int TVemoPatternLoop::Run(TFastEpoch &epoch, const Rows &rows, int count) {
+  if (!Plan(epoch))
+    return 0;
+  const bool batch = epoch.Holding();
+  PrepareBlocks(batch);
+  if (batch)
+    RunBatch(epoch, rows, count);
+  else
+    RunOnline(epoch, rows, count);
+  return count;
+}
+
+void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count) {
+  kernels::StepAfterBackprop step = epoch.Fold();
+  step.keepGradient = false; // the next pattern's fresh sweep overwrites them
+  // A rule matrix whose arcs all exist and train is held by columns for the
+  // run; its step then adds the next pattern's rule sums.
+  const bool columns = ruleArcs->mask == nullptr && ruleExists == nullptr;
   if (columns)
-    HoldColumns();
+    ruleCols.Hold(*ruleArcs, true);
+  const int stride = columns ? ruleCols.stride : numRules;
+  Lane lanes[2]; // this pattern's and the next one's
+  for (Lane &lane : lanes)
+    lane.Size(numCond, stride, numRules, numActions, numActions, numOut);
+  double *ruleSum = lanes[0].ruleSum.data(); // one for both: filled for the next pattern
+  double *ruleDelta = lanes[0].ruleDelta.data();
+  double *actionDelta = lanes[0].actionDelta.data();
+  auto ruleSums = [&](const double *a) {
+    std::fill(ruleSum, ruleSum + stride, 0.0);
+    if (columns)
+      kernels::AddColumnSums(stride, numCond, ruleCols.w.data(), a, ruleSum);
+    else
+      kernels::AddRowSums(numRules, numCond, ruleArcs->w, ruleExists, a, ruleSum);
+  };
   try {
     int now = 0;
     rows.table->GetNextRow(rows.input, rows.target);
-    Fuzzify(rows.input, condBuf[now].data());
-    RuleSums(condBuf[now].data());
+    Fuzzify(rows.input, lanes[now].degrees.data());
+    ruleSums(lanes[now].degrees.data());
     for (int p = 0; p < count; ++p) {
-      const double *degreesNow = condBuf[now].data();
-      FinishForward(degreesNow);
+      const double *degreesNow = lanes[now].degrees.data();
+      Activate(ruleSum, rule, numRules);
+      std::fill(action, action + numActions, 0.0);
+      kernels::AddRowSums(numActions, numRules, actionArcs->w, actionExists, rule, action);
+      Activate(action, action, numActions);
+      double bad = 0;
+      if (!Defuzzify(action, out, bad)) {
+        std::copy(degreesNow, degreesNow + numCond, cond);
+        FailOutput(bad);
+      }
       rows.measure->Accumulate(rows.target, out);
-      Desired(rows.target);
-      SigmoidSlopes(actionDelta.data(), action, numActions);
-      std::fill(ruleDelta.begin(), ruleDelta.end(), 0.0);
-      if (batch)
-        kernels::HoldGradient(*actionArcs, actionDelta.data(), ruleDelta.data(), rule);
-      else
-        kernels::Backprop(*actionArcs, actionDelta.data(), ruleDelta.data(), rule, true, step);
-      SigmoidSlopes(ruleDelta.data(), rule, numRules);
+      ActionDeltas(out, rows.target, action, actionDelta);
+      std::fill(ruleDelta, ruleDelta + stride, 0.0);
+      kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
+      SigmoidSlopes(ruleDelta, rule, numRules);
       const bool more = p + 1 < count;
-      double *degreesNext = condBuf[1 - now].data();
+      double *degreesNext = lanes[1 - now].degrees.data();
       if (more) {
         rows.table->GetNextRow(rows.input, rows.target);
         Fuzzify(rows.input, degreesNext);
       }
-      if (batch) {
-        kernels::HoldGradient(*ruleArcs, ruleDelta.data(), nullptr, degreesNow);
-        if (more)
-          RuleSums(degreesNext);
-      } else if (columns) {
-        // The step, and with it the next pattern's rule sums.
-        if (more)
-          std::fill(ruleSum.begin(), ruleSum.end(), 0.0);
-        kernels::ColumnStep(stride, numCond, ruleW.data(), ruleD.data(), ruleDelta.data(),
+      if (columns) {
+        std::fill(ruleSum, ruleSum + stride, 0.0);
+        kernels::ColumnStep(stride, numCond, ruleCols.w.data(), ruleCols.d.data(), ruleDelta,
                             degreesNow, step.rate, step.momentum, more ? degreesNext : nullptr,
-                            more ? ruleSum.data() : nullptr);
+                            ruleSum);
       } else {
-        kernels::Backprop(*ruleArcs, ruleDelta.data(), nullptr, degreesNow, true, step);
+        kernels::Backprop(*ruleArcs, ruleDelta, nullptr, degreesNow, true, step);
         if (more)
-          RuleSums(degreesNext);
+          ruleSums(degreesNext);
       }
       now = 1 - now;
     }
   } catch (...) {
     // As the general step leaves a pattern whose forward pass failed: the
     // steps before it taken, its deltas cleared.
-    if (columns && !batch)
-      ReturnColumns();
-    for (TBasicLayer *layer : epoch.Gradients().layers)
-      std::fill(layer->activations.begin(), layer->activations.end(), 0.0);
+    if (columns)
+      ruleCols.Return(*ruleArcs);
+    ClearStoreDeltas(epoch);
     throw;
   }
-  if (columns && !batch)
-    ReturnColumns();
-  return count;
+  if (columns)
+    ruleCols.Return(*ruleArcs);
+}
+
+// The weights stay put through a batch epoch, so the patterns go four at a
+// time: one pass over each matrix serves four patterns' sums. Each arc still
+// adds the patterns' gradients in their order.
+void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) {
+  const bool ruleColumns = ruleArcs->mask == nullptr && ruleExists == nullptr;
+  const bool actionColumns = actionArcs->mask == nullptr && actionExists == nullptr;
+  if (ruleColumns)
+    ruleCols.Hold(*ruleArcs, false);
+  if (actionColumns)
+    actionCols.Hold(*actionArcs, false);
+  const int ruleStride = ruleColumns ? ruleCols.stride : numRules;
+  const int actionStride = actionColumns ? actionCols.stride : numActions;
+  constexpr int kLanes = 4;
+  Lane lanes[kLanes];
+  const size_t inputWidth = static_cast<size_t>(std::max(rows.table->MbrNdxInputs, 1));
+  const size_t targetWidth = static_cast<size_t>(std::max(rows.table->MbrNdxOutputs, 1));
+  for (Lane &lane : lanes) {
+    lane.Size(numCond, ruleStride, numRules, actionStride, numActions, numOut);
+    lane.input.assign(inputWidth, 0.0);
+    lane.target.assign(targetWidth, 0.0);
+  }
+  const double *a[kLanes];
+  double *sums[kLanes];
+  for (int p = 0; p < count; p += kLanes) {
+    const int n = std::min(kLanes, count - p);
+    for (int i = 0; i < n; ++i) {
+      Lane &lane = lanes[i];
+      rows.table->GetNextRow(lane.input.data(), lane.target.data());
+      Fuzzify(lane.input.data(), lane.degrees.data());
+      std::fill(lane.ruleSum.begin(), lane.ruleSum.end(), 0.0);
+      std::fill(lane.actionSum.begin(), lane.actionSum.end(), 0.0);
+      a[i] = lane.degrees.data();
+      sums[i] = lane.ruleSum.data();
+    }
+    if (ruleColumns && n == kLanes) {
+      kernels::AddColumnSums4(ruleStride, numCond, ruleCols.w.data(), a, sums);
+    } else {
+      for (int i = 0; i < n; ++i)
+        if (ruleColumns)
+          kernels::AddColumnSums(ruleStride, numCond, ruleCols.w.data(), a[i], sums[i]);
+        else
+          kernels::AddRowSums(numRules, numCond, ruleArcs->w, ruleExists, a[i], sums[i]);
+    }
+    for (int i = 0; i < n; ++i) {
+      Activate(lanes[i].ruleSum.data(), lanes[i].rule.data(), numRules);
+      a[i] = lanes[i].rule.data();
+      sums[i] = lanes[i].actionSum.data();
+    }
+    if (actionColumns && n == kLanes) {
+      kernels::AddColumnSums4(actionStride, numRules, actionCols.w.data(), a, sums);
+    } else {
+      for (int i = 0; i < n; ++i)
+        if (actionColumns)
+          kernels::AddColumnSums(actionStride, numRules, actionCols.w.data(), a[i], sums[i]);
+        else
+          kernels::AddRowSums(numActions, numRules, actionArcs->w, actionExists, a[i], sums[i]);
+    }
+    // The patterns in order; one whose output fails ends the run as the
+    // general step would, after the patterns before it.
+    int done = 0;
+    double bad = 0;
+    for (; done < n; ++done) {
+      Lane &lane = lanes[done];
+      Activate(lane.actionSum.data(), lane.action.data(), numActions);
+      if (!Defuzzify(lane.action.data(), lane.out.data(), bad))
+        break;
+      rows.measure->Accumulate(lane.target.data(), lane.out.data());
+      ActionDeltas(lane.out.data(), lane.target.data(), lane.action.data(),
+                   lane.actionDelta.data());
+    }
+    for (int i = 0; i < done; ++i) {
+      Lane &lane = lanes[i];
+      kernels::HoldGradient(*actionArcs, lane.actionDelta.data(), lane.ruleDelta.data(),
+                            lane.rule.data());
+      SigmoidSlopes(lane.ruleDelta.data(), lane.rule.data(), numRules);
+      kernels::HoldGradient(*ruleArcs, lane.ruleDelta.data(), nullptr, lane.degrees.data());
+      std::fill(lane.ruleDelta.begin(), lane.ruleDelta.end(), 0.0);
+    }
+    if (done < n) {
+      // The rows after the failed one were read ahead; the general step has not.
+      rows.table->MoveCursor(-(n - done - 1));
+      const Lane &lane = lanes[done];
+      std::copy(lane.input.begin(), lane.input.begin() + numIn, x);
+      std::copy(lane.degrees.begin(), lane.degrees.end(), cond);
+      std::copy(lane.rule.begin(), lane.rule.end(), rule);
+      std::copy(lane.action.begin(), lane.action.end(), action);
+      Defuzzify(lane.action.data(), out, bad); // the outputs before the failed one
+      std::copy(lane.input.begin(), lane.input.end(), rows.input);
+      std::copy(lane.target.begin(), lane.target.end(), rows.target);
+      ClearStoreDeltas(epoch);
+      FailOutput(bad);
+    }
+  }
 }
 
 } // namespace kestrane

@@ -24,37 +24,56 @@ public:
   int Run(TFastEpoch &epoch, const Rows &rows, int count) override;
 
 private:
+  // A matrix's weights (and changes) by columns (see ColumnKernels.h).
+  struct Columns {
+    int rows = 0, cols = 0, stride = 0;
+    std::vector<double> w, d;
+    void Hold(const kernels::ArcBlock &b, bool changes);
+    void Return(kernels::ArcBlock &b) const;
+  };
+  // One pattern's values on their way through the network.
+  struct Lane {
+    std::vector<double> input, target, degrees, ruleSum, rule, ruleDelta, actionSum, action,
+        actionDelta, out;
+    void Size(int numCond, int ruleStride, int numRules, int actionStride, int numActions,
+              int numOut);
+  };
+
   // Checks the network, its matrices and the stores' state and sets the
-  // fields below; false: decline.
+  // fields below; false: decline, nothing changed.
   bool Plan(TFastEpoch &epoch);
-  // The input and condition degrees of a pattern into `degrees`.
-  void Fuzzify(const double *input, double *degrees);
-  // The rule layer's sums of a pattern's degrees into ruleSum.
-  void RuleSums(const double *degrees);
-  // The rest of the forward pass into the network's activations; an output
-  // outside [0, 1] raises the output layer's own exception.
-  void FinishForward(const double *degrees);
-  void Desired(const double *target);
-  // The rule matrix's weights and changes by columns, and back.
-  void HoldColumns();
-  void ReturnColumns();
+  // Brings the two matrices' gradients where the general step would have
+  // them before the next pattern.
+  void PrepareBlocks(bool batch);
+  void RunOnline(TFastEpoch &epoch, const Rows &rows, int count);
+  void RunBatch(TFastEpoch &epoch, const Rows &rows, int count);
+
+  // The input (into the network's input layer) and the condition degrees.
+  void Fuzzify(const double *input, double *degreesOut);
+  // A sigmoid layer's activations from its matrix's sums.
+  static void Activate(const double *sums, double *a, int n);
+  // Centre of gravity; false, with the value, when an output leaves [0, 1]
+  // (the outputs before it are written).
+  bool Defuzzify(const double *actions, double *outputs, double &bad);
+  // The output layer's own failure.
+  [[noreturn]] static void FailOutput(double bad);
+  void ActionDeltas(const double *outputs, const double *target, const double *actions,
+                    double *delta);
+  // As a failed pattern leaves the gradient store: its deltas cleared.
+  static void ClearStoreDeltas(TFastEpoch &epoch);
 
   int numIn = 0, numCond = 0, numRules = 0, numActions = 0, numOut = 0;
+  // The network's activations, where a failed pattern leaves its values.
   double *x = nullptr, *cond = nullptr, *rule = nullptr, *action = nullptr, *out = nullptr;
   TConditionLayer *condition = nullptr;
-  TVemoOutputLayer *output = nullptr;
   kernels::ArcBlock *ruleArcs = nullptr, *actionArcs = nullptr;
   const unsigned char *ruleExists = nullptr, *actionExists = nullptr; // nullptr: every arc
   const double *centres = nullptr; // of the output terms, per action node
   std::vector<int> inputOf;        // per condition neuron
   std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
-  std::vector<double> num, den, outDelta, degrees, actionDelta, ruleDelta;
-  std::vector<double> condBuf[2]; // this pattern's degrees and the next one's
-  std::vector<double> ruleSum;    // the rule layer's sums, before the +0.0 of its net input
-  bool columns = false;           // the rule matrix is held by columns (ruleW, ruleD)
-  int stride = 0;
-  std::vector<double> ruleW, ruleD;
+  std::vector<double> num, den, outDelta, degrees;
+  Columns ruleCols, actionCols;
 };
 
 } // namespace kestrane
