@@ -132,20 +132,19 @@ KESTRANE_KERNEL_INLINE void PassDownRows(const ArcBlock &b, const double *dTo, d
   }
 }
 
-// P held patterns added to every selected arc, in the order they came.
+// P patterns (count when P is 0) added to every selected arc, in the order
+// they came: dTo[p] the to-layer's deltas, ys[p] the from-layer's activations.
 template <int P>
-KESTRANE_KERNEL_INLINE void AddHeldRows(const ArcBlock &b, int count) {
+KESTRANE_KERNEL_INLINE void AddRows(const ArcBlock &b, int count, const double *const *dTo,
+                                    const double *const *ys) {
   const int f = b.cols, t = b.rows;
   const int n = P > 0 ? P : count;
-  const double *ys[ArcBlock::kHeld];
-  for (int p = 0; p < n; ++p)
-    ys[p] = b.heldY.data() + static_cast<size_t>(p) * f;
   for (int i = 0; i < t; ++i) {
     const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
     double *__restrict g = b.g + at;
     double d[ArcBlock::kHeld];
     for (int p = 0; p < n; ++p)
-      d[p] = b.heldTo[static_cast<size_t>(p) * t + i];
+      d[p] = dTo[p][i];
     const bool all = b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected);
     if (P > 0 && all) {
       const double *__restrict y0 = ys[0], *__restrict y1 = ys[1], *__restrict y2 = ys[2],
@@ -162,6 +161,18 @@ KESTRANE_KERNEL_INLINE void AddHeldRows(const ArcBlock &b, int count) {
         }
     }
   }
+}
+
+// The held patterns of a block, as AddRows reads them.
+template <int P>
+KESTRANE_KERNEL_INLINE void AddHeldRows(const ArcBlock &b, int count) {
+  const int n = P > 0 ? P : count;
+  const double *dTo[ArcBlock::kHeld], *ys[ArcBlock::kHeld];
+  for (int p = 0; p < n; ++p) {
+    dTo[p] = b.heldTo.data() + static_cast<size_t>(p) * b.rows;
+    ys[p] = b.heldY.data() + static_cast<size_t>(p) * b.cols;
+  }
+  AddRows<P>(b, count, dTo, ys);
 }
 
 // Arcs of a block are independent in the update, so it runs in chunks: a
@@ -293,6 +304,21 @@ KESTRANE_WIDE_KERNEL void HoldGradient(ArcBlock &b, const double *dTo, double *d
     AddHeldRows<ArcBlock::kHeld>(b, ArcBlock::kHeld);
     b.held = 0;
   }
+}
+
+KESTRANE_WIDE_KERNEL void PassDown(const ArcBlock &b, const double *dTo, double *dFrom) {
+  PassDownRows(b, dTo, dFrom);
+}
+
+KESTRANE_WIDE_KERNEL void AddGradients(ArcBlock &b, int count, const double *const *dTo,
+                                       const double *const *y) {
+  if (b.held > 0)
+    AddHeldRows<0>(b, b.held);
+  b.held = 0;
+  if (count == ArcBlock::kHeld)
+    AddRows<ArcBlock::kHeld>(b, count, dTo, y);
+  else if (count > 0)
+    AddRows<0>(b, count, dTo, y);
 }
 
 KESTRANE_WIDE_KERNEL void AddHeldGradients(ArcBlock &b) {

@@ -141,6 +141,12 @@ void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double 
 void HoldGradient(ArcBlock &b, const double *dTo, double *dFrom, const double *y);
 // Adds the held patterns' gradients, oldest first: g = (g + d0*y0) + d1*y1 ...
 void AddHeldGradients(ArcBlock &b);
+// The two halves of HoldGradient for callers that keep the patterns' values
+// themselves: the error passed down (dFrom += w * dTo over the selected
+// arcs), and the gradients of `count` <= kHeld patterns added in their
+// order, after any held ones.
+void PassDown(const ArcBlock &b, const double *dTo, double *dFrom);
+void AddGradients(ArcBlock &b, int count, const double *const *dTo, const double *const *y);
 
 // The update of every selected arc: w -= rate*g, or with momentum
 // d = -rate*g + momentum*d; w += d. True when some weight or change now has

@@ -283,8 +283,8 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   if (columns)
     ruleCols.Hold(*ruleArcs, true);
   const int stride = columns ? ruleCols.stride : numRules;
-  Lane lanes[2]; // this pattern's and the next one's
-  for (Lane &lane : lanes)
+  Lane *lanes = lanePool; // this pattern's and the next one's
+  for (Lane &lane : lanePool)
     lane.Size(numCond, stride, numRules, numActions, numActions, numOut);
   double *ruleSum = lanes[0].ruleSum.data(); // one for both: filled for the next pattern
   double *ruleDelta = lanes[0].ruleDelta.data();
@@ -360,16 +360,17 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
   const int ruleStride = ruleColumns ? ruleCols.stride : numRules;
   const int actionStride = actionColumns ? actionCols.stride : numActions;
   constexpr int kLanes = 4;
-  Lane lanes[kLanes];
+  Lane *lanes = lanePool;
   const size_t inputWidth = static_cast<size_t>(std::max(rows.table->MbrNdxInputs, 1));
   const size_t targetWidth = static_cast<size_t>(std::max(rows.table->MbrNdxOutputs, 1));
-  for (Lane &lane : lanes) {
+  for (Lane &lane : lanePool) {
     lane.Size(numCond, ruleStride, numRules, actionStride, numActions, numOut);
     lane.input.assign(inputWidth, 0.0);
     lane.target.assign(targetWidth, 0.0);
   }
   const double *a[kLanes];
   double *sums[kLanes];
+  const double *lastOut = nullptr; // the outputs of the last pattern done
   for (int p = 0; p < count; p += kLanes) {
     const int n = std::min(kLanes, count - p);
     for (int i = 0; i < n; ++i) {
@@ -414,6 +415,7 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
       if (!Defuzzify(lane.action.data(), lane.out.data(), bad))
         break;
       rows.measure->Accumulate(lane.target.data(), lane.out.data());
+      lastOut = lane.out.data();
       ActionDeltas(lane.out.data(), lane.target.data(), lane.action.data(),
                    lane.actionDelta.data());
     }
@@ -427,13 +429,17 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
     }
     if (done < n) {
       // The rows after the failed one were read ahead; the general step has not.
-      rows.table->MoveCursor(-(n - done - 1));
+      for (int unread = n - done - 1; unread > 0; --unread)
+        rows.table->MoveCursor(-1); // one row per call
       const Lane &lane = lanes[done];
       std::copy(lane.input.begin(), lane.input.begin() + numIn, x);
       std::copy(lane.degrees.begin(), lane.degrees.end(), cond);
       std::copy(lane.rule.begin(), lane.rule.end(), rule);
       std::copy(lane.action.begin(), lane.action.end(), action);
-      Defuzzify(lane.action.data(), out, bad); // the outputs before the failed one
+      // The outputs before the failed one are its own, the rest the last pattern's.
+      if (lastOut != nullptr)
+        std::copy(lastOut, lastOut + numOut, out);
+      Defuzzify(lane.action.data(), out, bad);
       std::copy(lane.input.begin(), lane.input.end(), rows.input);
       std::copy(lane.target.begin(), lane.target.end(), rows.target);
       ClearStoreDeltas(epoch);

@@ -74,6 +74,7 @@ private:
   std::vector<int> counts;         // output terms per output
   std::vector<double> num, den, outDelta, degrees;
   Columns ruleCols, actionCols;
+  Lane lanePool[4]; // kept from run to run, so that their memory is too
 };
 
 } // namespace kestrane

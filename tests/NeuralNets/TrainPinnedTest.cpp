@@ -6,6 +6,7 @@
 
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
+#include "KQmessage/TException.h"
 #include "NeuralNets/TErrorObj.h"
 #include "NeuralNets/TMLPNetwork.h"
 #include "NeuralNets/TPrunedConnections.h"
@@ -249,6 +250,81 @@ TEST(TrainPinned, SeededPerceptronRunsGiveThePinnedState) {
     const uint64_t got = TrainAndFingerprint(bp, net, *table, s);
     EXPECT_EQ(got, expected[i]) << s.name;
     ++i;
+  }
+}
+
+} // namespace
+
+namespace {
+
+// A fully connected network (whose matrices the pattern loop holds by
+// columns) and one with arcs removed and frozen (which it walks by rows),
+// on tables whose middle patterns fill a batch group of four, part of one,
+// or several: the fast epoch ends where the general path does.
+TEST(TrainPinned, PatternLoopMatchesTheGeneralPath) {
+  for (int rows : {3, 4, 6, 7, 11}) {
+    auto table = RandomTable(rows, 3, 2, static_cast<unsigned>(rows));
+    for (bool pruned : {false, true})
+      for (const Setting &s : kSettings) {
+        uint64_t result[2];
+        for (int general = 0; general < 2; ++general) {
+          const int in[] = {2, 3, 2}, out[] = {3, 2};
+          TVemo net(3, in, 6, out, 2);
+          srand(5);
+          net.InitWeights(-1, 1);
+          if (pruned) {
+            net.priv_conns_index[3][2]->RemoveArc(1, 2);
+            net.FreezeWeight(3, 0, 4);
+          }
+          std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
+                                                : std::make_unique<TVemoBP>(&net);
+          result[general] = TrainAndFingerprint(*bp, net, *table, s);
+        }
+        EXPECT_EQ(result[0], result[1]) << s.name << ", " << rows << " rows, pruned " << pruned;
+      }
+  }
+}
+
+// An output centre beyond 1 lets some patterns' outputs leave [0, 1]: the
+// epoch fails at the same pattern with the same message and output, leaving
+// the network, its stores and the table's cursor as the general path does.
+TEST(TrainPinned, PatternLoopFailsWhereTheGeneralPathFails) {
+  auto table = RandomTable(23, 3, 2, 17);
+  // Without a rate the on-line weights stay put, so that the run gets as far.
+  for (const Setting &s : {kSettings[11], kSettings[4]}) {
+    uint64_t state[2];
+    int failedAt = 0;
+    std::string printed[2], message[2];
+    for (int general = 0; general < 2; ++general) {
+      const int in[] = {2, 3, 2}, out[] = {3, 2};
+      TVemo net(3, in, 6, out, 2);
+      srand(7);
+      net.InitWeights(-1, 1);
+      net.SetWeightValue(4, 2, 0, 2.42);
+      std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
+                                            : std::make_unique<TVemoBP>(&net);
+      TKQstructure record = Record(s);
+      int epochs = 1;
+      testing::internal::CaptureStdout();
+      try {
+        bp->Train(table.get(), &record, epochs);
+      } catch (const TException &e) {
+        message[general] = e.what();
+      }
+      printed[general] = testing::internal::GetCapturedStdout();
+      Fingerprint fp;
+      AddNetwork(fp, net);
+      AddNetwork(fp, *bp->gradients);
+      AddNetwork(fp, *bp->changes);
+      fp.Add(&table->MbrNdxCursor, sizeof table->MbrNdxCursor);
+      state[general] = fp.h;
+      failedAt = table->MbrNdxCursor;
+    }
+    EXPECT_EQ(message[1], "Defuzzified output outside [0, 1]") << s.name;
+    EXPECT_EQ(failedAt, 5) << s.name; // past a batch group of four
+    EXPECT_EQ(message[0], message[1]) << s.name;
+    EXPECT_EQ(printed[0], printed[1]) << s.name;
+    EXPECT_EQ(state[0], state[1]) << s.name;
   }
 }
 
