@@ -33,6 +33,19 @@ void ColumnStep(int stride, int cols, double *wT, double *dT, const double *delt
                 const double *y, double rate, double momentum, const double *aNext,
                 double *sNext);
 
+// The on-line backward pass and step of a fully connected block stored row
+// by row (rows x cols, every arc selected), as the train kernels' fresh sweep
+// without a stored gradient: per arc, from row 0 on,
+// dFrom[j] = dFrom[j] + w * delta[k]; g = 0.0 + delta[k] * y[j]; then the
+// step of ColumnStep.
+void RowStep(int rows, int cols, double *w, double *d, const double *delta, double *dFrom,
+             const double *y, double rate, double momentum);
+
+// The error of four patterns passed down a fully connected block stored row
+// by row: dFrom[p][j] = dFrom[p][j] + w[k][j] * delta[p][k], rows in order.
+void PassDown4(int rows, int cols, const double *w, const double *const delta[4],
+               double *const dFrom[4]);
+
 } // namespace kernels
 } // namespace kestrane
 

@@ -315,7 +315,11 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
       rows.measure->Accumulate(rows.target, out);
       ActionDeltas(out, rows.target, action, actionDelta);
       std::fill(ruleDelta, ruleDelta + stride, 0.0);
-      kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
+      if (actionArcs->mask == nullptr)
+        kernels::RowStep(numActions, numRules, actionArcs->w, actionArcs->d, actionDelta,
+                         ruleDelta, rule, step.rate, step.momentum);
+      else
+        kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
       SigmoidSlopes(ruleDelta, rule, numRules);
       const bool more = p + 1 < count;
       double *degreesNext = lanes[1 - now].degrees.data();
@@ -419,14 +423,28 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
       ActionDeltas(lane.out.data(), lane.target.data(), lane.action.data(),
                    lane.actionDelta.data());
     }
+    const double *to[kLanes], *from[kLanes];
+    double *down[kLanes];
     for (int i = 0; i < done; ++i) {
       Lane &lane = lanes[i];
-      kernels::HoldGradient(*actionArcs, lane.actionDelta.data(), lane.ruleDelta.data(),
-                            lane.rule.data());
-      SigmoidSlopes(lane.ruleDelta.data(), lane.rule.data(), numRules);
-      kernels::HoldGradient(*ruleArcs, lane.ruleDelta.data(), nullptr, lane.degrees.data());
       std::fill(lane.ruleDelta.begin(), lane.ruleDelta.end(), 0.0);
+      to[i] = lane.actionDelta.data();
+      from[i] = lane.rule.data();
+      down[i] = lane.ruleDelta.data();
     }
+    if (done == kLanes && actionArcs->mask == nullptr)
+      kernels::PassDown4(numActions, numRules, actionArcs->w, to, down);
+    else
+      for (int i = 0; i < done; ++i)
+        kernels::PassDown(*actionArcs, to[i], down[i]);
+    for (int i = 0; i < done; ++i)
+      SigmoidSlopes(down[i], from[i], numRules);
+    kernels::AddGradients(*actionArcs, done, to, from);
+    for (int i = 0; i < done; ++i) {
+      to[i] = lanes[i].ruleDelta.data();
+      from[i] = lanes[i].degrees.data();
+    }
+    kernels::AddGradients(*ruleArcs, done, to, from);
     if (done < n) {
       // The rows after the failed one were read ahead; the general step has not.
       for (int unread = n - done - 1; unread > 0; --unread)
