@@ -217,45 +217,62 @@ KESTRANE_WIDE_KERNEL void AddColumnSums(int stride, int cols, const double *wT, 
   }
 }
 
-KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
-                                         const double *const a[4], double *const s[4]) {
-  if (stride <= 16) {
+// Rows in blocks of R lanes of four, the four patterns' sums of a block kept
+// in registers while the columns go by.
+template <int R>
+KESTRANE_KERNEL_INLINE int SumBlocks(int k, int stride, int cols, const double *wT,
+                                     const double *const a[4], double *const s[4]) {
+  for (; k + 4 * R <= stride; k += 4 * R) {
+    Lanes acc[4][R];
+    for (int p = 0; p < 4; ++p)
+      for (int r = 0; r < R; ++r)
+        std::memcpy(&acc[p][r], s[p] + k + 4 * r, sizeof(Lanes));
     for (int j = 0; j < cols; ++j) {
-      const double *w = wT + static_cast<size_t>(j) * static_cast<size_t>(stride);
-      const Lanes a0 = {a[0][j], a[0][j], a[0][j], a[0][j]};
-      const Lanes a1 = {a[1][j], a[1][j], a[1][j], a[1][j]};
-      const Lanes a2 = {a[2][j], a[2][j], a[2][j], a[2][j]};
-      const Lanes a3 = {a[3][j], a[3][j], a[3][j], a[3][j]};
-      for (int k = 0; k < stride; k += 4) {
-        Lanes wk, s0, s1, s2, s3;
-        std::memcpy(&wk, w + k, sizeof wk);
-        std::memcpy(&s0, s[0] + k, sizeof s0);
-        std::memcpy(&s1, s[1] + k, sizeof s1);
-        std::memcpy(&s2, s[2] + k, sizeof s2);
-        std::memcpy(&s3, s[3] + k, sizeof s3);
-        s0 = s0 + wk * a0;
-        s1 = s1 + wk * a1;
-        s2 = s2 + wk * a2;
-        s3 = s3 + wk * a3;
-        std::memcpy(s[0] + k, &s0, sizeof s0);
-        std::memcpy(s[1] + k, &s1, sizeof s1);
-        std::memcpy(s[2] + k, &s2, sizeof s2);
-        std::memcpy(s[3] + k, &s3, sizeof s3);
+      const double *w = wT + static_cast<size_t>(j) * static_cast<size_t>(stride) + k;
+      Lanes wr[R];
+      for (int r = 0; r < R; ++r)
+        std::memcpy(&wr[r], w + 4 * r, sizeof(Lanes));
+      for (int p = 0; p < 4; ++p) {
+        const double x = a[p][j];
+        const Lanes ap = {x, x, x, x};
+        for (int r = 0; r < R; ++r)
+          acc[p][r] = acc[p][r] + wr[r] * ap;
       }
     }
-    return;
+    for (int p = 0; p < 4; ++p)
+      for (int r = 0; r < R; ++r)
+        std::memcpy(s[p] + k + 4 * r, &acc[p][r], sizeof(Lanes));
   }
-  double *__restrict s0 = s[0], *__restrict s1 = s[1], *__restrict s2 = s[2],
-                     *__restrict s3 = s[3];
+  return k;
+}
+
+KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
+                                         const double *const a[4], double *const s[4]) {
+  const int k = SumBlocks<2>(0, stride, cols, wT, a, s);
+  SumBlocks<1>(k, stride, cols, wT, a, s);
+}
+
+// Gradients held by columns: gT[j][k] = g + delta[p][k] * y[p][j] for the n
+// patterns in order.
+KESTRANE_WIDE_KERNEL void AddColumnGradients(int stride, int cols, double *gT, int n,
+                                             const double *const delta[4],
+                                             const double *const y[4]) {
   for (int j = 0; j < cols; ++j) {
-    const double *__restrict w = wT + static_cast<size_t>(j) * static_cast<size_t>(stride);
-    const double a0 = a[0][j], a1 = a[1][j], a2 = a[2][j], a3 = a[3][j];
-    for (int k = 0; k < stride; ++k) {
-      const double wk = w[k];
-      s0[k] = s0[k] + wk * a0;
-      s1[k] = s1[k] + wk * a1;
-      s2[k] = s2[k] + wk * a2;
-      s3[k] = s3[k] + wk * a3;
+    double *g = gT + static_cast<size_t>(j) * static_cast<size_t>(stride);
+    Lanes yp[4];
+    for (int p = 0; p < n; ++p) {
+      const double x = y[p][j];
+      yp[p] = Lanes{x, x, x, x};
+    }
+    for (int k = 0; k < stride; k += 4) {
+      Lanes gk;
+      std::memcpy(&gk, g + k, sizeof gk);
+      for (int p = 0; p < n; ++p) {
+        Lanes dk;
+        std::memcpy(&dk, delta[p] + k, sizeof dk);
+        gk = gk + dk * yp[p];
+      }
+      std::memcpy(g + k, &gk, sizeof gk);
     }
   }
 }

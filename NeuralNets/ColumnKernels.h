@@ -24,6 +24,12 @@ void AddColumnSums(int stride, int cols, const double *wT, const double *a, doub
 void AddColumnSums4(int stride, int cols, const double *wT, const double *const a[4],
                     double *const s[4]);
 
+// The batch gradients of n <= 4 patterns added to a block whose gradients
+// are held by columns: g = g + delta[p][k] * y[p][j], patterns in order.
+// delta[p] spans the stride (spare rows +0.0).
+void AddColumnGradients(int stride, int cols, double *gT, int n, const double *const delta[4],
+                        const double *const y[4]);
+
 // The on-line step of every arc after the backward pass of one pattern
 // (delta: the to-layer's deltas, y: the from-layer's activations):
 // g = 0.0 + delta[k] * y[j]; then w -= rate * g, or with momentum

@@ -145,13 +145,14 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   return true;
 }
 
-void TVemoPatternLoop::Columns::Hold(const ArcBlock &b, bool changes) {
+void TVemoPatternLoop::Columns::Hold(const ArcBlock &b, bool changes, bool gradients) {
   rows = b.rows;
   cols = b.cols;
   stride = kernels::ColumnStride(rows);
   const size_t n = static_cast<size_t>(stride) * static_cast<size_t>(cols);
   w.assign(n, 0.0);
   d.assign(changes ? n : 0, 0.0);
+  g.assign(gradients ? n : 0, 0.0);
   for (int k = 0; k < rows; ++k)
     for (int j = 0; j < cols; ++j) {
       const size_t from = static_cast<size_t>(k) * cols + j;
@@ -159,6 +160,8 @@ void TVemoPatternLoop::Columns::Hold(const ArcBlock &b, bool changes) {
       w[to] = b.w[from];
       if (changes)
         d[to] = b.d[from];
+      if (gradients)
+        g[to] = b.g[from];
     }
 }
 
@@ -167,8 +170,12 @@ void TVemoPatternLoop::Columns::Return(ArcBlock &b) const {
     for (int j = 0; j < cols; ++j) {
       const size_t from = static_cast<size_t>(j) * stride + k;
       const size_t to = static_cast<size_t>(k) * cols + j;
-      b.w[to] = w[from];
-      b.d[to] = d[from];
+      if (!d.empty()) { // on-line: the steps
+        b.w[to] = w[from];
+        b.d[to] = d[from];
+      }
+      if (!g.empty())
+        b.g[to] = g[from];
     }
 }
 
@@ -281,7 +288,7 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   // run; its step then adds the next pattern's rule sums.
   const bool columns = ruleArcs->mask == nullptr && ruleExists == nullptr;
   if (columns)
-    ruleCols.Hold(*ruleArcs, true);
+    ruleCols.Hold(*ruleArcs, true, false);
   const int stride = columns ? ruleCols.stride : numRules;
   Lane *lanes = lanePool; // this pattern's and the next one's
   for (Lane &lane : lanePool)
@@ -357,10 +364,22 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
 void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) {
   const bool ruleColumns = ruleArcs->mask == nullptr && ruleExists == nullptr;
   const bool actionColumns = actionArcs->mask == nullptr && actionExists == nullptr;
+  // Fully connected matrices are held by columns for the run, their
+  // gradients too (as copies, so that each keeps its order of additions).
   if (ruleColumns)
-    ruleCols.Hold(*ruleArcs, false);
+    ruleCols.Hold(*ruleArcs, false, true);
   if (actionColumns)
-    actionCols.Hold(*actionArcs, false);
+    actionCols.Hold(*actionArcs, false, true);
+  struct GiveBack {
+    TVemoPatternLoop &loop;
+    bool rule, action;
+    ~GiveBack() {
+      if (rule)
+        loop.ruleCols.Return(*loop.ruleArcs);
+      if (action)
+        loop.actionCols.Return(*loop.actionArcs);
+    }
+  } giveBack{*this, ruleColumns, actionColumns};
   const int ruleStride = ruleColumns ? ruleCols.stride : numRules;
   const int actionStride = actionColumns ? actionCols.stride : numActions;
   constexpr int kLanes = 4;
@@ -439,12 +458,18 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
         kernels::PassDown(*actionArcs, to[i], down[i]);
     for (int i = 0; i < done; ++i)
       SigmoidSlopes(down[i], from[i], numRules);
-    kernels::AddGradients(*actionArcs, done, to, from);
+    if (actionColumns)
+      kernels::AddColumnGradients(actionStride, numRules, actionCols.g.data(), done, to, from);
+    else
+      kernels::AddGradients(*actionArcs, done, to, from);
     for (int i = 0; i < done; ++i) {
       to[i] = lanes[i].ruleDelta.data();
       from[i] = lanes[i].degrees.data();
     }
-    kernels::AddGradients(*ruleArcs, done, to, from);
+    if (ruleColumns)
+      kernels::AddColumnGradients(ruleStride, numCond, ruleCols.g.data(), done, to, from);
+    else
+      kernels::AddGradients(*ruleArcs, done, to, from);
     if (done < n) {
       // The rows after the failed one were read ahead; the general step has not.
       for (int unread = n - done - 1; unread > 0; --unread)

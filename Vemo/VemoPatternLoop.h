@@ -24,11 +24,12 @@ public:
   int Run(TFastEpoch &epoch, const Rows &rows, int count) override;
 
 private:
-  // A matrix's weights (and changes) by columns (see ColumnKernels.h).
+  // A matrix's weights, and its changes (on-line) or gradients (batch), by
+  // columns (see ColumnKernels.h). Return writes back what the run changes.
   struct Columns {
     int rows = 0, cols = 0, stride = 0;
-    std::vector<double> w, d;
-    void Hold(const kernels::ArcBlock &b, bool changes);
+    std::vector<double> w, d, g;
+    void Hold(const kernels::ArcBlock &b, bool changes, bool gradients);
     void Return(kernels::ArcBlock &b) const;
   };
   // One pattern's values on their way through the network.
