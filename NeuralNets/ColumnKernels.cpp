@@ -175,8 +175,41 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
   }
 }
 
+// Rows of 4 V arcs: the four patterns' errors stay in registers while the
+// rows go by.
+template <int V>
+KESTRANE_KERNEL_INLINE void PassDownLanes(int rows, const double *w, const double *const delta[4],
+                                          double *const dFrom[4]) {
+  Lanes acc[4][V];
+  for (int p = 0; p < 4; ++p)
+    for (int r = 0; r < V; ++r)
+      std::memcpy(&acc[p][r], dFrom[p] + 4 * r, sizeof(Lanes));
+  for (int k = 0; k < rows; ++k) {
+    const double *wk = w + static_cast<size_t>(k) * (4 * V);
+    Lanes wr[V];
+    for (int r = 0; r < V; ++r)
+      std::memcpy(&wr[r], wk + 4 * r, sizeof(Lanes));
+    for (int p = 0; p < 4; ++p) {
+      const double x = delta[p][k];
+      const Lanes dp = {x, x, x, x};
+      for (int r = 0; r < V; ++r)
+        acc[p][r] = acc[p][r] + wr[r] * dp;
+    }
+  }
+  for (int p = 0; p < 4; ++p)
+    for (int r = 0; r < V; ++r)
+      std::memcpy(dFrom[p] + 4 * r, &acc[p][r], sizeof(Lanes));
+}
+
 KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
                                     const double *const delta[4], double *const dFrom[4]) {
+  switch (cols) {
+  case 4: return PassDownLanes<1>(rows, w, delta, dFrom);
+  case 8: return PassDownLanes<2>(rows, w, delta, dFrom);
+  case 12: return PassDownLanes<3>(rows, w, delta, dFrom);
+  case 16: return PassDownLanes<4>(rows, w, delta, dFrom);
+  default: break;
+  }
   double *__restrict f0 = dFrom[0], *__restrict f1 = dFrom[1], *__restrict f2 = dFrom[2],
                      *__restrict f3 = dFrom[3];
   for (int k = 0; k < rows; ++k) {
@@ -252,29 +285,39 @@ KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
   SumBlocks<1>(k, stride, cols, wT, a, s);
 }
 
+template <int N>
+KESTRANE_KERNEL_INLINE void ColumnGradients(int stride, int cols, double *gT, int n,
+                                            const double *const delta[4],
+                                            const double *const y[4]) {
+  const int count = N > 0 ? N : n;
+  for (int j = 0; j < cols; ++j) {
+    double *g = gT + static_cast<size_t>(j) * static_cast<size_t>(stride);
+    double yj[4];
+    for (int p = 0; p < count; ++p)
+      yj[p] = y[p][j];
+    for (int k = 0; k < stride; k += 4) {
+      Lanes gk;
+      std::memcpy(&gk, g + k, sizeof gk);
+      for (int p = 0; p < count; ++p) {
+        Lanes dk;
+        std::memcpy(&dk, delta[p] + k, sizeof dk);
+        const Lanes yp = {yj[p], yj[p], yj[p], yj[p]};
+        gk = gk + dk * yp;
+      }
+      std::memcpy(g + k, &gk, sizeof gk);
+    }
+  }
+}
+
 // Gradients held by columns: gT[j][k] = g + delta[p][k] * y[p][j] for the n
 // patterns in order.
 KESTRANE_WIDE_KERNEL void AddColumnGradients(int stride, int cols, double *gT, int n,
                                              const double *const delta[4],
                                              const double *const y[4]) {
-  for (int j = 0; j < cols; ++j) {
-    double *g = gT + static_cast<size_t>(j) * static_cast<size_t>(stride);
-    Lanes yp[4];
-    for (int p = 0; p < n; ++p) {
-      const double x = y[p][j];
-      yp[p] = Lanes{x, x, x, x};
-    }
-    for (int k = 0; k < stride; k += 4) {
-      Lanes gk;
-      std::memcpy(&gk, g + k, sizeof gk);
-      for (int p = 0; p < n; ++p) {
-        Lanes dk;
-        std::memcpy(&dk, delta[p] + k, sizeof dk);
-        gk = gk + dk * yp[p];
-      }
-      std::memcpy(g + k, &gk, sizeof gk);
-    }
-  }
+  if (n == 4)
+    ColumnGradients<4>(stride, cols, gT, n, delta, y);
+  else
+    ColumnGradients<0>(stride, cols, gT, n, delta, y);
 }
 
 KESTRANE_WIDE_KERNEL void ColumnStep(int stride, int cols, double *wT, double *dT,
