@@ -1,7 +1,8 @@
 #ifndef KESTRANE_NEURALNETS_ACTFUNCTIONS_H
 #define KESTRANE_NEURALNETS_ACTFUNCTIONS_H
 
-#include <cmath>
+#include "NeuralNets/ExpOf.h"
+
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,7 @@ void ActSigmoid(TBasicNeuron *neuron, double net);
 // The value ActSigmoid stores, for layers that apply it without the call.
 // exp(500) is still finite; below that the guard keeps the value positive.
 inline double SigmoidOf(double net) {
-  return net < -500.0 ? 1e-300 : 1.0 / (1.0 + std::exp(-net));
+  return net < -500.0 ? 1e-300 : 1.0 / (1.0 + ExpOf(-net));
 }
 void ActTanh(TBasicNeuron *neuron, double net);
 // The gain variants expect a TGainNeuron.
