@@ -141,7 +141,8 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   num.assign(static_cast<size_t>(numOut), 0.0);
   den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
-  degrees.assign(static_cast<size_t>(most), 0.0);
+  mostTerms = most;
+  degrees.assign(4 * static_cast<size_t>(most), 0.0); // one row per lane
   return true;
 }
 
@@ -224,6 +225,61 @@ bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double 
     outputs[o] = y;
   }
   return true;
+}
+
+// Defuzzify for up to four patterns side by side, which keeps the divider
+// busy; the lanes are then checked in order.
+int TVemoPatternLoop::DefuzzifyLanes(Lane *lanes, int n, double &bad) {
+  const size_t o4 = static_cast<size_t>(numOut);
+  laneNum.assign(4 * o4, 0.0);
+  laneDen.assign(4 * o4, 0.0);
+  laneY.resize(4 * o4);
+  for (int k = 0; k < numActions; ++k) {
+    const size_t o = static_cast<size_t>(outputOf[static_cast<size_t>(k)]);
+    const double c = centres[k];
+    for (int i = 0; i < n; ++i) {
+      const double a = lanes[i].action[static_cast<size_t>(k)];
+      laneNum[i * o4 + o] += a * c;
+      laneDen[i * o4 + o] += a;
+    }
+  }
+  for (size_t o = 0; o < o4; ++o)
+    for (int i = 0; i < n; ++i) {
+      const double nu = laneNum[i * o4 + o], de = laneDen[i * o4 + o];
+      // A sum that is 0 or not a number gives 0.
+      const bool none = !(nu < 0.0 || nu > 0.0) || !(de < 0.0 || de > 0.0);
+      laneY[i * o4 + o] = none ? 0.0 : nu / de;
+    }
+  for (int i = 0; i < n; ++i)
+    for (size_t o = 0; o < o4; ++o) {
+      const double y = laneY[i * o4 + o];
+      if (!(y >= 0 && y <= 1)) {
+        bad = y;
+        return i;
+      }
+      lanes[i].out[o] = y;
+    }
+  return n;
+}
+
+// ActionDeltas for up to four patterns, output by output.
+void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
+  int k = 0;
+  for (int j = 0; j < numOut; ++j) {
+    const int m = counts[static_cast<size_t>(j)];
+    for (int i = 0; i < n; ++i) {
+      const double y = lanes[i].out[static_cast<size_t>(j)];
+      const double outputDelta = y - lanes[i].target[static_cast<size_t>(j)];
+      double *mu = degrees.data() + static_cast<size_t>(i) * static_cast<size_t>(mostTerms);
+      TVemoBP::DesiredDegrees(y - outputDelta, centres + k, m, mu);
+      for (int l = 0; l < m; ++l)
+        lanes[i].actionDelta[static_cast<size_t>(k + l)] =
+            lanes[i].action[static_cast<size_t>(k + l)] - mu[l];
+    }
+    k += m;
+  }
+  for (int i = 0; i < n; ++i)
+    SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
 }
 
 [[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
@@ -428,20 +484,17 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
         else
           kernels::AddRowSums(numActions, numRules, actionArcs->w, actionExists, a[i], sums[i]);
     }
+    for (int i = 0; i < n; ++i)
+      Activate(lanes[i].actionSum.data(), lanes[i].action.data(), numActions);
     // The patterns in order; one whose output fails ends the run as the
     // general step would, after the patterns before it.
-    int done = 0;
     double bad = 0;
-    for (; done < n; ++done) {
-      Lane &lane = lanes[done];
-      Activate(lane.actionSum.data(), lane.action.data(), numActions);
-      if (!Defuzzify(lane.action.data(), lane.out.data(), bad))
-        break;
-      rows.measure->Accumulate(lane.target.data(), lane.out.data());
-      lastOut = lane.out.data();
-      ActionDeltas(lane.out.data(), lane.target.data(), lane.action.data(),
-                   lane.actionDelta.data());
+    const int done = DefuzzifyLanes(lanes, n, bad);
+    for (int i = 0; i < done; ++i) {
+      rows.measure->Accumulate(lanes[i].target.data(), lanes[i].out.data());
+      lastOut = lanes[i].out.data();
     }
+    ActionDeltasLanes(lanes, done);
     const double *to[kLanes], *from[kLanes];
     double *down[kLanes];
     for (int i = 0; i < done; ++i) {

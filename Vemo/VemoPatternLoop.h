@@ -60,6 +60,10 @@ private:
   [[noreturn]] static void FailOutput(double bad);
   void ActionDeltas(const double *outputs, const double *target, const double *actions,
                     double *delta);
+  // The same for the first n lanes; DefuzzifyLanes returns how many lanes
+  // come before the first whose output fails (n when none does).
+  int DefuzzifyLanes(Lane *lanes, int n, double &bad);
+  void ActionDeltasLanes(Lane *lanes, int n);
   // As a failed pattern leaves the gradient store: its deltas cleared.
   static void ClearStoreDeltas(TFastEpoch &epoch);
 
@@ -74,6 +78,8 @@ private:
   std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
   std::vector<double> num, den, outDelta, degrees;
+  int mostTerms = 0;
+  std::vector<double> laneNum, laneDen, laneY; // [lane * outputs + output]
   Columns ruleCols, actionCols;
   Lane lanePool[4]; // kept from run to run, so that their memory is too
 };
