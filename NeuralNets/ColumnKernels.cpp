@@ -1,21 +1,12 @@
 #include "NeuralNets/ColumnKernels.h"
 
+#include "NeuralNets/KernelTargets.h"
+
 #include <cstddef>
 #include <cstring>
 
 namespace kestrane {
 namespace kernels {
-
-// Built for the base instruction set and for AVX2, picked at load time, as the
-// row-stored kernels (TrainKernels.cpp): one IEEE operation per lane, no
-// fused multiply-add, so both builds give the same bits.
-#if defined(__GNUC__) && defined(__x86_64__)
-#define KESTRANE_WIDE_KERNEL __attribute__((target_clones("avx2", "default")))
-#define KESTRANE_KERNEL_INLINE __attribute__((always_inline)) inline
-#else
-#define KESTRANE_WIDE_KERNEL
-#define KESTRANE_KERNEL_INLINE inline
-#endif
 
 namespace {
 
@@ -74,9 +65,8 @@ KESTRANE_KERNEL_INLINE void Rows(int rows, int cols, double *__restrict w, doubl
 typedef double Lanes __attribute__((vector_size(32)));
 
 template <bool Momentum>
-KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d,
-                                     const double *delta, double *dFrom, const double *y,
-                                     double rate, double momentum) {
+KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d, const double *delta,
+                                     double *dFrom, const double *y, double rate, double momentum) {
   const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   const Lanes r = {-rate, -rate, -rate, -rate};
   const Lanes plainRate = {rate, rate, rate, rate};
@@ -204,11 +194,16 @@ KESTRANE_KERNEL_INLINE void PassDownLanes(int rows, const double *w, const doubl
 KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
                                     const double *const delta[4], double *const dFrom[4]) {
   switch (cols) {
-  case 4: return PassDownLanes<1>(rows, w, delta, dFrom);
-  case 8: return PassDownLanes<2>(rows, w, delta, dFrom);
-  case 12: return PassDownLanes<3>(rows, w, delta, dFrom);
-  case 16: return PassDownLanes<4>(rows, w, delta, dFrom);
-  default: break;
+  case 4:
+    return PassDownLanes<1>(rows, w, delta, dFrom);
+  case 8:
+    return PassDownLanes<2>(rows, w, delta, dFrom);
+  case 12:
+    return PassDownLanes<3>(rows, w, delta, dFrom);
+  case 16:
+    return PassDownLanes<4>(rows, w, delta, dFrom);
+  default:
+    break;
   }
   double *__restrict f0 = dFrom[0], *__restrict f1 = dFrom[1], *__restrict f2 = dFrom[2],
                      *__restrict f3 = dFrom[3];

@@ -35,9 +35,8 @@ void AddColumnGradients(int stride, int cols, double *gT, int n, const double *c
 // g = 0.0 + delta[k] * y[j]; then w -= rate * g, or with momentum
 // d = -rate * g + momentum * d, w += d. With aNext, the next pattern's row
 // sums are added as AddColumnSums would with the new weights.
-void ColumnStep(int stride, int cols, double *wT, double *dT, const double *delta,
-                const double *y, double rate, double momentum, const double *aNext,
-                double *sNext);
+void ColumnStep(int stride, int cols, double *wT, double *dT, const double *delta, const double *y,
+                double rate, double momentum, const double *aNext, double *sNext);
 
 // The on-line backward pass and step of a fully connected block stored row
 // by row (rows x cols, every arc selected), as the train kernels' fresh sweep

@@ -1,5 +1,6 @@
 #include "NeuralNets/TrainKernels.h"
 
+#include "NeuralNets/KernelTargets.h"
 #include "NeuralNets/TConnectedConnections.h"
 #include "NeuralNets/TPrunedConnections.h"
 
@@ -8,20 +9,6 @@
 
 namespace kestrane {
 namespace kernels {
-
-// The backward sweep over every arc of a pattern is built twice, for the base
-// instruction set and for AVX2 (twice the lanes), and the better one is
-// picked when the program loads. Each lane still does one IEEE operation at
-// a time, in the same order, so both give the same bits; AVX2 brings no
-// fused multiply-add. The helpers it calls are forced inline so that they
-// are built for the same instruction set.
-#if defined(__GNUC__) && defined(__x86_64__)
-#define KESTRANE_WIDE_KERNEL __attribute__((target_clones("avx2", "default")))
-#define KESTRANE_KERNEL_INLINE __attribute__((always_inline)) inline
-#else
-#define KESTRANE_WIDE_KERNEL
-#define KESTRANE_KERNEL_INLINE inline
-#endif
 
 namespace {
 

@@ -34,20 +34,21 @@ bool SigmoidLayer(TBasicLayer &layer) {
   if (simple.nodes.size() < static_cast<size_t>(layer.numNeurons))
     return false;
   for (int i = 0; i < layer.numNeurons; ++i)
-    if (simple.nodes[static_cast<size_t>(i)].activation != &layer.activations[static_cast<size_t>(i)])
+    if (simple.nodes[static_cast<size_t>(i)].activation !=
+        &layer.activations[static_cast<size_t>(i)])
       return false;
   return true;
 }
 
-// The flags the forward pass reads (exists bits), or nullptr when every arc exists.
-bool ExistsMask(TBasicConnections &matrix, const unsigned char *&mask) {
-  mask = nullptr;
+// The flags the forward pass reads (exists bits), or nullptr when every arc
+// exists (a fully connected matrix: Describe accepts only the two row classes).
+const unsigned char *ExistsMask(TBasicConnections &matrix) {
   if (typeid(matrix) != typeid(TPrunedConnections))
-    return true; // a fully connected matrix: Describe accepted only the two row classes
+    return nullptr;
   auto &pruned = static_cast<TPrunedConnections &>(matrix);
-  if (!kernels::AllHave(pruned.array_masks.data(), pruned.array_masks.size(), FMaskExists))
-    mask = pruned.array_masks.data();
-  return true;
+  if (kernels::AllHave(pruned.array_masks.data(), pruned.array_masks.size(), FMaskExists))
+    return nullptr;
+  return pruned.array_masks.data();
 }
 
 // Centres stay put through an on-line epoch only while their blocks' steps are
@@ -92,7 +93,8 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
       condition->nodes.size() < static_cast<size_t>(numCond))
     return false;
   for (int j = 0; j < numCond; ++j)
-    if (condition->nodes[static_cast<size_t>(j)].activation != &condition->activations[static_cast<size_t>(j)])
+    if (condition->nodes[static_cast<size_t>(j)].activation !=
+        &condition->activations[static_cast<size_t>(j)])
       return false;
 
   TBasicConnections *centreMatrix = net.priv_conns_index[5][4];
@@ -113,8 +115,8 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   for (ArcBlock *b : {ruleArcs, actionArcs})
     if (b->kind != ArcBlock::kRows)
       return false;
-  ExistsMask(*net.priv_conns_index[3][2], ruleExists);
-  ExistsMask(*net.priv_conns_index[4][3], actionExists);
+  ruleExists = ExistsMask(*net.priv_conns_index[3][2]);
+  actionExists = ExistsMask(*net.priv_conns_index[4][3]);
   if (!epoch.Holding()) {
     const kernels::StepAfterBackprop &step = epoch.Fold();
     for (ArcBlock *b : {ruleArcs, actionArcs})
@@ -379,8 +381,8 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
       ActionDeltas(out, rows.target, action, actionDelta);
       std::fill(ruleDelta, ruleDelta + stride, 0.0);
       if (actionArcs->mask == nullptr)
-        kernels::RowStep(numActions, numRules, actionArcs->w, actionArcs->d, actionDelta,
-                         ruleDelta, rule, step.rate, step.momentum);
+        kernels::RowStep(numActions, numRules, actionArcs->w, actionArcs->d, actionDelta, ruleDelta,
+                         rule, step.rate, step.momentum);
       else
         kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
       SigmoidSlopes(ruleDelta, rule, numRules);

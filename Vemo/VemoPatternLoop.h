@@ -2,10 +2,16 @@
 #define KESTRANE_VEMO_VEMOPATTERNLOOP_H
 
 // TVemoBP's pattern step for the layout TVemo builds, as flat loops: input
-// copy, fuzzification, the rule and action row sums with their sigmoids,
-// centre of gravity, the desired action degrees, and the backward pass with
-// the step (on-line) or the held gradients (batch) of the two trainable
-// matrices. It declines any other layout, which then takes the general step.
+// copy, fuzzification, the rule and action sums with their sigmoids, centre
+// of gravity, the desired action degrees, and the backward pass with the step
+// (on-line) or the gradients (batch) of the two trainable matrices. It
+// declines any other layout, which then takes the general step.
+//
+// A fully connected matrix is held by columns for the run (ColumnKernels.h):
+// a layer's sums then take four rows per instruction, and on-line the rule
+// matrix's step adds the next pattern's rule sums with the weights it writes.
+// A batch epoch leaves the weights alone, so its patterns go four at a time,
+// each lane one pattern; every arc still adds the patterns in their order.
 
 #include "NeuralNets/PatternLoop.h"
 
@@ -14,7 +20,6 @@
 namespace kestrane {
 
 class TConditionLayer;
-class TVemoOutputLayer;
 namespace kernels {
 struct ArcBlock;
 }
