@@ -64,6 +64,22 @@ KESTRANE_KERNEL_INLINE void Rows(int rows, int cols, double *__restrict w, doubl
 // Rows whose length is a multiple of four, four lanes at a time.
 typedef double Lanes __attribute__((vector_size(32)));
 
+// The step of four arcs from their gradients g, as the row-stored step takes
+// it: w -= rate * g, or with momentum d = -rate * g + momentum * d, w += d.
+template <bool Momentum>
+KESTRANE_KERNEL_INLINE void StepLanes(Lanes &w, const Lanes &g, double *d, const Lanes &negRate,
+                                      const Lanes &rate, const Lanes &momentum) {
+  if (Momentum) {
+    Lanes change;
+    std::memcpy(&change, d, sizeof change);
+    change = negRate * g + momentum * change;
+    std::memcpy(d, &change, sizeof change);
+    w = w + change;
+  } else {
+    w = w - rate * g;
+  }
+}
+
 template <bool Momentum>
 KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d, const double *delta,
                                      double *dFrom, const double *y, double rate, double momentum) {
@@ -83,15 +99,7 @@ KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d, c
       down = down + wj * di;
       std::memcpy(dFrom + j, &down, sizeof down);
       const Lanes g = zero + di * yj;
-      if (Momentum) {
-        Lanes change;
-        std::memcpy(&change, dk + j, sizeof change);
-        change = r * g + m * change;
-        std::memcpy(dk + j, &change, sizeof change);
-        wj = wj + change;
-      } else {
-        wj = wj - plainRate * g;
-      }
+      StepLanes<Momentum>(wj, g, dk + j, r, plainRate, m);
       std::memcpy(wk + j, &wj, sizeof wj);
     }
   }
@@ -119,15 +127,7 @@ KESTRANE_KERNEL_INLINE void LaneColumns(int stride, int cols, double *wT, double
       std::memcpy(&dk, delta + k, sizeof dk);
       std::memcpy(&wk, w + k, sizeof wk);
       const Lanes g = zero + dk * yj;
-      if (Momentum) {
-        Lanes change;
-        std::memcpy(&change, d + k, sizeof change);
-        change = r * g + m * change;
-        std::memcpy(d + k, &change, sizeof change);
-        wk = wk + change;
-      } else {
-        wk = wk - plainRate * g;
-      }
+      StepLanes<Momentum>(wk, g, d + k, r, plainRate, m);
       std::memcpy(w + k, &wk, sizeof wk);
       if (Next) {
         Lanes sk;
@@ -165,43 +165,47 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
   }
 }
 
-// Rows of 4 V arcs: the four patterns' errors stay in registers while the
-// rows go by.
-template <int V>
-KESTRANE_KERNEL_INLINE void PassDownLanes(int rows, const double *w, const double *const delta[4],
-                                          double *const dFrom[4]) {
-  Lanes acc[4][V];
+// For four patterns p at once, sums[p][lane] += line_i[lane] * x[p][i] over
+// the lines i in order, on 4 R lanes kept in registers meanwhile: the layer
+// sums of AddColumnSums4 (lines: columns) and the errors of PassDown4 (lines:
+// rows) alike.
+template <int R>
+KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t lineStride,
+                                     const double *const x[4], double *const sums[4],
+                                     size_t at) {
+  Lanes acc[4][R];
   for (int p = 0; p < 4; ++p)
-    for (int r = 0; r < V; ++r)
-      std::memcpy(&acc[p][r], dFrom[p] + 4 * r, sizeof(Lanes));
-  for (int k = 0; k < rows; ++k) {
-    const double *wk = w + static_cast<size_t>(k) * (4 * V);
-    Lanes wr[V];
-    for (int r = 0; r < V; ++r)
-      std::memcpy(&wr[r], wk + 4 * r, sizeof(Lanes));
+    for (int r = 0; r < R; ++r)
+      std::memcpy(&acc[p][r], sums[p] + at + 4 * r, sizeof(Lanes));
+  for (int i = 0; i < lines; ++i) {
+    const double *line = first + static_cast<size_t>(i) * lineStride;
+    Lanes wr[R];
+    for (int r = 0; r < R; ++r)
+      std::memcpy(&wr[r], line + 4 * r, sizeof(Lanes));
     for (int p = 0; p < 4; ++p) {
-      const double x = delta[p][k];
-      const Lanes dp = {x, x, x, x};
-      for (int r = 0; r < V; ++r)
-        acc[p][r] = acc[p][r] + wr[r] * dp;
+      const double v = x[p][i];
+      const Lanes xp = {v, v, v, v};
+      for (int r = 0; r < R; ++r)
+        acc[p][r] = acc[p][r] + wr[r] * xp;
     }
   }
   for (int p = 0; p < 4; ++p)
-    for (int r = 0; r < V; ++r)
-      std::memcpy(dFrom[p] + 4 * r, &acc[p][r], sizeof(Lanes));
+    for (int r = 0; r < R; ++r)
+      std::memcpy(sums[p] + at + 4 * r, &acc[p][r], sizeof(Lanes));
 }
 
 KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
                                     const double *const delta[4], double *const dFrom[4]) {
+  // Rows of at most 16 arcs: the four patterns' errors stay in registers.
   switch (cols) {
   case 4:
-    return PassDownLanes<1>(rows, w, delta, dFrom);
+    return AddLines<1>(rows, w, 4, delta, dFrom, 0);
   case 8:
-    return PassDownLanes<2>(rows, w, delta, dFrom);
+    return AddLines<2>(rows, w, 8, delta, dFrom, 0);
   case 12:
-    return PassDownLanes<3>(rows, w, delta, dFrom);
+    return AddLines<3>(rows, w, 12, delta, dFrom, 0);
   case 16:
-    return PassDownLanes<4>(rows, w, delta, dFrom);
+    return AddLines<4>(rows, w, 16, delta, dFrom, 0);
   default:
     break;
   }
@@ -245,32 +249,13 @@ KESTRANE_WIDE_KERNEL void AddColumnSums(int stride, int cols, const double *wT, 
   }
 }
 
-// Rows in blocks of R lanes of four, the four patterns' sums of a block kept
-// in registers while the columns go by.
+// Rows in blocks of 4 R, each block's four sums kept in registers while the
+// columns go by.
 template <int R>
 KESTRANE_KERNEL_INLINE int SumBlocks(int k, int stride, int cols, const double *wT,
                                      const double *const a[4], double *const s[4]) {
-  for (; k + 4 * R <= stride; k += 4 * R) {
-    Lanes acc[4][R];
-    for (int p = 0; p < 4; ++p)
-      for (int r = 0; r < R; ++r)
-        std::memcpy(&acc[p][r], s[p] + k + 4 * r, sizeof(Lanes));
-    for (int j = 0; j < cols; ++j) {
-      const double *w = wT + static_cast<size_t>(j) * static_cast<size_t>(stride) + k;
-      Lanes wr[R];
-      for (int r = 0; r < R; ++r)
-        std::memcpy(&wr[r], w + 4 * r, sizeof(Lanes));
-      for (int p = 0; p < 4; ++p) {
-        const double x = a[p][j];
-        const Lanes ap = {x, x, x, x};
-        for (int r = 0; r < R; ++r)
-          acc[p][r] = acc[p][r] + wr[r] * ap;
-      }
-    }
-    for (int p = 0; p < 4; ++p)
-      for (int r = 0; r < R; ++r)
-        std::memcpy(s[p] + k + 4 * r, &acc[p][r], sizeof(Lanes));
-  }
+  for (; k + 4 * R <= stride; k += 4 * R)
+    AddLines<R>(cols, wT + k, static_cast<size_t>(stride), a, s, static_cast<size_t>(k));
   return k;
 }
 
