@@ -169,10 +169,12 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
 // the lines i in order, on 4 R lanes kept in registers meanwhile: the layer
 // sums of AddColumnSums4 (lines: columns) and the errors of PassDown4 (lines:
 // rows) alike.
-template <int R>
+template <int R, size_t FixedStride = 0>
 KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t lineStride,
                                      const double *const x[4], double *const sums[4],
                                      size_t at) {
+  if (FixedStride > 0)
+    lineStride = FixedStride; // rows of a known length: the addresses fold
   Lanes acc[4][R];
   for (int p = 0; p < 4; ++p)
     for (int r = 0; r < R; ++r)
@@ -199,13 +201,13 @@ KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
   // Rows of at most 16 arcs: the four patterns' errors stay in registers.
   switch (cols) {
   case 4:
-    return AddLines<1>(rows, w, 4, delta, dFrom, 0);
+    return AddLines<1, 4>(rows, w, 4, delta, dFrom, 0);
   case 8:
-    return AddLines<2>(rows, w, 8, delta, dFrom, 0);
+    return AddLines<2, 8>(rows, w, 8, delta, dFrom, 0);
   case 12:
-    return AddLines<3>(rows, w, 12, delta, dFrom, 0);
+    return AddLines<3, 12>(rows, w, 12, delta, dFrom, 0);
   case 16:
-    return AddLines<4>(rows, w, 16, delta, dFrom, 0);
+    return AddLines<4, 16>(rows, w, 16, delta, dFrom, 0);
   default:
     break;
   }

@@ -144,6 +144,9 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
   mostTerms = most;
+  laneNum.assign(4 * static_cast<size_t>(numOut), 0.0);
+  laneDen.assign(4 * static_cast<size_t>(numOut), 0.0);
+  laneY.assign(4 * static_cast<size_t>(numOut), 0.0);
   degrees.assign(4 * static_cast<size_t>(most), 0.0); // one row per lane
   return true;
 }
@@ -233,9 +236,8 @@ bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double 
 // busy; the lanes are then checked in order.
 int TVemoPatternLoop::DefuzzifyLanes(Lane *lanes, int n, double &bad) {
   const size_t o4 = static_cast<size_t>(numOut);
-  laneNum.assign(4 * o4, 0.0);
-  laneDen.assign(4 * o4, 0.0);
-  laneY.resize(4 * o4);
+  std::fill(laneNum.begin(), laneNum.end(), 0.0);
+  std::fill(laneDen.begin(), laneDen.end(), 0.0);
   for (int k = 0; k < numActions; ++k) {
     const size_t o = static_cast<size_t>(outputOf[static_cast<size_t>(k)]);
     const double c = centres[k];
