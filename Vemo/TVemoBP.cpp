@@ -106,35 +106,6 @@ void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
   }
 }
 
-void TVemoBP::DesiredDegrees(double x, const double *c, int m, double *mu) {
-  // First function: shoulder to the left.
-  if (x <= c[0])
-    mu[0] = 1;
-  else if (x < c[1])
-    mu[0] = 1 - (x - c[0]) / (c[1] - c[0]);
-  else
-    mu[0] = 0;
-  for (int i = 1; i < m - 1; ++i) {
-    const double L = c[i - 1], C = c[i], R = c[i + 1];
-    if (C < x && x < R)
-      mu[i] = 1 - (x - C) / (R - C);
-    else if (L < x && x < C)
-      mu[i] = 1 - (C - x) / (C - L);
-    else if (x == C)
-      mu[i] = 1;
-    else
-      mu[i] = 0;
-  }
-  // Last function: shoulder to the right.
-  const int last = m - 1;
-  if (x >= c[last])
-    mu[last] = 1;
-  else if (c[last - 1] < x)
-    mu[last] = 1 - (c[last] - x) / (c[last] - c[last - 1]);
-  else
-    mu[last] = 0;
-}
-
 void TVemoBP::BackpropagateDeltas(bool crossEntropy) {
   auto *output = static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer]);
   TBasicConnections *centreMatrix = network->priv_conns_index[kOutputLayer][kActionLayer];

@@ -37,6 +37,36 @@ private:
   std::vector<double> degrees;
 };
 
+// Inline: the training loops call it for every output of every pattern.
+inline void TVemoBP::DesiredDegrees(double x, const double *c, int m, double *mu) {
+  // First function: shoulder to the left.
+  if (x <= c[0])
+    mu[0] = 1;
+  else if (x < c[1])
+    mu[0] = 1 - (x - c[0]) / (c[1] - c[0]);
+  else
+    mu[0] = 0;
+  for (int i = 1; i < m - 1; ++i) {
+    const double L = c[i - 1], C = c[i], R = c[i + 1];
+    if (C < x && x < R)
+      mu[i] = 1 - (x - C) / (R - C);
+    else if (L < x && x < C)
+      mu[i] = 1 - (C - x) / (C - L);
+    else if (x == C)
+      mu[i] = 1;
+    else
+      mu[i] = 0;
+  }
+  // Last function: shoulder to the right.
+  const int last = m - 1;
+  if (x >= c[last])
+    mu[last] = 1;
+  else if (c[last - 1] < x)
+    mu[last] = 1 - (c[last] - x) / (c[last] - c[last - 1]);
+  else
+    mu[last] = 0;
+}
+
 } // namespace kestrane
 
 #endif

@@ -126,9 +126,20 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
       return false;
   }
 
+  // The centres stay put through the run: on-line the idle check above holds
+  // for them, and a batch epoch steps them only after its last pattern.
   inputOf.resize(static_cast<size_t>(numCond));
-  for (int j = 0; j < numCond; ++j)
+  triangles.resize(static_cast<size_t>(numCond));
+  for (int j = 0; j < numCond; ++j) {
+    const TConditionNeuron &node = condition->nodes[static_cast<size_t>(j)];
+    Triangle &t = triangles[static_cast<size_t>(j)];
     inputOf[static_cast<size_t>(j)] = condition->GetInputOfNeuron(j);
+    t.centre = node.centre;
+    t.left = node.left != nullptr ? node.left->centre : node.centre;
+    t.right = node.right != nullptr ? node.right->centre : node.centre;
+    t.hasLeft = node.left != nullptr;
+    t.hasRight = node.right != nullptr;
+  }
   outputOf.resize(static_cast<size_t>(numActions));
   for (int k = 0; k < numActions; ++k)
     outputOf[static_cast<size_t>(k)] = output->GetOutputOfAction(k);
@@ -199,9 +210,21 @@ void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int
 
 void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
   std::copy(input, input + numIn, x);
-  const TConditionNeuron *node = condition->nodes.data();
-  for (int j = 0; j < numCond; ++j)
-    degreesOut[j] = ConditionDegree(node[j], x[inputOf[static_cast<size_t>(j)]]);
+  // ConditionDegree without its branches, which the inputs decide at random:
+  // both slopes are computed and the first case that holds picks the value.
+  const Triangle *t = triangles.data();
+  for (int j = 0; j < numCond; ++j) {
+    const double n = x[inputOf[static_cast<size_t>(j)]];
+    const double c = t[j].centre, l = t[j].left, r = t[j].right;
+    const double falling = 1.0 - (n - c) / (r - c);
+    const double rising = 1.0 - (c - n) / (c - l);
+    double v = 0.0;
+    v = t[j].hasLeft && l < n && n <= c ? rising : v;
+    v = t[j].hasRight && c <= n && n < r ? falling : v;
+    v = !t[j].hasRight && n >= c ? 1.0 : v;
+    v = !t[j].hasLeft && n <= c ? 1.0 : v;
+    degreesOut[j] = v;
+  }
 }
 
 // The layer's net inputs start at +0.0 before its one matrix adds its sums

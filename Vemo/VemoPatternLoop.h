@@ -79,7 +79,14 @@ private:
   kernels::ArcBlock *ruleArcs = nullptr, *actionArcs = nullptr;
   const unsigned char *ruleExists = nullptr, *actionExists = nullptr; // nullptr: every arc
   const double *centres = nullptr; // of the output terms, per action node
+  // A condition neuron's membership function: its centre and its
+  // neighbours' (its own where it has none).
+  struct Triangle {
+    double centre, left, right;
+    bool hasLeft, hasRight;
+  };
   std::vector<int> inputOf;        // per condition neuron
+  std::vector<Triangle> triangles; // per condition neuron
   std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
   std::vector<double> num, den, outDelta, degrees;
