@@ -9,11 +9,11 @@
 #include "Boot/ToolPredict.h"
 #include "Boot/ToolRules.h"
 #include "Boot/Version.h"
+#include "FileHandler/Spool.h"
 
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,9 +65,16 @@ int main(int argc, char **argv) {
   }
   // The report reaches standard output only after a complete run: a failure
   // half-way (a file that cannot be written, a bad setting found late) is
-  // its one error line and nothing else.
-  std::ostringstream report;
-  const int status = RunGuarded([&] { return run(args, report, std::cerr); }, std::cerr);
-  if (status == 0) std::cout << report.str() << std::flush;
+  // its one error line and nothing else. A long report (predict's table)
+  // waits in a temporary file rather than in memory.
+  Spool report;
+  int status = RunGuarded([&] { return run(args, report.Stream(), std::cerr); }, std::cerr);
+  if (status == 0) {
+    status = RunGuarded([&] {
+      report.CopyTo(std::cout);
+      std::cout << std::flush;
+      return 0;
+    }, std::cerr);
+  }
   return status;
 }

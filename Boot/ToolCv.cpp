@@ -137,8 +137,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   if (a.Has("--features")) request.features = SplitList(a.Get("--features"));
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn) throw ToolError("Unable to open file " + csvName);
-  const CsvTable csv = ReadCsv(csvIn, ParseSeparator(a.Get("--separator", ",")));
-  LabelledRows read = ReadLabelledRows(csv, request);
+  LabelledRows read = ReadLabelledRows(csvIn, ParseSeparator(a.Get("--separator", ",")), request);
   const EncodedClasses classes = EncodeClasses(read.labels);
   const int numClasses = static_cast<int>(classes.names.size());
   const int inputs = static_cast<int>(read.featureNames.size());
@@ -215,7 +214,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
     o.size = shape.rules * (conditions + actions) + conditions + actions;
   }
 
-  LabelledData data{std::move(read.values), read.labels, read.featureNames};
+  LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames};
   const std::vector<int> foldOf = StratifiedFolds(classes.classOf, numClasses, folds, seed);
   const int combos = static_cast<int>(outcomes.size());
   const bool terminal = isatty(2) != 0;

@@ -4,10 +4,15 @@
 #include "Boot/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/Spool.h"
 #include "NeuralNets/TBasicNetwork.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -48,22 +53,38 @@ std::string Number(double value) {
 }
 
 // The columns named in the ranges file, by exact header name.
-std::vector<int> FindFeatureColumns(const CsvTable &csv, const std::vector<FeatureRange> &features) {
+std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int headerLine,
+                                    const std::vector<FeatureRange> &features) {
   std::unordered_map<std::string, int> byName;
-  for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
-    const auto inserted = byName.emplace(csv.header[c], c);
+  for (int c = 0; c < static_cast<int>(header.size()); ++c) {
+    const auto inserted = byName.emplace(header[c], c);
     if (!inserted.second) inserted.first->second = -1;
   }
   std::vector<int> columns;
   for (const FeatureRange &f : features) {
     const auto found = byName.find(f.name);
-    const std::string at = "line " + std::to_string(csv.headerLine) + ": ";
+    const std::string at = "line " + std::to_string(headerLine) + ": ";
     if (found == byName.end()) throw ToolError(at + "no column \"" + f.name + "\", a feature of the ranges file");
     if (found->second < 0) throw ToolError(at + "two columns are named \"" + f.name + "\"");
     columns.push_back(found->second);
   }
   return columns;
 }
+
+// Whether SafeSave writes `name` through a temporary file beside it (a regular
+// file, or none yet), so that rows may go there as they are answered. A FIFO
+// or a device would show them at once, and a bad row further on would leave
+// part of a table there.
+bool SavedBesideTarget(const std::string &name) {
+  struct stat st {};
+  if (stat(name.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode);
+}
+
+// Rows are scaled and answered a block at a time: the same calls, value by
+// value and row by row, as for the whole table, in memory that does not grow
+// with the file.
+constexpr size_t kBlockRows = 1024;
 
 } // namespace
 
@@ -104,42 +125,96 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
 
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn) throw ToolError("Unable to open file " + csvName);
-  const CsvTable csv = ReadCsv(csvIn, separator);
-  const std::vector<int> columns = FindFeatureColumns(csv, ranges.features);
-  std::vector<std::vector<double>> rows(csv.rows.size());
-  for (size_t r = 0; r < csv.rows.size(); ++r) {
-    for (int c : columns) rows[r].push_back(ReadFeatureCell(csv, r, c));
-  }
-  const long clipped = ScaleRows(ranges.features, rows);
-  const std::vector<double> outputs = RecallRows(*network, rows);
+  CsvRecords records(csvIn, separator);
+  std::vector<std::string> header;
+  int line = 0;
+  records.Header(header, line);
 
-  std::string table = "predicted";
-  for (const std::string &name : ranges.classes) table += "," + CsvField(name);
-  table += "\n";
-  std::vector<long> perClass(static_cast<size_t>(O), 0);
-  for (size_t r = 0; r < rows.size(); ++r) {
-    const double *row = &outputs[r * static_cast<size_t>(O)];
-    const int k = PredictedClass(row, O);
-    ++perClass[static_cast<size_t>(k)];
-    table += CsvField(ranges.classes[static_cast<size_t>(k)]);
-    for (int j = 0; j < O; ++j) table += "," + Number(row[j]);
-    table += "\n";
+  // Failures are reported as when the whole text was read before anything
+  // else: a fault of the text anywhere in the file, then a missing column,
+  // then the first bad cell, then an output file that cannot be written. The
+  // first of the later kinds waits for the end of the text.
+  std::exception_ptr failure;
+  std::vector<int> columns;
+  try {
+    columns = FindFeatureColumns(header, line, ranges.features);
+  } catch (const ToolError &) {
+    failure = std::current_exception();
   }
+  // The rows go to the report (which the program shows only after a complete
+  // run), into the -o file's temporary file where it has one, or else to a
+  // spool until the end: a failure shows no part of them.
+  const std::string file = a.Get("-o");
+  PendingFiles pending;
+  std::ostream *table = &out;
+  std::exception_ptr outputFailure;
+  std::unique_ptr<Spool> spool;
+  if (!failure && a.Has("-o") && SavedBesideTarget(file)) {
+    try {
+      table = &pending.Add(file);
+    } catch (const FileTools::Error &) {
+      outputFailure = std::current_exception();
+    }
+  } else if (a.Has("-o")) {
+    spool = std::make_unique<Spool>();
+    table = &spool->Stream();
+  }
+
+  std::string text = "predicted";
+  for (const std::string &name : ranges.classes) text += "," + CsvField(name);
+  text += "\n";
+  size_t rows = 0;
+  long clipped = 0;
+  std::vector<long> perClass(static_cast<size_t>(O), 0);
+  std::vector<std::vector<double>> block;
+  const auto answer = [&] {
+    if (!outputFailure) {
+      clipped += ScaleRows(ranges.features, block);
+      const std::vector<double> outputs = RecallRows(*network, block);
+      for (size_t r = 0; r < block.size(); ++r) {
+        const double *row = &outputs[r * static_cast<size_t>(O)];
+        const int k = PredictedClass(row, O);
+        ++perClass[static_cast<size_t>(k)];
+        text += CsvField(ranges.classes[static_cast<size_t>(k)]);
+        for (int j = 0; j < O; ++j) text += "," + Number(row[j]);
+        text += "\n";
+      }
+      *table << text;
+    }
+    text.clear();
+    block.clear();
+  };
+
+  std::vector<std::string> fields;
+  while (records.Next(fields, line)) {
+    if (fields.size() != header.size()) throw FieldCountError(line, fields.size(), header.size());
+    if (failure) continue;
+    std::vector<double> values;
+    values.reserve(columns.size());
+    try {
+      for (int c : columns) values.push_back(ReadFeatureField(fields[c], header[c], line));
+    } catch (const ImportError &) {
+      failure = std::current_exception();
+      continue;
+    }
+    ++rows;
+    block.push_back(std::move(values));
+    if (block.size() == kBlockRows) answer();
+  }
+  if (failure) std::rethrow_exception(failure);
+  answer();
+  if (outputFailure) std::rethrow_exception(outputFailure);
 
   if (a.Has("-o")) {
-    const std::string file = a.Get("-o");
-    PendingFiles pending;
-    pending.Add(file) << table;
+    if (spool) spool->CopyTo(pending.Add(file));
     pending.Commit();
-    out << "Wrote " << rows.size() << " predictions to " << file << "\n";
-  } else {
-    out << table;
+    out << "Wrote " << rows << " predictions to " << file << "\n";
   }
   if (clipped > 0) {
     err << ClippedWarning(clipped, "value", " outside the ranges of the import");
   }
-  if (rows.size() >= 2 && O >= 2 &&
-      *std::max_element(perClass.begin(), perClass.end()) == static_cast<long>(rows.size())) {
+  if (rows >= 2 && O >= 2 &&
+      *std::max_element(perClass.begin(), perClass.end()) == static_cast<long>(rows)) {
     err << kOneClassWarning;
   }
   return 0;

@@ -4,16 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <istream>
 #include <map>
 #include <unordered_map>
 
 namespace kestrane {
 
 namespace {
-
-std::string At(const CsvTable &csv, size_t row) {
-  return "line " + std::to_string(csv.rowLines[row]) + ": ";
-}
 
 struct Columns {
   int classColumn = -1;
@@ -75,6 +73,26 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   return chosen;
 }
 
+ImportError NoDataRows() { return ImportError("the CSV file has a header but no data rows"); }
+
+LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &columns) {
+  LabelledRows read;
+  read.classColumn = header[columns.classColumn];
+  for (int f : columns.features) read.featureNames.push_back(header[f]);
+  return read;
+}
+
+void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header, const Columns &columns,
+                    const std::vector<std::string> &fields, int line) {
+  std::vector<double> values;
+  values.reserve(columns.features.size());
+  for (int f : columns.features) values.push_back(ReadFeatureField(fields[f], header[f], line));
+  const std::string &label = fields[columns.classColumn];
+  if (label.empty()) throw ImportError("line " + std::to_string(line) + ": missing class value");
+  read.values.push_back(std::move(values));
+  read.labels.push_back(label);
+}
+
 // The ranges file names the columns and classes for a later import of the
 // same CSV: a name it cannot hold on one line or cannot find again is refused
 // now rather than by that import.
@@ -128,16 +146,7 @@ public:
       throw FieldCountError(line, fields.size(), header_.header.size());
     const std::string at = "line " + std::to_string(line) + ": ";
     cells_.clear();
-    for (int f : features_) {
-      const std::string &cell = fields[f];
-      double value = 0.0;
-      if (cell.find_first_not_of(" \t") == std::string::npos)
-        throw ImportError(at + "missing value in column \"" + header_.header[f] + "\"");
-      if (!ParseFeatureValue(cell, value))
-        throw ImportError(at + "\"" + cell + "\" in column \"" + header_.header[f] +
-                          "\" is not a number");
-      cells_.push_back(value);
-    }
+    for (int f : features_) cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line));
     const std::string &label = fields[classColumn_];
     if (label.empty()) throw ImportError(at + "missing class value");
     ++rows_;
@@ -324,40 +333,72 @@ std::vector<double> OneHot(int k, int n) {
   return v;
 }
 
-double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
-  const std::string &cell = csv.rows[row][column];
+double ReadFeatureField(const std::string &cell, const std::string &column, int line) {
   double value = 0.0;
   if (cell.find_first_not_of(" \t") == std::string::npos) {
-    throw ImportError(At(csv, row) + "missing value in column \"" + csv.header[column] + "\"");
+    throw ImportError("line " + std::to_string(line) + ": missing value in column \"" + column + "\"");
   }
   if (!ParseFeatureValue(cell, value)) {
-    throw ImportError(At(csv, row) + "\"" + cell + "\" in column \"" + csv.header[column] +
+    throw ImportError("line " + std::to_string(line) + ": \"" + cell + "\" in column \"" + column +
                       "\" is not a number");
   }
   return value;
 }
 
+double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
+  return ReadFeatureField(csv.rows[row][column], csv.header[column], csv.rowLines[row]);
+}
+
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request) {
-  if (csv.rows.empty()) throw ImportError("the CSV file has a header but no data rows");
+  if (csv.rows.empty()) throw NoDataRows();
   const Columns columns = ChooseColumns(csv, request);
-  LabelledRows read;
-  read.classColumn = csv.header[columns.classColumn];
-  for (int f : columns.features) read.featureNames.push_back(csv.header[f]);
+  LabelledRows read = NameColumns(csv.header, columns);
   // Read every value before anything is scaled, so that a bad cell is
   // reported with its line whatever the options.
-  read.values.resize(csv.rows.size());
-  read.labels.resize(csv.rows.size());
   for (size_t r = 0; r < csv.rows.size(); ++r) {
-    for (int f : columns.features) read.values[r].push_back(ReadFeatureCell(csv, r, f));
-    read.labels[r] = csv.rows[r][columns.classColumn];
-    if (read.labels[r].empty()) throw ImportError(At(csv, r) + "missing class value");
+    AddLabelledRow(read, csv.header, columns, csv.rows[r], csv.rowLines[r]);
   }
+  return read;
+}
+
+LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequest &request) {
+  CsvRecords records(in, separator);
+  CsvTable header;  // the header only, for the column choice
+  records.Header(header.header, header.headerLine);
+  // Failures come in the order of the table version after ReadCsv: faults of
+  // the text anywhere in the file first, then the column choice, then the
+  // first bad cell. The first of the later kinds waits for the end of the text.
+  std::exception_ptr failure;
+  Columns columns;
+  LabelledRows read;
+  try {
+    columns = ChooseColumns(header, request);
+    read = NameColumns(header.header, columns);
+  } catch (const ImportError &) {
+    failure = std::current_exception();
+  }
+  std::vector<std::string> fields;
+  int line = 0;
+  bool any = false;
+  while (records.Next(fields, line)) {
+    if (fields.size() != header.header.size()) throw FieldCountError(line, fields.size(), header.header.size());
+    any = true;
+    if (failure) continue;
+    try {
+      AddLabelledRow(read, header.header, columns, fields, line);
+    } catch (const ImportError &) {
+      failure = std::current_exception();
+      read = LabelledRows();  // the rows read so far are of no more use
+    }
+  }
+  if (!any) throw NoDataRows();
+  if (failure) std::rethrow_exception(failure);
   return read;
 }
 
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   CheckHoldout(request);
-  if (csv.rows.empty()) throw ImportError("the CSV file has a header but no data rows");
+  if (csv.rows.empty()) throw NoDataRows();
   ImportBuilder builder(csv.header, request, false);
   for (size_t r = 0; r < csv.rows.size(); ++r) builder.Add(csv.rows[r], csv.rowLines[r]);
   return builder.Finish();
@@ -368,7 +409,7 @@ ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &re
   CsvRecords records(in, separator);
   std::vector<std::string> header;
   int line = 0;
-  if (!records.Next(header, line)) throw ImportError("the CSV file is empty (no header row)");
+  records.Header(header, line);
   ImportBuilder builder(header, request, true);
   std::vector<std::string> fields;
   bool any = false;
@@ -376,7 +417,7 @@ ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &re
     builder.Add(fields, line);
     any = true;
   }
-  if (!any) throw ImportError("the CSV file has a header but no data rows");
+  if (!any) throw NoDataRows();
   return builder.Finish();
 }
 

@@ -58,10 +58,16 @@ struct LabelledRows {
 // Raises ImportError for a table without data rows, bad column choices, and
 // ("line N: ...") a missing or non-numeric feature value or a missing class.
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request);
+// The same, reading the CSV text record by record: only the numbers and the
+// labels are held. Raises the errors of ReadCsv and then of the table
+// version, the same one for the same text.
+LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequest &request);
 
 // The number in row `row` (0-based among the data rows), column `column`;
 // ImportError ("line N: ...") naming the column when it is missing or not a number.
 double ReadFeatureCell(const CsvTable &csv, size_t row, int column);
+// The same for the text of one field of column `column` on line `line`.
+double ReadFeatureField(const std::string &cell, const std::string &column, int line);
 
 // Raises ImportError with the CSV line number for a missing or non-numeric
 // feature value, a missing class, a class with a single row, a class unknown

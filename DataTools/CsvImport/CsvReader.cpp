@@ -21,6 +21,10 @@ CsvRecords::CsvRecords(std::istream &in, char separator)
   buf_ = in.rdbuf();
 }
 
+void CsvRecords::Header(std::vector<std::string> &fields, int &line) {
+  if (!Next(fields, line)) throw ImportError("the CSV file is empty (no header row)");
+}
+
 bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
   for (;;) {
     fields.clear();
@@ -111,9 +115,7 @@ int CsvTable::FindColumn(const std::string &text) const {
 CsvTable ReadCsv(std::istream &in, char separator) {
   CsvRecords reader(in, separator);
   CsvTable table;
-  if (!reader.Next(table.header, table.headerLine)) {
-    throw ImportError("the CSV file is empty (no header row)");
-  }
+  reader.Header(table.header, table.headerLine);
   std::vector<std::string> fields;
   int line = 0;
   while (reader.Next(fields, line)) {

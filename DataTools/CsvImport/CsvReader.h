@@ -32,6 +32,8 @@ struct CsvTable {
 class CsvRecords {
 public:
   CsvRecords(std::istream &in, char separator);
+  // The first record, the header; raises ImportError for an empty input.
+  void Header(std::vector<std::string> &fields, int &line);
   // The next non-blank record and the line it starts on; false at the end.
   // Raises ImportError for an unclosed quote, text after a closing quote and
   // a NUL byte.

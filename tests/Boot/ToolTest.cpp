@@ -387,6 +387,35 @@ TEST_F(ToolTest, PredictFailsOnOneLineAndLeavesNoFile) {
   EXPECT_EQ(PredictedColumn(Slurp(out)).size(), 2u);
 }
 
+// The table's bytes, pinned for a seeded network: quoted class names, the
+// shortest digits of every output, the warnings after the table. The rows
+// repeated span several of the blocks predict answers at a time.
+TEST_F(ToolTest, PredictTableIsPinnedByteForByte) {
+  const std::string prefix = TempPath("shapes");
+  ASSERT_EQ(RunTool(kestrane::ToolImport, {WriteFile("shapes.csv", TwoClassCsv(6)), "-o", prefix}).status, 0);
+  const std::string net = TempPath("net.wgt");
+  ASSERT_EQ(RunTool(kestrane::ToolCreate, {"--inputs", "2", "--rules", "3", "--outputs", "2", "-o", net}).status, 0);
+  const std::string rows = "1,3,x\n0,99,y\n2,-4,z\n1,9.5,w\n";
+  const std::string lines = "\"small, round\",0.4780220419858865,0.5450907313272096\n"
+                            "\"small, round\",0.4811283320313171,0.5475107805931088\n"
+                            "\"small, round\",0.4732115493866886,0.5454972164115084\n"
+                            "\"small, round\",0.47914007300729533,0.5459821822655061\n";
+  std::string csv = "noise,width,label\n", table = "predicted,large,\"small, round\"\n";
+  for (int i = 0; i < 700; ++i) csv += rows, table += lines;
+  const std::string input = WriteFile("rows.csv", csv);
+  const std::string warnings = "!Warning: 1400 values outside the ranges of the import were clipped to [0, 1]\n" +
+                               std::string(kestrane::kOneClassWarning);
+  const Outcome printed = RunTool(kestrane::ToolPredict, {net, input, "--ranges", prefix + ".ranges"});
+  EXPECT_EQ(printed.status, 0);
+  EXPECT_EQ(printed.out, table);
+  EXPECT_EQ(printed.err, warnings);
+  const std::string out = WriteFile("answers.csv", "previous");
+  const Outcome saved = RunTool(kestrane::ToolPredict, {net, input, "--ranges", prefix + ".ranges", "-o", out});
+  EXPECT_EQ(saved.out, "Wrote 2800 predictions to " + out + "\n");
+  EXPECT_EQ(saved.err, warnings);
+  EXPECT_EQ(Slurp(out), table);
+}
+
 // Zero rule and action weights give every row the same outputs: the picture
 // of a run that diverged.
 TEST_F(ToolTest, OneClassForEveryRowIsWarned) {

@@ -331,6 +331,22 @@ std::vector<BadInput> Cases() {
                        Write("good.csv", kCsvGood), "more than a parameter file takes"));
   cases.push_back(Tool("ImportBadRanges", "import iris.csv --ranges iris.csv -o new", Nothing(),
                        "not a ranges file"));
+  // A bad record after thousands of answered rows: the file kept, nothing
+  // printed, and the fault reported as when the whole file was read first
+  // (a ragged row anywhere before a bad cell, a bad cell before the -o file).
+  const std::string kIrisHead = "sepal_length,sepal_width,petal_length,petal_width,species\n";
+  std::string answered = kIrisHead;
+  for (int i = 0; i < 3000; ++i) answered += "5.1,3.5,1.4,0.2,setosa\n";
+  const std::string badCell = answered + "5.1,x,1.4,0.2,setosa\n4.9,3.0,1.4,0.2,setosa\n";
+  const std::string predict = "predict " + kNet + " bad.csv --ranges iris.ranges";
+  const std::string notANumber = "line 3002: \"x\" in column \"sepal_width\" is not a number";
+  cases.push_back(Tool("PredictBadRowToAFile", predict + " -o out.dat", Write("bad.csv", badCell), notANumber));
+  cases.push_back(Tool("PredictBadRowToStdout", predict, Write("bad.csv", badCell), notANumber));
+  cases.push_back(Tool("PredictBadRowToADirectory", predict + " -o adir", Write("bad.csv", badCell), notANumber));
+  cases.push_back(Tool("PredictRaggedRowAfterABadRow", predict + " -o out.dat",
+                       Write("bad.csv", badCell + "5.1,3.5\n"), "line 3004: 2 fields, but the header has 5"));
+  cases.push_back(Tool("CvRaggedRowAfterABadRow", "cv bad.csv", Write("bad.csv", badCell + "5.1,3.5\n"),
+                       "line 3004: 2 fields, but the header has 5"));
   return cases;
 }
 
