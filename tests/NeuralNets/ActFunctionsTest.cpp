@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -99,6 +102,20 @@ TEST(ActFunctions, VemoConditionCoincidentCentresDoNotDivideByZero) {
   EXPECT_EQ(t.Degree(1, 1.0), 1.0);
   EXPECT_EQ(t.Degree(1, 2.0), 0.0);
   EXPECT_FALSE(std::isnan(t.Degree(1, 0.75)));
+}
+
+// The sigmoid's exp may skip the C library's errno wrapper; its values must
+// keep every bit of std::exp, special values and the sigmoid's range included.
+TEST(ActFunctions, ExpOfGivesTheBitsOfStdExp) {
+  std::vector<double> xs = {0.0,  -0.0,   1e-320, -1e-320, 1.0,       -1.0,      500.0,
+                            -500.0, 709.78, 709.79, -745.1, -745.2, HUGE_VAL, -HUGE_VAL, NAN};
+  srand(3);
+  for (int i = 0; i < 100000; ++i)
+    xs.push_back((rand() / static_cast<double>(RAND_MAX) - 0.5) * 1100.0);
+  for (double x : xs) {
+    const double want = std::exp(x), got = kestrane::ExpOf(x);
+    EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << x;
+  }
 }
 
 TEST(ActFunctionsDeathTest, MarkersAreNeverEvaluated) {

@@ -259,30 +259,40 @@ namespace {
 
 // A fully connected network (whose matrices the pattern loop holds by
 // columns) and one with arcs removed and frozen (which it walks by rows),
-// on tables whose middle patterns fill a batch group of four, part of one,
-// or several: the fast epoch ends where the general path does.
+// small and wide (columns and rows past the short four-lane kernels), on
+// tables whose middle patterns fill a batch group of four, part of one, or
+// several: the fast epoch ends where the general path does.
 TEST(TrainPinned, PatternLoopMatchesTheGeneralPath) {
-  for (int rows : {3, 4, 6, 7, 11}) {
-    auto table = RandomTable(rows, 3, 2, static_cast<unsigned>(rows));
-    for (bool pruned : {false, true})
-      for (const Setting &s : kSettings) {
-        uint64_t result[2];
-        for (int general = 0; general < 2; ++general) {
-          const int in[] = {2, 3, 2}, out[] = {3, 2};
-          TVemo net(3, in, 6, out, 2);
-          srand(5);
-          net.InitWeights(-1, 1);
-          if (pruned) {
-            net.priv_conns_index[3][2]->RemoveArc(1, 2);
-            net.FreezeWeight(3, 0, 4);
+  struct Shape {
+    std::vector<int> in;
+    int rules;
+    std::vector<int> out;
+  };
+  const Shape shapes[] = {{{2, 3, 2}, 6, {3, 2}}, {{4, 4, 4, 4, 4}, 18, {3, 3}}};
+  for (const Shape &shape : shapes)
+    for (int rows : {3, 4, 6, 7, 11}) {
+      const int inputs = static_cast<int>(shape.in.size());
+      const int outputs = static_cast<int>(shape.out.size());
+      auto table = RandomTable(rows, inputs, outputs, static_cast<unsigned>(rows));
+      for (bool pruned : {false, true})
+        for (const Setting &s : kSettings) {
+          uint64_t result[2];
+          for (int general = 0; general < 2; ++general) {
+            TVemo net(inputs, shape.in.data(), shape.rules, shape.out.data(), outputs);
+            srand(5);
+            net.InitWeights(-1, 1);
+            if (pruned) {
+              net.priv_conns_index[3][2]->RemoveArc(1, 2);
+              net.FreezeWeight(3, 0, 4);
+            }
+            std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
+                                                  : std::make_unique<TVemoBP>(&net);
+            result[general] = TrainAndFingerprint(*bp, net, *table, s);
           }
-          std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
-                                                : std::make_unique<TVemoBP>(&net);
-          result[general] = TrainAndFingerprint(*bp, net, *table, s);
+          EXPECT_EQ(result[0], result[1])
+              << s.name << ", " << inputs << " inputs, " << rows << " rows, pruned " << pruned;
         }
-        EXPECT_EQ(result[0], result[1]) << s.name << ", " << rows << " rows, pruned " << pruned;
-      }
-  }
+    }
 }
 
 // An output centre beyond 1 lets some patterns' outputs leave [0, 1]: the
