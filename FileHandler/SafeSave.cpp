@@ -1,5 +1,6 @@
 #include "FileHandler/SafeSave.h"
 
+#include "FileHandler/BlockBuffer.h"
 #include "FileHandler/ParseTools.h"
 
 #include <algorithm>
@@ -33,31 +34,14 @@ namespace {
 // the commit reports ("No space left on device", "File too large"). After a
 // failure the rest is discarded but the stream stays good, so that a writer
 // checking its stream does not report the failure without its reason.
-class DescriptorBuffer : public std::streambuf {
+class DescriptorBuffer : public BlockBuffer {
 public:
-  DescriptorBuffer() : buffer_(1 << 16) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+  DescriptorBuffer() : BlockBuffer(1 << 16) {}
   void Attach(int fd) { fd_ = fd; }
   int Error() const { return error_; }
 
-protected:
-  int_type overflow(int_type c) override {
-    Drain();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override {
-    Drain();
-    return 0;
-  }
-
 private:
-  void Drain() {
-    const char *p = pbase();
-    size_t left = static_cast<size_t>(pptr() - pbase());
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
+  void Drain(const char *p, size_t left) override {
     while (left > 0 && error_ == 0) {
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
@@ -69,7 +53,6 @@ private:
     }
   }
 
-  std::vector<char> buffer_;
   int fd_ = -1;
   int error_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "FileHandler/Spool.h"
 
+#include "FileHandler/BlockBuffer.h"
 #include "FileHandler/ParseTools.h"
 
 #include <cerrno>
@@ -39,15 +40,15 @@ int OpenUnnamed() {
 
 } // namespace
 
-class Spool::Buffer : public std::streambuf {
+class Spool::Buffer : public BlockBuffer {
 public:
-  Buffer() : block_(kBlock) { setp(block_.data(), block_.data() + block_.size()); }
+  Buffer() : BlockBuffer(kBlock) {}
   ~Buffer() override {
     if (fd_ >= 0) ::close(fd_);
   }
 
   void CopyTo(std::ostream &out) {
-    Drain();
+    Empty();
     if (fd_ >= 0) {
       for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd_, block_.data(), block_.size(), at);
@@ -61,24 +62,8 @@ public:
     out << memory_;
   }
 
-protected:
-  int_type overflow(int_type c) override {
-    Drain();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override {
-    Drain();
-    return 0;
-  }
-
 private:
-  void Drain() {
-    const size_t n = static_cast<size_t>(pptr() - pbase());
-    setp(block_.data(), block_.data() + block_.size());
+  void Drain(const char *p, size_t n) override {
     if (fd_ < 0 && !memoryOnly_ && memory_.size() + n > kInMemory) {
       fd_ = OpenUnnamed();
       memoryOnly_ = fd_ < 0;
@@ -88,7 +73,7 @@ private:
         Put(earlier.data(), earlier.size());
       }
     }
-    Put(block_.data(), n);
+    Put(p, n);
   }
 
   // To the temporary file while there is one. When a write fails, what the
@@ -122,7 +107,6 @@ private:
     memory_ = std::move(held);
   }
 
-  std::vector<char> block_;
   std::string memory_;  // the output while there is no temporary file
   int fd_ = -1;
   off_t written_ = 0;   // bytes in the temporary file

@@ -208,6 +208,20 @@ void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int
   out.assign(static_cast<size_t>(numOut), 0.0);
 }
 
+void TVemoPatternLoop::LayerSums(const ArcBlock &arcs, const Columns *held,
+                                 const unsigned char *exists, int n, const double *const a[],
+                                 double *const sums[]) {
+  if (held != nullptr && n == 4) {
+    kernels::AddColumnSums4(held->stride, held->cols, held->w.data(), a, sums);
+    return;
+  }
+  for (int i = 0; i < n; ++i)
+    if (held != nullptr)
+      kernels::AddColumnSums(held->stride, held->cols, held->w.data(), a[i], sums[i]);
+    else
+      kernels::AddRowSums(arcs.rows, arcs.cols, arcs.w, exists, a[i], sums[i]);
+}
+
 void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
   std::copy(input, input + numIn, x);
   // ConditionDegree without its branches, which the inputs decide at random:
@@ -379,12 +393,10 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   double *ruleSum = lanes[0].ruleSum.data(); // one for both: filled for the next pattern
   double *ruleDelta = lanes[0].ruleDelta.data();
   double *actionDelta = lanes[0].actionDelta.data();
+  const Columns *ruleHeld = columns ? &ruleCols : nullptr;
   auto ruleSums = [&](const double *a) {
     std::fill(ruleSum, ruleSum + stride, 0.0);
-    if (columns)
-      kernels::AddColumnSums(stride, numCond, ruleCols.w.data(), a, ruleSum);
-    else
-      kernels::AddRowSums(numRules, numCond, ruleArcs->w, ruleExists, a, ruleSum);
+    LayerSums(*ruleArcs, ruleHeld, ruleExists, 1, &a, &ruleSum);
   };
   try {
     int now = 0;
@@ -488,29 +500,13 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
       a[i] = lane.degrees.data();
       sums[i] = lane.ruleSum.data();
     }
-    if (ruleColumns && n == kLanes) {
-      kernels::AddColumnSums4(ruleStride, numCond, ruleCols.w.data(), a, sums);
-    } else {
-      for (int i = 0; i < n; ++i)
-        if (ruleColumns)
-          kernels::AddColumnSums(ruleStride, numCond, ruleCols.w.data(), a[i], sums[i]);
-        else
-          kernels::AddRowSums(numRules, numCond, ruleArcs->w, ruleExists, a[i], sums[i]);
-    }
+    LayerSums(*ruleArcs, ruleColumns ? &ruleCols : nullptr, ruleExists, n, a, sums);
     for (int i = 0; i < n; ++i) {
       Activate(lanes[i].ruleSum.data(), lanes[i].rule.data(), numRules);
       a[i] = lanes[i].rule.data();
       sums[i] = lanes[i].actionSum.data();
     }
-    if (actionColumns && n == kLanes) {
-      kernels::AddColumnSums4(actionStride, numRules, actionCols.w.data(), a, sums);
-    } else {
-      for (int i = 0; i < n; ++i)
-        if (actionColumns)
-          kernels::AddColumnSums(actionStride, numRules, actionCols.w.data(), a[i], sums[i]);
-        else
-          kernels::AddRowSums(numActions, numRules, actionArcs->w, actionExists, a[i], sums[i]);
-    }
+    LayerSums(*actionArcs, actionColumns ? &actionCols : nullptr, actionExists, n, a, sums);
     for (int i = 0; i < n; ++i)
       Activate(lanes[i].actionSum.data(), lanes[i].action.data(), numActions);
     // The patterns in order; one whose output fails ends the run as the
