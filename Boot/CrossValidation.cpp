@@ -1,6 +1,6 @@
 #include "Boot/CrossValidation.h"
 
-#include "Boot/ToolCommon.h"
+#include "KQmessage/KestraneError.h"
 #include "DataTools/CsvImport/ClassSplit.h"
 
 #include <sys/wait.h>
@@ -54,13 +54,12 @@ namespace {
 
 // A child's report: "correct rows", or "!" and the failure's text.
 std::string RunChild(const std::function<FoldScore(int)> &task, int index) {
-  std::ostringstream err;
   FoldScore score;
-  const int status = RunGuarded([&] {
+  try {
     score = task(index);
-    return 0;
-  }, err);
-  if (status != 0) return "!" + err.str();
+  } catch (...) {
+    return "!" + FailureReport(std::current_exception());
+  }
   return std::to_string(score.correct) + " " + std::to_string(score.rows);
 }
 
@@ -112,13 +111,13 @@ std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldSco
   while (done < count) {
     while (next < count && static_cast<int>(group.children.size()) < jobs) {
       int fds[2];
-      if (pipe(fds) != 0) throw ToolError(std::string("cannot start a fold: ") + std::strerror(errno));
+      if (pipe(fds) != 0) throw TRunError(std::string("cannot start a fold: ") + std::strerror(errno));
       std::fflush(nullptr);
       const pid_t pid = fork();
       if (pid < 0) {
         close(fds[0]);
         close(fds[1]);
-        throw ToolError(std::string("cannot start a fold: ") + std::strerror(errno));
+        throw TRunError(std::string("cannot start a fold: ") + std::strerror(errno));
       }
       if (pid == 0) {
         close(fds[0]);
@@ -136,7 +135,7 @@ std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldSco
     const pid_t pid = waitpid(-1, &status, 0);
     if (pid < 0) {
       if (errno == EINTR) continue;
-      throw ToolError(std::string("waiting for a fold: ") + std::strerror(errno));
+      throw TRunError(std::string("waiting for a fold: ") + std::strerror(errno));
     }
     const auto found = group.children.find(pid);
     if (found == group.children.end()) continue;
@@ -147,12 +146,12 @@ std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldSco
     if (!report.empty() && report[0] == '!') {
       std::string message = report.substr(1);
       while (!message.empty() && message.back() == '\n') message.pop_back();
-      throw ToolError(message);
+      throw TRunError(message);
     }
     FoldScore score;
     std::istringstream in(report);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(in >> score.correct >> score.rows)) {
-      throw ToolError("a fold's process ended without a result" +
+      throw TRunError("a fold's process ended without a result" +
                       std::string(WIFSIGNALED(status) ? " (signal " + std::to_string(WTERMSIG(status)) + ")" : ""));
     }
     scores[static_cast<size_t>(child.task)] = score;

@@ -41,7 +41,7 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
 // With jobs > 1 each task runs in a child process of its own, at most `jobs`
 // at a time: the C library's rand state is per process, so the scores are
 // those of a run one after the other. `started`, when set, hears each task
-// as it starts. A task's failure is raised as ToolError with its message.
+// as it starts. A task's failure is raised as TRunError with its message.
 std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldScore(int)> &task,
                                 const std::function<void(int)> &started = nullptr);
 

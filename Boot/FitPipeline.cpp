@@ -1,6 +1,6 @@
 #include "Boot/FitPipeline.h"
 
-#include "Boot/ToolCommon.h"
+#include "KQmessage/KestraneError.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
@@ -26,12 +26,12 @@ long long Sum(const std::vector<int> &counts) {
   return sum;
 }
 
-void ExpandCounts(std::vector<int> &counts, int n, const std::string &what) {
+void ExpandCounts(std::vector<int> &counts, int n, Setting setting) {
   if (counts.empty()) counts.assign(static_cast<size_t>(n), 3);
   if (counts.size() == 1) counts.assign(static_cast<size_t>(n), counts[0]);
   if (static_cast<int>(counts.size()) != n) {
-    throw ToolError(what + ": " + std::to_string(counts.size()) + " numbers given, " +
-                    std::to_string(n) + " needed (or one for all)");
+    throw TSettingError(setting, std::to_string(counts.size()) + " numbers given, " +
+                                     std::to_string(n) + " needed (or one for all)");
   }
 }
 
@@ -62,26 +62,26 @@ std::vector<std::unique_ptr<Data>> BuildClassTables(const std::vector<std::vecto
 
 void ExpandShape(NetworkShape &shape) {
   if (shape.inputs < 1 || shape.rules < 1 || shape.outputs < 1) {
-    throw ToolError("a network needs at least one input, one rule and one output");
+    throw TRunError("a network needs at least one input, one rule and one output");
   }
-  ExpandCounts(shape.inputMFs, shape.inputs, "--input-mfs");
-  ExpandCounts(shape.outputMFs, shape.outputs, "--output-mfs");
+  ExpandCounts(shape.inputMFs, shape.inputs, Setting::kInputMFs);
+  ExpandCounts(shape.outputMFs, shape.outputs, Setting::kOutputMFs);
   const long long conditions = Sum(shape.inputMFs);
   const long long actions = Sum(shape.outputMFs);
   const long long rules = shape.rules;
   if (conditions * rules + rules * actions > kMaxWeights) {
-    throw ToolError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
+    throw TRunError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
   }
   // Kestrane refuses to read a larger network back, and writing one takes
   // gigabytes and many seconds.
   if (shape.inputs + conditions + rules + actions + shape.outputs > netfile_limits::kMaxNeurons) {
-    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
+    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
   }
   // The reader counts every matrix as from x to arcs, the fuzzy ones included.
   const long long arcs = shape.inputs * conditions + conditions * rules + rules * actions +
                          actions * shape.outputs;
   if (arcs > netfile_limits::kMaxArcs) {
-    throw ToolError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
+    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
   }
 }
 
@@ -111,7 +111,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
     examples.assign(classTables.size(), smallest);
   }
   if (examples.size() != classTables.size()) {
-    throw ToolError(std::to_string(examples.size()) + " example counts for " +
+    throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
   }
   std::srand(settings.seed);
@@ -130,7 +130,7 @@ std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::ve
   std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
   for (size_t r = 0; r < scaled.size(); ++r) {
     if (static_cast<int>(scaled[r].size()) < I) {
-      throw ToolError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
+      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
                       " values, the network takes " + std::to_string(I));
     }
     network.Recall(scaled[r].data(), &outputs[r * static_cast<size_t>(O)]);
@@ -144,18 +144,18 @@ FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<
                 const std::vector<std::string> &featureNames, NetworkShape shape,
                 const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
   if (rows.empty() || rows.size() != labels.size()) {
-    throw ToolError("fitting needs rows, and one class label per row");
+    throw TRunError("fitting needs rows, and one class label per row");
   }
   if (featureNames.size() != rows[0].size()) {
-    throw ToolError(std::to_string(featureNames.size()) + " feature names for " +
+    throw TRunError(std::to_string(featureNames.size()) + " feature names for " +
                     std::to_string(rows[0].size()) + " columns");
   }
   for (const std::vector<double> &row : rows) {
-    if (row.size() != featureNames.size()) throw ToolError("rows of unequal length");
+    if (row.size() != featureNames.size()) throw TRunError("rows of unequal length");
   }
   FittedModel model;
   EncodedClasses encoded = EncodeClasses(labels);
-  if (encoded.names.size() < 2) throw ToolError("a classifier needs at least two classes");
+  if (encoded.names.size() < 2) throw TRunError("a classifier needs at least two classes");
   model.classes = encoded.names;
   model.ranges = ComputeRanges(featureNames, rows);
   std::vector<std::vector<double>> scaled = rows;
@@ -176,7 +176,7 @@ Prediction Predict(const FittedModel &model, std::vector<std::vector<double>> ro
   Prediction prediction;
   for (const std::vector<double> &row : rows) {
     if (row.size() != model.ranges.size()) {
-      throw ToolError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
                       std::to_string(model.ranges.size()));
     }
   }

@@ -18,7 +18,7 @@
 // The C library's rand state drives CreateNetwork and TrainNetwork (they call
 // srand themselves), so a process trains one network at a time.
 //
-// Failures raise ToolError (a std::runtime_error, one line for the user),
+// Failures raise TRunError or TSettingError (KQmessage/KestraneError.h),
 // TException or std::bad_alloc; nothing is printed.
 
 #include "Boot/TVemoBPBootStrap.h"
@@ -65,7 +65,7 @@ struct NetworkShape {
   uint32_t seed = 1;           // create --seed
 };
 
-// The per-input and per-output counts of `shape`, expanded; raises ToolError
+// The per-input and per-output counts of `shape`, expanded; raises TSettingError
 // when a list has the wrong length or the network is larger than a network
 // file may hold.
 void ExpandShape(NetworkShape &shape);

@@ -33,11 +33,6 @@ namespace kestrane {
 
 namespace {
 
-// A failure that the run reports in one line on standard error.
-struct RunFailure {
-  std::string message;
-};
-
 // Checks that the class tables agree with each other, with the feature list
 // and with the network, before anything is trained on them; then selects the
 // features.
@@ -47,7 +42,7 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
   for (size_t i = 1; i < tables.size(); ++i)
     if (tables[i]->MbrNdxInputs != first.MbrNdxInputs ||
         tables[i]->MbrNdxOutputs != first.MbrNdxOutputs)
-      throw RunFailure{"Data file " + settings.dataFiles[i] + " has " +
+      throw TRunError{"Data file " + settings.dataFiles[i] + " has " +
                        std::to_string(tables[i]->MbrNdxInputs) + " inputs and " +
                        std::to_string(tables[i]->MbrNdxOutputs) + " outputs, but " +
                        settings.dataFiles[0] + " has " + std::to_string(first.MbrNdxInputs) +
@@ -56,12 +51,12 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
   int32_t presented = first.MbrNdxInputs;
   if (settings.featureCount != 0) {
     if (settings.featureCount > first.MbrNdxInputs)
-      throw RunFailure{"More features (" + std::to_string(settings.featureCount) +
+      throw TRunError{"More features (" + std::to_string(settings.featureCount) +
                        ") than the " + std::to_string(first.MbrNdxInputs) +
                        " input columns of the data files"};
     for (int32_t column : settings.features)
       if (column < 0 || column >= first.MbrNdxInputs)
-        throw RunFailure{"Feature column " + std::to_string(column) + " is outside the " +
+        throw TRunError{"Feature column " + std::to_string(column) + " is outside the " +
                          std::to_string(first.MbrNdxInputs) + " input columns of the data files"};
     presented = settings.featureCount;
   }
@@ -69,11 +64,11 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
   const int networkInputs = network.layers[network.inLayer]->numNeurons;
   const int networkOutputs = network.layers[network.outLayer]->numNeurons;
   if (presented < networkInputs)
-    throw RunFailure{"The data presents " + std::to_string(presented) +
+    throw TRunError{"The data presents " + std::to_string(presented) +
                      " input values but the network has " + std::to_string(networkInputs) +
                      " inputs"};
   if (first.MbrNdxOutputs != networkOutputs)
-    throw RunFailure{"The data has " + std::to_string(first.MbrNdxOutputs) +
+    throw TRunError{"The data has " + std::to_string(first.MbrNdxOutputs) +
                      " output values but the network has " + std::to_string(networkOutputs) +
                      " outputs"};
   if (presented > networkInputs)
@@ -116,11 +111,11 @@ int Train(const RunSettings &settings) {
   for (size_t i = 0; i < classes; ++i) {
     const std::string where = FirstNonFiniteValue(*tables[i]);
     if (!where.empty())
-      throw RunFailure{"Data file " + settings.dataFiles[i] + ": " + where +
+      throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
                        "; every value must be a finite number"};
   }
   if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
-    throw RunFailure{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
+    throw TRunError{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
                      " weights or centres that are not finite numbers"};
 
   FitDataToNetwork(settings, tables, *PtrFunToTrain);
@@ -135,7 +130,7 @@ int Train(const RunSettings &settings) {
     // The save names the file and the reason; the run's message keeps its wording.
     const std::string named = "cannot write " + settings.destinationFile + ": ";
     const std::string &message = e.GetMessage();
-    throw RunFailure{"Unable to write file " + settings.destinationFile + ": " +
+    throw TRunError{"Unable to write file " + settings.destinationFile + ": " +
                      (message.compare(0, named.size(), named) == 0 ? message.substr(named.size())
                                                                    : message)};
   }
@@ -172,7 +167,7 @@ int Train(const RunSettings &settings) {
     why << "Training diverged: the error is " << error << " and " << diverged
         << " weights are not finite numbers (try a smaller LearningRate or Momentum); "
         << settings.destinationFile << " is left as it was";
-    throw RunFailure{why.str()};
+    throw TRunError{why.str()};
   }
   std::cout << "Error = " << error << std::endl;
 
@@ -223,15 +218,8 @@ int KestraneMain(int argc, char **argv) {
       }
     }
     return Train(settings);
-  } catch (const RunFailure &failure) {
-    std::cerr << failure.message << std::endl;
-  } catch (const TException &e) {
-    std::cerr << e.GetMessage() << '\n' << e.GetCategory() << '\n' << e.GetFunctionName()
-              << std::endl;
-  } catch (const FileTools::Error &e) {
-    std::cerr << e.GetMessage() << std::endl;
-  } catch (const std::bad_alloc &) {
-    std::cerr << "out of memory" << std::endl;
+  } catch (...) {
+    std::cerr << FailureReport(std::current_exception(), ParameterKey) << std::endl;
   }
   return 1;
 }

@@ -310,4 +310,16 @@ std::string LoadParameters(std::istream &in, RunSettings &settings) {
   return problems.empty() ? std::string() : problems.front();
 }
 
+std::string ParameterKey(Setting setting) {
+  switch (setting) {
+  case Setting::kEpochs: return "Epochs";
+  case Setting::kChangeAfter: return "ChangeAfter";
+  case Setting::kLearningRate: return "LearningRate";
+  case Setting::kMomentum: return "Momentum";
+  case Setting::kExamples: return "Examples";
+  case Setting::kSeed: return "Seed";
+  default: return PlainSettingName(setting);
+  }
+}
+
 } // namespace kestrane

@@ -8,6 +8,7 @@
 // character, by convention "=") and its value; any other word is skipped.
 
 #include "Boot/RunSettings.h"
+#include "KQmessage/KestraneError.h"
 
 #include <iosfwd>
 #include <string>
@@ -33,6 +34,10 @@ std::string ValidateSettings(const RunSettings &settings);
 // ReadParameters, then ValidateSettings, then the first structural problem:
 // the one message to report, or empty text for a usable file.
 std::string LoadParameters(std::istream &in, RunSettings &settings);
+
+// The parameter file's key of every setting ("LearningRate"); settings that
+// the file does not hold by their plain name.
+std::string ParameterKey(Setting setting);
 
 } // namespace kestrane
 

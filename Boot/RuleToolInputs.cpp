@@ -1,6 +1,7 @@
 #include "Boot/RuleToolInputs.h"
 
-#include "Boot/ToolCommon.h"
+#include "Boot/Wording.h"
+#include "KQmessage/KestraneError.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "Vemo/TVemo.h"
@@ -16,23 +17,23 @@ FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file) {
   try {
     loaded.owner = tools.LoadNetwork(file.c_str());
   } catch (const FileTools::Error &e) {
-    throw ToolError(file + ": " + e.GetMessage());
+    throw TRunError(file + ": " + e.GetMessage());
   }
   loaded.network = dynamic_cast<TVemo *>(loaded.owner.get());
   if (loaded.network == nullptr || loaded.network->numLayers != 6 ||
       loaded.network->GetConditionLayer() == nullptr || loaded.network->GetOutputLayer() == nullptr) {
-    throw ToolError(file + ": not a fuzzy (Vemo) network with condition and output layers");
+    throw TRunError(file + ": not a fuzzy (Vemo) network with condition and output layers");
   }
   return loaded;
 }
 
 ImportRanges LoadRangesFile(const std::string &file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw ToolError("Unable to open file " + file);
+  if (!in) throw TRunError("Unable to open file " + file);
   try {
     return ReadRanges(in);
   } catch (const ImportError &e) {
-    throw ToolError(file + ": " + e.what());
+    throw TRunError(file + ": " + e.what());
   }
 }
 
@@ -40,25 +41,25 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   const int I = network.layers[1]->GetNumNeurons();
   const int O = network.layers[5]->GetNumNeurons();
   if (static_cast<int>(ranges.features.size()) != I) {
-    throw ToolError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
+    throw TRunError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
                     networkFile + " has " + std::to_string(I) + " inputs");
   }
   if (static_cast<int>(ranges.classes.size()) != O) {
-    throw ToolError("the ranges file names " + std::to_string(ranges.classes.size()) + " classes, " +
+    throw TRunError("the ranges file names " + std::to_string(ranges.classes.size()) + " classes, " +
                     networkFile + " has " + std::to_string(O) + " outputs");
   }
 }
 
 ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw ToolError("Unable to open file " + file);
+  if (!in) throw TRunError("Unable to open file " + file);
   ImportRequest request;
   request.reuse = &ranges;
   ImportResult result;
   try {
     result = ImportCsv(ReadCsv(in, ','), request);
   } catch (const ImportError &e) {
-    throw ToolError(file + ": " + e.what());
+    throw TRunError(file + ": " + e.what());
   }
   const Data &table = *result.test;
   ClassRows rows;

@@ -3,7 +3,7 @@
 
 // What the rules and simplify commands read: a fuzzy network file, the
 // ranges file of the import and, optionally, a CSV file of labelled rows
-// scaled through those ranges. Failures are ToolErrors naming the file.
+// scaled through those ranges. Failures are TRunErrors naming the file.
 
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"

@@ -6,6 +6,8 @@
 // ParseTools.cpp; the network file in NetworkFile.cpp, the membership-function
 // sections in SaveVemo.cpp and the data-set file in Filer.cpp.
 
+#include "KQmessage/KestraneError.h"
+
 #include <cstdint>
 #include <exception>
 #include <iosfwd>
@@ -57,7 +59,7 @@ inline constexpr int32_t kDataSetInconsistent = -83;
 class FileTools {
 public:
   // A failure while reading or writing one of the bracketed text files.
-  class Error : public std::exception {
+  class Error : public TKestraneError {
   public:
     explicit Error(std::string message, std::ios *stream = nullptr, int word = 0);
     const char *what() const noexcept override { return message_.c_str(); }

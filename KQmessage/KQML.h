@@ -6,6 +6,8 @@
 // read. Text form: a leaf is its head word; otherwise
 //   (head :keyword value :keyword value ...)
 
+#include "KQmessage/KestraneError.h"
+
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -20,7 +22,7 @@ class TKQstructure {
 public:
   // A malformed or mistyped message. Carries the error reply, a structure whose
   // head is "error" and whose "type" pair says what was wrong.
-  class Error : public std::exception {
+  class Error : public TKestraneError {
   public:
     explicit Error(std::unique_ptr<TKQstructure> reply);
     const TKQstructure &GetReply() const { return *reply_; }

@@ -36,6 +36,14 @@ const char *TException::what() const noexcept {
   return message_ ? message_->c_str() : "";
 }
 
+std::string TException::Report() const {
+  return GetMessage() + "\n" + GetCategory() + "\n" + GetFunctionName();
+}
+
+std::string TException::Line() const {
+  return GetMessage() + " (" + GetCategory() + ", " + GetFunctionName() + ")";
+}
+
 const std::string &TException::GetMessage() const { return message_ ? *message_ : kEmpty; }
 const std::string &TException::GetCategory() const { return category_ ? *category_ : kEmpty; }
 const std::string &TException::GetFunctionName() const { return function_ ? *function_ : kEmpty; }

@@ -1,6 +1,8 @@
 #ifndef KESTRANE_KQMESSAGE_TEXCEPTION_H
 #define KESTRANE_KQMESSAGE_TEXCEPTION_H
 
+#include "KQmessage/KestraneError.h"
+
 #include <exception>
 #include <memory>
 #include <optional>
@@ -20,7 +22,7 @@ inline constexpr const char *kBadParameter = "Bad Parameter";
 inline constexpr const char *kNullPointerParameter = "Null Pointer Parameter";
 
 // Argument and null-pointer errors of public library operations.
-class TException : public std::exception {
+class TException : public TKestraneError {
 public:
   TException() = default;
   TException(const char *message, const char *category);
@@ -28,6 +30,9 @@ public:
              std::shared_ptr<TKQstructure> details = nullptr);
 
   const char *what() const noexcept override;
+  // Its message, its category and its function name, one a line.
+  std::string Report() const override;
+  std::string Line() const override;
 
   bool HasCategory() const { return category_.has_value(); }
   bool HasFunctionName() const { return function_.has_value(); }

@@ -1,16 +1,17 @@
 #ifndef KESTRANE_DATATOOLS_CSVIMPORT_IMPORTERROR_H
 #define KESTRANE_DATATOOLS_CSVIMPORT_IMPORTERROR_H
 
-#include <stdexcept>
+#include "KQmessage/KestraneError.h"
+
 #include <string>
 
 namespace kestrane {
 
 // A problem in a CSV file, a ranges file or an import request. The message is
 // one line meant for the user ("line 7: ...").
-class ImportError : public std::runtime_error {
+class ImportError : public TMessageError {
 public:
-  explicit ImportError(const std::string &message) : std::runtime_error(message) {}
+  using TMessageError::TMessageError;
 };
 
 } // namespace kestrane

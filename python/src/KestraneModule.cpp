@@ -5,12 +5,12 @@
 #include "Boot/FitPipeline.h"
 #include "Boot/RuleReport.h"
 #include "Boot/RuleToolInputs.h"
-#include "Boot/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/ImportError.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/KestraneError.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TConditionLayer.h"
@@ -68,7 +68,7 @@ public:
     auto network = tools.ReadNetwork(in);
     const int inputs = network->layers.at(network->inLayer)->GetNumNeurons();
     if (static_cast<int>(ranges.size()) != inputs) {
-      throw kestrane::ToolError("the ranges give " + std::to_string(ranges.size()) +
+      throw kestrane::TRunError("the ranges give " + std::to_string(ranges.size()) +
                                 " features, the network takes " + std::to_string(inputs));
     }
     return std::make_unique<Model>(std::move(ranges), std::move(network), 0.0);
@@ -111,7 +111,7 @@ public:
   void CheckWidth(const std::vector<std::vector<double>> &rows) const {
     for (const auto &row : rows) {
       if (row.size() != ranges_.size()) {
-        throw kestrane::ToolError("a row of " + std::to_string(row.size()) +
+        throw kestrane::TRunError("a row of " + std::to_string(row.size()) +
                                   " values; the model takes " + std::to_string(ranges_.size()));
       }
     }
@@ -124,7 +124,7 @@ public:
   }
 
   kestrane::TVemo &Vemo() {
-    if (!vemo_) throw kestrane::ToolError("the network is no fuzzy (Vemo) network");
+    if (!vemo_) throw kestrane::TRunError("the network is no fuzzy (Vemo) network");
     return *vemo_;
   }
 
@@ -320,23 +320,38 @@ py::tuple ParseRanges(const std::string &text) {
   return py::make_tuple(ranges.classColumn, features, ranges.classes);
 }
 
+// The estimator's parameter of every setting.
+std::string ParameterName(kestrane::Setting setting) {
+  using kestrane::Setting;
+  switch (setting) {
+  case Setting::kRules: return "n_rules";
+  case Setting::kInputMFs: return "input_mfs";
+  case Setting::kOutputMFs: return "output_mfs";
+  case Setting::kWeightRange: return "weight_range";
+  case Setting::kEpochs: return "epochs";
+  case Setting::kChangeAfter: return "change_after";
+  case Setting::kLearningRate: return "learning_rate";
+  case Setting::kMomentum: return "momentum";
+  case Setting::kExamples: return "examples_per_class";
+  case Setting::kSeed: return "random_state";
+  }
+  return "setting";
+}
+
 } // namespace
 
 PYBIND11_MODULE(_kestrane, m) {
   m.doc() = "The Kestrane library: fit pipeline, network files and recall.";
 
   py::register_exception_translator([](std::exception_ptr p) {
+    // Every failure reads as the programs would word it, on one line; a bad
+    // setting names the estimator's parameter.
     try {
       if (p) std::rethrow_exception(p);
-    } catch (const kestrane::ToolError &e) {
-      PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const kestrane::ImportError &e) {
-      PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const kestrane::FileTools::Error &e) {
-      PyErr_SetString(PyExc_ValueError, e.GetMessage().c_str());
-    } catch (const kestrane::TException &e) {
-      const std::string text = e.GetMessage() + " (" + e.GetCategory() + ", " + e.GetFunctionName() + ")";
-      PyErr_SetString(PyExc_RuntimeError, text.c_str());
+    } catch (const kestrane::TException &) {
+      PyErr_SetString(PyExc_RuntimeError, kestrane::FailureLine(p, ParameterName).c_str());
+    } catch (const kestrane::TKestraneError &) {
+      PyErr_SetString(PyExc_ValueError, kestrane::FailureLine(p, ParameterName).c_str());
     }
   });
 

@@ -93,7 +93,7 @@ def test_save_replaces_both_files_or_neither(fitted, tmp_path):
 @pytest.mark.parametrize("params, message", [
     (dict(n_rules=0), "n_rules"),
     (dict(input_mfs=1), "input_mfs"),
-    (dict(output_mfs=[3, 3]), "output-mfs"),
+    (dict(output_mfs=[3, 3]), "^output_mfs: 2 numbers given"),
     (dict(weight_range=(1, 0)), "weight_range"),
     (dict(epochs=0), "epochs"),
     (dict(change_after=1.5), "change_after"),

@@ -3,7 +3,7 @@
 
 #include "Boot/FitPipeline.h"
 
-#include "Boot/ToolCommon.h"
+#include "KQmessage/KestraneError.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "NeuralNets/TBasicNetwork.h"
@@ -125,8 +125,8 @@ TEST(FitPipelineTest, PieceByPieceRules) {
   shape.inputMFs = {3, 3, 3};
   shape.rules = 2;
   shape.outputs = 1;
-  EXPECT_THROW(BuildNetwork(shape), ToolError);
-  EXPECT_THROW(Fit({{1.0}, {2.0}}, {"a", "a"}, {"x"}, NetworkShape{}, TrainSettings{}), ToolError);
+  EXPECT_THROW(BuildNetwork(shape), TSettingError);
+  EXPECT_THROW(Fit({{1.0}, {2.0}}, {"a", "a"}, {"x"}, NetworkShape{}, TrainSettings{}), TRunError);
 }
 
 } // namespace

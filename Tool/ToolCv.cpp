@@ -1,7 +1,7 @@
-#include "Boot/ToolCv.h"
+#include "Tool/ToolCv.h"
 
 #include "Boot/CrossValidation.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
 

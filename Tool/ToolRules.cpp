@@ -1,8 +1,8 @@
-#include "Boot/ToolRules.h"
+#include "Tool/ToolRules.h"
 
 #include "Boot/RuleReport.h"
 #include "Boot/RuleToolInputs.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
 #include "Vemo/RuleSimplify.h"

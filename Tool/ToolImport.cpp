@@ -1,8 +1,8 @@
-#include "Boot/ToolImport.h"
+#include "Tool/ToolImport.h"
 
 #include "Boot/FitPipeline.h"
 #include "Boot/ParameterFile.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "FileHandler/ParseTools.h"
@@ -90,8 +90,8 @@ std::string SuggestCreate(int features, int classes, const std::string &weightFi
     shape.outputs = classes;
     try {
       ExpandShape(shape);
-    } catch (const ToolError &e) {
-      if (why.empty()) why = e.what();
+    } catch (const TKestraneError &) {
+      if (why.empty()) why = FailureReport(std::current_exception(), OptionName);
       continue;
     }
     return "Next: kestrane-tool create --inputs " + std::to_string(features) +

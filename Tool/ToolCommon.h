@@ -4,7 +4,9 @@
 // Shared pieces of the kestrane-tool subcommands: the command-line reader, the
 // number parsers, the failure guard and the all-or-nothing output files.
 
+#include "Boot/Wording.h"
 #include "FileHandler/SafeSave.h"
+#include "KQmessage/KestraneError.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,10 +21,13 @@
 namespace kestrane {
 
 // A mistake on the command line or a refused request: one line for the user.
-class ToolError : public std::runtime_error {
+class ToolError : public TMessageError {
 public:
-  explicit ToolError(const std::string &message) : std::runtime_error(message) {}
+  using TMessageError::TMessageError;
 };
+
+// The tool's option for every setting ("--learning-rate").
+std::string OptionName(Setting setting);
 
 // Options as "--name value", "--name=value" or "-o value"; everything else is
 // an operand. "--" ends the options.
@@ -63,13 +68,6 @@ void ParseWeightRange(const std::string &text, double &min, double &max);
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
 
-// "1 row", "2 rows": the count and the noun, plural unless the count is 1.
-std::string CountOf(long long count, const std::string &noun, const std::string &plural = "");
-
-// The warning line for values clipped into [0, 1]: "!Warning: 1 <noun><where>
-// was clipped to [0, 1]", the noun and verb plural for other counts.
-std::string ClippedWarning(long long count, const std::string &noun, const std::string &where);
-
 // Raises ToolError when the folder an output path names does not exist (or
 // is not a folder), before any output is made; `option` names the argument.
 void RequireOutputFolder(const std::string &path, const std::string &option);
@@ -78,9 +76,8 @@ void RequireOutputFolder(const std::string &path, const std::string &option);
 // a run that diverged (outputs near 0 whatever the input) than a good fit.
 extern const char *const kOneClassWarning;
 
-// Runs a subcommand, turning every failure into one report on `err` and exit
-// status 1: out of memory, a TException (its three lines), a file error, a
-// tool or import error (their message).
+// Runs a subcommand, turning every failure into its report (FailureReport,
+// settings named by their options) on `err` and exit status 1.
 int RunGuarded(const std::function<int()> &command, std::ostream &err);
 
 // The output files of one command, each written through SafeSave and put in

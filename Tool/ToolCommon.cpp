@@ -1,9 +1,7 @@
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 
-#include "DataTools/CsvImport/ImportError.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
-#include "KQmessage/TException.h"
 
 #include <cctype>
 #include <cerrno>
@@ -139,16 +137,6 @@ uint32_t ParseSeed(const std::string &text) {
   return static_cast<uint32_t>(value);
 }
 
-std::string CountOf(long long count, const std::string &noun, const std::string &plural) {
-  return std::to_string(count) + " " +
-         (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
-}
-
-std::string ClippedWarning(long long count, const std::string &noun, const std::string &where) {
-  return "!Warning: " + CountOf(count, noun) + where + (count == 1 ? " was" : " were") +
-         " clipped to [0, 1]\n";
-}
-
 void RequireOutputFolder(const std::string &path, const std::string &option) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return;  // the working folder
@@ -182,19 +170,27 @@ char ParseSeparator(const std::string &text) {
   return text[0];
 }
 
+std::string OptionName(Setting setting) {
+  switch (setting) {
+  case Setting::kRules: return "--rules";
+  case Setting::kInputMFs: return "--input-mfs";
+  case Setting::kOutputMFs: return "--output-mfs";
+  case Setting::kWeightRange: return "--weights";
+  case Setting::kEpochs: return "--epochs";
+  case Setting::kChangeAfter: return "--change-after";
+  case Setting::kLearningRate: return "--learning-rate";
+  case Setting::kMomentum: return "--momentum";
+  case Setting::kExamples: return "--examples";
+  case Setting::kSeed: return "--seed";
+  }
+  return "setting";
+}
+
 int RunGuarded(const std::function<int()> &command, std::ostream &err) {
   try {
     return command();
-  } catch (const std::bad_alloc &) {
-    err << "out of memory\n";
-  } catch (const TException &e) {
-    err << e.GetMessage() << "\n" << e.GetCategory() << "\n" << e.GetFunctionName() << "\n";
-  } catch (const FileTools::Error &e) {
-    err << e.GetMessage() << "\n";
-  } catch (const ToolError &e) {
-    err << e.what() << "\n";
-  } catch (const ImportError &e) {
-    err << e.what() << "\n";
+  } catch (...) {
+    err << FailureReport(std::current_exception(), OptionName) << "\n";
   }
   return 1;
 }

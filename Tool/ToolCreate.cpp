@@ -1,7 +1,7 @@
-#include "Boot/ToolCreate.h"
+#include "Tool/ToolCreate.h"
 
 #include "Boot/FitPipeline.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "FileHandler/ParseTools.h"
 #include "Vemo/TVemo.h"
 

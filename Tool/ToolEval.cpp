@@ -1,8 +1,8 @@
-#include "Boot/ToolEval.h"
+#include "Tool/ToolEval.h"
 
 #include "Boot/FiniteChecks.h"
 #include "Boot/FitPipeline.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "FileHandler/ParseTools.h"

@@ -1,13 +1,13 @@
 // kestrane-tool: the companion program of Kestrane. Dispatches to the
 // subcommands, each of which reports its own failures.
 
-#include "Boot/ToolCommon.h"
-#include "Boot/ToolCreate.h"
-#include "Boot/ToolCv.h"
-#include "Boot/ToolEval.h"
-#include "Boot/ToolImport.h"
-#include "Boot/ToolPredict.h"
-#include "Boot/ToolRules.h"
+#include "Tool/ToolCommon.h"
+#include "Tool/ToolCreate.h"
+#include "Tool/ToolCv.h"
+#include "Tool/ToolEval.h"
+#include "Tool/ToolImport.h"
+#include "Tool/ToolPredict.h"
+#include "Tool/ToolRules.h"
 #include "Boot/Version.h"
 #include "FileHandler/Spool.h"
 

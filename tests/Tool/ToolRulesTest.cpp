@@ -1,8 +1,8 @@
 // The rules and simplify commands on the network with known rules.
 
-#include "Boot/ToolCommon.h"
-#include "Boot/ToolImport.h"
-#include "Boot/ToolRules.h"
+#include "Tool/ToolCommon.h"
+#include "Tool/ToolImport.h"
+#include "Tool/ToolRules.h"
 #include "FileHandler/ParseTools.h"
 #include "tests/Boot/ProgramRunner.h"
 #include "tests/Vemo/RuleTestNetwork.h"

@@ -1,7 +1,7 @@
-#include "Boot/ToolPredict.h"
+#include "Tool/ToolPredict.h"
 
 #include "Boot/FitPipeline.h"
-#include "Boot/ToolCommon.h"
+#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/Spool.h"

@@ -1,0 +1,52 @@
+#include "KQmessage/KestraneError.h"
+
+#include <new>
+
+namespace kestrane {
+
+namespace {
+
+template <typename Text>
+std::string Describe(const std::exception_ptr &failure, SettingNamer namer, Text text) {
+  try {
+    if (failure) std::rethrow_exception(failure);
+  } catch (const std::bad_alloc &) {
+    return "out of memory";
+  } catch (const TSettingError &e) {
+    return (namer ? namer : PlainSettingName)(e.GetSetting()) + ": " + e.what();
+  } catch (const TKestraneError &e) {
+    return text(e);
+  } catch (const std::exception &e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown failure";
+}
+
+} // namespace
+
+std::string PlainSettingName(Setting setting) {
+  switch (setting) {
+  case Setting::kRules: return "rules";
+  case Setting::kInputMFs: return "input membership functions";
+  case Setting::kOutputMFs: return "output membership functions";
+  case Setting::kWeightRange: return "weight range";
+  case Setting::kEpochs: return "epochs";
+  case Setting::kChangeAfter: return "change after";
+  case Setting::kLearningRate: return "learning rate";
+  case Setting::kMomentum: return "momentum";
+  case Setting::kExamples: return "examples per class";
+  case Setting::kSeed: return "seed";
+  }
+  return "setting";
+}
+
+std::string FailureReport(const std::exception_ptr &failure, SettingNamer namer) {
+  return Describe(failure, namer, [](const TKestraneError &e) { return e.Report(); });
+}
+
+std::string FailureLine(const std::exception_ptr &failure, SettingNamer namer) {
+  return Describe(failure, namer, [](const TKestraneError &e) { return e.Line(); });
+}
+
+} // namespace kestrane
