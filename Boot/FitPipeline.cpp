@@ -1,6 +1,7 @@
 #include "Boot/FitPipeline.h"
 
 #include "KQmessage/KestraneError.h"
+#include "KQmessage/RunRandom.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
@@ -9,7 +10,6 @@
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <sstream>
 
 namespace kestrane {
@@ -89,7 +89,7 @@ std::unique_ptr<TVemo> BuildNetwork(NetworkShape shape) {
   ExpandShape(shape);
   auto network = std::make_unique<TVemo>(shape.inputs, shape.inputMFs.data(), shape.rules,
                                          shape.outputMFs.data(), shape.outputs);
-  std::srand(shape.seed);
+  const RunRandomScope random(shape.seed);
   network->InitWeights(shape.weightMin, shape.weightMax);
   return network;
 }
@@ -114,7 +114,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
   }
-  std::srand(settings.seed);
+  const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
   trainer.SetProgress(std::move(progress));
   const double error = trainer.Run(static_cast<int32_t>(classTables.size()), classTables.data(),

@@ -15,8 +15,10 @@
 // Fit and Predict chain the steps for the usual case. Rows are feature values
 // in a fixed column order, one inner vector per row, all of equal length.
 //
-// The C library's rand state drives CreateNetwork and TrainNetwork (they call
-// srand themselves), so a process trains one network at a time.
+// CreateNetwork and TrainNetwork draw from a generator of their own, seeded
+// from the shape's and the settings' seed (KQmessage/RunRandom.h): the draws
+// of srand(seed) and rand(), without touching the C library's state, so fits
+// in several threads run side by side and each gives what it gives alone.
 //
 // Failures raise TRunError or TSettingError (KQmessage/KestraneError.h),
 // TException or std::bad_alloc; nothing is printed.
@@ -88,7 +90,7 @@ struct TrainSettings {
   float learningRate = 0.1f;
   float momentum = 0.5f;
   bool batch = false;
-  uint32_t seed = 1;              // srand(seed) before training
+  uint32_t seed = 1;              // the draws of srand(seed), rand()
 };
 
 // Trains `network` on the class tables as the driver does and returns the

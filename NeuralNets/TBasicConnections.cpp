@@ -1,15 +1,15 @@
 #include "NeuralNets/TBasicConnections.h"
 
 #include "KQmessage/KAssert.h"
+#include "KQmessage/RunRandom.h"
 #include "NeuralNets/TBasicNetwork.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace kestrane {
 
 double RandomWeight(double min, double max) {
-  const unsigned r = static_cast<unsigned>(std::rand());
+  const unsigned r = static_cast<unsigned>(RandomDraw());
   return min + ((r % 32767u) * (1.0 / 32767)) * (max - min);
 }
 

@@ -27,7 +27,8 @@ inline unsigned char TrainableBit(unsigned char flags) {
   return (flags & FMaskTrainable) ? 1 : 0;
 }
 
-// A weight drawn in [min, max) from the next rand() value; max is never drawn.
+// A weight drawn in [min, max) from the next RandomDraw() value (the run's
+// generator, else rand()); max is never drawn.
 double RandomWeight(double min, double max);
 
 // The matrix of one ordered layer pair of a network. It reads the neuron

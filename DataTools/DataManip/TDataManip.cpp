@@ -1,10 +1,10 @@
 #include "DataTools/DataManip/TDataManip.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 
 #include "KQmessage/KAssert.h"
+#include "KQmessage/RunRandom.h"
 #include "KQmessage/TException.h"
 
 namespace kestrane {
@@ -26,12 +26,12 @@ struct RowBuffers {
   }
 };
 
-// The permutation that Shuffle places rows by: n draws of rand.
+// The permutation that Shuffle places rows by: n draws (RandomDraw).
 std::vector<int32_t> DrawPermutation(int32_t n) {
   std::vector<int32_t> DyaNdxIndex(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) DyaNdxIndex[i] = i;
   for (int32_t i = 0; i < n; ++i) {
-    const int32_t k = i + std::rand() % (n - i);
+    const int32_t k = i + RandomDraw() % (n - i);
     std::swap(DyaNdxIndex[i], DyaNdxIndex[k]);
   }
   return DyaNdxIndex;

@@ -3,7 +3,8 @@
 
 // TDataManip: stateless operations that build new tables from existing ones.
 // Sources keep their contents (their cursors move); every result is a new
-// table owned by the caller. Random choices draw from the C library's rand.
+// table owned by the caller. Random choices draw through RandomDraw
+// (KQmessage/RunRandom.h): the run's generator, else the C library's rand.
 
 #include <cstdint>
 #include <memory>
@@ -28,7 +29,7 @@ public:
   static std::unique_ptr<Data> GetFirstRows(int32_t count, Data *source);
   // Consecutive subsets of the given sizes, without labels; rows beyond the total are left out.
   static std::vector<std::unique_ptr<Data>> Divide(Data *source, int32_t count, const int32_t *sizes);
-  // Exactly n draws of rand for n rows.
+  // Exactly n draws for n rows.
   static std::unique_ptr<Data> Shuffle(Data *source);
   static std::unique_ptr<Data> Concatenate(int32_t count, Data *const *tables);
   // Shuffles every class, takes counts[i] rows of class i, concatenates and
