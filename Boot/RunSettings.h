@@ -25,7 +25,7 @@ struct RunSettings {
   bool batch = false;
   int32_t featureCount = 0;              // #Features; 0 keeps every input column
   std::vector<int32_t> features;         // Features: 0-based input columns to keep
-  bool hasSeed = false;                  // Seed given: srand(seed) instead of the clock
+  bool hasSeed = false;                  // Seed given: the run draws from it, not the clock
   int32_t seed = 0;
 };
 

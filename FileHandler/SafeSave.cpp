@@ -4,11 +4,14 @@
 #include "FileHandler/ParseTools.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <locale>
 #include <mutex>
 #include <ostream>
@@ -57,7 +60,17 @@ private:
   int error_ = 0;
 };
 
+// Asking umask() for the mask sets it, for a moment, for every thread of the
+// process: a file another thread creates then would get mode 0666. The kernel
+// shows the mask in /proc/self/status; only without /proc is it asked, once.
 mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "Umask:") == 0) {
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    }
+  }
   static mode_t mask;
   static std::once_flag once;
   std::call_once(once, [] {
@@ -104,7 +117,7 @@ int OpenRetrying(const char *path, int flags, mode_t mode = 0) {
 // A name beside the target that nothing else uses: it shows whose temporary
 // file it is and is short enough for a target name of any legal length.
 std::string TemporaryName(const std::string &folder, const std::string &base) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   return folder + "/." + base.substr(0, 100) + "." + std::to_string(getpid()) + "." +
          std::to_string(++counter) + ".tmp";
 }

@@ -36,13 +36,6 @@ namespace {
 using RowArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using IndexArray = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
 
-// The C library's rand state is one per process: creating and training a
-// network must not interleave with another fit in a second thread.
-std::mutex &RandLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 std::vector<std::vector<double>> Rows(const RowArray &X) {
   if (X.ndim() != 2) throw py::value_error("expected a 2-D array of feature values");
   const auto n = static_cast<size_t>(X.shape(0));
@@ -273,13 +266,8 @@ std::unique_ptr<Model> Fit(const RowArray &X, const IndexArray &classOf, int num
   settings.batch = request.batch;
   settings.seed = request.seed;
 
-  std::unique_ptr<TBasicNetwork> trained;
-  double error;
-  {
-    std::lock_guard<std::mutex> hold(RandLock());
-    trained = kestrane::CreateNetwork(shape);
-    error = kestrane::TrainNetwork(*trained, classTables, settings);
-  }
+  std::unique_ptr<TBasicNetwork> trained = kestrane::CreateNetwork(shape);
+  const double error = kestrane::TrainNetwork(*trained, classTables, settings);
   // The model answers with the network as its file holds it (the weights at
   // the file's precision), so that the fitted estimator, a pickled copy, a
   // saved and loaded one and the programs reading the saved file all agree.
@@ -406,7 +394,7 @@ PYBIND11_MODULE(_kestrane, m) {
       py::arg("learning_rate"), py::arg("momentum"), py::arg("batch"), py::arg("examples"),
       py::arg("seed"),
       "Scales X, builds one table per class, creates the network as create --seed does and "
-      "trains it as Kestrane does with Seed. Releases the GIL; one fit at a time trains.");
+      "trains it as Kestrane does with Seed. Releases the GIL; fits in threads train side by side.");
   m.def("starter_rule_count", &kestrane::StarterRuleCount, py::arg("features"), py::arg("classes"),
         "The rule count import suggests for create.");
   m.def("ranges_text", &RangesText, py::arg("class_column"), py::arg("names"), py::arg("mins"),

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -94,6 +95,35 @@ TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
     if (model.classes[p.predicted[r]] == s.labels[r]) ++correct;
   }
   EXPECT_GT(correct, 24);  // chance is 12
+}
+
+// Each fit draws from its own generator and shares no state with the other:
+// side by side, each gives the network it gives alone (on-line and batch).
+TEST(FitPipelineTest, FitsInTwoThreadsGiveWhatEachGivesAlone) {
+  const Sample s = ThreeBlobs();
+  NetworkShape shape;
+  shape.rules = 6;
+  TrainSettings settings[2];
+  for (int k = 0; k < 2; ++k) {
+    settings[k].epochs = 80;
+    settings[k].changeAfter = 8;
+    settings[k].batch = k == 1;
+    settings[k].seed = 3 + k;
+  }
+  const auto fit = [&](int k) {
+    NetworkShape own = shape;
+    own.seed = 11 + k;
+    return NetworkText(*Fit(s.rows, s.labels, {"a", "b"}, own, settings[k]).network);
+  };
+  const std::string alone[2] = {fit(0), fit(1)};
+  std::string together[2];
+  std::thread first([&] { together[0] = fit(0); });
+  std::thread second([&] { together[1] = fit(1); });
+  first.join();
+  second.join();
+  EXPECT_NE(alone[0], alone[1]);
+  EXPECT_EQ(together[0], alone[0]);
+  EXPECT_EQ(together[1], alone[1]);
 }
 
 TEST(FitPipelineTest, PieceByPieceRules) {
