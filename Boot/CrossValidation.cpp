@@ -1,17 +1,12 @@
 #include "Boot/CrossValidation.h"
 
-#include "KQmessage/KestraneError.h"
 #include "DataTools/CsvImport/ClassSplit.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <map>
-#include <sstream>
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace kestrane {
 
@@ -52,111 +47,82 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
 
 namespace {
 
-// A child's report: "correct rows", or "!" and the failure's text.
-std::string RunChild(const std::function<FoldScore(int)> &task, int index) {
-  FoldScore score;
-  try {
-    score = task(index);
-  } catch (...) {
-    return "!" + FailureReport(std::current_exception());
-  }
-  return std::to_string(score.correct) + " " + std::to_string(score.rows);
-}
-
-struct Child {
-  int task;
-  int fd;
-};
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
-
-// Children of a run that fails are stopped and reaped, whatever the failure.
-class ChildGroup {
+// The tasks' shared bookkeeping: the next task to start, and the first
+// failure by task index.
+class TaskQueue {
 public:
-  ~ChildGroup() {
-    for (const auto &child : children) {
-      kill(child.first, SIGKILL);
-      close(child.second.fd);
+  TaskQueue(int count, const std::function<void(int)> &started) : count_(count), started_(started) {}
+
+  // The next task to run, announced; -1 once all have started or one failed.
+  int Take() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (failed_ || next_ >= count_) return -1;
+    const int task = next_++;
+    if (started_) {
+      try {
+        started_(task);
+      } catch (...) {
+        FailLocked(task, std::current_exception());
+        return -1;
+      }
     }
-    for (const auto &child : children) waitpid(child.first, nullptr, 0);
+    return task;
   }
-  std::map<pid_t, Child> children;
+
+  void Fail(int task, std::exception_ptr error) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    FailLocked(task, std::move(error));
+  }
+
+  // Once every worker has ended.
+  void RethrowFailure() const {
+    if (failed_) std::rethrow_exception(error_);
+  }
+
+private:
+  void FailLocked(int task, std::exception_ptr error) {
+    if (!failed_ || task < failedTask_) {
+      failedTask_ = task;
+      error_ = std::move(error);
+    }
+    failed_ = true;
+  }
+
+  std::mutex lock_;
+  const int count_;
+  const std::function<void(int)> &started_;
+  int next_ = 0;
+  bool failed_ = false;
+  int failedTask_ = 0;
+  std::exception_ptr error_;
 };
+
+void Work(TaskQueue &queue, const std::function<FoldScore(int)> &task, std::vector<FoldScore> &scores) {
+  for (int i = queue.Take(); i >= 0; i = queue.Take()) {
+    try {
+      scores[static_cast<size_t>(i)] = task(i);
+    } catch (...) {
+      queue.Fail(i, std::current_exception());
+    }
+  }
+}
 
 } // namespace
 
 std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldScore(int)> &task,
                                 const std::function<void(int)> &started) {
-  std::vector<FoldScore> scores(static_cast<size_t>(count));
-  if (jobs <= 1) {
-    for (int i = 0; i < count; ++i) {
-      if (started) started(i);
-      scores[static_cast<size_t>(i)] = task(i);
-    }
-    return scores;
+  std::vector<FoldScore> scores(static_cast<size_t>(std::max(count, 0)));
+  TaskQueue queue(count, started);
+  std::vector<std::thread> helpers;
+  const int wanted = std::min(jobs, count) - 1;
+  // The caller works too; helpers that cannot be had only make the run slower.
+  try {
+    for (int k = 0; k < wanted; ++k) helpers.emplace_back(Work, std::ref(queue), std::cref(task), std::ref(scores));
+  } catch (const std::system_error &) {
   }
-  ChildGroup group;
-  int next = 0;
-  int done = 0;
-  while (done < count) {
-    while (next < count && static_cast<int>(group.children.size()) < jobs) {
-      int fds[2];
-      if (pipe(fds) != 0) throw TRunError(std::string("cannot start a fold: ") + std::strerror(errno));
-      std::fflush(nullptr);
-      const pid_t pid = fork();
-      if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        throw TRunError(std::string("cannot start a fold: ") + std::strerror(errno));
-      }
-      if (pid == 0) {
-        close(fds[0]);
-        const std::string report = RunChild(task, next);
-        // A report of a few bytes fits the pipe whole: one write, no partial one.
-        const ssize_t written = write(fds[1], report.data(), report.size());
-        _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
-      }
-      close(fds[1]);
-      group.children[pid] = Child{next, fds[0]};
-      if (started) started(next);
-      ++next;
-    }
-    int status = 0;
-    const pid_t pid = waitpid(-1, &status, 0);
-    if (pid < 0) {
-      if (errno == EINTR) continue;
-      throw TRunError(std::string("waiting for a fold: ") + std::strerror(errno));
-    }
-    const auto found = group.children.find(pid);
-    if (found == group.children.end()) continue;
-    const Child child = found->second;
-    group.children.erase(found);
-    const std::string report = ReadAll(child.fd);
-    close(child.fd);
-    if (!report.empty() && report[0] == '!') {
-      std::string message = report.substr(1);
-      while (!message.empty() && message.back() == '\n') message.pop_back();
-      throw TRunError(message);
-    }
-    FoldScore score;
-    std::istringstream in(report);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(in >> score.correct >> score.rows)) {
-      throw TRunError("a fold's process ended without a result" +
-                      std::string(WIFSIGNALED(status) ? " (signal " + std::to_string(WTERMSIG(status)) + ")" : ""));
-    }
-    scores[static_cast<size_t>(child.task)] = score;
-    ++done;
-  }
+  Work(queue, task, scores);
+  for (std::thread &helper : helpers) helper.join();
+  queue.RethrowFailure();
   return scores;
 }
 

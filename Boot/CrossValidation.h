@@ -37,11 +37,13 @@ struct LabelledData {
 FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, int fold,
                     const NetworkShape &shape, const TrainSettings &settings);
 
-// Runs task(0) ... task(count - 1) and returns their scores in task order.
-// With jobs > 1 each task runs in a child process of its own, at most `jobs`
-// at a time: the C library's rand state is per process, so the scores are
-// those of a run one after the other. `started`, when set, hears each task
-// as it starts. A task's failure is raised as TRunError with its message.
+// Runs task(0) ... task(count - 1) on at most `jobs` threads (the caller's
+// among them) and returns their scores in task order. Tasks start in index
+// order; each fit draws from its own generator, so the scores do not depend
+// on `jobs`. `started`, when set, hears each task as it starts, one call at a
+// time. When tasks fail, no further task starts, the running ones finish, and
+// the failure of the lowest task index is rethrown as it was raised: every
+// task below it has run, so which failure comes out does not depend on timing.
 std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldScore(int)> &task,
                                 const std::function<void(int)> &started = nullptr);
 

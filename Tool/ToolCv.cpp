@@ -29,7 +29,7 @@ const char *const kToolCvHelp =
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --separator   as for import\n"
-    "  --jobs N             folds trained at once, one process each (default: the\n"
+    "  --jobs N             folds trained at once, on as many threads (default: the\n"
     "                       number of processors); the results do not depend on it\n"
     "Network (as for create; each a comma list of values to try):\n"
     "  --rules LIST         (default: the starter rule count that import suggests)\n"
@@ -46,6 +46,10 @@ const char *const kToolCvHelp =
     "training, as the parameter file of import does.\n";
 
 namespace {
+
+// A grid of this many trainings would run for days even on small data; past
+// it the counts of combinations and folds are refused before any work.
+constexpr long long kMaxTrainings = 100000;
 
 // One setting's values to try, as typed (for the report) and as read.
 struct Axis {
@@ -168,6 +172,17 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   axes[kMomentum] = RealAxis(a, "--momentum", "0.5");
   axes[kBatch] = BatchAxis(a);
 
+  // Counted in 64 bits and stopped at the limit: the lists' lengths multiply.
+  long long trainings = folds;
+  for (const Axis &axis : axes) {
+    const long long values = static_cast<long long>(axis.value.size());
+    if (trainings > kMaxTrainings / values) {
+      throw ToolError("the settings' combinations times --folds " + std::to_string(folds) +
+                      " make more than " + std::to_string(kMaxTrainings) + " trainings");
+    }
+    trainings *= values;
+  }
+
   // Every combination, the last setting changing fastest.
   std::vector<Outcome> outcomes(1, Outcome{std::vector<size_t>(kAxes, 0), {}, 0.0, 0.0, 0});
   for (int k = kAxes - 1; k >= 0; --k) {
@@ -224,7 +239,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
         << " of " << folds << "   " << std::flush;
   };
   const std::vector<FoldScore> scores = RunTasks(
-      combos * folds, std::min(jobs, combos * folds),
+      static_cast<int>(trainings), jobs,
       [&](int task) {
         const Outcome &o = outcomes[static_cast<size_t>(task / folds)];
         return ScoreFold(data, foldOf, task % folds, shapeOf(o), settingsOf(o));

@@ -509,8 +509,11 @@ TEST_F(ToolTest, CvGridPicksTheBestMeanAndTiesGoToTheSmallerNetwork) {
   EXPECT_NE(o.out.find("  kestrane-tool create --inputs 2 --input-mfs 3 --rules 4 --outputs 2 --output-mfs 3"
                        " --seed 1 -o "), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("\n  Epochs = 60\n"), std::string::npos);
+  std::string thousand = "1";
+  for (int i = 2; i <= 1000; ++i) thousand += "," + std::to_string(i);
   const std::vector<std::vector<std::string>> bad = {
-      {csv, "--folds", "1"}, {csv, "--rules", "2,x"}, {csv, "--batch", "maybe"}, {csv, "--folds", "31"}};
+      {csv, "--folds", "1"}, {csv, "--rules", "2,x"}, {csv, "--batch", "maybe"}, {csv, "--folds", "31"},
+      {csv, "--rules", thousand, "--epochs", thousand, "--change-after", thousand, "--folds", "3"}};
   for (const auto &args : bad) {
     const Outcome b = RunTool(kestrane::ToolCv, args);
     EXPECT_EQ(b.status, 1);
