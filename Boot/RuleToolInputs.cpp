@@ -20,8 +20,9 @@ FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file) {
     throw TRunError(file + ": " + e.GetMessage());
   }
   loaded.network = dynamic_cast<TVemo *>(loaded.owner.get());
-  if (loaded.network == nullptr || loaded.network->numLayers != 6 ||
-      loaded.network->GetConditionLayer() == nullptr || loaded.network->GetOutputLayer() == nullptr) {
+  if (loaded.network == nullptr || loaded.network->numLayers != TVemo::kNumLayers ||
+      loaded.network->GetConditionLayer() == nullptr ||
+      loaded.network->GetOutputLayer() == nullptr) {
     throw TRunError(file + ": not a fuzzy (Vemo) network with condition and output layers");
   }
   return loaded;
@@ -38,8 +39,8 @@ ImportRanges LoadRangesFile(const std::string &file) {
 }
 
 void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile) {
-  const int I = network.layers[1]->GetNumNeurons();
-  const int O = network.layers[5]->GetNumNeurons();
+  const int I = network.GetNumInputs();
+  const int O = network.GetNumOutputs();
   if (static_cast<int>(ranges.features.size()) != I) {
     throw TRunError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
                     networkFile + " has " + std::to_string(I) + " inputs");

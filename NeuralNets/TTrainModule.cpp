@@ -99,7 +99,7 @@ TTrainModule::TTrainModule(TBasicNetwork *network)
     throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
   gradients = ZeroedCopy(*network);
   changes = ZeroedCopy(*network);
-  outputs.assign(static_cast<size_t>(network->layers[network->outLayer]->numNeurons), 0.0);
+  outputs.assign(static_cast<size_t>(network->GetNumOutputs()), 0.0);
 }
 
 // Freezing or removing an arc leaves the stores a slot nobody selects; an arc
@@ -111,7 +111,7 @@ void TTrainModule::CheckShape(const char *function) {
   bool fits = store.numLayers == network->numLayers && store.inLayer == network->inLayer &&
               store.outLayer == network->outLayer;
   for (int l = 0; fits && l < network->numLayers; ++l)
-    fits = store.layers[l]->numNeurons == network->layers[l]->numNeurons;
+    fits = store.GetLayerSize(l) == network->GetLayerSize(l);
   for (size_t c = 0; fits && c < network->priv_conns.size(); ++c) {
     TBasicConnections *conn = network->priv_conns[c];
     const TBasicConnections *twin = store.priv_conns[c];
@@ -216,8 +216,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   const bool usePenalty = !HeadIs(*penalty, "NONE");
 
   // Reading past a row's values would take neighbouring memory for inputs or targets.
-  const int numIn = network->layers[network->inLayer]->numNeurons;
-  const int numOut = network->layers[network->outLayer]->numNeurons;
+  const int numIn = network->GetNumInputs();
+  const int numOut = network->GetNumOutputs();
   if (table->PresentedInputs() < numIn)
     throw TException("Too few input columns for the network", kBadParameter,
                      "TTrainModule::TrainEpoch");
