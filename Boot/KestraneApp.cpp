@@ -11,7 +11,6 @@
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
 #include "FileHandler/TextFile.h"
-#include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 
@@ -61,8 +60,8 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
     presented = settings.featureCount;
   }
 
-  const int networkInputs = network.layers[network.inLayer]->numNeurons;
-  const int networkOutputs = network.layers[network.outLayer]->numNeurons;
+  const int networkInputs = network.GetNumInputs();
+  const int networkOutputs = network.GetNumOutputs();
   if (presented < networkInputs)
     throw TRunError{"The data presents " + std::to_string(presented) +
                      " input values but the network has " + std::to_string(networkInputs) +
@@ -94,7 +93,6 @@ void WarnAboutSettings(const RunSettings &settings) {
 int Train(const RunSettings &settings) {
   FileTools tools;
   std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
-  KASSERT_TEXT(PtrFunToTrain != nullptr, "PtrFunToTrain != 0");
 
   // Every class is tried, so that one run names every file that is missing.
   const size_t classes = static_cast<size_t>(settings.dataClasses);

@@ -8,7 +8,6 @@
 #include "Vemo/RuleSimplify.h"
 #include "Vemo/TVemo.h"
 
-#include <cmath>
 #include <cstdio>
 #include <ostream>
 

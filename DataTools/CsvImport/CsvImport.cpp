@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <exception>
 #include <istream>
-#include <map>
 #include <unordered_map>
 
 namespace kestrane {
