@@ -15,6 +15,7 @@ from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
 
 import kestrane  # noqa: E402
 import kestrane.plot  # noqa: E402
+from kestrane._layers import WeightLayer  # noqa: E402
 
 FAST = dict(epochs=30, change_after=5)
 
@@ -148,8 +149,8 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     to_actions = right.get_images()[0].get_array()
     # Rules by default: features + classes, as import suggests.
     assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
-    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(), clf._model.weight_layer(2))
-    np.testing.assert_array_equal(np.asarray(to_actions).ravel(), clf._model.weight_layer(3))
+    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(), clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
+    np.testing.assert_array_equal(np.asarray(to_actions).ravel(), clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
     assert left.get_xticklabels()[3].get_text() == "sepal_width 0"
     assert right.get_xticklabels()[-1].get_text() == "virginica 2"
     assert left.get_yticklabels()[0].get_text() == "rule 0"
