@@ -87,8 +87,10 @@ def rule_weights(clf, fig=None):
     rules = shape["rules"]
     conditions = _condition_labels(clf)
     actions = _action_labels(clf)
-    to_rules = np.asarray(clf._model.weight_layer(WeightLayer.RULE_WEIGHTS)).reshape(len(conditions), rules).T
-    to_actions = np.asarray(clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS)).reshape(rules, len(actions))
+    to_rules = np.asarray(clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
+    to_rules = to_rules.reshape(len(conditions), rules).T
+    to_actions = np.asarray(clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
+    to_actions = to_actions.reshape(rules, len(actions))
     if fig is None:
         fig = plt.figure(figsize=(4 + 0.3 * (len(conditions) + len(actions)), 2 + 0.25 * rules))
     left, right = fig.subplots(1, 2, gridspec_kw={"width_ratios": [len(conditions), len(actions)]})

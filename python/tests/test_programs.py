@@ -3,6 +3,7 @@
 import io
 import json
 import subprocess
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
@@ -11,7 +12,7 @@ import kestrane
 from conftest import IRIS_CSV
 
 SEED = 5
-SETTINGS = dict(epochs=40, change_after=5, learning_rate=0.1, momentum=0.5)
+SETTINGS = {"epochs": 40, "change_after": 5, "learning_rate": 0.1, "momentum": 0.5}
 
 
 def run(*command, cwd):
@@ -32,8 +33,8 @@ def test_fit_writes_the_files_of_import_create_and_a_seeded_run(iris, programs, 
     labels = pd.Series(y, name=header[-1])
     clf = kestrane.FuzzyClassifier(n_rules=12, random_state=SEED, **SETTINGS).fit(frame, labels)
     network, ranges = clf.save(tmp_path / "fitted")
-    assert open(network, "rb").read() == (tmp_path / "iris-trained.wgt").read_bytes()
-    assert open(ranges, "rb").read() == (tmp_path / "iris.ranges").read_bytes()
+    assert Path(network).read_bytes() == (tmp_path / "iris-trained.wgt").read_bytes()
+    assert Path(ranges).read_bytes() == (tmp_path / "iris.ranges").read_bytes()
 
     # The programs' files load into an estimator that answers as the fitted one.
     (tmp_path / "iris.wgt").write_bytes((tmp_path / "iris-trained.wgt").read_bytes())
@@ -58,7 +59,7 @@ def test_rules_are_those_of_the_rules_command(iris, programs, tmp_path):
     clf = kestrane.FuzzyClassifier(random_state=SEED, **SETTINGS).fit(frame, pd.Series(y, name=header[-1]))
     clf.save(tmp_path / "iris")
     frame.assign(species=y).to_csv(tmp_path / "rows.csv", index=False)
-    for rows, extra in (({}, []), (dict(X=frame, y=y), ["--data", "rows.csv"])):
+    for rows, extra in (({}, []), ({"X": frame, "y": y}, ["--data", "rows.csv"])):
         printed = subprocess.run(
             [programs["kestrane-tool"], "rules", "iris.wgt", "--ranges", "iris.ranges", "--top", "3",
              "--json", *extra], cwd=tmp_path, check=True, capture_output=True, text=True).stdout
