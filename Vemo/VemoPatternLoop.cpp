@@ -82,15 +82,16 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
     if (net.layers[l]->layerNum != l)
       return false;
   TBasicLayer &inputLayer = *net.layers[TVemo::kInputLayer];
+  TBasicLayer &conditionLayer = *net.layers[TVemo::kConditionLayer];
   TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
   TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
+  TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
   if (net.GetLayerSize(TVemo::kBiasLayer) != 0 || typeid(inputLayer) != typeid(TSimpleInputLayer) ||
-      typeid(*net.layers[TVemo::kConditionLayer]) != typeid(TConditionLayer) ||
-      !SigmoidLayer(ruleLayer) || !SigmoidLayer(actionLayer) ||
-      typeid(*net.layers[TVemo::kOutputLayer]) != typeid(TVemoOutputLayer))
+      typeid(conditionLayer) != typeid(TConditionLayer) || !SigmoidLayer(ruleLayer) ||
+      !SigmoidLayer(actionLayer) || typeid(outputLayer) != typeid(TVemoOutputLayer))
     return false;
-  condition = static_cast<TConditionLayer *>(net.layers[TVemo::kConditionLayer]);
-  auto *output = static_cast<TVemoOutputLayer *>(net.layers[TVemo::kOutputLayer]);
+  condition = static_cast<TConditionLayer *>(&conditionLayer);
+  auto *output = static_cast<TVemoOutputLayer *>(&outputLayer);
   numIn = inputLayer.numNeurons;
   numCond = condition->numNeurons;
   numRules = ruleLayer.numNeurons;
