@@ -123,13 +123,13 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   }
   if (a.Operands().size() != 1) throw ToolError("cv takes one CSV file (see kestrane-tool cv --help)");
   const std::string csvName = a.Operands()[0];
-  const int folds = ParseCount(a.Get("--folds", "5"), "--folds", 2, 1000000);
-  const uint32_t seed = ParseSeed(a.Get("--seed", "1"));
+  const int folds = ParseCount(a.Get("--folds", std::to_string(kDefaults.folds)), "--folds", 2, 1000000);
+  const uint32_t seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
   const long processors = sysconf(_SC_NPROCESSORS_ONLN);
   const int jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
                                    : static_cast<int>(processors > 0 ? processors : 1);
-  double weightMin = -0.5;
-  double weightMax = 0.5;
+  double weightMin = kDefaults.weightMin;
+  double weightMax = kDefaults.weightMax;
   if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), weightMin, weightMax);
 
   ImportRequest request;
@@ -160,12 +160,12 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
   std::vector<Axis> axes(kAxes);
   axes[kRules] = CountAxis(a, "--rules", std::to_string(StarterRuleCount(inputs, numClasses)), 1, 100000);
-  axes[kInputMFs] = CountAxis(a, "--input-mfs", "3", 2, 100000);
-  axes[kOutputMFs] = CountAxis(a, "--output-mfs", "3", 2, 100000);
-  axes[kEpochs] = CountAxis(a, "--epochs", "500", 1, 2000000000);
-  axes[kChangeAfter] = CountAxis(a, "--change-after", "10", 1, 2000000000);
-  axes[kRate] = RealAxis(a, "--learning-rate", "0.1");
-  axes[kMomentum] = RealAxis(a, "--momentum", "0.5");
+  axes[kInputMFs] = CountAxis(a, "--input-mfs", DefaultText(Setting::kInputMFs), 2, 100000);
+  axes[kOutputMFs] = CountAxis(a, "--output-mfs", DefaultText(Setting::kOutputMFs), 2, 100000);
+  axes[kEpochs] = CountAxis(a, "--epochs", DefaultText(Setting::kEpochs), 1, 2000000000);
+  axes[kChangeAfter] = CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
+  axes[kRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
+  axes[kMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
   axes[kBatch] = BatchAxis(a);
 
   // Every combination, the last setting changing fastest.
