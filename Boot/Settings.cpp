@@ -26,6 +26,7 @@ std::string DefaultText(Setting setting) {
   case Setting::kLearningRate: return Number(kDefaults.learningRate);
   case Setting::kMomentum: return Number(kDefaults.momentum);
   case Setting::kSeed: return std::to_string(kDefaults.seed);
+  case Setting::kBatch: return kDefaults.batch ? "true" : "false";
   case Setting::kRules:
   case Setting::kExamples: break;
   }

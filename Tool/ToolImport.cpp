@@ -210,6 +210,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
         << usable << " instead\n";
     rateRaised = why.str();
     params.learningRate = usable;
+    params.rateRaised = true;
   } else {
     RequireTrainerReadsAsGiven(Setting::kLearningRate, static_cast<float>(params.learningRate));
   }

@@ -182,6 +182,7 @@ std::string ParameterName(kestrane::Setting setting) {
   case Setting::kChangeAfter: return "change_after";
   case Setting::kLearningRate: return "learning_rate";
   case Setting::kMomentum: return "momentum";
+  case Setting::kBatch: return "batch";
   case Setting::kExamples: return "examples_per_class";
   case Setting::kSeed: return "random_state";
   }
