@@ -11,11 +11,6 @@
 
 namespace kestrane {
 
-namespace {
-// The layer of the membership degrees.
-constexpr int kConditionLayer = 2;
-} // namespace
-
 Model::Model(ImportRanges ranges, std::unique_ptr<TBasicNetwork> network, double trainingError)
     : ranges_(std::move(ranges)), network_(std::move(network)), trainingError_(trainingError) {
   if (!network_) throw TRunError("a model needs a network");
@@ -43,8 +38,8 @@ Model Model::FromFiles(const std::string &networkFile, const std::string &ranges
   return Model(std::move(ranges), std::move(loaded.owner));
 }
 
-int Model::Inputs() const { return network_->layers.at(network_->inLayer)->GetNumNeurons(); }
-int Model::Outputs() const { return network_->layers.at(network_->outLayer)->GetNumNeurons(); }
+int Model::Inputs() const { return network_->GetNumInputs(); }
+int Model::Outputs() const { return network_->GetNumOutputs(); }
 
 std::string Model::NetworkText() const {
   std::ostringstream out;
@@ -109,7 +104,7 @@ std::vector<double> Model::Memberships(int feature, const std::vector<double> &s
     in[static_cast<size_t>(feature)] = scaledValues[r];
     vemo.Recall(in.data(), out.data());
     for (int k = 0; k < m; ++k) {
-      vemo.GetActivationValue(kConditionLayer, first + k, degrees[r * static_cast<size_t>(m) + static_cast<size_t>(k)]);
+      vemo.GetActivationValue(TVemo::kConditionLayer, first + k, degrees[r * static_cast<size_t>(m) + static_cast<size_t>(k)]);
     }
   }
   return degrees;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <istream>
+#include <map>
 #include <unordered_map>
 
 namespace kestrane {
