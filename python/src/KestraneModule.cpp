@@ -16,6 +16,8 @@
 #include "Vemo/TConditionLayer.h"
 #include "Vemo/TVemo.h"
 
+#include "CallDiagnostics.h"
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -30,6 +32,7 @@
 namespace py = pybind11;
 using kestrane::FeatureRange;
 using kestrane::TBasicNetwork;
+using kestrane_python::Reporting;
 
 namespace {
 
@@ -342,6 +345,7 @@ std::string ParameterName(kestrane::Setting setting) {
 
 PYBIND11_MODULE(_kestrane, m) {
   m.doc() = "The Kestrane library: fit pipeline, network files and recall.";
+  kestrane_python::AddWarningCategory(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     // Every failure reads as the programs would word it, on one line; a bad
@@ -357,30 +361,30 @@ PYBIND11_MODULE(_kestrane, m) {
 
   py::class_<Model>(m, "Model")
       .def_static("from_text",
-                  [](const std::string &text, const std::vector<std::string> &names,
-                     const std::vector<double> &mins, const std::vector<double> &maxs) {
+                  Reporting(+[](const std::string &text, const std::vector<std::string> &names,
+                                const std::vector<double> &mins, const std::vector<double> &maxs) {
                     return Model::FromText(text, MakeRanges(names, mins, maxs));
-                  },
+                  }),
                   py::arg("text"), py::arg("names"), py::arg("mins"), py::arg("maxs"),
                   "A model from network file text and the scaling ranges of its inputs.")
-      .def("text", &Model::Text, "The network file text, as the programs write it.")
-      .def("recall", &Model::Recall, py::arg("X"),
+      .def("text", Reporting(&Model::Text), "The network file text, as the programs write it.")
+      .def("recall", Reporting(&Model::Recall), py::arg("X"),
            "Raw outputs (rows x outputs) and predicted output index of every row of X, "
            "X scaled by the fitted ranges first.")
       .def_property_readonly("inputs", &Model::Inputs)
       .def_property_readonly("outputs", &Model::Outputs)
       .def_property_readonly("ranges", &Model::Ranges, "(name, minimum, maximum) of every feature.")
       .def_property_readonly("error", &Model::Error, "Error of the last training epoch.")
-      .def("structure", &Model::Structure)
-      .def("weight_layer", &Model::WeightLayer, py::arg("layer"))
-      .def("memberships", &Model::Memberships, py::arg("feature"), py::arg("values"))
-      .def("rules_json", &Model::RulesJson, py::arg("classes"), py::arg("min_weight_share"),
-           py::arg("min_weight"), py::arg("top"), py::arg("shuffles"), py::arg("seed"),
-           py::arg("X") = py::none(), py::arg("class_index") = py::none());
+      .def("structure", Reporting(&Model::Structure))
+      .def("weight_layer", Reporting(&Model::WeightLayer), py::arg("layer"))
+      .def("memberships", Reporting(&Model::Memberships), py::arg("feature"), py::arg("values"))
+      .def("rules_json", Reporting(&Model::RulesJson), py::arg("classes"),
+           py::arg("min_weight_share"), py::arg("min_weight"), py::arg("top"), py::arg("shuffles"),
+           py::arg("seed"), py::arg("X") = py::none(), py::arg("class_index") = py::none());
 
   m.def(
       "fit",
-      [](const RowArray &X, const IndexArray &classOf, int numClasses,
+      Reporting(+[](const RowArray &X, const IndexArray &classOf, int numClasses,
          const std::vector<std::string> &featureNames, int rules, std::vector<int> inputMFs,
          std::vector<int> outputMFs, double weightMin, double weightMax, int epochs,
          int changeAfter, double learningRate, double momentum, bool batch,
@@ -399,7 +403,7 @@ PYBIND11_MODULE(_kestrane, m) {
         r.examples = std::move(examples);
         r.seed = seed;
         return Fit(X, classOf, numClasses, featureNames, r);
-      },
+      }),
       py::arg("X"), py::arg("class_index"), py::arg("n_classes"), py::arg("feature_names"),
       py::arg("rules"), py::arg("input_mfs"), py::arg("output_mfs"), py::arg("weight_min"),
       py::arg("weight_max"), py::arg("epochs"), py::arg("change_after"),
@@ -407,10 +411,11 @@ PYBIND11_MODULE(_kestrane, m) {
       py::arg("seed"),
       "Scales X, builds one table per class, creates the network as create --seed does and "
       "trains it as Kestrane does with Seed. Releases the GIL; one fit at a time trains.");
-  m.def("starter_rule_count", &kestrane::StarterRuleCount, py::arg("features"), py::arg("classes"),
-        "The rule count import suggests for create.");
-  m.def("ranges_text", &RangesText, py::arg("class_column"), py::arg("names"), py::arg("mins"),
-        py::arg("maxs"), py::arg("classes"), "The ranges file text import writes.");
-  m.def("parse_ranges", &ParseRanges, py::arg("text"),
+  m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
+        py::arg("classes"), "The rule count import suggests for create.");
+  m.def("ranges_text", Reporting(&RangesText), py::arg("class_column"), py::arg("names"),
+        py::arg("mins"), py::arg("maxs"), py::arg("classes"),
+        "The ranges file text import writes.");
+  m.def("parse_ranges", Reporting(&ParseRanges), py::arg("text"),
         "(class column, [(name, min, max)], classes) of ranges file text.");
 }
