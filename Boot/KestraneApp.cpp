@@ -5,6 +5,7 @@
 #include "Boot/ParameterFile.h"
 #include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
+#include "Boot/Settings.h"
 #include "Boot/TVemoBPBootStrap.h"
 #include "Boot/Version.h"
 #include "DataObject/Data.h"
@@ -27,6 +28,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -89,6 +91,13 @@ void WarnAboutSettings(const RunSettings &settings) {
   if (settings.learningRate < 0.0f)
     std::cerr << "!Warning: LearningRate " << settings.learningRate
               << " is negative; training moves away from the targets" << std::endl;
+  // The trainer reads both with six decimals: say so when that is not the value given.
+  for (const auto &[key, value] : {std::pair<const char *, float>{"LearningRate", settings.learningRate},
+                                   {"Momentum", settings.momentum}}) {
+    const std::string why = TrainerReadsOtherwise(value);
+    if (!why.empty() && std::isfinite(value))
+      std::cerr << "!Warning: " << key << " " << why << std::endl;
+  }
 }
 
 int Train(const RunSettings &settings) {

@@ -316,6 +316,7 @@ std::string ParameterKey(Setting setting) {
   case Setting::kChangeAfter: return "ChangeAfter";
   case Setting::kLearningRate: return "LearningRate";
   case Setting::kMomentum: return "Momentum";
+  case Setting::kBatch: return "Batch";
   case Setting::kExamples: return "Examples";
   case Setting::kSeed: return "Seed";
   default: return PlainSettingName(setting);

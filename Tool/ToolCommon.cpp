@@ -181,6 +181,7 @@ std::string OptionName(Setting setting) {
   case Setting::kChangeAfter: return "--change-after";
   case Setting::kLearningRate: return "--learning-rate";
   case Setting::kMomentum: return "--momentum";
+  case Setting::kBatch: return "--batch";
   case Setting::kExamples: return "--examples";
   case Setting::kSeed: return "--seed";
   }

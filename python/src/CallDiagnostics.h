@@ -10,7 +10,7 @@
 //   AddWarningCategory(m)        at import: creates kestrane.KestraneWarning
 //   .def("name", Reporting(&Model::Name))   every binding that runs library code
 
-#include "KQmessage/Diagnostics.h"
+#include "Boot/Pipeline.h"
 
 #include <pybind11/pybind11.h>
 
