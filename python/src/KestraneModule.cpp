@@ -265,7 +265,8 @@ PYBIND11_MODULE(_kestrane, m) {
                   py::arg("class_column") = "class",
                   "A model from network file text and the scaling ranges of its inputs.")
       .def("text", Reporting(&PyModel::Text), "The network file text, as the programs write it.")
-      .def("ranges_text", Reporting(&PyModel::RangesText), "The ranges file text, as import writes it.")
+      .def("ranges_text", Reporting(&PyModel::RangesText),
+           "The ranges file text, as import writes it.")
       .def("recall", Reporting(&PyModel::Recall), py::arg("X"),
            "Raw outputs (rows x outputs) and predicted output index of every row of X, "
            "X scaled by the fitted ranges first.")
@@ -287,7 +288,8 @@ PYBIND11_MODULE(_kestrane, m) {
         "Scales X, encodes the labels (numbers in numeric order, else text order), builds one "
         "table per class, creates the network as create --seed does and trains it as Kestrane "
         "does with Seed. Releases the GIL.");
-  m.def("defaults", Reporting(&Defaults), "The defaults of every setting, shared with the programs.");
+  m.def("defaults", Reporting(&Defaults),
+        "The defaults of every setting, shared with the programs.");
   m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
         py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",
