@@ -1,13 +1,13 @@
 #include "Boot/RuleToolInputs.h"
 
 #include "Boot/Wording.h"
-#include "KQmessage/KestraneError.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/Diagnostics.h"
+#include "KQmessage/KestraneError.h"
 #include "Vemo/TVemo.h"
 
 #include <fstream>
-#include <ostream>
 
 namespace kestrane {
 
@@ -51,7 +51,7 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   }
 }
 
-ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw TRunError("Unable to open file " + file);
   ImportRequest request;
@@ -76,7 +76,10 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, 
     rows.classes.push_back(expected);
   }
   if (result.clipped > 0) {
-    err << ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
+    std::string warning =
+        ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
+    warning.pop_back(); // the sink ends the line
+    Warn(warning);
   }
   return rows;
 }

@@ -1,6 +1,7 @@
 #include "Vemo/VemoPatternLoop.h"
 
 #include "DataObject/Data.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/ColumnKernels.h"
 #include "NeuralNets/FastEpoch.h"
@@ -14,7 +15,6 @@
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <algorithm>
-#include <iostream>
 #include <typeinfo>
 
 namespace kestrane {
@@ -334,7 +334,7 @@ void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
 }
 
 [[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
-  std::cout << bad << std::endl;
+  Diagnose(DiagnosticKind::kOutput, StreamText(bad));
   throw TException("Defuzzified output outside [0, 1]", kBadParameter,
                    "TVemoOutputLayer::Propagate");
 }

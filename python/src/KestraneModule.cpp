@@ -4,6 +4,8 @@
 
 #include "Boot/Pipeline.h"
 
+#include "CallDiagnostics.h"
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -16,6 +18,7 @@
 
 namespace py = pybind11;
 using kestrane::FeatureRange;
+using kestrane_python::Reporting;
 
 namespace {
 
@@ -224,6 +227,7 @@ py::dict Defaults() {
 
 PYBIND11_MODULE(_kestrane, m) {
   m.doc() = "The Kestrane library: fit pipeline, network files and recall.";
+  kestrane_python::AddWarningCategory(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     // Every failure reads as the programs word it, on one line; a bad
@@ -256,13 +260,14 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("seed", &kestrane::TrainSettings::seed);
 
   py::class_<PyModel>(m, "Model")
-      .def_static("from_text", &PyModel::FromText, py::arg("text"), py::arg("names"), py::arg("mins"),
-                  py::arg("maxs"), py::arg("classes") = std::vector<std::string>{},
+      .def_static("from_text", Reporting(&PyModel::FromText), py::arg("text"), py::arg("names"),
+                  py::arg("mins"), py::arg("maxs"), py::arg("classes") = std::vector<std::string>{},
                   py::arg("class_column") = "class",
                   "A model from network file text and the scaling ranges of its inputs.")
-      .def("text", &PyModel::Text, "The network file text, as the programs write it.")
-      .def("ranges_text", &PyModel::RangesText, "The ranges file text, as import writes it.")
-      .def("recall", &PyModel::Recall, py::arg("X"),
+      .def("text", Reporting(&PyModel::Text), "The network file text, as the programs write it.")
+      .def("ranges_text", Reporting(&PyModel::RangesText),
+           "The ranges file text, as import writes it.")
+      .def("recall", Reporting(&PyModel::Recall), py::arg("X"),
            "Raw outputs (rows x outputs) and predicted output index of every row of X, "
            "X scaled by the fitted ranges first.")
       .def_property_readonly("inputs", &PyModel::Inputs)
@@ -271,23 +276,24 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_property_readonly("classes", &PyModel::Classes, "The class names in output order.")
       .def_property_readonly("class_column", &PyModel::ClassColumn)
       .def_property_readonly("error", &PyModel::Error, "Error of the last training epoch.")
-      .def("structure", &PyModel::Structure)
-      .def("weight_layer", &PyModel::WeightLayer, py::arg("layer"))
-      .def("memberships", &PyModel::Memberships, py::arg("feature"), py::arg("values"))
-      .def("rules_json", &PyModel::RulesJson, py::arg("classes"), py::arg("min_weight_share"),
-           py::arg("min_weight"), py::arg("top"), py::arg("shuffles"), py::arg("seed"),
-           py::arg("X") = py::none(), py::arg("class_index") = py::none());
+      .def("structure", Reporting(&PyModel::Structure))
+      .def("weight_layer", Reporting(&PyModel::WeightLayer), py::arg("layer"))
+      .def("memberships", Reporting(&PyModel::Memberships), py::arg("feature"), py::arg("values"))
+      .def("rules_json", Reporting(&PyModel::RulesJson), py::arg("classes"),
+           py::arg("min_weight_share"), py::arg("min_weight"), py::arg("top"), py::arg("shuffles"),
+           py::arg("seed"), py::arg("X") = py::none(), py::arg("class_index") = py::none());
 
-  m.def("fit", &Fit, py::arg("X"), py::arg("labels"), py::arg("feature_names"),
+  m.def("fit", Reporting(&Fit), py::arg("X"), py::arg("labels"), py::arg("feature_names"),
         py::arg("class_column"), py::arg("shape"), py::arg("settings"),
         "Scales X, encodes the labels (numbers in numeric order, else text order), builds one "
         "table per class, creates the network as create --seed does and trains it as Kestrane "
         "does with Seed. Releases the GIL.");
-  m.def("defaults", &Defaults, "The defaults of every setting, shared with the programs.");
-  m.def("starter_rule_count", &kestrane::StarterRuleCount, py::arg("features"), py::arg("classes"),
-        "The rule count import suggests for create.");
+  m.def("defaults", Reporting(&Defaults),
+        "The defaults of every setting, shared with the programs.");
+  m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
+        py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",
-        [](const std::string &classColumn, const std::vector<std::string> &names,
+        Reporting(+[](const std::string &classColumn, const std::vector<std::string> &names,
            const std::vector<double> &mins, const std::vector<double> &maxs,
            const std::vector<std::string> &classes) {
           kestrane::ImportRanges ranges;
@@ -295,13 +301,13 @@ PYBIND11_MODULE(_kestrane, m) {
           ranges.features = MakeRanges(names, mins, maxs);
           ranges.classes = classes;
           return kestrane::RangesText(ranges);
-        },
+        }),
         py::arg("class_column"), py::arg("names"), py::arg("mins"), py::arg("maxs"),
         py::arg("classes"), "The ranges file text import writes.");
   m.def("parse_ranges",
-        [](const std::string &text) {
+        Reporting(+[](const std::string &text) {
           const kestrane::ImportRanges ranges = kestrane::RangesFromText(text);
           return py::make_tuple(ranges.classColumn, RangeTuples(ranges.features), ranges.classes);
-        },
+        }),
         py::arg("text"), "(class column, [(name, min, max)], classes) of ranges file text.");
 }
