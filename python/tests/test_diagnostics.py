@@ -52,9 +52,9 @@ def test_a_failing_predict_raises_and_prints_nothing(tmp_path, capfd):
     (tmp_path / "bad.ranges").write_bytes((IRIS / "iris.ranges").read_bytes())
     clf = kestrane.load(tmp_path / "bad")
     row = pd.DataFrame([[5.1, 3.5, 1.4, 0.2]], columns=clf.feature_names_in_)
-    with pytest.warns(kestrane.KestraneWarning, match="^7$"):
-        with pytest.raises(RuntimeError, match=r"Defuzzified output outside \[0, 1\]"):
-            clf.predict(row)
+    with (pytest.warns(kestrane.KestraneWarning, match="^7$"),
+          pytest.raises(RuntimeError, match=r"Defuzzified output outside \[0, 1\]")):
+        clf.predict(row)
     # A warning the filters turn into an error does not hide the failure.
     with warnings.catch_warnings():
         warnings.simplefilter("error", kestrane.KestraneWarning)
