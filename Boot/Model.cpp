@@ -158,8 +158,8 @@ std::string RangesText(const ImportRanges &ranges) {
 }
 
 std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled) {
-  const int I = network.layers.at(network.inLayer)->GetNumNeurons();
-  const int O = network.layers.at(network.outLayer)->GetNumNeurons();
+  const int I = network.GetNumInputs();
+  const int O = network.GetNumOutputs();
   std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
   for (size_t r = 0; r < scaled.size(); ++r) {
     if (static_cast<int>(scaled[r].size()) < I) {
