@@ -35,12 +35,12 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
     to.rows.push_back(data.rows[r]);
     to.labels.push_back(data.labels[r]);
   }
-  const FittedModel model = Fit(training.rows, training.labels, data.featureNames, shape, settings);
-  const Prediction prediction = Predict(model, held.rows);
+  Model model = Fit(training.rows, training.labels, data.featureNames, shape, settings);
+  const Prediction prediction = model.Predict(held.rows);
   FoldScore score;
   score.rows = static_cast<long>(held.rows.size());
   for (size_t r = 0; r < held.rows.size(); ++r) {
-    if (model.classes[static_cast<size_t>(prediction.predicted[r])] == held.labels[r]) ++score.correct;
+    if (model.Classes()[static_cast<size_t>(prediction.predicted[r])] == held.labels[r]) ++score.correct;
   }
   return score;
 }

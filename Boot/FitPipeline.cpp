@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <unordered_map>
 
 namespace kestrane {
 
@@ -27,7 +28,10 @@ long long Sum(const std::vector<int> &counts) {
 }
 
 void ExpandCounts(std::vector<int> &counts, int n, Setting setting) {
-  if (counts.empty()) counts.assign(static_cast<size_t>(n), 3);
+  if (counts.empty()) {
+    counts.assign(static_cast<size_t>(n),
+                  setting == Setting::kInputMFs ? kDefaults.inputMFs : kDefaults.outputMFs);
+  }
   if (counts.size() == 1) counts.assign(static_cast<size_t>(n), counts[0]);
   if (static_cast<int>(counts.size()) != n) {
     throw TSettingError(setting, std::to_string(counts.size()) + " numbers given, " +
@@ -40,11 +44,10 @@ void ExpandCounts(std::vector<int> &counts, int n, Setting setting) {
 EncodedClasses EncodeClasses(const std::vector<std::string> &labels) {
   EncodedClasses encoded;
   encoded.names = SortedClassNames(labels);
+  std::unordered_map<std::string, int> indexOf;
+  for (size_t k = 0; k < encoded.names.size(); ++k) indexOf[encoded.names[k]] = static_cast<int>(k);
   encoded.classOf.reserve(labels.size());
-  for (const std::string &label : labels) {
-    const auto found = std::lower_bound(encoded.names.begin(), encoded.names.end(), label);
-    encoded.classOf.push_back(static_cast<int>(found - encoded.names.begin()));
-  }
+  for (const std::string &label : labels) encoded.classOf.push_back(indexOf.at(label));
   return encoded;
 }
 
@@ -124,25 +127,10 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   return error;
 }
 
-std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled) {
-  const int I = network.layers.at(network.inLayer)->GetNumNeurons();
-  const int O = network.layers.at(network.outLayer)->GetNumNeurons();
-  std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
-  for (size_t r = 0; r < scaled.size(); ++r) {
-    if (static_cast<int>(scaled[r].size()) < I) {
-      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
-                      " values, the network takes " + std::to_string(I));
-    }
-    network.Recall(scaled[r].data(), &outputs[r * static_cast<size_t>(O)]);
-  }
-  return outputs;
-}
-
-int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }
-
-FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
-                const std::vector<std::string> &featureNames, NetworkShape shape,
-                const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
+Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
+          const std::vector<std::string> &featureNames, NetworkShape shape,
+          const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
+          const std::string &classColumn) {
   if (rows.empty() || rows.size() != labels.size()) {
     throw TRunError("fitting needs rows, and one class label per row");
   }
@@ -153,40 +141,32 @@ FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<
   for (const std::vector<double> &row : rows) {
     if (row.size() != featureNames.size()) throw TRunError("rows of unequal length");
   }
-  FittedModel model;
+  // A front end's settings reach the trainer exactly or not at all.
+  RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
+  RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
   EncodedClasses encoded = EncodeClasses(labels);
   if (encoded.names.size() < 2) throw TRunError("a classifier needs at least two classes");
-  model.classes = encoded.names;
-  model.ranges = ComputeRanges(featureNames, rows);
-  std::vector<std::vector<double>> scaled = rows;
-  ScaleRows(model.ranges, scaled);
-  const int numClasses = static_cast<int>(model.classes.size());
-  const std::vector<std::unique_ptr<Data>> tables = BuildClassTables(scaled, encoded.classOf, numClasses);
-
-  shape.inputs = static_cast<int>(featureNames.size());
-  shape.outputs = numClasses;
-  model.network = CreateNetwork(shape);
-  std::vector<Data *> classTables;
-  for (const auto &table : tables) classTables.push_back(table.get());
-  model.error = TrainNetwork(*model.network, classTables, settings, std::move(progress));
-  return model;
-}
-
-Prediction Predict(const FittedModel &model, std::vector<std::vector<double>> rows) {
-  Prediction prediction;
-  for (const std::vector<double> &row : rows) {
-    if (row.size() != model.ranges.size()) {
-      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
-                      std::to_string(model.ranges.size()));
-    }
+  ImportRanges ranges;
+  ranges.classColumn = classColumn;
+  ranges.classes = std::move(encoded.names);
+  ranges.features = ComputeRanges(featureNames, rows);
+  const int numClasses = static_cast<int>(ranges.classes.size());
+  std::unique_ptr<TBasicNetwork> network;
+  double error = 0.0;
+  {
+    std::vector<std::vector<double>> scaled = rows;
+    ScaleRows(ranges.features, scaled);
+    const std::vector<std::unique_ptr<Data>> tables =
+        BuildClassTables(scaled, encoded.classOf, numClasses);
+    scaled.clear();
+    shape.inputs = static_cast<int>(featureNames.size());
+    shape.outputs = numClasses;
+    network = CreateNetwork(shape);
+    std::vector<Data *> classTables;
+    for (const auto &table : tables) classTables.push_back(table.get());
+    error = TrainNetwork(*network, classTables, settings, std::move(progress));
   }
-  prediction.clipped = ScaleRows(model.ranges, rows);
-  prediction.outputs = RecallRows(*model.network, rows);
-  const int O = model.network->layers.at(model.network->outLayer)->GetNumNeurons();
-  for (size_t r = 0; r < rows.size(); ++r) {
-    prediction.predicted.push_back(PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
-  }
-  return prediction;
+  return Model(std::move(ranges), std::move(network), error);
 }
 
 } // namespace kestrane

@@ -10,9 +10,9 @@
 //   BuildClassTables          one data table per class      (import's class files)
 //   CreateNetwork             the initial TVemo              (create --seed)
 //   TrainNetwork              bootstrap training             (the Kestrane driver)
-//   RecallRows, PredictedClass outputs and predicted class   (eval)
 //
-// Fit and Predict chain the steps for the usual case. Rows are feature values
+// Fit chains the steps for the usual case and gives a Model (Boot/Model.h),
+// which answers for new rows. Rows are feature values
 // in a fixed column order, one inner vector per row, all of equal length.
 //
 // CreateNetwork and TrainNetwork draw from a generator of their own, seeded
@@ -23,6 +23,8 @@
 // Failures raise TRunError or TSettingError (KQmessage/KestraneError.h),
 // TException or std::bad_alloc; nothing is printed.
 
+#include "Boot/Model.h"
+#include "Boot/Settings.h"
 #include "Boot/TVemoBPBootStrap.h"
 #include "DataTools/CsvImport/FeatureScaling.h"
 #include "Vemo/TVemo.h"
@@ -62,9 +64,9 @@ struct NetworkShape {
   int rules = 0;
   int outputs = 0;
   std::vector<int> outputMFs;  // one count per output, or one for all; empty: 3 each
-  double weightMin = -0.5;     // range of the random rule and action weights
-  double weightMax = 0.5;
-  uint32_t seed = 1;           // create --seed
+  double weightMin = kDefaults.weightMin;  // range of the random rule and action weights
+  double weightMax = kDefaults.weightMax;
+  uint32_t seed = kDefaults.seed;          // create --seed
 };
 
 // The per-input and per-output counts of `shape`, expanded; raises TSettingError
@@ -85,12 +87,12 @@ struct TrainSettings {
   std::vector<int32_t> examples;  // rows drawn per class per round; empty: the
                                   // smallest class's row count for every class
                                   // (what import writes)
-  int32_t epochs = 500;           // budget of the whole run
-  int32_t changeAfter = 10;       // epochs on one draw before the next
-  float learningRate = 0.1f;
-  float momentum = 0.5f;
-  bool batch = false;
-  uint32_t seed = 1;              // the draws of srand(seed), rand()
+  int32_t epochs = kDefaults.epochs;            // budget of the whole run
+  int32_t changeAfter = kDefaults.changeAfter;  // epochs on one draw before the next
+  float learningRate = static_cast<float>(kDefaults.learningRate);
+  float momentum = static_cast<float>(kDefaults.momentum);
+  bool batch = kDefaults.batch;
+  uint32_t seed = kDefaults.seed;               // the draws of srand(seed), rand()
 };
 
 // Trains `network` on the class tables as the driver does and returns the
@@ -99,38 +101,15 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
                     const TrainSettings &settings,
                     TVemoBPBootStrap::ProgressFn progress = nullptr);
 
-// ---- answers
-
-// The network's outputs for every row, row after row (rows x outputs values).
-std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled);
-// The class eval counts for one row's outputs: the first largest of O >= 2
-// outputs; with one output, 1 at or above 0.5, else 0.
-int PredictedClass(const double *outputs, int O);
-
 // ---- the whole chain
 
-struct FittedModel {
-  std::vector<FeatureRange> ranges;  // fitted on the training rows
-  std::vector<std::string> classes;  // output k is classes[k]
-  std::unique_ptr<TBasicNetwork> network;
-  double error = 0.0;                // the training error the driver prints
-};
-
-// Fits the scaling on `rows`, builds the class tables, creates the network
-// (inputs and outputs taken from the data; rules, counts, weights and seed
-// from `shape`) and trains it. Needs at least two classes.
-FittedModel Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
-                const std::vector<std::string> &featureNames, NetworkShape shape,
-                const TrainSettings &settings,
-                TVemoBPBootStrap::ProgressFn progress = nullptr);
-
-struct Prediction {
-  std::vector<double> outputs;  // rows x classes
-  std::vector<int> predicted;   // per row, the index into the model's classes
-  long clipped = 0;             // values outside the fitted ranges
-};
-// Scales a copy of `rows` with the model's ranges and runs its network.
-Prediction Predict(const FittedModel &model, std::vector<std::vector<double>> rows);
+// Fits the scaling on `rows`, encodes the classes, builds the class tables,
+// creates the network (inputs and outputs taken from the data; rules, counts,
+// weights and seed from `shape`) and trains it. Needs at least two classes.
+Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
+          const std::vector<std::string> &featureNames, NetworkShape shape,
+          const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
+          const std::string &classColumn = "class");
 
 } // namespace kestrane
 

@@ -5,13 +5,13 @@
 #include "Boot/ParameterFile.h"
 #include "Boot/RunProgress.h"
 #include "Boot/RunSettings.h"
+#include "Boot/Settings.h"
 #include "Boot/TVemoBPBootStrap.h"
 #include "Boot/Version.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
 #include "FileHandler/TextFile.h"
-#include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 
@@ -27,6 +27,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -61,8 +62,8 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
     presented = settings.featureCount;
   }
 
-  const int networkInputs = network.layers[network.inLayer]->numNeurons;
-  const int networkOutputs = network.layers[network.outLayer]->numNeurons;
+  const int networkInputs = network.GetNumInputs();
+  const int networkOutputs = network.GetNumOutputs();
   if (presented < networkInputs)
     throw TRunError{"The data presents " + std::to_string(presented) +
                      " input values but the network has " + std::to_string(networkInputs) +
@@ -89,12 +90,18 @@ void WarnAboutSettings(const RunSettings &settings) {
   if (settings.learningRate < 0.0f)
     std::cerr << "!Warning: LearningRate " << settings.learningRate
               << " is negative; training moves away from the targets" << std::endl;
+  // The trainer reads both with six decimals: say so when that is not the value given.
+  for (const auto &[key, value] : {std::pair<const char *, float>{"LearningRate", settings.learningRate},
+                                   {"Momentum", settings.momentum}}) {
+    const std::string why = TrainerReadsOtherwise(value);
+    if (!why.empty() && std::isfinite(value))
+      std::cerr << "!Warning: " << key << " " << why << std::endl;
+  }
 }
 
 int Train(const RunSettings &settings) {
   FileTools tools;
   std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
-  KASSERT_TEXT(PtrFunToTrain != nullptr, "PtrFunToTrain != 0");
 
   // Every class is tried, so that one run names every file that is missing.
   const size_t classes = static_cast<size_t>(settings.dataClasses);

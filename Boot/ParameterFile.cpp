@@ -1,10 +1,10 @@
 #include "Boot/ParameterFile.h"
 
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/TException.h"
 
 #include <cctype>
 #include <cstdint>
-#include <iostream>
 #include <istream>
 #include <sstream>
 
@@ -108,8 +108,8 @@ private:
       }
       next = alone ? token : separator + token;
     }
-    std::cerr << "!Warning: \"" << word
-              << "\" is not followed by an integer: read as a word, not as the Seed key\n";
+    Warn("!Warning: \"" + word +
+         "\" is not followed by an integer: read as a word, not as the Seed key");
     pending_ = next;
     return std::string();
   }
@@ -316,6 +316,7 @@ std::string ParameterKey(Setting setting) {
   case Setting::kChangeAfter: return "ChangeAfter";
   case Setting::kLearningRate: return "LearningRate";
   case Setting::kMomentum: return "Momentum";
+  case Setting::kBatch: return "Batch";
   case Setting::kExamples: return "Examples";
   case Setting::kSeed: return "Seed";
   default: return PlainSettingName(setting);

@@ -1,13 +1,13 @@
 #include "Boot/RuleToolInputs.h"
 
 #include "Boot/Wording.h"
-#include "KQmessage/KestraneError.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/Diagnostics.h"
+#include "KQmessage/KestraneError.h"
 #include "Vemo/TVemo.h"
 
 #include <fstream>
-#include <ostream>
 
 namespace kestrane {
 
@@ -20,8 +20,9 @@ FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file) {
     throw TRunError(file + ": " + e.GetMessage());
   }
   loaded.network = dynamic_cast<TVemo *>(loaded.owner.get());
-  if (loaded.network == nullptr || loaded.network->numLayers != 6 ||
-      loaded.network->GetConditionLayer() == nullptr || loaded.network->GetOutputLayer() == nullptr) {
+  if (loaded.network == nullptr || loaded.network->numLayers != TVemo::kNumLayers ||
+      loaded.network->GetConditionLayer() == nullptr ||
+      loaded.network->GetOutputLayer() == nullptr) {
     throw TRunError(file + ": not a fuzzy (Vemo) network with condition and output layers");
   }
   return loaded;
@@ -38,8 +39,8 @@ ImportRanges LoadRangesFile(const std::string &file) {
 }
 
 void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile) {
-  const int I = network.layers[1]->GetNumNeurons();
-  const int O = network.layers[5]->GetNumNeurons();
+  const int I = network.GetNumInputs();
+  const int O = network.GetNumOutputs();
   if (static_cast<int>(ranges.features.size()) != I) {
     throw TRunError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
                     networkFile + " has " + std::to_string(I) + " inputs");
@@ -50,7 +51,7 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   }
 }
 
-ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err) {
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw TRunError("Unable to open file " + file);
   ImportRequest request;
@@ -75,7 +76,10 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, 
     rows.classes.push_back(expected);
   }
   if (result.clipped > 0) {
-    err << ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
+    std::string warning =
+        ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
+    warning.pop_back(); // the sink ends the line
+    Warn(warning);
   }
   return rows;
 }

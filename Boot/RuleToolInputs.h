@@ -10,7 +10,6 @@
 #include "Vemo/RuleBase.h"
 #include "Vemo/RuleRows.h"
 
-#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -28,8 +27,8 @@ ImportRanges LoadRangesFile(const std::string &file);
 // The ranges must match the network: one input per feature, one output per class.
 void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile);
 // Rows of a CSV file with a header, scaled and encoded as the import did;
-// values outside the ranges are clipped, with a warning on `err`.
-ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges, std::ostream &err);
+// values outside the ranges are clipped, with a warning (KQmessage/Diagnostics.h).
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges);
 // Feature names and units, class names, class outputs.
 RuleVocabulary VocabularyOf(const ImportRanges &ranges);
 

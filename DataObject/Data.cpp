@@ -66,7 +66,6 @@ Data::~Data() = default;
 
 std::unique_ptr<Data> Data::Clone() const {
   auto PtrDatClone = std::make_unique<Data>(MbrNdxRows, MbrNdxInputs, MbrNdxOutputs, MbrBlnLabels);
-  KASSERT(PtrDatClone != 0);
   // Slots that hold no data hold the zeros of construction in both tables.
   PtrDatClone->MbrDyaRtpInputs = MbrDyaRtpInputs;
   PtrDatClone->MbrDyaRtpOutputs = MbrDyaRtpOutputs;

@@ -4,6 +4,7 @@
 
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/TextFile.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TConditionLayer.h"
@@ -19,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <locale>
 #include <optional>
 #include <sstream>
@@ -503,7 +503,7 @@ private:
         } else if (Equals(key, "UNTRAINABLE")) {
           trainable = false;
         } else {
-          std::cout << key << std::endl;
+          Diagnose(DiagnosticKind::kOutput, key);
           Fail("Unknown keyword in weights list");
         }
         if (!item.open) break;

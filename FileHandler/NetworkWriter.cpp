@@ -56,8 +56,8 @@ private:
     tools.WriteInteger(out, "NumberOfLayers", net.numLayers, true);
     tools.WriteInteger(out, "InputLayer", net.inLayer, true);
     tools.WriteInteger(out, "OutputLayer", net.outLayer, true);
-    tools.WriteInteger(out, "NumberOfInputs", net.layers[net.inLayer]->numNeurons, true);
-    tools.WriteInteger(out, "NumberOfOutputs", net.layers[net.outLayer]->numNeurons, true);
+    tools.WriteInteger(out, "NumberOfInputs", net.GetNumInputs(), true);
+    tools.WriteInteger(out, "NumberOfOutputs", net.GetNumOutputs(), true);
     for (int i = 0; i < net.numLayers; ++i) {
       TBasicLayer &layer = *net.layers[i];
       if (layer.GetLayerActFunction() != ActBias) continue;
@@ -155,8 +155,8 @@ private:
     tools.WriteKeyword(out, freezable ? "Freezable" : "UnFreezable", false);
     tools.CloseBracket(out, true, true);
 
-    const int f = net.layers[from]->numNeurons;
-    const int t = net.layers[to]->numNeurons;
+    const int f = net.GetLayerSize(from);
+    const int t = net.GetLayerSize(to);
     TIterateObjCount counter;
     conn.Iterate(counter, FMaskExists);
     if (counter.count < 0.35 * static_cast<double>(static_cast<int64_t>(f) * t)) {

@@ -11,7 +11,6 @@
 #include <streambuf>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace kestrane {
 

@@ -1,5 +1,6 @@
 #include "KQmessage/KQML.h"
 
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
 
@@ -71,7 +72,7 @@ public:
   bool OrdinaryWord(std::string &word) {
     word = Word();
     if (word.empty() || (word.size() == 1 && IsSpecial(word[0]))) {
-      std::cerr << "special character unexpected" << std::endl;
+      Diagnose(DiagnosticKind::kErrorText, "special character unexpected");
       return false;
     }
     return true;
@@ -79,13 +80,13 @@ public:
 
   std::unique_ptr<TKQstructure> Structure(int depth) {
     if (depth > TKQstructure::kMaxParseDepth) {
-      std::cerr << "structure nested too deeply" << std::endl;
+      Diagnose(DiagnosticKind::kErrorText, "structure nested too deeply");
       return nullptr;
     }
     std::string word = Word();
     if (word != "(") {
       if (word.empty() || (word.size() == 1 && IsSpecial(word[0]))) {
-        std::cerr << "special character unexpected" << std::endl;
+        Diagnose(DiagnosticKind::kErrorText, "special character unexpected");
         return nullptr;
       }
       return std::make_unique<TKQstructure>(word);

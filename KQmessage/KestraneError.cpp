@@ -35,6 +35,7 @@ std::string PlainSettingName(Setting setting) {
   case Setting::kChangeAfter: return "change after";
   case Setting::kLearningRate: return "learning rate";
   case Setting::kMomentum: return "momentum";
+  case Setting::kBatch: return "batch";
   case Setting::kExamples: return "examples per class";
   case Setting::kSeed: return "seed";
   }

@@ -49,6 +49,7 @@ enum class Setting {
   kChangeAfter,
   kLearningRate,
   kMomentum,
+  kBatch,
   kExamples,
   kSeed,
 };

@@ -102,7 +102,8 @@ void TFastEpoch::StepBlocks(double rate, double momentum, TIterateObj2 *plain,
       continue;
     }
     // An idle block is zeroed, holds nothing back and is not generic (Mark
-    // clears idle), so the checks below would skip it too.
+    // clears idle): Settle would leave it as it is and the same step would
+    // change no bit, so it is skipped whole.
     if (b.idle && kernels::SameBits(b.idleRate, rate) &&
         kernels::SameBits(b.idleMomentum, momentum))
       continue;
@@ -115,9 +116,6 @@ void TFastEpoch::StepBlocks(double rate, double momentum, TIterateObj2 *plain,
       continue;
     }
     const bool zero = b.state == ArcBlock::kZero;
-    if (zero && b.idle && kernels::SameBits(b.idleRate, rate) &&
-        kernels::SameBits(b.idleMomentum, momentum))
-      continue;
     const bool changed =
         momentum != 0 ? kernels::MomentumStep(b, rate, momentum) : kernels::Step(b, rate);
     b.idle = zero && !changed;

@@ -1,11 +1,11 @@
 #include "NeuralNets/TBasicLayer.h"
 
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KAssert.h"
 #include "NeuralNets/TBasicConnections.h"
 #include "NeuralNets/TBasicNetwork.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace kestrane {
 
@@ -25,7 +25,7 @@ void TBasicLayer::ApplyActivation(double *net) {
 
 void TBasicLayer::Propagate(const double *input) {
   if (layerNum == network->inLayer) {
-    std::fputs("!Warning: changed input layer (TSimpleLayer)\n", stderr);
+    Warn("!Warning: changed input layer (TSimpleLayer)");
     std::copy(input, input + numNeurons, activations.begin());
   } else {
     std::fill(activations.begin(), activations.begin() + numNeurons, 0.0);
@@ -140,7 +140,7 @@ void TSimpleInputLayer::Propagate(const double *input) {
   if (layerNum == network->inLayer) {
     std::copy(input, input + numNeurons, activations.begin());
   } else {
-    std::fputs("!Warning: changed input layer (TSimpleInputLayer)\n", stderr);
+    Warn("!Warning: changed input layer (TSimpleInputLayer)");
     std::fill(activations.begin(), activations.begin() + numNeurons, 0.0);
   }
 }

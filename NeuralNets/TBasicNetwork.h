@@ -62,6 +62,11 @@ public:
   void CheckLayerPair(int fromLayer, int toLayer, const char *function) const;
 
   int GetNumNeurons() const;
+  // Neuron counts of one layer, of the input layer and of the output layer.
+  // A layer number outside the network raises std::out_of_range.
+  int GetLayerSize(int layer) const { return layers.at(static_cast<size_t>(layer))->numNeurons; }
+  int GetNumInputs() const { return GetLayerSize(inLayer); }
+  int GetNumOutputs() const { return GetLayerSize(outLayer); }
   // Neurons numbered across the layers, layer 0's first.
   TBasicNeuron *GetNeuron(int index);
 

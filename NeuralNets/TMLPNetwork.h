@@ -25,21 +25,19 @@ public:
   static constexpr const char *kTypeName = "MLP";
   const char *GetNetworkNType() const override { return kTypeName; }
 
+  // Forward passes over `in` (NeuralNets/TableRecall.h). TException: no
+  // table ("Null data pointer"), or one whose rows present fewer inputs than
+  // the network has (or, RecallError, other than as many outputs).
   // A new table with the inputs of every row slot of `in` and the outputs for them.
   std::unique_ptr<Data> Recall(Data *in);
   using TBasicNetwork::Recall;
   // A new table of the outputs only, one row per data row of `in`.
   void RecallOutputOnly(Data *in, std::unique_ptr<Data> &result);
   // Feeds targets and outputs of every row slot of `in` to `error` (not reset
-  // first) and returns its Value.
+  // first) and returns its Value; no error object raises TException too.
   double RecallError(Data *in, TErrorObj *error);
 
   bool bias;
-
-private:
-  // Rejects a table whose rows present fewer inputs than the input layer has,
-  // or (withTargets) other than as many outputs as the output layer has.
-  void CheckFits(const Data &in, bool withTargets, const char *function) const;
 };
 
 } // namespace kestrane

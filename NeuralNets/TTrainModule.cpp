@@ -15,6 +15,12 @@ namespace kestrane {
 
 namespace {
 
+// A record without a learning rate scales the penalty terms by 1 but takes
+// steps of 0: it trains nothing. Two readings of one absent key, kept apart
+// by name. (The bootstrap trainer always writes the key.)
+constexpr double kPenaltyRateWhenAbsent = 1.0;
+constexpr double kStepWhenAbsent = 0.0;
+
 double NumberOr(const TKQstructure &record, const char *keyword, double absent) {
   const TKQstructure *value = record.Find(keyword);
   return value ? TKQstructure::ParseNumber(value->GetHead().c_str()) : absent;
@@ -99,7 +105,7 @@ TTrainModule::TTrainModule(TBasicNetwork *network)
     throw TException("Null network pointer", kNullPointerParameter, "TTrainModule::TTrainModule");
   gradients = ZeroedCopy(*network);
   changes = ZeroedCopy(*network);
-  outputs.assign(static_cast<size_t>(network->layers[network->outLayer]->numNeurons), 0.0);
+  outputs.assign(static_cast<size_t>(network->GetNumOutputs()), 0.0);
 }
 
 // Freezing or removing an arc leaves the stores a slot nobody selects; an arc
@@ -111,7 +117,7 @@ void TTrainModule::CheckShape(const char *function) {
   bool fits = store.numLayers == network->numLayers && store.inLayer == network->inLayer &&
               store.outLayer == network->outLayer;
   for (int l = 0; fits && l < network->numLayers; ++l)
-    fits = store.layers[l]->numNeurons == network->layers[l]->numNeurons;
+    fits = store.GetLayerSize(l) == network->GetLayerSize(l);
   for (size_t c = 0; fits && c < network->priv_conns.size(); ++c) {
     TBasicConnections *conn = network->priv_conns[c];
     const TBasicConnections *twin = store.priv_conns[c];
@@ -206,7 +212,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (crossEntropy && outputSlopeUsed &&
       network->layers[network->outLayer]->GetLayerActFunction() != ActSigmoid)
     Refuse("CROSSENTROPY needs a sigmoid output layer", "TTrainModule::TrainEpoch");
-  const double learningRate = NumberOr(*record, "LEARNINGRATE", 1.0);
+  const double learningRate = NumberOr(*record, "LEARNINGRATE", kPenaltyRateWhenAbsent);
   const TKQstructure *penalty = record->Find("WEIGHTPENALTY");
   if (penalty != nullptr && !KnownPenalty(*penalty))
     Refuse("Unknown WEIGHTPENALTY \"" + penalty->GetHead() + "\" (NONE, QUADPENALTY or LWF)",
@@ -216,8 +222,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   const bool usePenalty = !HeadIs(*penalty, "NONE");
 
   // Reading past a row's values would take neighbouring memory for inputs or targets.
-  const int numIn = network->layers[network->inLayer]->numNeurons;
-  const int numOut = network->layers[network->outLayer]->numNeurons;
+  const int numIn = network->GetNumInputs();
+  const int numOut = network->GetNumOutputs();
   if (table->PresentedInputs() < numIn)
     throw TException("Too few input columns for the network", kBadParameter,
                      "TTrainModule::TrainEpoch");
@@ -239,8 +245,8 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
   if (TakesFastPath()) {
     TFastEpoch::StepSettings step;
     try {
-      step.rate = NumberOr(*record, "LEARNINGRATE", 0.0);
-      step.momentum = NumberOr(*record, "MOMENTUM", 0.0);
+      step.rate = NumberOr(*record, "LEARNINGRATE", kStepWhenAbsent);
+      step.momentum = NumberOr(*record, "MOMENTUM", kStepWhenAbsent);
       step.known = true;
     } catch (const TKQstructure::Error &) {
       // A bad number is left to the step, which rejects it where it always did.
@@ -437,7 +443,7 @@ void TBackpropModule::UpdateWeights(TKQstructure *record) {
   if (CachedStepSettings(record, rate, momentum))
     ApplyUpdate(rate, momentum);
   else
-    ApplyUpdate(NumberOr(*record, "LEARNINGRATE", 0.0), NumberOr(*record, "MOMENTUM", 0.0));
+    ApplyUpdate(NumberOr(*record, "LEARNINGRATE", kStepWhenAbsent), NumberOr(*record, "MOMENTUM", kStepWhenAbsent));
 }
 
 } // namespace kestrane

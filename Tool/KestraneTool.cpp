@@ -12,7 +12,6 @@
 #include "FileHandler/Spool.h"
 
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>

@@ -2,6 +2,7 @@
 
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
+#include "KQmessage/Diagnostics.h"
 
 #include <cctype>
 #include <cerrno>
@@ -180,6 +181,7 @@ std::string OptionName(Setting setting) {
   case Setting::kChangeAfter: return "--change-after";
   case Setting::kLearningRate: return "--learning-rate";
   case Setting::kMomentum: return "--momentum";
+  case Setting::kBatch: return "--batch";
   case Setting::kExamples: return "--examples";
   case Setting::kSeed: return "--seed";
   }
@@ -187,6 +189,10 @@ std::string OptionName(Setting setting) {
 }
 
 int RunGuarded(const std::function<int()> &command, std::ostream &err) {
+  // Standard output carries the command's results and nothing else: what the
+  // library reports, values it prints beside a failure included, goes to err.
+  TStreamDiagnosticSink sink(err);
+  TDiagnosticScope scope(sink);
   try {
     return command();
   } catch (...) {

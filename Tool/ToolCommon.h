@@ -77,7 +77,9 @@ void RequireOutputFolder(const std::string &path, const std::string &option);
 extern const char *const kOneClassWarning;
 
 // Runs a subcommand, turning every failure into its report (FailureReport,
-// settings named by their options) on `err` and exit status 1.
+// settings named by their options) on `err` and exit status 1. What the
+// library reports meanwhile (KQmessage/Diagnostics.h) goes to `err` too,
+// whatever its kind: standard output is for the command's results.
 int RunGuarded(const std::function<int()> &command, std::ostream &err);
 
 // The output files of one command, each written through SafeSave and put in

@@ -43,15 +43,15 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (!a.Operands().empty()) throw ToolError("unexpected argument \"" + a.Operands()[0] + "\"");
   const int inputs = ParseCount(a.Require("--inputs"), "--inputs", 1, kMaxCount);
   const std::vector<int> inputMFs =
-      ParseCountList(a.Get("--input-mfs", "3"), inputs, "--input-mfs", 2, kMaxCount);
+      ParseCountList(a.Get("--input-mfs", DefaultText(Setting::kInputMFs)), inputs, "--input-mfs", 2, kMaxCount);
   const int rules = ParseCount(a.Require("--rules"), "--rules", 1, kMaxCount);
   const int outputs = ParseCount(a.Require("--outputs"), "--outputs", 1, kMaxCount);
   const std::vector<int> outputMFs =
-      ParseCountList(a.Get("--output-mfs", "3"), outputs, "--output-mfs", 2, kMaxCount);
-  double min = -0.5;
-  double max = 0.5;
+      ParseCountList(a.Get("--output-mfs", DefaultText(Setting::kOutputMFs)), outputs, "--output-mfs", 2, kMaxCount);
+  double min = kDefaults.weightMin;
+  double max = kDefaults.weightMax;
   if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), min, max);
-  const uint32_t seed = ParseSeed(a.Get("--seed", "1"));
+  const uint32_t seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
   const std::string file = a.Require("-o");
   if (file.empty()) throw ToolError("-o: empty file name");
 

@@ -1,6 +1,6 @@
 #include "Tool/ToolCv.h"
 
-#include "Boot/CrossValidation.h"
+#include "Boot/GridSearch.h"
 #include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
@@ -47,10 +47,6 @@ const char *const kToolCvHelp =
 
 namespace {
 
-// A grid of this many trainings would run for days even on small data; past
-// it the counts of combinations and folds are refused before any work.
-constexpr long long kMaxTrainings = 100000;
-
 // One setting's values to try, as typed (for the report) and as read.
 struct Axis {
   std::string option;
@@ -79,7 +75,7 @@ Axis RealAxis(const ToolArguments &a, const std::string &option, const std::stri
 
 Axis BatchAxis(const ToolArguments &a) {
   Axis axis{"--batch", {}, {}};
-  for (const std::string &part : SplitList(a.Get("--batch", "false"))) {
+  for (const std::string &part : SplitList(a.Get("--batch", DefaultText(Setting::kBatch)))) {
     if (strcasecmp(part.c_str(), "true") != 0 && strcasecmp(part.c_str(), "false") != 0) {
       throw ToolError("--batch: \"" + part + "\" is neither true nor false");
     }
@@ -89,26 +85,16 @@ Axis BatchAxis(const ToolArguments &a) {
   return axis;
 }
 
-enum AxisIndex { kRules, kInputMFs, kOutputMFs, kEpochs, kChangeAfter, kRate, kMomentum, kBatch, kAxes };
-
 std::string Percent(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", value);
   return text;
 }
 
-struct Outcome {
-  std::vector<size_t> pick;  // per axis, the value's index
-  std::vector<FoldScore> folds;
-  double mean = 0.0;
-  double deviation = 0.0;
-  long long size = 0;  // weights and centres of the network
-};
-
-std::string Describe(const std::vector<Axis> &axes, const std::vector<size_t> &pick) {
+std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   std::string text;
   for (size_t k = 0; k < axes.size(); ++k) {
-    text += (k ? ", " : "") + axes[k].option.substr(2) + " " + axes[k].text[pick[k]];
+    text += (k ? ", " : "") + axes[k].option.substr(2) + " " + axes[k].text[point.pick[k]];
   }
   return text;
 }
@@ -127,14 +113,13 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   }
   if (a.Operands().size() != 1) throw ToolError("cv takes one CSV file (see kestrane-tool cv --help)");
   const std::string csvName = a.Operands()[0];
-  const int folds = ParseCount(a.Get("--folds", "5"), "--folds", 2, 1000000);
-  const uint32_t seed = ParseSeed(a.Get("--seed", "1"));
+  GridRequest grid;
+  grid.folds = ParseCount(a.Get("--folds", std::to_string(kDefaults.folds)), "--folds", 2, 1000000);
+  grid.seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
   const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-  const int jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
-                                   : static_cast<int>(processors > 0 ? processors : 1);
-  double weightMin = -0.5;
-  double weightMax = 0.5;
-  if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), weightMin, weightMax);
+  grid.jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
+                              : static_cast<int>(processors > 0 ? processors : 1);
+  if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
@@ -142,151 +127,62 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn) throw ToolError("Unable to open file " + csvName);
   LabelledRows read = ReadLabelledRows(csvIn, ParseSeparator(a.Get("--separator", ",")), request);
-  const EncodedClasses classes = EncodeClasses(read.labels);
-  const int numClasses = static_cast<int>(classes.names.size());
   const int inputs = static_cast<int>(read.featureNames.size());
-  if (numClasses < 2) {
-    throw ToolError("only one class (\"" + classes.names[0] + "\") in column \"" + read.classColumn +
-                    "\"; a classifier needs at least two");
-  }
-  std::vector<long> perClass(static_cast<size_t>(numClasses), 0);
-  for (int k : classes.classOf) ++perClass[static_cast<size_t>(k)];
-  for (int k = 0; k < numClasses; ++k) {
-    if (perClass[static_cast<size_t>(k)] < 2) {
-      throw ToolError("class \"" + classes.names[static_cast<size_t>(k)] +
-                      "\" has only one row; every class needs at least two");
-    }
-  }
-  if (folds > static_cast<long>(read.values.size())) {
-    throw ToolError("--folds " + std::to_string(folds) + " exceeds the " +
-                    std::to_string(read.values.size()) + " rows");
-  }
 
-  std::vector<Axis> axes(kAxes);
-  axes[kRules] = CountAxis(a, "--rules", std::to_string(StarterRuleCount(inputs, numClasses)), 1, 100000);
-  axes[kInputMFs] = CountAxis(a, "--input-mfs", "3", 2, 100000);
-  axes[kOutputMFs] = CountAxis(a, "--output-mfs", "3", 2, 100000);
-  axes[kEpochs] = CountAxis(a, "--epochs", "500", 1, 2000000000);
-  axes[kChangeAfter] = CountAxis(a, "--change-after", "10", 1, 2000000000);
-  axes[kRate] = RealAxis(a, "--learning-rate", "0.1");
-  axes[kMomentum] = RealAxis(a, "--momentum", "0.5");
-  axes[kBatch] = BatchAxis(a);
+  std::vector<Axis> axes(kGridAxes);
+  const std::string starterRules =
+      std::to_string(StarterRuleCount(inputs, static_cast<int>(SortedClassNames(read.labels).size())));
+  axes[kGridRules] = CountAxis(a, "--rules", starterRules, 1, 100000);
+  axes[kGridInputMFs] = CountAxis(a, "--input-mfs", DefaultText(Setting::kInputMFs), 2, 100000);
+  axes[kGridOutputMFs] = CountAxis(a, "--output-mfs", DefaultText(Setting::kOutputMFs), 2, 100000);
+  axes[kGridEpochs] = CountAxis(a, "--epochs", DefaultText(Setting::kEpochs), 1, 2000000000);
+  axes[kGridChangeAfter] = CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
+  axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
+  axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
+  axes[kGridBatch] = BatchAxis(a);
+  for (int k = 0; k < kGridAxes; ++k) grid.values[k] = axes[k].value;
 
-  // Counted in 64 bits and stopped at the limit: the lists' lengths multiply.
-  long long trainings = folds;
-  for (const Axis &axis : axes) {
-    const long long values = static_cast<long long>(axis.value.size());
-    if (trainings > kMaxTrainings / values) {
-      throw ToolError("the settings' combinations times --folds " + std::to_string(folds) +
-                      " make more than " + std::to_string(kMaxTrainings) + " trainings");
-    }
-    trainings *= values;
-  }
-
-  // Every combination, the last setting changing fastest.
-  std::vector<Outcome> outcomes(1, Outcome{std::vector<size_t>(kAxes, 0), {}, 0.0, 0.0, 0});
-  for (int k = kAxes - 1; k >= 0; --k) {
-    std::vector<Outcome> grown;
-    for (const Outcome &o : outcomes) {
-      for (size_t v = 0; v < axes[k].value.size(); ++v) {
-        grown.push_back(o);
-        grown.back().pick[k] = v;
-      }
-    }
-    outcomes.swap(grown);
-  }
-  std::sort(outcomes.begin(), outcomes.end(),
-            [](const Outcome &x, const Outcome &y) { return x.pick < y.pick; });
-
-  const auto shapeOf = [&](const Outcome &o) {
-    NetworkShape shape;
-    shape.inputs = inputs;
-    shape.outputs = numClasses;
-    shape.rules = static_cast<int>(axes[kRules].value[o.pick[kRules]]);
-    shape.inputMFs = {static_cast<int>(axes[kInputMFs].value[o.pick[kInputMFs]])};
-    shape.outputMFs = {static_cast<int>(axes[kOutputMFs].value[o.pick[kOutputMFs]])};
-    shape.weightMin = weightMin;
-    shape.weightMax = weightMax;
-    shape.seed = seed;
-    return shape;
-  };
-  const auto settingsOf = [&](const Outcome &o) {
-    TrainSettings settings;
-    settings.epochs = static_cast<int32_t>(axes[kEpochs].value[o.pick[kEpochs]]);
-    settings.changeAfter = static_cast<int32_t>(axes[kChangeAfter].value[o.pick[kChangeAfter]]);
-    settings.learningRate = static_cast<float>(axes[kRate].value[o.pick[kRate]]);
-    settings.momentum = static_cast<float>(axes[kMomentum].value[o.pick[kMomentum]]);
-    settings.batch = axes[kBatch].value[o.pick[kBatch]] != 0.0;
-    settings.seed = seed;
-    return settings;
-  };
-  // Checked before any training: a too-large network fails at once.
-  for (Outcome &o : outcomes) {
-    NetworkShape shape = shapeOf(o);
-    ExpandShape(shape);
-    const long long conditions = static_cast<long long>(inputs) * shape.inputMFs[0];
-    const long long actions = static_cast<long long>(numClasses) * shape.outputMFs[0];
-    o.size = shape.rules * (conditions + actions) + conditions + actions;
-  }
-
-  LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames};
-  const std::vector<int> foldOf = StratifiedFolds(classes.classOf, numClasses, folds, seed);
-  const int combos = static_cast<int>(outcomes.size());
+  const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
+                          read.classColumn};
   const bool terminal = isatty(2) != 0;
-  const auto started = [&](int task) {
+  const int folds = grid.folds;
+  const GridResult result = GridSearch(data, grid, [&](long long task, long long tasks) {
     if (!terminal) return;
-    err << "\rcombination " << task / folds + 1 << " of " << combos << ", fold " << task % folds + 1
-        << " of " << folds << "   " << std::flush;
-  };
-  const std::vector<FoldScore> scores = RunTasks(
-      static_cast<int>(trainings), jobs,
-      [&](int task) {
-        const Outcome &o = outcomes[static_cast<size_t>(task / folds)];
-        return ScoreFold(data, foldOf, task % folds, shapeOf(o), settingsOf(o));
-      },
-      started);
+    err << "\rcombination " << task / folds + 1 << " of " << tasks / folds << ", fold "
+        << task % folds + 1 << " of " << folds << "   " << std::flush;
+  });
   if (terminal) err << "\r\033[K" << std::flush;
 
+  const int numClasses = static_cast<int>(result.classes.size());
   out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
-      << numClasses << " classes (column \"" << read.classColumn << "\")\n"
-      << folds << "-fold cross-validation, seed " << seed << "\n";
-  size_t best = 0;
-  for (size_t c = 0; c < outcomes.size(); ++c) {
-    Outcome &o = outcomes[c];
-    o.folds.assign(scores.begin() + static_cast<long>(c * folds),
-                   scores.begin() + static_cast<long>((c + 1) * folds));
-    std::vector<double> percent;
-    for (const FoldScore &f : o.folds) percent.push_back(100.0 * f.correct / f.rows);
-    for (double p : percent) o.mean += p;
-    o.mean /= folds;
-    for (double p : percent) o.deviation += (p - o.mean) * (p - o.mean);
-    o.deviation = std::sqrt(o.deviation / (folds - 1));
-    out << Describe(axes, o.pick) << "\n  folds:";
-    for (double p : percent) out << " " << Percent(p);
+      << numClasses << " classes (column \"" << data.classColumn << "\")\n"
+      << folds << "-fold cross-validation, seed " << grid.seed << "\n";
+  for (const GridPoint &o : result.points) {
+    out << Describe(axes, o) << "\n  folds:";
+    for (double p : o.percent) out << " " << Percent(p);
     out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
-    const Outcome &b = outcomes[best];
-    if (o.mean > b.mean || (o.mean == b.mean && o.size < b.size)) best = c;
   }
 
-  const Outcome &b = outcomes[best];
-  if (outcomes.size() > 1) {
-    out << "Best of " << outcomes.size() << ": " << Describe(axes, b.pick) << "\n  mean "
+  const GridPoint &b = result.points[result.best];
+  if (result.points.size() > 1) {
+    out << "Best of " << result.points.size() << ": " << Describe(axes, b) << "\n  mean "
         << Percent(b.mean) << " \xc2\xb1 " << Percent(b.deviation) << "\n";
   }
   std::string prefix = csvName;
   if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0) prefix.resize(prefix.size() - 4);
+  const auto text = [&](GridAxis k) { return axes[k].text[b.pick[k]]; };
   out << "To train with these settings:\n"
-      << "  kestrane-tool create --inputs " << inputs << " --input-mfs "
-      << axes[kInputMFs].text[b.pick[kInputMFs]] << " --rules " << axes[kRules].text[b.pick[kRules]]
-      << " --outputs " << numClasses << " --output-mfs " << axes[kOutputMFs].text[b.pick[kOutputMFs]];
+      << "  kestrane-tool create --inputs " << inputs << " --input-mfs " << text(kGridInputMFs)
+      << " --rules " << text(kGridRules) << " --outputs " << numClasses << " --output-mfs "
+      << text(kGridOutputMFs);
   if (a.Has("--weights")) out << " --weights " << a.Get("--weights");
-  out << " --seed " << seed << " -o " << prefix << "-initial.wgt\n"
-      << "  Epochs = " << axes[kEpochs].text[b.pick[kEpochs]] << "\n"
-      << "  ChangeAfter = " << axes[kChangeAfter].text[b.pick[kChangeAfter]] << "\n"
-      << "  LearningRate = " << axes[kRate].text[b.pick[kRate]] << "\n"
-      << "  Momentum = " << axes[kMomentum].text[b.pick[kMomentum]] << "\n"
-      << "  Batch = " << axes[kBatch].text[b.pick[kBatch]] << "\n"
-      << "  Seed = " << seed << "\n";
+  out << " --seed " << grid.seed << " -o " << prefix << "-initial.wgt\n"
+      << "  Epochs = " << text(kGridEpochs) << "\n"
+      << "  ChangeAfter = " << text(kGridChangeAfter) << "\n"
+      << "  LearningRate = " << text(kGridLearningRate) << "\n"
+      << "  Momentum = " << text(kGridMomentum) << "\n"
+      << "  Batch = " << text(kGridBatch) << "\n"
+      << "  Seed = " << grid.seed << "\n";
   return 0;
 }
 

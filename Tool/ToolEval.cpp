@@ -140,8 +140,8 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     // The reader's message says what is wrong, not in which file.
     throw ToolError(operands[0] + ": " + e.GetMessage());
   }
-  const int I = network->layers.at(network->inLayer)->GetNumNeurons();
-  const int O = network->layers.at(network->outLayer)->GetNumNeurons();
+  const int I = network->GetNumInputs();
+  const int O = network->GetNumOutputs();
   if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
   if (const long bad = CountNonFiniteWeights(*network))
     err << "!Warning: " << operands[0] << " holds " << bad

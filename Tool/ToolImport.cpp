@@ -8,6 +8,7 @@
 #include "FileHandler/ParseTools.h"
 
 #include <algorithm>
+#include <sstream>
 #include <cctype>
 #include <fstream>
 #include <ostream>
@@ -19,7 +20,8 @@ const char *const kToolImportHelp =
     "Reads a CSV file with a header row, scales every feature into [0, 1] by its\n"
     "minimum and maximum over the training rows (a constant column becomes 0.5;\n"
     "held-out values outside are clipped) and encodes the class as\n"
-    "one output per class (classes in sorted order, 1 for the row's class, else 0).\n"
+    "one output per class (classes in sorted order, numbers by value, 1 for the\n"
+    "row's class, else 0).\n"
     "Writes, for the output prefix P:\n"
     "  P-<class>.dat   training rows of each class (data-set files)\n"
     "  P-test.dat      the held-out rows of every class (with --holdout)\n"
@@ -185,10 +187,10 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   params.dataFiles = classFiles;
   params.seed = static_cast<uint32_t>(request.seed);
-  params.epochs = ParseCount(a.Get("--epochs", "500"), "--epochs", 1, 2000000000);
-  params.changeAfter = ParseCount(a.Get("--change-after", "10"), "--change-after", 1, 2000000000);
-  params.learningRate = ParseReal(a.Get("--learning-rate", "0.1"), "--learning-rate");
-  params.momentum = ParseReal(a.Get("--momentum", "0.5"), "--momentum");
+  params.epochs = ParseCount(a.Get("--epochs", DefaultText(Setting::kEpochs)), "--epochs", 1, 2000000000);
+  params.changeAfter = ParseCount(a.Get("--change-after", DefaultText(Setting::kChangeAfter)), "--change-after", 1, 2000000000);
+  params.learningRate = ParseReal(a.Get("--learning-rate", DefaultText(Setting::kLearningRate)), "--learning-rate");
+  params.momentum = ParseReal(a.Get("--momentum", DefaultText(Setting::kMomentum)), "--momentum");
   params.examples = result.training[0]->MbrNdxDataRows;
   for (const auto &table : result.training) params.examples = std::min(params.examples, static_cast<int>(table->MbrNdxDataRows));
   if (a.Has("--batch")) {
@@ -198,6 +200,22 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     params.onlineRate = params.learningRate;
     params.learningRate /= static_cast<double>(params.examples) * static_cast<double>(classFiles.size());
   }
+  // The run reads the rate as a float and hands it on with six decimals; a
+  // scaled batch rate too small for that would train nothing.
+  std::string rateRaised;
+  if (params.batch && !TrainerReadsOtherwise(static_cast<float>(params.learningRate)).empty()) {
+    const double usable = AsTrainerReads(std::max(params.learningRate, kSmallestTrainedRate));
+    std::ostringstream why;
+    why << "!Warning: the batch LearningRate " << params.learningRate << " would reach the trainer as "
+        << AsTrainerReads(params.learningRate) << " (six decimals); " << prefix << ".param says "
+        << usable << " instead\n";
+    rateRaised = why.str();
+    params.learningRate = usable;
+    params.rateRaised = true;
+  } else {
+    RequireTrainerReadsAsGiven(Setting::kLearningRate, static_cast<float>(params.learningRate));
+  }
+  RequireTrainerReadsAsGiven(Setting::kMomentum, static_cast<float>(params.momentum));
   for (size_t k = 0; k < classFiles.size(); ++k) {
     SaveTable(pending, classFiles[k], *result.training[k]);
     out << "  " << ranges.classes[k] << ": " << CountOf(result.training[k]->MbrNdxDataRows, "training row")
@@ -216,6 +234,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     err << ClippedWarning(result.clipped, "held-out value",
                           " outside the ranges of the training rows");
   }
+  err << rateRaised;
   return 0;
 }
 

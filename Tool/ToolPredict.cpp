@@ -114,8 +114,8 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   } catch (const FileTools::Error &e) {
     throw ToolError(networkName + ": " + e.GetMessage());
   }
-  const int I = network->layers.at(network->inLayer)->GetNumNeurons();
-  const int O = network->layers.at(network->outLayer)->GetNumNeurons();
+  const int I = network->GetNumInputs();
+  const int O = network->GetNumOutputs();
   if (I != static_cast<int>(ranges.features.size()) || O != static_cast<int>(ranges.classes.size())) {
     throw ToolError(networkName + " takes " + std::to_string(I) + " inputs and gives " +
                     std::to_string(O) + " outputs; " + rangesName + " has " +

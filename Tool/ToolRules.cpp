@@ -8,7 +8,6 @@
 #include "Vemo/RuleSimplify.h"
 #include "Vemo/TVemo.h"
 
-#include <cmath>
 #include <cstdio>
 #include <ostream>
 
@@ -63,7 +62,8 @@ template <typename Call> auto OneLine(Call call) -> decltype(call()) {
 
 } // namespace
 
-int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+// Warnings reach the error stream through the sink RunGuarded installs.
+int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
   const ToolArguments a(args, {"--ranges", "--data", "--top", "--min-weight"}, {"--json"}, "rules");
   if (a.Help()) {
     out << kToolRulesHelp;
@@ -84,7 +84,7 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
   RuleReportSource source{networkFile, a.Get("--data")};
   ClassRows rows;
   if (a.Has("--data")) {
-    rows = ReadClassRowsCsv(source.dataFile, ranges, err);
+    rows = ReadClassRowsCsv(source.dataFile, ranges);
     if (rows.Rows() == 0) throw ToolError(source.dataFile + ": no rows");
   }
   RuleBase base = OneLine([&] {
@@ -95,7 +95,7 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
   return 0;
 }
 
-int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
   const ToolArguments a(args, {"--ranges", "--data", "--max-drop", "-o"}, {}, "simplify");
   if (a.Help()) {
     out << kToolSimplifyHelp;
@@ -111,7 +111,7 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
   const std::string dataFile = a.Require("--data");
-  const ClassRows rows = ReadClassRowsCsv(dataFile, ranges, err);
+  const ClassRows rows = ReadClassRowsCsv(dataFile, ranges);
   if (rows.Rows() == 0) throw ToolError(dataFile + ": no rows");
 
   const SimplifyReport report = OneLine([&] { return SimplifyRuleBase(*loaded.network, rows, maxDrop); });

@@ -30,6 +30,14 @@ bool ArcWeight(TBasicConnections *matrix, int from, int to, double &weight) {
   return true;
 }
 
+TBasicConnections *ConditionsToRules(TVemo &network) {
+  return network.priv_conns_index[TVemo::kRuleLayer][TVemo::kConditionLayer];
+}
+
+TBasicConnections *RulesToActions(TVemo &network) {
+  return network.priv_conns_index[TVemo::kActionLayer][TVemo::kRuleLayer];
+}
+
 struct Shape {
   int I = 0, C = 0, R = 0, A = 0, O = 0;
   std::vector<int> mfIn, mfOut;
@@ -40,7 +48,8 @@ struct Shape {
 };
 
 Shape ReadShape(TVemo &network) {
-  if (network.numLayers != 6 || network.GetConditionLayer() == nullptr || network.GetOutputLayer() == nullptr) {
+  if (network.numLayers != TVemo::kNumLayers || network.GetConditionLayer() == nullptr ||
+      network.GetOutputLayer() == nullptr) {
     Refuse("Not a fuzzy network with condition and output layers");
   }
   Shape s;
@@ -73,7 +82,7 @@ std::vector<RuleVariable> InputVariables(TVemo &network, const Shape &s, const R
     const int i = s.inputOf[k];
     RuleTerm term;
     term.name = TermName(s.termOf[k], s.mfIn[i]);
-    network.GetWeightValue(1, i, k, term.centre);
+    network.GetWeightValue(TVemo::kConditionCentres, i, k, term.centre);
     const bool scaled = i < static_cast<int>(v.inputMin.size()) && i < static_cast<int>(v.inputMax.size());
     term.value = scaled ? v.inputMin[i] + term.centre * (v.inputMax[i] - v.inputMin[i]) : term.centre;
     inputs[i].terms.push_back(term);
@@ -90,7 +99,7 @@ std::vector<RuleVariable> OutputVariables(TVemo &network, const Shape &s, const 
     const int o = s.outputOf[k];
     RuleTerm term;
     term.name = TermName(s.actionTermOf[k], s.mfOut[o]);
-    network.GetWeightValue(4, k, o, term.centre);
+    network.GetWeightValue(TVemo::kOutputCentres, k, o, term.centre);
     term.value = term.centre;
     outputs[o].terms.push_back(term);
   }
@@ -129,9 +138,9 @@ std::vector<std::pair<int, double>> Listed(const std::vector<std::pair<int, doub
 Rule ReadRule(TVemo &network, const Shape &s, const RuleBase &base, const RuleOptions &options, int r) {
   Rule rule;
   rule.node = r;
-  TBasicConnections *conditions = network.priv_conns_index[3][2];
-  TBasicConnections *actions = network.priv_conns_index[4][3];
-  TBasicConnections *bias = network.priv_conns_index[3][0];
+  TBasicConnections *conditions = ConditionsToRules(network);
+  TBasicConnections *actions = RulesToActions(network);
+  TBasicConnections *bias = network.priv_conns_index[TVemo::kRuleLayer][TVemo::kBiasLayer];
 
   std::vector<std::pair<int, double>> in;
   std::vector<double> best(static_cast<size_t>(s.I), -HUGE_VAL);
@@ -141,7 +150,7 @@ Rule ReadRule(TVemo &network, const Shape &s, const RuleBase &base, const RuleOp
     if (exists) in.emplace_back(k, w);
     best[s.inputOf[k]] = std::max(best[s.inputOf[k]], exists ? w : 0.0);
   }
-  for (int b = 0; b < network.layers[0]->GetNumNeurons(); ++b) {
+  for (int b = 0; b < network.GetLayerSize(TVemo::kBiasLayer); ++b) {
     double w = 0.0;
     if (ArcWeight(bias, b, r, w)) {
       rule.hasBias = true;
@@ -214,7 +223,7 @@ void MeasureOnRows(TVemo &network, const Shape &s, const ClassRows &rows, RuleBa
   long faithful = 0;
   for (size_t row = 0; row < n; ++row) {
     network.Recall(rows.Row(row), output.data());
-    const std::vector<double> &act = network.layers[3]->activations;
+    const std::vector<double> &act = network.layers[TVemo::kRuleLayer]->activations;
     int top = 0;
     for (int r = 0; r < s.R; ++r) {
       firing[r] += act[r];
@@ -304,8 +313,10 @@ RuleBase ExtractRules(TVemo &network, const RuleVocabulary &vocabulary, const Ru
   base.outputs = OutputVariables(network, s, vocabulary);
   base.totalRules = s.R;
   for (int r = 0; r < s.R; ++r) {
-    for (int k = 0; k < s.C; ++k) base.ruleArcs += network.priv_conns_index[3][2]->IsValid(k, r) ? 1 : 0;
-    for (int k = 0; k < s.A; ++k) base.actionArcs += network.priv_conns_index[4][3]->IsValid(r, k) ? 1 : 0;
+    for (int k = 0; k < s.C; ++k)
+      base.ruleArcs += ConditionsToRules(network)->IsValid(k, r) ? 1 : 0;
+    for (int k = 0; k < s.A; ++k)
+      base.actionArcs += RulesToActions(network)->IsValid(r, k) ? 1 : 0;
     base.rules.push_back(ReadRule(network, s, base, options, r));
   }
   if (rows != nullptr) {

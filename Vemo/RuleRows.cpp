@@ -15,7 +15,7 @@ int ClassOfOutputs(const double *outputs, int count) {
 
 double ClassAccuracy(TVemo &network, const ClassRows &rows) {
   if (rows.Rows() == 0) return 0.0;
-  const int O = network.layers[network.outLayer]->GetNumNeurons();
+  const int O = network.GetNumOutputs();
   std::vector<double> output(static_cast<size_t>(O));
   size_t correct = 0;
   for (size_t r = 0; r < rows.Rows(); ++r) {

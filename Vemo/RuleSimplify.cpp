@@ -28,8 +28,15 @@ bool Pruneable(const TBasicConnections *matrix) {
   return std::strcmp(matrix->GetConnectionsNType(), TPrunedConnections::kTypeName) == 0;
 }
 
-long CountArcs(TBasicConnections *matrix, int fromCount, int toCount) {
+TBasicConnections *Matrix(TVemo &network, int fromLayer, int toLayer) {
+  return network.priv_conns_index[toLayer][fromLayer];
+}
+
+long CountArcs(TVemo &network, int fromLayer, int toLayer) {
+  TBasicConnections *matrix = Matrix(network, fromLayer, toLayer);
   if (!matrix->IsConnected()) return 0;
+  const int fromCount = network.GetLayerSize(fromLayer);
+  const int toCount = network.GetLayerSize(toLayer);
   long arcs = 0;
   for (int f = 0; f < fromCount; ++f) {
     for (int t = 0; t < toCount; ++t) arcs += matrix->IsValid(f, t) ? 1 : 0;
@@ -40,11 +47,11 @@ long CountArcs(TBasicConnections *matrix, int fromCount, int toCount) {
 class Simplifier {
 public:
   explicit Simplifier(TVemo &network) : net_(network) {
-    C_ = network.layers[2]->GetNumNeurons();
-    R_ = network.layers[3]->GetNumNeurons();
-    A_ = network.layers[4]->GetNumNeurons();
-    conditions_ = network.priv_conns_index[3][2];
-    actions_ = network.priv_conns_index[4][3];
+    C_ = network.GetLayerSize(TVemo::kConditionLayer);
+    R_ = network.GetLayerSize(TVemo::kRuleLayer);
+    A_ = network.GetLayerSize(TVemo::kActionLayer);
+    conditions_ = Matrix(network, TVemo::kConditionLayer, TVemo::kRuleLayer);
+    actions_ = Matrix(network, TVemo::kRuleLayer, TVemo::kActionLayer);
     if (Pruneable(conditions_)) Collect(conditions_, C_, R_);
     if (Pruneable(actions_)) Collect(actions_, R_, A_);
     std::stable_sort(arcs_.begin(), arcs_.end(), [](const Candidate &a, const Candidate &b) {
@@ -119,10 +126,11 @@ private:
 
 SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double maxDrop) {
   const char *const function = "SimplifyRuleBase";
-  if (network.numLayers != 6 || network.GetConditionLayer() == nullptr || network.GetOutputLayer() == nullptr) {
+  if (network.numLayers != TVemo::kNumLayers || network.GetConditionLayer() == nullptr ||
+      network.GetOutputLayer() == nullptr) {
     throw TException("Not a fuzzy network with condition and output layers", "Bad Parameter", function);
   }
-  const int I = network.layers[1]->GetNumNeurons();
+  const int I = network.GetNumInputs();
   if (rows.inputs != I || rows.values.size() != rows.Rows() * static_cast<size_t>(I)) {
     throw TException("The rows do not match the network's inputs", "Bad Parameter", function);
   }
@@ -130,13 +138,11 @@ SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double ma
 
   SimplifyReport report;
   const auto arcs = [&network] {
-    return CountArcs(network.priv_conns_index[3][2], network.layers[2]->GetNumNeurons(),
-                     network.layers[3]->GetNumNeurons()) +
-           CountArcs(network.priv_conns_index[4][3], network.layers[3]->GetNumNeurons(),
-                     network.layers[4]->GetNumNeurons());
+    return CountArcs(network, TVemo::kConditionLayer, TVemo::kRuleLayer) +
+           CountArcs(network, TVemo::kRuleLayer, TVemo::kActionLayer);
   };
   report.arcsBefore = arcs();
-  report.rulesBefore = network.layers[3]->GetNumNeurons();
+  report.rulesBefore = network.GetLayerSize(TVemo::kRuleLayer);
   report.accuracyBefore = ClassAccuracy(network, rows);
 
   Simplifier simplifier(network);
@@ -162,7 +168,7 @@ SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double ma
   simplifier.Commit();
 
   report.arcsAfter = arcs();
-  report.rulesAfter = network.layers[3]->GetNumNeurons();
+  report.rulesAfter = network.GetLayerSize(TVemo::kRuleLayer);
   report.accuracyAfter = ClassAccuracy(network, rows);
   return report;
 }

@@ -15,8 +15,6 @@ namespace kestrane {
 
 namespace {
 
-constexpr int kNumLayers = 6;
-
 [[noreturn]] void Fail(const char *message, const char *function) {
   throw TException(message, kBadParameter, function);
 }
@@ -49,27 +47,27 @@ TVemo::TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPe
 
   SetupGrid(kNumLayers);
   try {
-    layers[0] = new TSimpleLayer(this, 0, 0);
-    layers[1] = new TSimpleInputLayer(this, 1, numInputs);
-    auto *condition = new TConditionLayer(this, 2, static_cast<int>(C));
-    layers[2] = condition;
+    layers[kBiasLayer] = new TSimpleLayer(this, kBiasLayer, 0);
+    layers[kInputLayer] = new TSimpleInputLayer(this, kInputLayer, numInputs);
+    auto *condition = new TConditionLayer(this, kConditionLayer, static_cast<int>(C));
+    layers[kConditionLayer] = condition;
     condition->SetInputMFCounts(numInputs, mfPerInput);
-    layers[3] = new TSimpleLayer(this, 3, numRules);
-    layers[4] = new TSimpleLayer(this, 4, static_cast<int>(A));
-    auto *output = new TVemoOutputLayer(this, 5, numOutputs);
-    layers[5] = output;
+    layers[kRuleLayer] = new TSimpleLayer(this, kRuleLayer, numRules);
+    layers[kActionLayer] = new TSimpleLayer(this, kActionLayer, static_cast<int>(A));
+    auto *output = new TVemoOutputLayer(this, kOutputLayer, numOutputs);
+    layers[kOutputLayer] = output;
     output->SetOutputMFCounts(static_cast<int>(A), mfPerOutput);
 
-    layers[1]->SetLayerActFunction(ActLinear);
-    layers[2]->SetLayerActFunction(ActVemoCondition);
-    layers[3]->SetLayerActFunction(ActSigmoid);
-    layers[4]->SetLayerActFunction(ActSigmoid);
-    layers[5]->SetLayerActFunction(ActCog);
+    layers[kInputLayer]->SetLayerActFunction(ActLinear);
+    layers[kConditionLayer]->SetLayerActFunction(ActVemoCondition);
+    layers[kRuleLayer]->SetLayerActFunction(ActSigmoid);
+    layers[kActionLayer]->SetLayerActFunction(ActSigmoid);
+    layers[kOutputLayer]->SetLayerActFunction(ActCog);
 
-    Connect(1, 2);
-    Connect(2, 3);
-    Connect(3, 4);
-    Connect(4, 5);
+    Connect(kInputLayer, kConditionLayer);
+    Connect(kConditionLayer, kRuleLayer);
+    Connect(kRuleLayer, kActionLayer);
+    Connect(kActionLayer, kOutputLayer);
   } catch (...) {
     FillUnsetLayers(); // the network destructor needs every layer
     throw;
@@ -83,9 +81,9 @@ void TVemo::Connect(int fromLayer, int toLayer) {
   if (priv_conns_index[toLayer][fromLayer]->IsConnected())
     return;
   TBasicConnections *matrix;
-  if (fromLayer == 1 && toLayer == 2)
+  if (fromLayer == kInputLayer && toLayer == kConditionLayer)
     matrix = new TToConditionConnections(this, fromLayer, toLayer);
-  else if (fromLayer == 4 && toLayer == 5)
+  else if (fromLayer == kActionLayer && toLayer == kOutputLayer)
     matrix = new TToOutputConnections(this, fromLayer, toLayer);
   else
     matrix = new TPrunedConnections(this, fromLayer, toLayer);
@@ -93,22 +91,29 @@ void TVemo::Connect(int fromLayer, int toLayer) {
 }
 
 TConditionLayer *TVemo::GetConditionLayer() const {
-  return numLayers > 2 ? dynamic_cast<TConditionLayer *>(layers[2]) : nullptr;
+  return numLayers > kConditionLayer ? dynamic_cast<TConditionLayer *>(layers[kConditionLayer])
+                                     : nullptr;
 }
 
 TVemoOutputLayer *TVemo::GetOutputLayer() const {
-  return numLayers > 5 ? dynamic_cast<TVemoOutputLayer *>(layers[5]) : nullptr;
+  return numLayers > kOutputLayer ? dynamic_cast<TVemoOutputLayer *>(layers[kOutputLayer])
+                                  : nullptr;
 }
 
 TBasicConnections *TVemo::WeightMatrix(int weightLayer, const char *function) const {
-  if (weightLayer < 1 || weightLayer > 4 || weightLayer + 1 >= numLayers)
+  if (weightLayer < kConditionCentres || weightLayer > kOutputCentres ||
+      weightLayer + 1 >= numLayers)
     Fail("Invalid weight layer", function);
   return priv_conns_index[weightLayer + 1][weightLayer];
 }
 
+int TVemo::CentreCount(int weightLayer) const {
+  return GetLayerSize(weightLayer == kConditionCentres ? kConditionLayer : kActionLayer);
+}
+
 bool TVemo::NodesInRange(int weightLayer, int from, int to) const {
-  return from >= 0 && from < layers[weightLayer]->numNeurons && to >= 0 &&
-         to < layers[weightLayer + 1]->numNeurons;
+  return from >= 0 && from < GetLayerSize(weightLayer) && to >= 0 &&
+         to < GetLayerSize(weightLayer + 1);
 }
 
 bool TVemo::ArcExists(int weightLayer, int from, int to) const {
@@ -117,15 +122,15 @@ bool TVemo::ArcExists(int weightLayer, int from, int to) const {
 }
 
 bool TVemo::ArcOfNeuron(int weightLayer, int k, int &from, int &to) const {
-  if (weightLayer == 1) {
+  if (weightLayer == kConditionCentres) {
     to = k;
     const TConditionLayer *condition = GetConditionLayer();
     if (condition != nullptr && condition->HasCounts() && k < condition->numNeurons) {
       from = condition->GetInputOfNeuron(k);
-      return ArcExists(1, from, to);
+      return ArcExists(kConditionCentres, from, to);
     }
-    for (from = 0; from < layers[1]->numNeurons; ++from)
-      if (ArcExists(1, from, to))
+    for (from = 0; from < GetLayerSize(kInputLayer); ++from)
+      if (ArcExists(kConditionCentres, from, to))
         return true;
     return false;
   }
@@ -133,10 +138,10 @@ bool TVemo::ArcOfNeuron(int weightLayer, int k, int &from, int &to) const {
   const TVemoOutputLayer *output = GetOutputLayer();
   if (output != nullptr && k < output->GetNumMapped()) {
     to = output->GetOutputOfAction(k);
-    return ArcExists(4, from, to);
+    return ArcExists(kOutputCentres, from, to);
   }
-  for (to = 0; to < layers[5]->numNeurons; ++to)
-    if (ArcExists(4, from, to))
+  for (to = 0; to < GetLayerSize(kOutputLayer); ++to)
+    if (ArcExists(kOutputCentres, from, to))
       return true;
   return false;
 }
@@ -158,8 +163,8 @@ void TVemo::SetWeightValue(int weightLayer, int from, int to, double value) {
 std::vector<double> TVemo::GetWeightLayer(int weightLayer) {
   TBasicConnections *matrix = WeightMatrix(weightLayer, "TVemo::GetWeightLayer");
   std::vector<double> values;
-  if (weightLayer == 1 || weightLayer == 4) {
-    const int n = layers[weightLayer == 1 ? 2 : 4]->numNeurons;
+  if (weightLayer == kConditionCentres || weightLayer == kOutputCentres) {
+    const int n = CentreCount(weightLayer);
     values.assign(static_cast<size_t>(n > 0 ? n : 0), 0.0);
     int from, to;
     for (int k = 0; k < n; ++k)
@@ -167,8 +172,8 @@ std::vector<double> TVemo::GetWeightLayer(int weightLayer) {
         values[k] = *matrix->GetWeightPtr(from, to);
     return values;
   }
-  const int f = layers[weightLayer]->numNeurons;
-  const int t = layers[weightLayer + 1]->numNeurons;
+  const int f = GetLayerSize(weightLayer);
+  const int t = GetLayerSize(weightLayer + 1);
   if (f <= 0 || t <= 0)
     return values;
   values.assign(static_cast<size_t>(f) * t, 0.0);
@@ -181,16 +186,16 @@ std::vector<double> TVemo::GetWeightLayer(int weightLayer) {
 
 void TVemo::SetWeightLayer(int weightLayer, const double *values) {
   TBasicConnections *matrix = WeightMatrix(weightLayer, "TVemo::SetWeightLayer");
-  if (weightLayer == 1 || weightLayer == 4) {
-    const int n = layers[weightLayer == 1 ? 2 : 4]->numNeurons;
+  if (weightLayer == kConditionCentres || weightLayer == kOutputCentres) {
+    const int n = CentreCount(weightLayer);
     int from, to;
     for (int k = 0; k < n; ++k)
       if (ArcOfNeuron(weightLayer, k, from, to))
         *matrix->GetWeightPtr(from, to) = values[k];
     return;
   }
-  const int f = layers[weightLayer]->numNeurons;
-  const int t = layers[weightLayer + 1]->numNeurons;
+  const int f = GetLayerSize(weightLayer);
+  const int t = GetLayerSize(weightLayer + 1);
   for (int from = 0; from < f; ++from)
     for (int to = 0; to < t; ++to)
       if (matrix->IsValid(from, to))
@@ -200,7 +205,7 @@ void TVemo::SetWeightLayer(int weightLayer, const double *values) {
 void TVemo::SetTrainable(int weightLayer, int to, int from, bool trainable,
                          const char *function) {
   TBasicConnections *matrix = WeightMatrix(weightLayer, function);
-  if (weightLayer == 1) {
+  if (weightLayer == kConditionCentres) {
     TConditionLayer *condition = GetConditionLayer();
     if (condition == nullptr || to < 0 || to >= condition->numNeurons)
       Fail("Invalid weight number", function);
@@ -233,7 +238,7 @@ void TVemo::WeightExists(int weightLayer, int from, int to, bool &exists) {
 void TVemo::GetActivationValue(int layer, int node, double &value) {
   if (layer < 0 || layer >= numLayers)
     Fail("Invalid node layer", "TVemo::GetActivationValue");
-  if (node < 0 || node >= layers[layer]->numNeurons)
+  if (node < 0 || node >= GetLayerSize(layer))
     Fail("Invalid node number", "TVemo::GetActivationValue");
   value = layers[layer]->activations[node];
 }
@@ -241,11 +246,11 @@ void TVemo::GetActivationValue(int layer, int node, double &value) {
 void TVemo::GetStructure(int &numInputs, int &numConditionNodes, std::vector<int> &mfPerInput,
                          int &numRules, int &numActionNodes, std::vector<int> &mfPerOutput,
                          int &numOutputs) {
-  numInputs = layers[1]->numNeurons;
-  numConditionNodes = layers[2]->numNeurons;
-  numRules = layers[3]->numNeurons;
-  numActionNodes = layers[4]->numNeurons;
-  numOutputs = layers[5]->numNeurons;
+  numInputs = GetLayerSize(kInputLayer);
+  numConditionNodes = GetLayerSize(kConditionLayer);
+  numRules = GetLayerSize(kRuleLayer);
+  numActionNodes = GetLayerSize(kActionLayer);
+  numOutputs = GetLayerSize(kOutputLayer);
   const TConditionLayer *condition = GetConditionLayer();
   mfPerInput = condition != nullptr ? condition->GetMFCounts() : std::vector<int>();
   const TVemoOutputLayer *output = GetOutputLayer();
@@ -255,7 +260,8 @@ void TVemo::GetStructure(int &numInputs, int &numConditionNodes, std::vector<int
 void TVemo::InitWeights(double min, double max) {
   if (!(min <= max)) // also refuses NaN
     Fail("Invalid weight range: the minimum must not exceed the maximum", "TVemo::InitWeights");
-  auto *centres = dynamic_cast<TToOutputConnections *>(priv_conns_index[5][4]);
+  auto *centres =
+      dynamic_cast<TToOutputConnections *>(priv_conns_index[kOutputLayer][kActionLayer]);
   // A count loaded from a file could be below 2; refuse before changing anything.
   if (centres != nullptr)
     for (int count : centres->outputLayer->GetMFCounts())
@@ -264,8 +270,8 @@ void TVemo::InitWeights(double min, double max) {
 
   if (TConditionLayer *condition = GetConditionLayer())
     condition->ResetCentres();
-  priv_conns_index[3][2]->Randomize(min, max);
-  priv_conns_index[4][3]->Randomize(min, max);
+  priv_conns_index[kRuleLayer][kConditionLayer]->Randomize(min, max);
+  priv_conns_index[kActionLayer][kRuleLayer]->Randomize(min, max);
   if (centres != nullptr)
     centres->ResetCentres();
 }

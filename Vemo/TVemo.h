@@ -25,6 +25,26 @@ class TVemoOutputLayer;
 // TException ("Bad Parameter") before anything changes.
 class TVemo : public TConnectedNetwork {
 public:
+  // The layers of the plan by number; code that indexes layers or the grid
+  // of a TVemo names them so.
+  enum Layer : int {
+    kBiasLayer = 0,
+    kInputLayer = 1,
+    kConditionLayer = 2,
+    kRuleLayer = 3,
+    kActionLayer = 4,
+    kOutputLayer = 5,
+  };
+  static constexpr int kNumLayers = 6;
+  // The weight layers of the access operations below, a numbering of their
+  // own: weight layer k is the matrix from layer k to layer k + 1.
+  enum WeightLayerNumber : int {
+    kConditionCentres = 1, // input -> condition
+    kRuleWeights = 2,      // condition -> rule
+    kActionWeights = 3,    // rule -> action
+    kOutputCentres = 4,    // action -> output
+  };
+
   // The empty network for the file reader: 6-layer grid, layers unset.
   TVemo();
   // mfPerInput: numInputs counts; mfPerOutput: numOutputs counts; each >= 2.
@@ -84,6 +104,8 @@ public:
 private:
   // Matrix of a weight layer 1-4; raises "Invalid weight layer" for others.
   TBasicConnections *WeightMatrix(int weightLayer, const char *function) const;
+  // Weight layers 1 and 4: one centre per condition or action neuron.
+  int CentreCount(int weightLayer) const;
   // Both node numbers inside the two layers of the weight layer.
   bool NodesInRange(int weightLayer, int from, int to) const;
   // The arc exists (nodes in range and the matrix has it).

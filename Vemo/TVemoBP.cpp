@@ -19,10 +19,6 @@ namespace kestrane {
 
 namespace {
 
-constexpr int kActionLayer = 4;
-constexpr int kRuleLayer = 3;
-constexpr int kOutputLayer = 5;
-
 [[noreturn]] void Reject(const std::string &message, const char *function) {
   throw TException(message.c_str(), kBadParameter, function);
 }
@@ -50,15 +46,16 @@ TBasicNetwork *Trainable(TBasicNetwork *network) {
 
 TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
   fastEpoch->Serve(typeid(TVemoBP));
-  fastEpoch->ReadsNoDeltasBelow(kRuleLayer); // BackpropagateDeltas stops there
+  fastEpoch->ReadsNoDeltasBelow(TVemo::kRuleLayer); // BackpropagateDeltas stops there
   fastEpoch->AddListedClasses(FuzzyMatrixArcs());
   fastEpoch->SetPatternLoop(std::make_unique<TVemoPatternLoop>());
   outputSlopeUsed = false; // BackpropagateDeltas starts at the action layer
   // The membership centres stay as loaded, so no penalty may pull them.
-  ExemptFromPenalty(1, 2);
-  ExemptFromPenalty(4, 5);
+  ExemptFromPenalty(TVemo::kInputLayer, TVemo::kConditionLayer);
+  ExemptFromPenalty(TVemo::kActionLayer, TVemo::kOutputLayer);
   int most = 0;
-  for (int count : static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer])->GetMFCounts())
+  auto *output = static_cast<TVemoOutputLayer *>(network->layers[TVemo::kOutputLayer]);
+  for (int count : output->GetMFCounts())
     most = count > most ? count : most;
   centres.assign(static_cast<size_t>(most), 0.0);
   degrees.assign(static_cast<size_t>(most), 0.0);
@@ -67,12 +64,12 @@ TVemoBP::TVemoBP(TBasicNetwork *network) : TBackpropModule(Trainable(network)) {
 void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
   if (std::strcmp(network.GetNetworkNType(), TVemo::kTypeName) != 0)
     Reject(std::string("Not a Vemo network: ") + network.GetNetworkNType(), function);
-  if (network.numLayers != 6 || network.outLayer != kOutputLayer)
+  if (network.numLayers != TVemo::kNumLayers || network.outLayer != TVemo::kOutputLayer)
     Reject("A Vemo network needs six layers with layer 5 as its output layer", function);
-  auto *output = dynamic_cast<TVemoOutputLayer *>(network.layers[kOutputLayer]);
+  auto *output = dynamic_cast<TVemoOutputLayer *>(network.layers[TVemo::kOutputLayer]);
   if (output == nullptr)
     Reject("The output layer is not a defuzzifying layer", function);
-  const int actions = network.layers[kActionLayer]->numNeurons;
+  const int actions = network.layers[TVemo::kActionLayer]->numNeurons;
   const std::vector<int> &counts = output->GetMFCounts();
   int sum = 0;
   for (int count : counts) {
@@ -83,14 +80,17 @@ void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
   if (static_cast<int>(counts.size()) != output->numNeurons || sum != actions ||
       output->GetNumMapped() != actions)
     Reject("Output membership functions do not match the action layer", function);
-  if (dynamic_cast<TToConditionConnections *>(network.priv_conns_index[2][1]) == nullptr)
+  const auto &grid = network.priv_conns_index; // [to][from]
+  if (dynamic_cast<TToConditionConnections *>(grid[TVemo::kConditionLayer][TVemo::kInputLayer]) ==
+      nullptr)
     Reject("Matrix 1 -> 2 is not a ToConditionConnections matrix", function);
-  auto *centreMatrix = dynamic_cast<TToOutputConnections *>(network.priv_conns_index[5][4]);
+  auto *centreMatrix =
+      dynamic_cast<TToOutputConnections *>(grid[TVemo::kOutputLayer][TVemo::kActionLayer]);
   if (centreMatrix == nullptr)
     Reject("Matrix 4 -> 5 is not a ToOutputConnections matrix", function);
   if (centreMatrix->NumCentres() != actions)
     Reject("Matrix 4 -> 5 does not hold one centre per action node", function);
-  for (int l : {kRuleLayer, kActionLayer}) {
+  for (int l : {TVemo::kRuleLayer, TVemo::kActionLayer}) {
     // An input layer takes its values from outside and warns on every pattern
     // when the forward pass sets them; a hidden layer must compute its own.
     const char *type = network.layers[l]->GetLayerNType();
@@ -107,12 +107,13 @@ void TVemoBP::Validate(TBasicNetwork &network, const char *function) {
 }
 
 void TVemoBP::BackpropagateDeltas(bool crossEntropy) {
-  auto *output = static_cast<TVemoOutputLayer *>(network->layers[kOutputLayer]);
-  TBasicConnections *centreMatrix = network->priv_conns_index[kOutputLayer][kActionLayer];
-  const double *y = network->layers[kOutputLayer]->activations.data();
-  const double *g = gradients->layers[kOutputLayer]->activations.data();
-  const double *action = network->layers[kActionLayer]->activations.data();
-  double *delta = gradients->layers[kActionLayer]->activations.data();
+  auto *output = static_cast<TVemoOutputLayer *>(network->layers[TVemo::kOutputLayer]);
+  TBasicConnections *centreMatrix =
+      network->priv_conns_index[TVemo::kOutputLayer][TVemo::kActionLayer];
+  const double *y = network->layers[TVemo::kOutputLayer]->activations.data();
+  const double *g = gradients->layers[TVemo::kOutputLayer]->activations.data();
+  const double *action = network->layers[TVemo::kActionLayer]->activations.data();
+  double *delta = gradients->layers[TVemo::kActionLayer]->activations.data();
   const std::vector<int> &counts = output->GetMFCounts();
   // The class's own centres are contiguous: read them in place, not arc by arc.
   const double *own = typeid(*centreMatrix) == typeid(TToOutputConnections)
@@ -132,8 +133,8 @@ void TVemoBP::BackpropagateDeltas(bool crossEntropy) {
     for (int l = 0; l < m; ++l, ++k)
       delta[k] = action[k] - degrees[l];
   }
-  LayerBackprop(kActionLayer, crossEntropy);
-  LayerBackprop(kRuleLayer, crossEntropy);
+  LayerBackprop(TVemo::kActionLayer, crossEntropy);
+  LayerBackprop(TVemo::kRuleLayer, crossEntropy);
 }
 
 } // namespace kestrane

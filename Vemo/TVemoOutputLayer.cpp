@@ -1,11 +1,11 @@
 #include "Vemo/TVemoOutputLayer.h"
 
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TToOutputConnections.h"
 
 #include <algorithm>
-#include <iostream>
 
 namespace kestrane {
 
@@ -83,7 +83,7 @@ void TVemoOutputLayer::Propagate(const double *) {
       y = num[o] / den[o];
     const double ActActivation = y;
     if (!((ActActivation >= 0) && (ActActivation <= 1))) {
-      std::cout << y << std::endl;
+      Diagnose(DiagnosticKind::kOutput, StreamText(y));
       throw TException("Defuzzified output outside [0, 1]", kBadParameter, kPropagate);
     }
     activations[o] = y;

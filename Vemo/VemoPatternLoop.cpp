@@ -1,6 +1,7 @@
 #include "Vemo/VemoPatternLoop.h"
 
 #include "DataObject/Data.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/ColumnKernels.h"
 #include "NeuralNets/FastEpoch.h"
@@ -9,11 +10,11 @@
 #include "NeuralNets/TPrunedConnections.h"
 #include "Vemo/TConditionLayer.h"
 #include "Vemo/TToOutputConnections.h"
+#include "Vemo/TVemo.h"
 #include "Vemo/TVemoBP.h"
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <algorithm>
-#include <iostream>
 #include <typeinfo>
 
 namespace kestrane {
@@ -23,7 +24,9 @@ namespace {
 using kernels::ArcBlock;
 
 // The matrices of the layout; every other cell of the grid must be empty.
-bool IsLayoutMatrix(int t, int f) { return t == f + 1 && f >= 1 && f <= 4; }
+bool IsLayoutMatrix(int t, int f) {
+  return t == f + 1 && f >= TVemo::kInputLayer && f <= TVemo::kActionLayer;
+}
 
 // A layer of plain neurons whose common function is the sigmoid, each neuron
 // writing its own slot (what TSimpleLayer::ApplyActivation assumes inline).
@@ -68,25 +71,31 @@ void SigmoidSlopes(double *delta, const double *y, int n) {
 
 bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   TBasicNetwork &net = epoch.Network();
-  if (net.numLayers != 6 || net.inLayer != 1 || net.outLayer != 5 || epoch.NumBlocks() != 4)
+  if (net.numLayers != TVemo::kNumLayers || net.inLayer != TVemo::kInputLayer ||
+      net.outLayer != TVemo::kOutputLayer || epoch.NumBlocks() != 4)
     return false;
-  for (int t = 0; t < 6; ++t)
-    for (int f = 0; f < 6; ++f)
+  for (int t = 0; t < TVemo::kNumLayers; ++t)
+    for (int f = 0; f < TVemo::kNumLayers; ++f)
       if ((epoch.Block(t, f) != nullptr) != IsLayoutMatrix(t, f))
         return false;
-  for (int l = 0; l < 6; ++l)
+  for (int l = 0; l < TVemo::kNumLayers; ++l)
     if (net.layers[l]->layerNum != l)
       return false;
-  if (net.layers[0]->numNeurons != 0 || typeid(*net.layers[1]) != typeid(TSimpleInputLayer) ||
-      typeid(*net.layers[2]) != typeid(TConditionLayer) || !SigmoidLayer(*net.layers[3]) ||
-      !SigmoidLayer(*net.layers[4]) || typeid(*net.layers[5]) != typeid(TVemoOutputLayer))
+  TBasicLayer &inputLayer = *net.layers[TVemo::kInputLayer];
+  TBasicLayer &conditionLayer = *net.layers[TVemo::kConditionLayer];
+  TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
+  TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
+  TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
+  if (net.GetLayerSize(TVemo::kBiasLayer) != 0 || typeid(inputLayer) != typeid(TSimpleInputLayer) ||
+      typeid(conditionLayer) != typeid(TConditionLayer) || !SigmoidLayer(ruleLayer) ||
+      !SigmoidLayer(actionLayer) || typeid(outputLayer) != typeid(TVemoOutputLayer))
     return false;
-  condition = static_cast<TConditionLayer *>(net.layers[2]);
-  auto *output = static_cast<TVemoOutputLayer *>(net.layers[5]);
-  numIn = net.layers[1]->numNeurons;
+  condition = static_cast<TConditionLayer *>(&conditionLayer);
+  auto *output = static_cast<TVemoOutputLayer *>(&outputLayer);
+  numIn = inputLayer.numNeurons;
   numCond = condition->numNeurons;
-  numRules = net.layers[3]->numNeurons;
-  numActions = net.layers[4]->numNeurons;
+  numRules = ruleLayer.numNeurons;
+  numActions = actionLayer.numNeurons;
   numOut = output->numNeurons;
   if (!condition->HasCounts() || condition->GetNumInputs() > numIn ||
       condition->GetLayerActFunction() != ActVemoCondition ||
@@ -97,7 +106,7 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
         &condition->activations[static_cast<size_t>(j)])
       return false;
 
-  TBasicConnections *centreMatrix = net.priv_conns_index[5][4];
+  TBasicConnections *centreMatrix = net.priv_conns_index[TVemo::kOutputLayer][TVemo::kActionLayer];
   if (typeid(*centreMatrix) != typeid(TToOutputConnections))
     return false;
   auto *own = static_cast<TToOutputConnections *>(centreMatrix);
@@ -110,19 +119,20 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
     return false;
   centres = own->weights.data();
 
-  ruleArcs = epoch.Block(3, 2);
-  actionArcs = epoch.Block(4, 3);
+  ruleArcs = epoch.Block(TVemo::kRuleLayer, TVemo::kConditionLayer);
+  actionArcs = epoch.Block(TVemo::kActionLayer, TVemo::kRuleLayer);
   for (ArcBlock *b : {ruleArcs, actionArcs})
     if (b->kind != ArcBlock::kRows)
       return false;
-  ruleExists = ExistsMask(*net.priv_conns_index[3][2]);
-  actionExists = ExistsMask(*net.priv_conns_index[4][3]);
+  ruleExists = ExistsMask(*net.priv_conns_index[TVemo::kRuleLayer][TVemo::kConditionLayer]);
+  actionExists = ExistsMask(*net.priv_conns_index[TVemo::kActionLayer][TVemo::kRuleLayer]);
   if (!epoch.Holding()) {
     const kernels::StepAfterBackprop &step = epoch.Fold();
     for (ArcBlock *b : {ruleArcs, actionArcs})
       if (b->held != 0 || b->stepped)
         return false;
-    if (!IdleUnder(*epoch.Block(2, 1), step) || !IdleUnder(*epoch.Block(5, 4), step))
+    if (!IdleUnder(*epoch.Block(TVemo::kConditionLayer, TVemo::kInputLayer), step) ||
+        !IdleUnder(*epoch.Block(TVemo::kOutputLayer, TVemo::kActionLayer), step))
       return false;
   }
 
@@ -143,10 +153,10 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   outputOf.resize(static_cast<size_t>(numActions));
   for (int k = 0; k < numActions; ++k)
     outputOf[static_cast<size_t>(k)] = output->GetOutputOfAction(k);
-  x = net.layers[1]->activations.data();
+  x = inputLayer.activations.data();
   cond = condition->activations.data();
-  rule = net.layers[3]->activations.data();
-  action = net.layers[4]->activations.data();
+  rule = ruleLayer.activations.data();
+  action = actionLayer.activations.data();
   out = output->activations.data();
   int most = 0;
   for (int c : counts)
@@ -324,7 +334,7 @@ void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
 }
 
 [[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
-  std::cout << bad << std::endl;
+  Diagnose(DiagnosticKind::kOutput, StreamText(bad));
   throw TException("Defuzzified output outside [0, 1]", kBadParameter,
                    "TVemoOutputLayer::Propagate");
 }

@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!loaded || Write(tools, *loaded) != first) std::abort();
 
   if (dynamic_cast<kestrane::TVemo *>(network.get())) {
-    std::vector<double> input(static_cast<size_t>(network->layers[network->inLayer]->numNeurons), 0.0);
-    std::vector<double> output(static_cast<size_t>(network->layers[network->outLayer]->numNeurons) + 1, 0.0);
+    std::vector<double> input(static_cast<size_t>(network->GetNumInputs()), 0.0);
+    std::vector<double> output(static_cast<size_t>(network->GetNumOutputs()) + 1, 0.0);
     try {
       network->Recall(input.data(), output.data());
     } catch (const kestrane::TException &) {

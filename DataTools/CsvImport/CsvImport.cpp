@@ -3,6 +3,8 @@
 #include "DataTools/CsvImport/ClassSplit.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <istream>
@@ -178,9 +180,12 @@ public:
       ranges.classes = request_.reuse->classes;
       ranges.features = request_.reuse->features;
     } else {
-      std::sort(order.begin(), order.end(),
-                [&](int a, int b) { return classes_[a].name < classes_[b].name; });
-      for (int k : order) ranges.classes.push_back(classes_[k].name);
+      std::vector<std::string> seen;
+      for (const ClassRows &c : classes_) seen.push_back(c.name);
+      ranges.classes = SortedClassNames(seen);
+      std::map<std::string, int> indexOf;
+      for (size_t k = 0; k < classes_.size(); ++k) indexOf[classes_[k].name] = static_cast<int>(k);
+      for (size_t k = 0; k < order.size(); ++k) order[k] = indexOf.at(ranges.classes[k]);
       CheckNamesForRanges(header_.header, names, ranges.classColumn, ranges.classes);
     }
     if (Numbers() > request_.maxNumbers) throw ImportError(LimitText(Numbers(), request_.maxNumbers));
@@ -321,10 +326,34 @@ std::unique_ptr<Data> MakeClassTable(const std::vector<int> &rows,
   return table;
 }
 
+namespace {
+
+// The label's value when the whole label is a finite decimal number.
+bool NumberOfLabel(const std::string &label, double &value) {
+  if (label.empty() || std::isspace(static_cast<unsigned char>(label[0]))) return false;
+  char *end = nullptr;
+  value = std::strtod(label.c_str(), &end);
+  return end == label.c_str() + label.size() && std::isfinite(value);
+}
+
+} // namespace
+
 std::vector<std::string> SortedClassNames(std::vector<std::string> labels) {
   std::sort(labels.begin(), labels.end());
   labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
-  return labels;
+  std::vector<double> values(labels.size());
+  for (size_t k = 0; k < labels.size(); ++k) {
+    if (!NumberOfLabel(labels[k], values[k])) return labels;
+  }
+  // Equal values ("1" and "1.0") stay distinct classes, in text order.
+  std::vector<size_t> order(labels.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return values[a] < values[b]; });
+  std::vector<std::string> sorted;
+  sorted.reserve(labels.size());
+  for (size_t k : order) sorted.push_back(std::move(labels[k]));
+  return sorted;
 }
 
 std::vector<double> OneHot(int k, int n) {

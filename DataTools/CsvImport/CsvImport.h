@@ -78,7 +78,9 @@ ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
 // ReadCsv, each as soon as its record is read.
 ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &request);
 
-// The distinct labels, sorted: the classes in output order.
+// The distinct labels in output order, the one order of classes that every
+// front end uses: by value when every label is a number ("2" before "10"),
+// else by their text (bytes).
 std::vector<std::string> SortedClassNames(std::vector<std::string> labels);
 
 // A table of the rows `rows` (indices into `scaled` and `classOf`), in that

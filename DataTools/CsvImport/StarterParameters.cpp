@@ -30,7 +30,10 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
       << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
       << "ChangeAfter = " << p.changeAfter << "   // passes over one draw before the next draw (default 10)\n"
       << "LearningRate = " << p.learningRate;
-  if (p.batch) {
+  if (p.batch && p.rateRaised) {
+    out << "   // the smallest rate the run trains with: " << p.onlineRate << " divided by the "
+        << p.examples * p.dataFiles.size() << " rows of one draw would train nothing\n";
+  } else if (p.batch) {
     out << "   // " << p.onlineRate << " divided by the " << p.examples * p.dataFiles.size()
         << " rows of one draw: a step sums the changes of them all\n";
   } else {

@@ -24,6 +24,7 @@ struct StarterParameters {
   double momentum = 0.5;
   bool batch = false;
   double onlineRate = 0.1;  // with batch: the on-line rate learningRate was scaled from
+  bool rateRaised = false;  // with batch: the scaled rate was too small to train, and raised
   uint32_t seed = 1;
 };
 

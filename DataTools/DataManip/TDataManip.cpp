@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "KQmessage/KAssert.h"
 #include "KQmessage/RunRandom.h"
 #include "KQmessage/TException.h"
 
@@ -48,11 +47,7 @@ std::unique_ptr<Data> TimeStep(Data *source, int32_t window, bool lag, const cha
   if (window < 1) throw TException("Invalid time step window", kBadParameter, function);
   const int32_t rows = source->MbrNdxDataRows;
   if (rows < window) throw TException("Insufficient rows", kBadParameter, function);
-  if (window == 1) {
-    auto PtrDatTimeStep = source->Clone();
-    KASSERT(PtrDatTimeStep != 0);
-    return PtrDatTimeStep;
-  }
+  if (window == 1) return source->Clone();
   const int32_t width = source->MbrNdxInputs;
   auto PtrDatTimeStep = std::make_unique<Data>(rows - window + 1, window * width,
                                                source->MbrNdxOutputs, source->MbrBlnLabels);
@@ -94,7 +89,6 @@ std::unique_ptr<Data> TDataManip::Extract(Data *source, int32_t inputCount,
   CheckColumns(inputCount, inputColumns, source->MbrNdxInputs);
   auto PtrDatWorking = std::make_unique<Data>(source->MbrNdxRows, inputCount,
                                               source->MbrNdxOutputs, source->MbrBlnLabels);
-  KASSERT(PtrDatWorking != 0);
   RowBuffers buffers(*source, *PtrDatWorking);
   source->Rewind();
   for (int32_t i = 0; i < source->MbrNdxDataRows; ++i) {
@@ -113,7 +107,6 @@ std::unique_ptr<Data> TDataManip::Extract(Data *source, int32_t inputCount,
   CheckColumns(inputCount, inputColumns, source->MbrNdxInputs);
   CheckColumns(outputCount, outputColumns, source->MbrNdxOutputs);
   auto PtrDatWorking = std::make_unique<Data>(source->MbrNdxRows, inputCount, outputCount, false);
-  KASSERT(PtrDatWorking != 0);
   RowBuffers buffers(*source, *PtrDatWorking);
   source->Rewind();
   for (int32_t i = 0; i < source->MbrNdxDataRows; ++i) {
@@ -161,7 +154,6 @@ std::vector<std::unique_ptr<Data>> TDataManip::Divide(Data *source, int32_t coun
   for (int32_t i = 0; i < count; ++i) {
     auto PtrDatWorking =
         std::make_unique<Data>(sizes[i], source->MbrNdxInputs, source->MbrNdxOutputs, false);
-    KASSERT(PtrDatWorking != 0);
     RowBuffers buffers(*source, *PtrDatWorking);
     for (int32_t r = 0; r < sizes[i]; ++r) {
       source->GetNextRow(buffers.inputs.data(), buffers.outputs.data());
@@ -177,7 +169,6 @@ std::unique_ptr<Data> TDataManip::Shuffle(Data *source) {
   const int32_t n = source->MbrNdxDataRows;
   auto PtrDatWorking = std::make_unique<Data>(n, source->MbrNdxInputs, source->MbrNdxOutputs,
                                               source->MbrBlnLabels);
-  KASSERT(PtrDatWorking != 0);
   // Every slot must hold a row before rows are placed at random slots.
   for (int32_t j = 0; j < n; ++j) PtrDatWorking->AppendRow(nullptr, nullptr);
   const std::vector<int32_t> DyaNdxIndex = DrawPermutation(n);

@@ -20,6 +20,9 @@ except ImportError:  # older releases: a method of BaseEstimator
         return estimator._validate_data(*args, **kwargs)
 
 
+# The defaults of the programs' tool, from the library's one table of them.
+_DEFAULTS = _kestrane.defaults()
+
 NETWORK_SUFFIX = ".wgt"
 RANGES_SUFFIX = ".ranges"
 
@@ -102,9 +105,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         The error of the last training epoch (what ``Kestrane`` prints).
     """
 
-    def __init__(self, n_rules=None, input_mfs=3, output_mfs=3, weight_range=(-0.5, 0.5),
-                 epochs=500, change_after=10, learning_rate=0.1, momentum=0.5, batch=False,
-                 examples_per_class=None, random_state=1):
+    def __init__(self, n_rules=None, input_mfs=_DEFAULTS["input_mfs"],
+                 output_mfs=_DEFAULTS["output_mfs"], weight_range=_DEFAULTS["weight_range"],
+                 epochs=_DEFAULTS["epochs"], change_after=_DEFAULTS["change_after"],
+                 learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
+                 batch=_DEFAULTS["batch"], examples_per_class=None,
+                 random_state=_DEFAULTS["random_state"]):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -125,7 +131,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False)
         y = column_or_1d(y, warn=True)
         check_classification_targets(y)
-        classes, class_index = np.unique(y, return_inverse=True)
+        classes = np.unique(y)
         if len(classes) < 2:
             raise ValueError(
                 f"{type(self).__name__} needs samples of at least 2 classes in the data, "
@@ -146,17 +152,32 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         else:
             examples = [_positive_int(self.examples_per_class, "examples_per_class", 0)] * n_classes
 
-        names = self._feature_names(X.shape[1])
-        model = _kestrane.fit(
-            X, class_index.astype(np.int32), n_classes, names,
-            rules=n_rules, input_mfs=input_mfs, output_mfs=output_mfs,
-            weight_min=weight_min, weight_max=weight_max,
-            epochs=_positive_int(self.epochs, "epochs"),
-            change_after=_positive_int(self.change_after, "change_after"),
-            learning_rate=float(self.learning_rate), momentum=float(self.momentum),
-            batch=bool(self.batch), examples=examples, seed=_seed(self.random_state))
-        self.classes_ = classes
-        self.class_column_ = class_column if isinstance(class_column, str) else "class"
+        # The labels go to the pipeline as text; it decides their order (numbers
+        # by value, else text), the same order the programs give the classes.
+        text_of = {c: str(c) for c in classes}
+        if len(set(text_of.values())) != n_classes:
+            raise ValueError("two classes have the same text: " + repr(list(classes)))
+        shape = _kestrane.NetworkShape()
+        shape.rules = n_rules
+        shape.input_mfs = input_mfs
+        shape.output_mfs = output_mfs
+        shape.weight_min = weight_min
+        shape.weight_max = weight_max
+        shape.seed = _seed(self.random_state)
+        settings = _kestrane.TrainSettings()
+        settings.examples = examples
+        settings.epochs = _positive_int(self.epochs, "epochs")
+        settings.change_after = _positive_int(self.change_after, "change_after")
+        settings.learning_rate = float(self.learning_rate)
+        settings.momentum = float(self.momentum)
+        settings.batch = bool(self.batch)
+        settings.seed = shape.seed
+        class_column = class_column if isinstance(class_column, str) else "class"
+        model = _kestrane.fit(X, [text_of[v] for v in y], self._feature_names(X.shape[1]),
+                              class_column, shape, settings)
+        label_of = {text: c for c, text in text_of.items()}
+        self.classes_ = np.array([label_of[name] for name in model.classes], dtype=classes.dtype)
+        self.class_column_ = class_column
         self._set_model(model)
         self.training_error_ = model.error
         return self

@@ -9,6 +9,8 @@ rule_weights(clf)         heat maps of the condition-to-rule and the
 import numpy as np
 from sklearn.utils.validation import check_is_fitted
 
+from ._layers import WeightLayer
+
 _GRID = 401
 
 
@@ -54,7 +56,7 @@ def membership(clf, feature, ax=None):
 def _input_centres(clf, index):
     shape = clf._model.structure()
     first = sum(shape["input_mfs"][:index])
-    centres = clf._model.weight_layer(1)
+    centres = clf._model.weight_layer(WeightLayer.CONDITION_CENTRES)
     return centres[first:first + shape["input_mfs"][index]]
 
 
@@ -85,8 +87,10 @@ def rule_weights(clf, fig=None):
     rules = shape["rules"]
     conditions = _condition_labels(clf)
     actions = _action_labels(clf)
-    to_rules = np.asarray(clf._model.weight_layer(2)).reshape(len(conditions), rules).T
-    to_actions = np.asarray(clf._model.weight_layer(3)).reshape(rules, len(actions))
+    to_rules = np.asarray(clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
+    to_rules = to_rules.reshape(len(conditions), rules).T
+    to_actions = np.asarray(clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
+    to_actions = to_actions.reshape(rules, len(actions))
     if fig is None:
         fig = plt.figure(figsize=(4 + 0.3 * (len(conditions) + len(actions)), 2 + 0.25 * rules))
     left, right = fig.subplots(1, 2, gridspec_kw={"width_ratios": [len(conditions), len(actions)]})

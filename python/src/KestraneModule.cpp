@@ -1,20 +1,10 @@
-// The Python extension kestrane._kestrane: the fit pipeline, the network file
-// text and the answers of a trained network, over NumPy arrays. The pure-Python
+// The Python extension kestrane._kestrane: the headless pipeline (fit, the
+// model and its answers, the rule report) over NumPy arrays. The pure-Python
 // package on top of it holds the scikit-learn estimator.
 
-#include "Boot/FitPipeline.h"
-#include "Boot/RuleReport.h"
-#include "Boot/RuleToolInputs.h"
-#include "DataObject/Data.h"
-#include "DataTools/CsvImport/ImportError.h"
-#include "DataTools/CsvImport/RangesFile.h"
-#include "DataTools/CsvImport/StarterParameters.h"
-#include "FileHandler/ParseTools.h"
-#include "KQmessage/KestraneError.h"
-#include "KQmessage/TException.h"
-#include "NeuralNets/TBasicNetwork.h"
-#include "Vemo/TConditionLayer.h"
-#include "Vemo/TVemo.h"
+#include "Boot/Pipeline.h"
+
+#include "CallDiagnostics.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -23,13 +13,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace py = pybind11;
 using kestrane::FeatureRange;
-using kestrane::TBasicNetwork;
+using kestrane_python::Reporting;
 
 namespace {
 
@@ -46,238 +35,6 @@ std::vector<std::vector<double>> Rows(const RowArray &X) {
   return rows;
 }
 
-// A trained network and the scaling it was trained for. A network's recall
-// writes into its layers, so one model answers one call at a time.
-class Model {
-public:
-  Model(std::vector<FeatureRange> ranges, std::unique_ptr<TBasicNetwork> network, double error)
-      : ranges_(std::move(ranges)), network_(std::move(network)), error_(error) {
-    vemo_ = dynamic_cast<kestrane::TVemo *>(network_.get());
-  }
-
-  static std::unique_ptr<Model> FromText(const std::string &text, std::vector<FeatureRange> ranges) {
-    std::istringstream in(text);
-    kestrane::FileTools tools;
-    auto network = tools.ReadNetwork(in);
-    const int inputs = network->layers.at(network->inLayer)->GetNumNeurons();
-    if (static_cast<int>(ranges.size()) != inputs) {
-      throw kestrane::TRunError("the ranges give " + std::to_string(ranges.size()) +
-                                " features, the network takes " + std::to_string(inputs));
-    }
-    return std::make_unique<Model>(std::move(ranges), std::move(network), 0.0);
-  }
-
-  std::string Text() {
-    std::lock_guard<std::mutex> hold(lock_);
-    std::ostringstream out;
-    kestrane::FileTools tools;
-    tools.WriteNetwork(out, *network_);
-    return out.str();
-  }
-
-  int Inputs() const { return network_->layers.at(network_->inLayer)->GetNumNeurons(); }
-  int Outputs() const { return network_->layers.at(network_->outLayer)->GetNumNeurons(); }
-
-  // The raw outputs and the class eval counts for every row, scaled by the
-  // fitted ranges first (values outside them clipped, as import --ranges does).
-  py::tuple Recall(const RowArray &X) {
-    std::vector<std::vector<double>> rows = Rows(X);
-    const int O = Outputs();
-    py::array_t<double> outputs({static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(O)});
-    py::array_t<int64_t> predicted(static_cast<py::ssize_t>(rows.size()));
-    double *out = outputs.mutable_data();
-    int64_t *classes = predicted.mutable_data();
-    {
-      py::gil_scoped_release free;
-      std::lock_guard<std::mutex> hold(lock_);
-      CheckWidth(rows);
-      kestrane::ScaleRows(ranges_, rows);
-      const std::vector<double> recalled = kestrane::RecallRows(*network_, rows);
-      std::copy(recalled.begin(), recalled.end(), out);
-      for (size_t r = 0; r < rows.size(); ++r) {
-        classes[r] = kestrane::PredictedClass(&recalled[r * static_cast<size_t>(O)], O);
-      }
-    }
-    return py::make_tuple(outputs, predicted);
-  }
-
-  void CheckWidth(const std::vector<std::vector<double>> &rows) const {
-    for (const auto &row : rows) {
-      if (row.size() != ranges_.size()) {
-        throw kestrane::TRunError("a row of " + std::to_string(row.size()) +
-                                  " values; the model takes " + std::to_string(ranges_.size()));
-      }
-    }
-  }
-
-  py::list Ranges() const {
-    py::list list;
-    for (const FeatureRange &f : ranges_) list.append(py::make_tuple(f.name, f.min, f.max));
-    return list;
-  }
-
-  kestrane::TVemo &Vemo() {
-    if (!vemo_) throw kestrane::TRunError("the network is no fuzzy (Vemo) network");
-    return *vemo_;
-  }
-
-  py::dict Structure() {
-    int inputs, conditions, rules, actions, outputs;
-    std::vector<int> inputMFs, outputMFs;
-    std::lock_guard<std::mutex> hold(lock_);
-    Vemo().GetStructure(inputs, conditions, inputMFs, rules, actions, outputMFs, outputs);
-    py::dict d;
-    d["inputs"] = inputs;
-    d["input_mfs"] = inputMFs;
-    d["rules"] = rules;
-    d["output_mfs"] = outputMFs;
-    d["outputs"] = outputs;
-    return d;
-  }
-
-  // Weight layer 1: condition centres; 2: condition -> rule; 3: rule ->
-  // action; 4: output centres (TVemo::GetWeightLayer).
-  std::vector<double> WeightLayer(int layer) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return Vemo().GetWeightLayer(layer);
-  }
-
-  // The degree of every membership function of `feature` for each of the
-  // scaled input values, the other inputs held at 0.5: rows x functions.
-  py::array_t<double> Memberships(int feature, const std::vector<double> &values) {
-    std::lock_guard<std::mutex> hold(lock_);
-    kestrane::TVemo &vemo = Vemo();
-    int inputs, conditions, rules, actions, outputs;
-    std::vector<int> inputMFs, outputMFs;
-    vemo.GetStructure(inputs, conditions, inputMFs, rules, actions, outputMFs, outputs);
-    if (feature < 0 || feature >= inputs) throw py::index_error("no such feature");
-    int first = 0;
-    for (int i = 0; i < feature; ++i) first += inputMFs[i];
-    const int m = inputMFs[feature];
-    py::array_t<double> degrees({static_cast<py::ssize_t>(values.size()), static_cast<py::ssize_t>(m)});
-    double *d = degrees.mutable_data();
-    std::vector<double> in(static_cast<size_t>(inputs), 0.5);
-    std::vector<double> out(static_cast<size_t>(outputs));
-    for (size_t r = 0; r < values.size(); ++r) {
-      in[feature] = values[r];
-      vemo.Recall(in.data(), out.data());
-      for (int k = 0; k < m; ++k) vemo.GetActivationValue(2, first + k, d[r * m + k]);
-    }
-    return degrees;
-  }
-
-  double Error() const { return error_; }
-
-  // The rule base as kestrane-tool rules --json reports it, for the given
-  // class names; with rows (X and their class indices) the measures on them.
-  std::string RulesJson(const std::vector<std::string> &classes, double minWeightShare,
-                        double minWeight, int top, int shuffles, uint32_t seed,
-                        const std::optional<RowArray> &X, const std::optional<IndexArray> &classOf) {
-    kestrane::ImportRanges ranges;
-    ranges.features = ranges_;
-    ranges.classes = classes;
-    kestrane::RuleOptions options;
-    options.minWeightShare = minWeightShare;
-    options.minWeight = minWeight;
-    options.shuffles = shuffles;
-    options.seed = seed;
-    std::optional<kestrane::ClassRows> rows;
-    if (X) {
-      std::vector<std::vector<double>> values = Rows(*X);
-      if (!classOf || classOf->ndim() != 1 || static_cast<size_t>(classOf->shape(0)) != values.size()) {
-        throw py::value_error("one class index per row expected");
-      }
-      rows.emplace();
-      rows->inputs = static_cast<int>(ranges_.size());
-      rows->classes.assign(classOf->data(), classOf->data() + classOf->shape(0));
-      CheckWidth(values);
-      kestrane::ScaleRows(ranges_, values);
-      for (const auto &row : values) rows->values.insert(rows->values.end(), row.begin(), row.end());
-    }
-    py::gil_scoped_release free;
-    std::lock_guard<std::mutex> hold(lock_);
-    kestrane::RuleBase base =
-        kestrane::ExtractRules(Vemo(), kestrane::VocabularyOf(ranges), options, rows ? &*rows : nullptr);
-    kestrane::KeepTopRules(base, top);
-    return kestrane::RulesJson(base, kestrane::RuleReportSource{});
-  }
-
-private:
-  std::vector<FeatureRange> ranges_;
-  std::unique_ptr<TBasicNetwork> network_;
-  kestrane::TVemo *vemo_ = nullptr;
-  double error_;
-  std::mutex lock_;
-};
-
-struct FitRequest {
-  int rules = 0;
-  std::vector<int> inputMFs;
-  std::vector<int> outputMFs;
-  double weightMin = -0.5;
-  double weightMax = 0.5;
-  int epochs = 500;
-  int changeAfter = 10;
-  float learningRate = 0.1f;
-  float momentum = 0.5f;
-  bool batch = false;
-  std::vector<int32_t> examples;
-  uint32_t seed = 1;
-};
-
-// The steps of import (no hold-out), create --seed and a Kestrane run with
-// Seed, on rows already encoded by class index 0 .. classes - 1.
-std::unique_ptr<Model> Fit(const RowArray &X, const IndexArray &classOf, int numClasses,
-                           const std::vector<std::string> &featureNames, const FitRequest &request) {
-  std::vector<std::vector<double>> rows = Rows(X);
-  if (classOf.ndim() != 1 || static_cast<size_t>(classOf.shape(0)) != rows.size()) {
-    throw py::value_error("one class index per row expected");
-  }
-  if (rows.empty()) throw py::value_error("no rows to fit");
-  if (featureNames.size() != rows[0].size()) throw py::value_error("one name per feature expected");
-  std::vector<int> classes(classOf.data(), classOf.data() + classOf.shape(0));
-  for (int c : classes) {
-    if (c < 0 || c >= numClasses) throw py::value_error("class index out of range");
-  }
-
-  py::gil_scoped_release free;
-  std::vector<FeatureRange> ranges = kestrane::ComputeRanges(featureNames, rows);
-  kestrane::ScaleRows(ranges, rows);
-  const auto tables = kestrane::BuildClassTables(rows, classes, numClasses);
-  rows.clear();
-  std::vector<kestrane::Data *> classTables;
-  for (const auto &table : tables) classTables.push_back(table.get());
-
-  kestrane::NetworkShape shape;
-  shape.inputs = static_cast<int>(featureNames.size());
-  shape.inputMFs = request.inputMFs;
-  shape.rules = request.rules;
-  shape.outputs = numClasses;
-  shape.outputMFs = request.outputMFs;
-  shape.weightMin = request.weightMin;
-  shape.weightMax = request.weightMax;
-  shape.seed = request.seed;
-  kestrane::TrainSettings settings;
-  settings.examples = request.examples;
-  settings.epochs = request.epochs;
-  settings.changeAfter = request.changeAfter;
-  settings.learningRate = request.learningRate;
-  settings.momentum = request.momentum;
-  settings.batch = request.batch;
-  settings.seed = request.seed;
-
-  std::unique_ptr<TBasicNetwork> trained = kestrane::CreateNetwork(shape);
-  const double error = kestrane::TrainNetwork(*trained, classTables, settings);
-  // The model answers with the network as its file holds it (the weights at
-  // the file's precision), so that the fitted estimator, a pickled copy, a
-  // saved and loaded one and the programs reading the saved file all agree.
-  kestrane::FileTools tools;
-  std::stringstream text;
-  tools.WriteNetwork(text, *trained);
-  trained.reset();
-  return std::make_unique<Model>(std::move(ranges), tools.ReadNetwork(text), error);
-}
-
 std::vector<FeatureRange> MakeRanges(const std::vector<std::string> &names,
                                      const std::vector<double> &mins, const std::vector<double> &maxs) {
   if (names.size() != mins.size() || names.size() != maxs.size()) {
@@ -288,25 +45,126 @@ std::vector<FeatureRange> MakeRanges(const std::vector<std::string> &names,
   return ranges;
 }
 
-std::string RangesText(const std::string &classColumn, const std::vector<std::string> &names,
-                       const std::vector<double> &mins, const std::vector<double> &maxs,
-                       const std::vector<std::string> &classes) {
-  kestrane::ImportRanges ranges;
-  ranges.classColumn = classColumn;
-  ranges.features = MakeRanges(names, mins, maxs);
-  ranges.classes = classes;
-  std::ostringstream out;
-  kestrane::WriteRanges(out, ranges);
-  return out.str();
+py::list RangeTuples(const std::vector<FeatureRange> &features) {
+  py::list list;
+  for (const FeatureRange &f : features) list.append(py::make_tuple(f.name, f.min, f.max));
+  return list;
 }
 
-py::tuple ParseRanges(const std::string &text) {
-  std::istringstream in(text);
-  const kestrane::ImportRanges ranges = kestrane::ReadRanges(in);
-  py::list features;
-  for (const FeatureRange &f : ranges.features) features.append(py::make_tuple(f.name, f.min, f.max));
-  return py::make_tuple(ranges.classColumn, features, ranges.classes);
-}
+// A model of the pipeline. Its recall writes into the network's layers, so
+// one model answers one call at a time.
+class PyModel {
+public:
+  explicit PyModel(kestrane::Model model) : model_(std::move(model)) {}
+
+  static std::unique_ptr<PyModel> FromText(const std::string &text, const std::vector<std::string> &names,
+                                           const std::vector<double> &mins,
+                                           const std::vector<double> &maxs,
+                                           const std::vector<std::string> &classes,
+                                           const std::string &classColumn) {
+    kestrane::ImportRanges ranges;
+    ranges.classColumn = classColumn;
+    ranges.features = MakeRanges(names, mins, maxs);
+    ranges.classes = classes;
+    return std::make_unique<PyModel>(kestrane::Model::FromText(text, std::move(ranges)));
+  }
+
+  std::string Text() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.NetworkText();
+  }
+  std::string RangesText() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.RangesText();
+  }
+
+  // The raw outputs and the predicted class index of every row.
+  py::tuple Recall(const RowArray &X) {
+    std::vector<std::vector<double>> rows = Rows(X);
+    kestrane::Prediction prediction;
+    {
+      py::gil_scoped_release free;
+      std::lock_guard<std::mutex> hold(lock_);
+      prediction = model_.Predict(std::move(rows));
+    }
+    const auto n = static_cast<py::ssize_t>(prediction.predicted.size());
+    py::array_t<double> outputs({n, static_cast<py::ssize_t>(model_.Outputs())});
+    std::copy(prediction.outputs.begin(), prediction.outputs.end(), outputs.mutable_data());
+    py::array_t<int64_t> predicted(n);
+    std::copy(prediction.predicted.begin(), prediction.predicted.end(), predicted.mutable_data());
+    return py::make_tuple(outputs, predicted);
+  }
+
+  int Inputs() const { return model_.Inputs(); }
+  int Outputs() const { return model_.Outputs(); }
+  py::list Ranges() const { return RangeTuples(model_.Features()); }
+  std::vector<std::string> Classes() const { return model_.Classes(); }
+  std::string ClassColumn() const { return model_.Ranges().classColumn; }
+  double Error() const { return model_.TrainingError(); }
+
+  py::dict Structure() {
+    std::lock_guard<std::mutex> hold(lock_);
+    const kestrane::NetworkStructure s = model_.Structure();
+    py::dict d;
+    d["inputs"] = s.inputs;
+    d["input_mfs"] = s.inputMFs;
+    d["rules"] = s.rules;
+    d["output_mfs"] = s.outputMFs;
+    d["outputs"] = s.outputs;
+    return d;
+  }
+
+  std::vector<double> WeightLayer(int layer) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.WeightLayer(layer);
+  }
+
+  py::array_t<double> Memberships(int feature, const std::vector<double> &values) {
+    std::vector<double> degrees;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (feature < 0 || feature >= model_.Inputs()) throw py::index_error("no such feature");
+      degrees = model_.Memberships(feature, values);
+    }
+    const auto n = static_cast<py::ssize_t>(values.size());
+    const py::ssize_t m = n == 0 ? 0 : static_cast<py::ssize_t>(degrees.size()) / n;
+    py::array_t<double> out({n, m});
+    std::copy(degrees.begin(), degrees.end(), out.mutable_data());
+    return out;
+  }
+
+  // The rule base as kestrane-tool rules --json reports it, for the given
+  // class names; with rows (X and their class indices) the measures on them.
+  std::string RulesJson(const std::vector<std::string> &classes, double minWeightShare,
+                        double minWeight, int top, int shuffles, uint32_t seed,
+                        const std::optional<RowArray> &X, const std::optional<IndexArray> &classOf) {
+    kestrane::RuleOptions options;
+    options.minWeightShare = minWeightShare;
+    options.minWeight = minWeight;
+    options.shuffles = shuffles;
+    options.seed = seed;
+    std::optional<std::vector<std::vector<double>>> rows;
+    std::vector<int> classIndex;
+    if (X) {
+      rows = Rows(*X);
+      if (!classOf || classOf->ndim() != 1 || static_cast<size_t>(classOf->shape(0)) != rows->size()) {
+        throw py::value_error("one class index per row expected");
+      }
+      classIndex.assign(classOf->data(), classOf->data() + classOf->shape(0));
+    }
+    py::gil_scoped_release free;
+    std::lock_guard<std::mutex> hold(lock_);
+    // The names the estimator gives win over those the model was made with.
+    kestrane::RuleBase base =
+        model_.Rules(options, rows ? &*rows : nullptr, rows ? &classIndex : nullptr, &classes);
+    kestrane::KeepTopRules(base, top);
+    return kestrane::RulesJson(base, kestrane::RuleReportSource{});
+  }
+
+private:
+  kestrane::Model model_;
+  std::mutex lock_;
+};
 
 // The estimator's parameter of every setting.
 std::string ParameterName(kestrane::Setting setting) {
@@ -320,19 +178,51 @@ std::string ParameterName(kestrane::Setting setting) {
   case Setting::kChangeAfter: return "change_after";
   case Setting::kLearningRate: return "learning_rate";
   case Setting::kMomentum: return "momentum";
+  case Setting::kBatch: return "batch";
   case Setting::kExamples: return "examples_per_class";
   case Setting::kSeed: return "random_state";
   }
   return "setting";
 }
 
+// Import (no hold-out), create --seed and a Kestrane run with Seed, in
+// memory: the pipeline's Fit, the model kept as its file holds it.
+std::unique_ptr<PyModel> Fit(const RowArray &X, const std::vector<std::string> &labels,
+                             const std::vector<std::string> &featureNames,
+                             const std::string &classColumn, const kestrane::NetworkShape &shape,
+                             const kestrane::TrainSettings &settings) {
+  std::vector<std::vector<double>> rows = Rows(X);
+  if (labels.size() != rows.size()) throw py::value_error("one class label per row expected");
+  if (rows.empty()) throw py::value_error("no rows to fit");
+  py::gil_scoped_release free;
+  kestrane::Model model = kestrane::Fit(rows, labels, featureNames, shape, settings, nullptr, classColumn);
+  model.KeepAsSaved();
+  return std::make_unique<PyModel>(std::move(model));
+}
+
+py::dict Defaults() {
+  const kestrane::FitDefaults &d = kestrane::kDefaults;
+  py::dict out;
+  out["input_mfs"] = d.inputMFs;
+  out["output_mfs"] = d.outputMFs;
+  out["weight_range"] = py::make_tuple(d.weightMin, d.weightMax);
+  out["epochs"] = d.epochs;
+  out["change_after"] = d.changeAfter;
+  out["learning_rate"] = d.learningRate;
+  out["momentum"] = d.momentum;
+  out["batch"] = d.batch;
+  out["random_state"] = d.seed;
+  return out;
+}
+
 } // namespace
 
 PYBIND11_MODULE(_kestrane, m) {
   m.doc() = "The Kestrane library: fit pipeline, network files and recall.";
+  kestrane_python::AddWarningCategory(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
-    // Every failure reads as the programs would word it, on one line; a bad
+    // Every failure reads as the programs word it, on one line; a bad
     // setting names the estimator's parameter.
     try {
       if (p) std::rethrow_exception(p);
@@ -343,62 +233,73 @@ PYBIND11_MODULE(_kestrane, m) {
     }
   });
 
-  py::class_<Model>(m, "Model")
-      .def_static("from_text",
-                  [](const std::string &text, const std::vector<std::string> &names,
-                     const std::vector<double> &mins, const std::vector<double> &maxs) {
-                    return Model::FromText(text, MakeRanges(names, mins, maxs));
-                  },
-                  py::arg("text"), py::arg("names"), py::arg("mins"), py::arg("maxs"),
+  py::class_<kestrane::NetworkShape>(m, "NetworkShape")
+      .def(py::init<>())
+      .def_readwrite("rules", &kestrane::NetworkShape::rules)
+      .def_readwrite("input_mfs", &kestrane::NetworkShape::inputMFs)
+      .def_readwrite("output_mfs", &kestrane::NetworkShape::outputMFs)
+      .def_readwrite("weight_min", &kestrane::NetworkShape::weightMin)
+      .def_readwrite("weight_max", &kestrane::NetworkShape::weightMax)
+      .def_readwrite("seed", &kestrane::NetworkShape::seed);
+  py::class_<kestrane::TrainSettings>(m, "TrainSettings")
+      .def(py::init<>())
+      .def_readwrite("examples", &kestrane::TrainSettings::examples)
+      .def_readwrite("epochs", &kestrane::TrainSettings::epochs)
+      .def_readwrite("change_after", &kestrane::TrainSettings::changeAfter)
+      .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
+      .def_readwrite("momentum", &kestrane::TrainSettings::momentum)
+      .def_readwrite("batch", &kestrane::TrainSettings::batch)
+      .def_readwrite("seed", &kestrane::TrainSettings::seed);
+
+  py::class_<PyModel>(m, "Model")
+      .def_static("from_text", Reporting(&PyModel::FromText), py::arg("text"), py::arg("names"),
+                  py::arg("mins"), py::arg("maxs"), py::arg("classes") = std::vector<std::string>{},
+                  py::arg("class_column") = "class",
                   "A model from network file text and the scaling ranges of its inputs.")
-      .def("text", &Model::Text, "The network file text, as the programs write it.")
-      .def("recall", &Model::Recall, py::arg("X"),
+      .def("text", Reporting(&PyModel::Text), "The network file text, as the programs write it.")
+      .def("ranges_text", Reporting(&PyModel::RangesText),
+           "The ranges file text, as import writes it.")
+      .def("recall", Reporting(&PyModel::Recall), py::arg("X"),
            "Raw outputs (rows x outputs) and predicted output index of every row of X, "
            "X scaled by the fitted ranges first.")
-      .def_property_readonly("inputs", &Model::Inputs)
-      .def_property_readonly("outputs", &Model::Outputs)
-      .def_property_readonly("ranges", &Model::Ranges, "(name, minimum, maximum) of every feature.")
-      .def_property_readonly("error", &Model::Error, "Error of the last training epoch.")
-      .def("structure", &Model::Structure)
-      .def("weight_layer", &Model::WeightLayer, py::arg("layer"))
-      .def("memberships", &Model::Memberships, py::arg("feature"), py::arg("values"))
-      .def("rules_json", &Model::RulesJson, py::arg("classes"), py::arg("min_weight_share"),
-           py::arg("min_weight"), py::arg("top"), py::arg("shuffles"), py::arg("seed"),
-           py::arg("X") = py::none(), py::arg("class_index") = py::none());
+      .def_property_readonly("inputs", &PyModel::Inputs)
+      .def_property_readonly("outputs", &PyModel::Outputs)
+      .def_property_readonly("ranges", &PyModel::Ranges, "(name, minimum, maximum) of every feature.")
+      .def_property_readonly("classes", &PyModel::Classes, "The class names in output order.")
+      .def_property_readonly("class_column", &PyModel::ClassColumn)
+      .def_property_readonly("error", &PyModel::Error, "Error of the last training epoch.")
+      .def("structure", Reporting(&PyModel::Structure))
+      .def("weight_layer", Reporting(&PyModel::WeightLayer), py::arg("layer"))
+      .def("memberships", Reporting(&PyModel::Memberships), py::arg("feature"), py::arg("values"))
+      .def("rules_json", Reporting(&PyModel::RulesJson), py::arg("classes"),
+           py::arg("min_weight_share"), py::arg("min_weight"), py::arg("top"), py::arg("shuffles"),
+           py::arg("seed"), py::arg("X") = py::none(), py::arg("class_index") = py::none());
 
-  m.def(
-      "fit",
-      [](const RowArray &X, const IndexArray &classOf, int numClasses,
-         const std::vector<std::string> &featureNames, int rules, std::vector<int> inputMFs,
-         std::vector<int> outputMFs, double weightMin, double weightMax, int epochs,
-         int changeAfter, double learningRate, double momentum, bool batch,
-         std::vector<int32_t> examples, uint32_t seed) {
-        FitRequest r;
-        r.rules = rules;
-        r.inputMFs = std::move(inputMFs);
-        r.outputMFs = std::move(outputMFs);
-        r.weightMin = weightMin;
-        r.weightMax = weightMax;
-        r.epochs = epochs;
-        r.changeAfter = changeAfter;
-        r.learningRate = static_cast<float>(learningRate);
-        r.momentum = static_cast<float>(momentum);
-        r.batch = batch;
-        r.examples = std::move(examples);
-        r.seed = seed;
-        return Fit(X, classOf, numClasses, featureNames, r);
-      },
-      py::arg("X"), py::arg("class_index"), py::arg("n_classes"), py::arg("feature_names"),
-      py::arg("rules"), py::arg("input_mfs"), py::arg("output_mfs"), py::arg("weight_min"),
-      py::arg("weight_max"), py::arg("epochs"), py::arg("change_after"),
-      py::arg("learning_rate"), py::arg("momentum"), py::arg("batch"), py::arg("examples"),
-      py::arg("seed"),
-      "Scales X, builds one table per class, creates the network as create --seed does and "
-      "trains it as Kestrane does with Seed. Releases the GIL; fits in threads train side by side.");
-  m.def("starter_rule_count", &kestrane::StarterRuleCount, py::arg("features"), py::arg("classes"),
-        "The rule count import suggests for create.");
-  m.def("ranges_text", &RangesText, py::arg("class_column"), py::arg("names"), py::arg("mins"),
-        py::arg("maxs"), py::arg("classes"), "The ranges file text import writes.");
-  m.def("parse_ranges", &ParseRanges, py::arg("text"),
-        "(class column, [(name, min, max)], classes) of ranges file text.");
+  m.def("fit", Reporting(&Fit), py::arg("X"), py::arg("labels"), py::arg("feature_names"),
+        py::arg("class_column"), py::arg("shape"), py::arg("settings"),
+        "Scales X, encodes the labels (numbers in numeric order, else text order), builds one "
+        "table per class, creates the network as create --seed does and trains it as Kestrane "
+        "does with Seed. Releases the GIL.");
+  m.def("defaults", Reporting(&Defaults),
+        "The defaults of every setting, shared with the programs.");
+  m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
+        py::arg("classes"), "The rule count import suggests for create.");
+  m.def("ranges_text",
+        Reporting(+[](const std::string &classColumn, const std::vector<std::string> &names,
+           const std::vector<double> &mins, const std::vector<double> &maxs,
+           const std::vector<std::string> &classes) {
+          kestrane::ImportRanges ranges;
+          ranges.classColumn = classColumn;
+          ranges.features = MakeRanges(names, mins, maxs);
+          ranges.classes = classes;
+          return kestrane::RangesText(ranges);
+        }),
+        py::arg("class_column"), py::arg("names"), py::arg("mins"), py::arg("maxs"),
+        py::arg("classes"), "The ranges file text import writes.");
+  m.def("parse_ranges",
+        Reporting(+[](const std::string &text) {
+          const kestrane::ImportRanges ranges = kestrane::RangesFromText(text);
+          return py::make_tuple(ranges.classColumn, RangeTuples(ranges.features), ranges.classes);
+        }),
+        py::arg("text"), "(class column, [(name, min, max)], classes) of ranges file text.");
 }

@@ -7,16 +7,17 @@ import threading
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import numpy as np  # noqa: E402
-import pandas as pd  # noqa: E402
-import pytest  # noqa: E402
-from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
+import matplotlib.pyplot as plt
+import numpy as np
+import pandas as pd
+import pytest
+from sklearn.utils.estimator_checks import parametrize_with_checks
 
-import kestrane  # noqa: E402
-import kestrane.plot  # noqa: E402
+import kestrane
+import kestrane.plot
+from kestrane._layers import WeightLayer
 
-FAST = dict(epochs=30, change_after=5)
+FAST = {"epochs": 30, "change_after": 5}
 
 
 @parametrize_with_checks([kestrane.FuzzyClassifier(epochs=100)])
@@ -46,7 +47,7 @@ def test_labels_of_any_kind_come_back_sorted(iris, labels):
 
 
 def test_answers_agree_with_each_other(fitted):
-    clf, frame, y = fitted
+    clf, frame, _ = fitted
     p = clf.predict_proba(frame)
     raw = clf.decision_function(frame)
     assert list(clf.feature_names_in_) == list(frame.columns)
@@ -91,13 +92,13 @@ def test_save_replaces_both_files_or_neither(fitted, tmp_path):
 
 
 @pytest.mark.parametrize("params, message", [
-    (dict(n_rules=0), "n_rules"),
-    (dict(input_mfs=1), "input_mfs"),
-    (dict(output_mfs=[3, 3]), "^output_mfs: 2 numbers given"),
-    (dict(weight_range=(1, 0)), "weight_range"),
-    (dict(epochs=0), "epochs"),
-    (dict(change_after=1.5), "change_after"),
-    (dict(random_state=-1), "random_state"),
+    ({"n_rules": 0}, "n_rules"),
+    ({"input_mfs": 1}, "input_mfs"),
+    ({"output_mfs": [3, 3]}, "^output_mfs: 2 numbers given"),
+    ({"weight_range": (1, 0)}, "weight_range"),
+    ({"epochs": 0}, "epochs"),
+    ({"change_after": 1.5}, "change_after"),
+    ({"random_state": -1}, "random_state"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
@@ -148,8 +149,10 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     to_actions = right.get_images()[0].get_array()
     # Rules by default: features + classes, as import suggests.
     assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
-    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(), clf._model.weight_layer(2))
-    np.testing.assert_array_equal(np.asarray(to_actions).ravel(), clf._model.weight_layer(3))
+    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(),
+                                  clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
+    np.testing.assert_array_equal(np.asarray(to_actions).ravel(),
+                                  clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
     assert left.get_xticklabels()[3].get_text() == "sepal_width 0"
     assert right.get_xticklabels()[-1].get_text() == "virginica 2"
     assert left.get_yticklabels()[0].get_text() == "rule 0"

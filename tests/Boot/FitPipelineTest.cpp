@@ -2,6 +2,7 @@
 // must give the same trained network, bit for bit, and the same answers.
 
 #include "Boot/FitPipeline.h"
+#include "Boot/Settings.h"
 
 #include "KQmessage/KestraneError.h"
 #include "DataObject/Data.h"
@@ -81,18 +82,18 @@ TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
   settings.learningRate = 0.2f;
   settings.momentum = 0.4f;
   settings.seed = 5;
-  const FittedModel model = Fit(s.rows, s.labels, {"a", "b"}, shape, settings);
-  EXPECT_EQ(model.classes, (std::vector<std::string>{"high", "low", "mid"}));
-  EXPECT_EQ(NetworkText(*model.network), programtest::Slurp(dir + "/blobs-trained.wgt"));
+  Model model = Fit(s.rows, s.labels, {"a", "b"}, shape, settings);
+  EXPECT_EQ(model.Classes(), (std::vector<std::string>{"high", "low", "mid"}));
+  EXPECT_EQ(NetworkText(model.Network()), programtest::Slurp(dir + "/blobs-trained.wgt"));
 
   // Predict answers what eval counts: the class of the largest output.
-  const Prediction p = Predict(model, s.rows);
+  const Prediction p = model.Predict(s.rows);
   ASSERT_EQ(p.outputs.size(), s.rows.size() * 3);
   EXPECT_EQ(p.clipped, 0);
   int correct = 0;
   for (size_t r = 0; r < s.rows.size(); ++r) {
     EXPECT_EQ(p.predicted[r], PredictedClass(&p.outputs[r * 3], 3));
-    if (model.classes[p.predicted[r]] == s.labels[r]) ++correct;
+    if (model.Classes()[p.predicted[r]] == s.labels[r]) ++correct;
   }
   EXPECT_GT(correct, 24);  // chance is 12
 }
@@ -113,7 +114,7 @@ TEST(FitPipelineTest, FitsInTwoThreadsGiveWhatEachGivesAlone) {
   const auto fit = [&](int k) {
     NetworkShape own = shape;
     own.seed = 11 + k;
-    return NetworkText(*Fit(s.rows, s.labels, {"a", "b"}, own, settings[k]).network);
+    return Fit(s.rows, s.labels, {"a", "b"}, own, settings[k]).NetworkText();
   };
   const std::string alone[2] = {fit(0), fit(1)};
   std::string together[2];
@@ -157,6 +158,46 @@ TEST(FitPipelineTest, PieceByPieceRules) {
   shape.outputs = 1;
   EXPECT_THROW(BuildNetwork(shape), TSettingError);
   EXPECT_THROW(Fit({{1.0}, {2.0}}, {"a", "a"}, {"x"}, NetworkShape{}, TrainSettings{}), TRunError);
+}
+
+// One order of classes for every front end: numbers by value, else text.
+TEST(FitPipelineTest, ClassesOrderByValueWhenEveryLabelIsANumber) {
+  const struct {
+    std::vector<std::string> labels;
+    std::vector<std::string> order;
+  } cases[] = {
+      {{"10", "2", "11", "2"}, {"2", "10", "11"}},
+      {{"1.5", "-2", "1", "1.0"}, {"-2", "1", "1.0", "1.5"}},  // equal values stay two classes
+      {{"10", "2", "b"}, {"10", "2", "b"}},                    // one word: all by text
+      {{"b", "a", " 3"}, {" 3", "a", "b"}},
+  };
+  for (const auto &c : cases) {
+    const EncodedClasses e = EncodeClasses(c.labels);
+    EXPECT_EQ(e.names, c.order);
+    for (size_t r = 0; r < c.labels.size(); ++r) EXPECT_EQ(e.names[e.classOf[r]], c.labels[r]);
+  }
+}
+
+// The trainer reads rates with six decimals: what it would read otherwise is
+// refused by the pipeline's front ends instead of training something else.
+TEST(FitPipelineTest, SettingsTheTrainerWouldReadOtherwiseAreRefused) {
+  const struct {
+    double value;
+    bool refused;
+  } cases[] = {{0.1, false}, {0.5f, false}, {0.000001, false}, {0.123456789, false}, {0.0, false},
+               {1e-7, true}, {0.0000015, true}, {1e300, false}};
+  for (const auto &c : cases) {
+    EXPECT_EQ(!TrainerReadsOtherwise(c.value).empty(), c.refused) << c.value;
+  }
+  TrainSettings settings;
+  settings.learningRate = 1e-7f;
+  try {
+    Fit({{1.0}, {2.0}}, {"a", "b"}, {"x"}, NetworkShape{}, settings);
+    ADD_FAILURE() << "a rate of 1e-7 trained";
+  } catch (const TSettingError &e) {
+    EXPECT_EQ(e.GetSetting(), Setting::kLearningRate);
+    EXPECT_NE(std::string(e.what()).find("reaches the trainer as 0"), std::string::npos) << e.what();
+  }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -550,6 +551,37 @@ TEST(NumbersTest, ADivergedRunFailsAndANonFiniteNetworkIsFlagged) {
   const Outcome eval = Shell(dir, Tool("eval " + kNet + " iris-test.dat"));
   EXPECT_EQ(eval.status, 0);
   EXPECT_NE(eval.err.find("!Warning: " + kNet + " holds 1 weights"), std::string::npos) << eval.err;
+  fs::remove_all(dir);
+}
+
+// Output centres outside [0, 1] read fine and fail at the first recall. The
+// driver prints the value on standard output as it always has; the tool keeps
+// standard output for its results and puts the value before its report.
+TEST(NumbersTest, OutputCentresOutsideTheUnitIntervalLeaveTheToolsStandardOutputEmpty) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string text = Slurp(dir + "/" + kNet);
+  const size_t centres = text.find("ToOutputConnections");
+  ASSERT_NE(centres, std::string::npos);
+  Put(dir + "/" + kNet,
+      text.substr(0, centres) +
+          std::regex_replace(text.substr(centres), std::regex("Weight=[0-9.]+"), "Weight=7.0"));
+  const std::string report =
+      "Defuzzified output outside [0, 1]\nBad Parameter\nTVemoOutputLayer::Propagate\n";
+  const struct {
+    std::string command, out, err;
+  } cases[] = {
+      {Tool("predict " + kNet + " iris.csv --ranges iris.ranges"), "", "7\n" + report},
+      {Tool("eval " + kNet + " iris-test.dat"), "", "7\n" + report},
+      {Driver("iris.param"), "7\n", report},
+  };
+  for (const auto &c : cases) {
+    const Outcome o = Shell(dir, c.command);
+    EXPECT_EQ(o.status, 1) << c.command;
+    EXPECT_EQ(o.out, c.out) << c.command;
+    EXPECT_EQ(o.err, c.err) << c.command;
+  }
+  EXPECT_EQ(Slurp(dir + "/iris-trained.wgt"), kPrevious);
   fs::remove_all(dir);
 }
 

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 
 using namespace kestrane;
@@ -164,18 +166,35 @@ TEST(TMLPNetwork, RecallReadsEverySlotRecallOutputOnlyTheDataRows) {
   EXPECT_EQ(net->RecallError(&empty, &rms), 0.0);
 }
 
-TEST(TMLPNetwork, RecallOutputOnlyWithoutTableRaises) {
+// Every table recall refuses a missing table or error object as TVemo's do.
+TEST(TMLPNetwork, RecallsWithoutTableOrMeasureRaise) {
   auto net = Small();
+  auto table = Rows(2);
   std::unique_ptr<Data> result;
-  try {
-    net->RecallOutputOnly(nullptr, result);
-    FAIL() << "no exception";
-  } catch (const TException &e) {
-    EXPECT_EQ(e.GetMessage(), "Null data pointer");
-    EXPECT_EQ(e.GetCategory(), "Null Pointer Parameter");
-    EXPECT_EQ(e.GetFunctionName(), "TMLPNetwork::RecallOutputOnly");
+  TErrorRMSObj rms(1);
+  const struct {
+    std::function<void()> call;
+    const char *message, *function;
+  } cases[] = {
+      {[&] { net->Recall(nullptr); }, "Null data pointer", "TMLPNetwork::Recall"},
+      {[&] { net->RecallOutputOnly(nullptr, result); }, "Null data pointer",
+       "TMLPNetwork::RecallOutputOnly"},
+      {[&] { net->RecallError(nullptr, &rms); }, "Null data pointer", "TMLPNetwork::RecallError"},
+      {[&] { net->RecallError(table.get(), nullptr); }, "Null error object",
+       "TMLPNetwork::RecallError"},
+  };
+  for (const auto &c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << c.function << ": no exception";
+    } catch (const TException &e) {
+      EXPECT_EQ(e.GetMessage(), c.message);
+      EXPECT_EQ(e.GetCategory(), "Null Pointer Parameter");
+      EXPECT_EQ(e.GetFunctionName(), c.function);
+    }
   }
   EXPECT_EQ(result, nullptr);
+  EXPECT_EQ(rms.numPatterns, 0);
 }
 
 TEST(TMLPNetwork, RecallErrorFeedsTheCallersMeasureWithoutReset) {

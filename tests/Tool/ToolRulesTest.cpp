@@ -106,6 +106,15 @@ TEST(ToolRulesTest, TopKeepsTheMostImportant) {
   EXPECT_EQ(doc["rules_in_network"], 3);
 }
 
+TEST(ToolRulesTest, ClippedRowsAreAWarningOnTheErrorStream) {
+  const KnownFiles f = WriteKnownFiles();
+  const std::string wide = WriteFile("wide.csv", "size,weight,kind\n20,3,A\n5,2,B\n");
+  const Outcome o = RunCommand(ToolRules, {f.network, "--ranges", f.ranges, "--data", wide});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "!Warning: 1 value of " + wide + " outside the ranges was clipped to [0, 1]\n");
+  EXPECT_EQ(o.out.find("!Warning"), std::string::npos);
+}
+
 TEST(ToolRulesTest, RefusalsAreOneLine) {
   const KnownFiles f = WriteKnownFiles();
   const std::string threeFeatures = WriteFile(

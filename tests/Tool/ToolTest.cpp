@@ -473,6 +473,23 @@ TEST_F(ToolTest, ImportScalesOnTrainingRowsAndScalesTheBatchRate) {
   EXPECT_FLOAT_EQ(settings.learningRate, 0.1f / 8);  // one draw: 4 rows of each of 2 classes
 }
 
+TEST_F(ToolTest, ImportNeverWritesARateThatTrainsNothing) {
+  const std::string csv = WriteFile("tiny.csv", TwoClassCsv(5));
+  const std::string prefix = TempPath("tiny");
+  const Outcome batch = RunTool(kestrane::ToolImport, {csv, "--batch", "--learning-rate", "0.000004", "-o", prefix});
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  EXPECT_NE(batch.err.find("!Warning: the batch LearningRate 4e-07 would reach the trainer as 0 "),
+            std::string::npos) << batch.err;
+  std::ifstream param(prefix + ".param");
+  kestrane::RunSettings settings;
+  ASSERT_EQ(kestrane::LoadParameters(param, settings), "");
+  EXPECT_FLOAT_EQ(settings.learningRate, 0.000001f);
+  const Outcome online = RunTool(kestrane::ToolImport, {csv, "--learning-rate", "1e-7", "-o", prefix});
+  EXPECT_EQ(online.status, 1);
+  EXPECT_EQ(online.err, "--learning-rate: 1e-07 reaches the trainer as 0 (it takes six decimals); it would "
+                        "train nothing; use at least 0.000001, with six decimals or fewer\n");
+}
+
 TEST_F(ToolTest, CvOnIrisIsPinnedForASeedWhateverTheJobs) {
   const std::string expected =
       "Read 150 rows of " + kIris + "iris.csv: 4 features, 3 classes (column \"species\")\n"
@@ -509,11 +526,9 @@ TEST_F(ToolTest, CvGridPicksTheBestMeanAndTiesGoToTheSmallerNetwork) {
   EXPECT_NE(o.out.find("  kestrane-tool create --inputs 2 --input-mfs 3 --rules 4 --outputs 2 --output-mfs 3"
                        " --seed 1 -o "), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("\n  Epochs = 60\n"), std::string::npos);
-  std::string thousand = "1";
-  for (int i = 2; i <= 1000; ++i) thousand += "," + std::to_string(i);
   const std::vector<std::vector<std::string>> bad = {
       {csv, "--folds", "1"}, {csv, "--rules", "2,x"}, {csv, "--batch", "maybe"}, {csv, "--folds", "31"},
-      {csv, "--rules", thousand, "--epochs", thousand, "--change-after", thousand, "--folds", "3"}};
+      {csv, "--learning-rate", "0.1,1e-7"}};
   for (const auto &args : bad) {
     const Outcome b = RunTool(kestrane::ToolCv, args);
     EXPECT_EQ(b.status, 1);

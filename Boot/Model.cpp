@@ -1,0 +1,176 @@
+#include "Boot/Model.h"
+
+#include "Boot/RuleToolInputs.h"
+#include "DataTools/CsvImport/FeatureScaling.h"
+#include "FileHandler/ParseTools.h"
+#include "KQmessage/KestraneError.h"
+#include "Vemo/RuleRows.h"
+#include "Vemo/TVemo.h"
+
+#include <sstream>
+
+namespace kestrane {
+
+Model::Model(ImportRanges ranges, std::unique_ptr<TBasicNetwork> network, double trainingError)
+    : ranges_(std::move(ranges)), network_(std::move(network)), trainingError_(trainingError) {
+  if (!network_) throw TRunError("a model needs a network");
+  fuzzy_ = dynamic_cast<TVemo *>(network_.get());
+  if (static_cast<int>(ranges_.features.size()) != Inputs()) {
+    throw TRunError("the ranges give " + std::to_string(ranges_.features.size()) +
+                    " features, the network takes " + std::to_string(Inputs()));
+  }
+  if (!ranges_.classes.empty() && static_cast<int>(ranges_.classes.size()) != Outputs()) {
+    throw TRunError("the ranges name " + std::to_string(ranges_.classes.size()) +
+                    " classes, the network has " + std::to_string(Outputs()) + " outputs");
+  }
+}
+
+Model Model::FromText(const std::string &networkText, ImportRanges ranges) {
+  std::istringstream in(networkText);
+  FileTools tools;
+  return Model(std::move(ranges), tools.ReadNetwork(in));
+}
+
+Model Model::FromFiles(const std::string &networkFile, const std::string &rangesFile) {
+  FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
+  ImportRanges ranges = LoadRangesFile(rangesFile);
+  CheckRangesFit(ranges, *loaded.network, networkFile);
+  return Model(std::move(ranges), std::move(loaded.owner));
+}
+
+int Model::Inputs() const { return network_->GetNumInputs(); }
+int Model::Outputs() const { return network_->GetNumOutputs(); }
+
+std::string Model::NetworkText() const {
+  std::ostringstream out;
+  FileTools tools;
+  tools.WriteNetwork(out, *network_);
+  return out.str();
+}
+
+void Model::KeepAsSaved() {
+  std::istringstream in(NetworkText());
+  FileTools tools;
+  network_ = tools.ReadNetwork(in);
+  fuzzy_ = dynamic_cast<TVemo *>(network_.get());
+}
+
+TVemo &Model::Fuzzy() {
+  if (!fuzzy_) throw TRunError("the network is no fuzzy (Vemo) network");
+  return *fuzzy_;
+}
+
+Prediction Model::Predict(std::vector<std::vector<double>> rows) {
+  for (const std::vector<double> &row : rows) {
+    if (row.size() != ranges_.features.size()) {
+      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                      std::to_string(ranges_.features.size()));
+    }
+  }
+  Prediction prediction;
+  prediction.clipped = ScaleRows(ranges_.features, rows);
+  prediction.outputs = RecallRows(*network_, rows);
+  const int O = Outputs();
+  prediction.predicted.reserve(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    prediction.predicted.push_back(PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
+  }
+  return prediction;
+}
+
+NetworkStructure Model::Structure() {
+  NetworkStructure s;
+  int conditions = 0;
+  int actions = 0;
+  Fuzzy().GetStructure(s.inputs, conditions, s.inputMFs, s.rules, actions, s.outputMFs, s.outputs);
+  return s;
+}
+
+std::vector<double> Model::WeightLayer(int layer) { return Fuzzy().GetWeightLayer(layer); }
+
+std::vector<double> Model::Memberships(int feature, const std::vector<double> &scaledValues) {
+  TVemo &vemo = Fuzzy();
+  const NetworkStructure s = Structure();
+  if (feature < 0 || feature >= s.inputs) {
+    throw TRunError("no feature " + std::to_string(feature) + " among " + std::to_string(s.inputs));
+  }
+  int first = 0;
+  for (int i = 0; i < feature; ++i) first += s.inputMFs[static_cast<size_t>(i)];
+  const int m = s.inputMFs[static_cast<size_t>(feature)];
+  std::vector<double> degrees(scaledValues.size() * static_cast<size_t>(m));
+  std::vector<double> in(static_cast<size_t>(s.inputs), 0.5);
+  std::vector<double> out(static_cast<size_t>(s.outputs));
+  for (size_t r = 0; r < scaledValues.size(); ++r) {
+    in[static_cast<size_t>(feature)] = scaledValues[r];
+    vemo.Recall(in.data(), out.data());
+    for (int k = 0; k < m; ++k) {
+      vemo.GetActivationValue(TVemo::kConditionLayer, first + k, degrees[r * static_cast<size_t>(m) + static_cast<size_t>(k)]);
+    }
+  }
+  return degrees;
+}
+
+RuleBase Model::Rules(const RuleOptions &options, const std::vector<std::vector<double>> *rows,
+                      const std::vector<int> *classOf, const std::vector<std::string> *classNames) {
+  TVemo &vemo = Fuzzy();
+  ClassRows labelled;
+  if (rows) {
+    if (!classOf || classOf->size() != rows->size()) {
+      throw TRunError("one class index per row expected");
+    }
+    std::vector<std::vector<double>> scaled = *rows;
+    for (const std::vector<double> &row : scaled) {
+      if (row.size() != ranges_.features.size()) {
+        throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                        std::to_string(ranges_.features.size()));
+      }
+    }
+    ScaleRows(ranges_.features, scaled);
+    labelled.inputs = static_cast<int>(ranges_.features.size());
+    for (const std::vector<double> &row : scaled) {
+      labelled.values.insert(labelled.values.end(), row.begin(), row.end());
+    }
+    for (int k : *classOf) {
+      if (k < 0 || k >= Outputs()) throw TRunError("class index " + std::to_string(k) + " out of range");
+    }
+    labelled.classes = *classOf;
+  }
+  ImportRanges named = ranges_;
+  if (classNames) {
+    if (static_cast<int>(classNames->size()) != Outputs()) {
+      throw TRunError(std::to_string(classNames->size()) + " class names for " +
+                      std::to_string(Outputs()) + " outputs");
+    }
+    named.classes = *classNames;
+  }
+  return ExtractRules(vemo, VocabularyOf(named), options, rows ? &labelled : nullptr);
+}
+
+ImportRanges RangesFromText(const std::string &text) {
+  std::istringstream in(text);
+  return ReadRanges(in);
+}
+
+std::string RangesText(const ImportRanges &ranges) {
+  std::ostringstream out;
+  WriteRanges(out, ranges);
+  return out.str();
+}
+
+std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled) {
+  const int I = network.GetNumInputs();
+  const int O = network.GetNumOutputs();
+  std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
+  for (size_t r = 0; r < scaled.size(); ++r) {
+    if (static_cast<int>(scaled[r].size()) < I) {
+      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
+                      " values, the network takes " + std::to_string(I));
+    }
+    network.Recall(scaled[r].data(), &outputs[r * static_cast<size_t>(O)]);
+  }
+  return outputs;
+}
+
+int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }
+
+} // namespace kestrane

@@ -1,0 +1,112 @@
+#ifndef KESTRANE_BOOT_MODEL_H
+#define KESTRANE_BOOT_MODEL_H
+
+// A trained classifier as every front end holds it: the scaling of its
+// features, its class names in output order and its network. The tool's
+// commands, the Python module and cross-validation ask it for answers; it
+// prints nothing.
+
+#include "DataTools/CsvImport/RangesFile.h"
+#include "NeuralNets/TBasicNetwork.h"
+#include "Vemo/RuleBase.h"
+#include "Vemo/RuleRows.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrane {
+
+class TVemo;
+
+// The ranges of a ranges file's text (ImportError when malformed), and the
+// text of ranges.
+ImportRanges RangesFromText(const std::string &text);
+std::string RangesText(const ImportRanges &ranges);
+
+// The answers for a batch of rows.
+struct Prediction {
+  std::vector<double> outputs;  // rows x classes
+  std::vector<int> predicted;   // per row, the index into the model's classes
+  long clipped = 0;             // values outside the fitted ranges
+};
+
+// The sizes of a fuzzy network.
+struct NetworkStructure {
+  int inputs = 0;
+  std::vector<int> inputMFs;
+  int rules = 0;
+  std::vector<int> outputMFs;
+  int outputs = 0;
+};
+
+class Model {
+public:
+  // `ranges` must give one feature per network input and, unless it names no
+  // classes, one class per output (TRunError otherwise).
+  Model(ImportRanges ranges, std::unique_ptr<TBasicNetwork> network, double trainingError = 0.0);
+
+  // A network file's text and its import's ranges.
+  static Model FromText(const std::string &networkText, ImportRanges ranges);
+  // A network file and a ranges file, named in the messages.
+  static Model FromFiles(const std::string &networkFile, const std::string &rangesFile);
+
+  const ImportRanges &Ranges() const { return ranges_; }
+  const std::vector<FeatureRange> &Features() const { return ranges_.features; }
+  const std::vector<std::string> &Classes() const { return ranges_.classes; }
+  // The error of the last training epoch (what the driver prints); 0 for a loaded model.
+  double TrainingError() const { return trainingError_; }
+  int Inputs() const;
+  int Outputs() const;
+
+  // The network file's text, as the programs write it.
+  std::string NetworkText() const;
+  // The ranges file's text, as import writes it.
+  std::string RangesText() const { return kestrane::RangesText(ranges_); }
+
+  // Replaces the network by what its file text reads back as (the weights at
+  // the file's precision): a model kept this way, its saved files and the
+  // programs reading them all give the same answers.
+  void KeepAsSaved();
+
+  TBasicNetwork &Network() { return *network_; }
+  // The network as a fuzzy network; TRunError when it is none.
+  TVemo &Fuzzy();
+
+  // Scales a copy of `rows` (one value per feature, in feature order; values
+  // outside the ranges are clipped) and runs the network on every row.
+  // Recall writes into the network's layers: one call at a time per model.
+  Prediction Predict(std::vector<std::vector<double>> rows);
+
+  NetworkStructure Structure();
+  // Weight layer 1: condition centres; 2: condition -> rule; 3: rule ->
+  // action; 4: output centres.
+  std::vector<double> WeightLayer(int layer);
+  // The degree of every membership function of `feature` for each of the
+  // scaled input values, the other inputs held at 0.5: values x functions.
+  std::vector<double> Memberships(int feature, const std::vector<double> &scaledValues);
+  // The rule base in the words of the ranges (or of `classNames`, when
+  // given); with labelled rows (unscaled values and class indices) its
+  // measures on them.
+  RuleBase Rules(const RuleOptions &options, const std::vector<std::vector<double>> *rows = nullptr,
+                 const std::vector<int> *classOf = nullptr,
+                 const std::vector<std::string> *classNames = nullptr);
+
+private:
+  ImportRanges ranges_;
+  std::unique_ptr<TBasicNetwork> network_;
+  TVemo *fuzzy_ = nullptr;
+  double trainingError_ = 0.0;
+};
+
+// The network's outputs for every row of scaled values, row after row (rows x
+// outputs values).
+std::vector<double> RecallRows(TBasicNetwork &network,
+                               const std::vector<std::vector<double>> &scaled);
+// The class for one row's outputs: the first largest of O >= 2 outputs; with
+// one output, 1 at or above 0.5, else 0.
+int PredictedClass(const double *outputs, int O);
+
+} // namespace kestrane
+
+#endif
