@@ -1,6 +1,7 @@
 #include "Boot/CrossValidation.h"
 
 #include "DataTools/CsvImport/ClassSplit.h"
+#include "KQmessage/Diagnostics.h"
 
 #include <algorithm>
 #include <exception>
@@ -113,11 +114,17 @@ std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldSco
                                 const std::function<void(int)> &started) {
   std::vector<FoldScore> scores(static_cast<size_t>(std::max(count, 0)));
   TaskQueue queue(count, started);
+  // The helpers report where the caller's thread reports.
+  TDiagnosticSink &sink = CurrentDiagnosticSink();
+  const auto help = [&] {
+    const TDiagnosticScope scope(sink);
+    Work(queue, task, scores);
+  };
   std::vector<std::thread> helpers;
   const int wanted = std::min(jobs, count) - 1;
   // The caller works too; helpers that cannot be had only make the run slower.
   try {
-    for (int k = 0; k < wanted; ++k) helpers.emplace_back(Work, std::ref(queue), std::cref(task), std::ref(scores));
+    for (int k = 0; k < wanted; ++k) helpers.emplace_back(help);
   } catch (const std::system_error &) {
   }
   Work(queue, task, scores);

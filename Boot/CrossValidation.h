@@ -41,10 +41,11 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
 // Runs task(0) ... task(count - 1) on at most `jobs` threads (the caller's
 // among them) and returns their scores in task order. Tasks start in index
 // order; each fit draws from its own generator, so the scores do not depend
-// on `jobs`. `started`, when set, hears each task as it starts, one call at a
-// time. When tasks fail, no further task starts, the running ones finish, and
-// the failure of the lowest task index is rethrown as it was raised: every
-// task below it has run, so which failure comes out does not depend on timing.
+// on `jobs`; every thread reports to the caller's diagnostic sink. `started`,
+// when set, hears each task as it starts, one call at a time. When tasks
+// fail, no further task starts, the running ones finish, and the failure of
+// the lowest task index is rethrown as it was raised: every task below it
+// has run, so which failure comes out does not depend on timing.
 std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldScore(int)> &task,
                                 const std::function<void(int)> &started = nullptr);
 

@@ -1,8 +1,10 @@
 // The task pool under cross-validation: scores in task order whatever the
-// number of threads, and of several failures always the lowest task's, as raised.
+// number of threads, reports to the caller's sink, and of several failures
+// always the lowest task's, as raised.
 
 #include "Boot/CrossValidation.h"
 
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KestraneError.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +23,13 @@ void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 TEST(RunTasksTest, OrderAndFailureDoNotDependOnTheThreads) {
   for (int jobs : {1, 2, 3, 8}) {
     SCOPED_TRACE("jobs " + std::to_string(jobs));
-    // Tasks that end in another order than they start.
+    // Tasks that end in another order than they start; what they report
+    // reaches the caller's sink, whichever thread runs them.
+    TCollectingDiagnosticSink sink;
+    const TDiagnosticScope scope(sink);
     const std::vector<FoldScore> scores = RunTasks(12, jobs, [](int i) {
       Pause((12 - i) % 4);
+      Warn("task " + std::to_string(i));
       return FoldScore{i * i, i};
     });
     ASSERT_EQ(scores.size(), 12u);
@@ -31,6 +37,7 @@ TEST(RunTasksTest, OrderAndFailureDoNotDependOnTheThreads) {
       EXPECT_EQ(scores[i].correct, i * i);
       EXPECT_EQ(scores[i].rows, i);
     }
+    EXPECT_EQ(sink.Take().size(), 12u);
 
     // Task 3 fails late, task 5 at once: task 3's failure comes out, as it was
     // raised, and the tasks after the failures never start.
