@@ -33,7 +33,7 @@ struct GridRequest {
 };
 
 // The most fold trainings one grid may ask for.
-inline constexpr long long kMaxGridTrainings = 10000000;
+inline constexpr long long kMaxGridTrainings = 1000000;
 
 struct GridPoint {
   std::array<size_t, kGridAxes> pick{};  // per axis, the index of its value
