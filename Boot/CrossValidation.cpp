@@ -14,7 +14,8 @@ namespace kestrane {
 std::vector<int> StratifiedFolds(const std::vector<int> &classOf, int numClasses, int folds,
                                  uint64_t seed) {
   std::vector<std::vector<int>> rowsOfClass(static_cast<size_t>(numClasses));
-  for (size_t r = 0; r < classOf.size(); ++r) rowsOfClass.at(classOf[r]).push_back(static_cast<int>(r));
+  for (size_t r = 0; r < classOf.size(); ++r)
+    rowsOfClass.at(classOf[r]).push_back(static_cast<int>(r));
   SplitRandom random(seed);
   std::vector<int> foldOf(classOf.size(), 0);
   long dealt = 0;
@@ -22,7 +23,8 @@ std::vector<int> StratifiedFolds(const std::vector<int> &classOf, int numClasses
     for (size_t i = rows.size(); i > 1; --i) {
       std::swap(rows[i - 1], rows[random.Below(i)]);
     }
-    for (int r : rows) foldOf[static_cast<size_t>(r)] = static_cast<int>(dealt++ % folds);
+    for (int r : rows)
+      foldOf[static_cast<size_t>(r)] = static_cast<int>(dealt++ % folds);
   }
   return foldOf;
 }
@@ -41,7 +43,8 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
   FoldScore score;
   score.rows = static_cast<long>(held.rows.size());
   for (size_t r = 0; r < held.rows.size(); ++r) {
-    if (model.Classes()[static_cast<size_t>(prediction.predicted[r])] == held.labels[r]) ++score.correct;
+    if (model.Classes()[static_cast<size_t>(prediction.predicted[r])] == held.labels[r])
+      ++score.correct;
   }
   return score;
 }
@@ -52,12 +55,14 @@ namespace {
 // failure by task index.
 class TaskQueue {
 public:
-  TaskQueue(int count, const std::function<void(int)> &started) : count_(count), started_(started) {}
+  TaskQueue(int count, const std::function<void(int)> &started)
+      : count_(count), started_(started) {}
 
   // The next task to run, announced; -1 once all have started or one failed.
   int Take() {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (failed_ || next_ >= count_) return -1;
+    if (failed_ || next_ >= count_)
+      return -1;
     const int task = next_++;
     if (started_) {
       try {
@@ -77,7 +82,8 @@ public:
 
   // Once every worker has ended.
   void RethrowFailure() const {
-    if (failed_) std::rethrow_exception(error_);
+    if (failed_)
+      std::rethrow_exception(error_);
   }
 
 private:
@@ -98,7 +104,8 @@ private:
   std::exception_ptr error_;
 };
 
-void Work(TaskQueue &queue, const std::function<FoldScore(int)> &task, std::vector<FoldScore> &scores) {
+void Work(TaskQueue &queue, const std::function<FoldScore(int)> &task,
+          std::vector<FoldScore> &scores) {
   for (int i = queue.Take(); i >= 0; i = queue.Take()) {
     try {
       scores[static_cast<size_t>(i)] = task(i);
@@ -124,11 +131,13 @@ std::vector<FoldScore> RunTasks(int count, int jobs, const std::function<FoldSco
   const int wanted = std::min(jobs, count) - 1;
   // The caller works too; helpers that cannot be had only make the run slower.
   try {
-    for (int k = 0; k < wanted; ++k) helpers.emplace_back(help);
+    for (int k = 0; k < wanted; ++k)
+      helpers.emplace_back(help);
   } catch (const std::system_error &) {
   }
   Work(queue, task, scores);
-  for (std::thread &helper : helpers) helper.join();
+  for (std::thread &helper : helpers)
+    helper.join();
   queue.RethrowFailure();
   return scores;
 }

@@ -31,7 +31,7 @@ struct LabelledData {
   std::vector<std::vector<double>> rows;
   std::vector<std::string> labels;
   std::vector<std::string> featureNames;
-  std::string classColumn;  // for messages; may be empty
+  std::string classColumn; // for messages; may be empty
 };
 
 // Fits on the rows outside `fold` and scores the rows in it.

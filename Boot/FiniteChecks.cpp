@@ -14,7 +14,8 @@ namespace {
 class TIterateObjCountNonFinite : public TIterateObj {
 public:
   void Visit() override {
-    if (!std::isfinite(*weight)) ++count;
+    if (!std::isfinite(*weight))
+      ++count;
   }
   long count = 0;
 };
@@ -35,9 +36,11 @@ std::string FirstNonFiniteValue(const Data &table) {
   for (int32_t r = 0; r < table.MbrNdxDataRows; ++r) {
     for (int part = 0; part < 2; ++part) {
       const double *values = part == 0 ? rows.InputSlot(r) : rows.OutputSlot(r);
-      const int32_t n = part == 0 ? table.MbrNdxInputs : (table.MbrBlnLabels ? 0 : table.MbrNdxOutputs);
+      const int32_t n =
+          part == 0 ? table.MbrNdxInputs : (table.MbrBlnLabels ? 0 : table.MbrNdxOutputs);
       for (int32_t c = 0; c < n; ++c) {
-        if (std::isfinite(values[c])) continue;
+        if (std::isfinite(values[c]))
+          continue;
         std::ostringstream text;
         text << "row " << r + 1 << ", " << (part == 0 ? "input" : "output") << " column " << c + 1
              << " is " << values[c];

@@ -1,11 +1,11 @@
 #include "Boot/FitPipeline.h"
 
-#include "KQmessage/KestraneError.h"
-#include "KQmessage/RunRandom.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/KestraneError.h"
+#include "KQmessage/RunRandom.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
@@ -23,7 +23,8 @@ constexpr long long kMaxWeights = 50000000;
 // 100,000 counts of up to 100,000 each overflow an int.
 long long Sum(const std::vector<int> &counts) {
   long long sum = 0;
-  for (int c : counts) sum += c;
+  for (int c : counts)
+    sum += c;
   return sum;
 }
 
@@ -32,7 +33,8 @@ void ExpandCounts(std::vector<int> &counts, int n, Setting setting) {
     counts.assign(static_cast<size_t>(n),
                   setting == Setting::kInputMFs ? kDefaults.inputMFs : kDefaults.outputMFs);
   }
-  if (counts.size() == 1) counts.assign(static_cast<size_t>(n), counts[0]);
+  if (counts.size() == 1)
+    counts.assign(static_cast<size_t>(n), counts[0]);
   if (static_cast<int>(counts.size()) != n) {
     throw TSettingError(setting, std::to_string(counts.size()) + " numbers given, " +
                                      std::to_string(n) + " needed (or one for all)");
@@ -45,9 +47,11 @@ EncodedClasses EncodeClasses(const std::vector<std::string> &labels) {
   EncodedClasses encoded;
   encoded.names = SortedClassNames(labels);
   std::unordered_map<std::string, int> indexOf;
-  for (size_t k = 0; k < encoded.names.size(); ++k) indexOf[encoded.names[k]] = static_cast<int>(k);
+  for (size_t k = 0; k < encoded.names.size(); ++k)
+    indexOf[encoded.names[k]] = static_cast<int>(k);
   encoded.classOf.reserve(labels.size());
-  for (const std::string &label : labels) encoded.classOf.push_back(indexOf.at(label));
+  for (const std::string &label : labels)
+    encoded.classOf.push_back(indexOf.at(label));
   return encoded;
 }
 
@@ -55,7 +59,8 @@ std::vector<std::unique_ptr<Data>> BuildClassTables(const std::vector<std::vecto
                                                     const std::vector<int> &classOf,
                                                     int numClasses) {
   std::vector<std::vector<int>> rowsOfClass(static_cast<size_t>(numClasses));
-  for (size_t r = 0; r < classOf.size(); ++r) rowsOfClass.at(classOf[r]).push_back(static_cast<int>(r));
+  for (size_t r = 0; r < classOf.size(); ++r)
+    rowsOfClass.at(classOf[r]).push_back(static_cast<int>(r));
   std::vector<std::unique_ptr<Data>> tables;
   for (const std::vector<int> &rows : rowsOfClass) {
     tables.push_back(MakeClassTable(rows, scaled, classOf, numClasses));
@@ -73,18 +78,21 @@ void ExpandShape(NetworkShape &shape) {
   const long long actions = Sum(shape.outputMFs);
   const long long rules = shape.rules;
   if (conditions * rules + rules * actions > kMaxWeights) {
-    throw TRunError("network too large: more than " + std::to_string(kMaxWeights) + " rule and action weights");
+    throw TRunError("network too large: more than " + std::to_string(kMaxWeights) +
+                    " rule and action weights");
   }
   // Kestrane refuses to read a larger network back, and writing one takes
   // gigabytes and many seconds.
   if (shape.inputs + conditions + rules + actions + shape.outputs > netfile_limits::kMaxNeurons) {
-    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) + " neurons");
+    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxNeurons) +
+                    " neurons");
   }
   // The reader counts every matrix as from x to arcs, the fuzzy ones included.
-  const long long arcs = shape.inputs * conditions + conditions * rules + rules * actions +
-                         actions * shape.outputs;
+  const long long arcs =
+      shape.inputs * conditions + conditions * rules + rules * actions + actions * shape.outputs;
   if (arcs > netfile_limits::kMaxArcs) {
-    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) + " arcs");
+    throw TRunError("network too large: more than " + std::to_string(netfile_limits::kMaxArcs) +
+                    " arcs");
   }
 }
 
@@ -110,7 +118,8 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   std::vector<int32_t> examples = settings.examples;
   if (examples.empty() && !classTables.empty()) {
     int32_t smallest = classTables[0]->MbrNdxDataRows;
-    for (const Data *table : classTables) smallest = std::min(smallest, table->MbrNdxDataRows);
+    for (const Data *table : classTables)
+      smallest = std::min(smallest, table->MbrNdxDataRows);
     examples.assign(classTables.size(), smallest);
   }
   if (examples.size() != classTables.size()) {
@@ -139,13 +148,15 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
                     std::to_string(rows[0].size()) + " columns");
   }
   for (const std::vector<double> &row : rows) {
-    if (row.size() != featureNames.size()) throw TRunError("rows of unequal length");
+    if (row.size() != featureNames.size())
+      throw TRunError("rows of unequal length");
   }
   // A front end's settings reach the trainer exactly or not at all.
   RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
   RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
   EncodedClasses encoded = EncodeClasses(labels);
-  if (encoded.names.size() < 2) throw TRunError("a classifier needs at least two classes");
+  if (encoded.names.size() < 2)
+    throw TRunError("a classifier needs at least two classes");
   ImportRanges ranges;
   ranges.classColumn = classColumn;
   ranges.classes = std::move(encoded.names);
@@ -163,7 +174,8 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     shape.outputs = numClasses;
     network = CreateNetwork(shape);
     std::vector<Data *> classTables;
-    for (const auto &table : tables) classTables.push_back(table.get());
+    for (const auto &table : tables)
+      classTables.push_back(table.get());
     error = TrainNetwork(*network, classTables, settings, std::move(progress));
   }
   return Model(std::move(ranges), std::move(network), error);

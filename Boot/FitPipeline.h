@@ -44,8 +44,8 @@ class Data;
 // ---- classes
 
 struct EncodedClasses {
-  std::vector<std::string> names;  // sorted, distinct: output k is names[k]
-  std::vector<int> classOf;        // per row, the index into names
+  std::vector<std::string> names; // sorted, distinct: output k is names[k]
+  std::vector<int> classOf;       // per row, the index into names
 };
 EncodedClasses EncodeClasses(const std::vector<std::string> &labels);
 
@@ -60,13 +60,13 @@ std::vector<std::unique_ptr<Data>> BuildClassTables(const std::vector<std::vecto
 
 struct NetworkShape {
   int inputs = 0;
-  std::vector<int> inputMFs;   // one count per input, or one for all; empty: 3 each
+  std::vector<int> inputMFs; // one count per input, or one for all; empty: 3 each
   int rules = 0;
   int outputs = 0;
-  std::vector<int> outputMFs;  // one count per output, or one for all; empty: 3 each
-  double weightMin = kDefaults.weightMin;  // range of the random rule and action weights
+  std::vector<int> outputMFs;             // one count per output, or one for all; empty: 3 each
+  double weightMin = kDefaults.weightMin; // range of the random rule and action weights
   double weightMax = kDefaults.weightMax;
-  uint32_t seed = kDefaults.seed;          // create --seed
+  uint32_t seed = kDefaults.seed; // create --seed
 };
 
 // The per-input and per-output counts of `shape`, expanded; raises TSettingError
@@ -84,22 +84,21 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape);
 // ---- training
 
 struct TrainSettings {
-  std::vector<int32_t> examples;  // rows drawn per class per round; empty: the
-                                  // smallest class's row count for every class
-                                  // (what import writes)
-  int32_t epochs = kDefaults.epochs;            // budget of the whole run
-  int32_t changeAfter = kDefaults.changeAfter;  // epochs on one draw before the next
+  std::vector<int32_t> examples;               // rows drawn per class per round; empty: the
+                                               // smallest class's row count for every class
+                                               // (what import writes)
+  int32_t epochs = kDefaults.epochs;           // budget of the whole run
+  int32_t changeAfter = kDefaults.changeAfter; // epochs on one draw before the next
   float learningRate = static_cast<float>(kDefaults.learningRate);
   float momentum = static_cast<float>(kDefaults.momentum);
   bool batch = kDefaults.batch;
-  uint32_t seed = kDefaults.seed;               // the draws of srand(seed), rand()
+  uint32_t seed = kDefaults.seed; // the draws of srand(seed), rand()
 };
 
 // Trains `network` on the class tables as the driver does and returns the
 // error it prints ("Error = "). `progress`, when set, hears every epoch.
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
-                    const TrainSettings &settings,
-                    TVemoBPBootStrap::ProgressFn progress = nullptr);
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr);
 
 // ---- the whole chain
 

@@ -17,7 +17,8 @@ constexpr Setting kAxisSetting[kGridAxes] = {
 void CheckAxes(const GridRequest &request) {
   const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0};
   for (int k = 0; k < kGridAxes; ++k) {
-    if (request.values[k].empty()) throw TSettingError(kAxisSetting[k], "no value to try");
+    if (request.values[k].empty())
+      throw TSettingError(kAxisSetting[k], "no value to try");
     for (double v : request.values[k]) {
       if (!std::isfinite(v) || v < least[k]) {
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
@@ -37,14 +38,16 @@ void CheckData(const LabelledData &data, const EncodedClasses &classes, int fold
                     column + "; a classifier needs at least two");
   }
   std::vector<long> perClass(classes.names.size(), 0);
-  for (int k : classes.classOf) ++perClass[static_cast<size_t>(k)];
+  for (int k : classes.classOf)
+    ++perClass[static_cast<size_t>(k)];
   for (size_t k = 0; k < perClass.size(); ++k) {
     if (perClass[k] < 2) {
       throw TRunError("class \"" + classes.names[k] +
                       "\" has only one row; every class needs at least two");
     }
   }
-  if (folds < 2) throw TRunError("cross-validation needs at least 2 folds, not " + std::to_string(folds));
+  if (folds < 2)
+    throw TRunError("cross-validation needs at least 2 folds, not " + std::to_string(folds));
   if (folds > static_cast<long>(data.rows.size())) {
     throw TRunError("--folds " + std::to_string(folds) + " exceeds the " +
                     std::to_string(data.rows.size()) + " rows");
@@ -121,20 +124,25 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
         return ScoreFold(data, foldOf, task % folds, point.shape, point.settings);
       },
       [&](int task) {
-        if (started) started(task, tasks);
+        if (started)
+          started(task, tasks);
       });
 
   for (size_t c = 0; c < result.points.size(); ++c) {
     GridPoint &o = result.points[c];
     o.folds.assign(scores.begin() + static_cast<long>(c * folds),
                    scores.begin() + static_cast<long>((c + 1) * folds));
-    for (const FoldScore &f : o.folds) o.percent.push_back(100.0 * f.correct / f.rows);
-    for (double p : o.percent) o.mean += p;
+    for (const FoldScore &f : o.folds)
+      o.percent.push_back(100.0 * f.correct / f.rows);
+    for (double p : o.percent)
+      o.mean += p;
     o.mean /= folds;
-    for (double p : o.percent) o.deviation += (p - o.mean) * (p - o.mean);
+    for (double p : o.percent)
+      o.deviation += (p - o.mean) * (p - o.mean);
     o.deviation = std::sqrt(o.deviation / (folds - 1));
     const GridPoint &b = result.points[result.best];
-    if (o.mean > b.mean || (o.mean == b.mean && o.size < b.size)) result.best = c;
+    if (o.mean > b.mean || (o.mean == b.mean && o.size < b.size))
+      result.best = c;
   }
   return result;
 }

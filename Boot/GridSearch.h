@@ -18,8 +18,17 @@ namespace kestrane {
 
 // The settings a grid varies, in the order of the combinations: the last
 // changes fastest.
-enum GridAxis { kGridRules, kGridInputMFs, kGridOutputMFs, kGridEpochs, kGridChangeAfter,
-                kGridLearningRate, kGridMomentum, kGridBatch, kGridAxes };
+enum GridAxis {
+  kGridRules,
+  kGridInputMFs,
+  kGridOutputMFs,
+  kGridEpochs,
+  kGridChangeAfter,
+  kGridLearningRate,
+  kGridMomentum,
+  kGridBatch,
+  kGridAxes
+};
 
 struct GridRequest {
   // The values to try of every axis; each at least one. The rule count may
@@ -28,28 +37,28 @@ struct GridRequest {
   double weightMin = kDefaults.weightMin;
   double weightMax = kDefaults.weightMax;
   int folds = kDefaults.folds;
-  uint32_t seed = kDefaults.seed;  // of the folds, the networks and the training
-  int jobs = 1;                    // combinations and folds trained at once
+  uint32_t seed = kDefaults.seed; // of the folds, the networks and the training
+  int jobs = 1;                   // combinations and folds trained at once
 };
 
 // The most fold trainings one grid may ask for.
 inline constexpr long long kMaxGridTrainings = 1000000;
 
 struct GridPoint {
-  std::array<size_t, kGridAxes> pick{};  // per axis, the index of its value
+  std::array<size_t, kGridAxes> pick{}; // per axis, the index of its value
   NetworkShape shape;
   TrainSettings settings;
-  long long size = 0;                    // weights and centres of the network
+  long long size = 0; // weights and centres of the network
   std::vector<FoldScore> folds;
-  std::vector<double> percent;           // every fold's accuracy in %
+  std::vector<double> percent; // every fold's accuracy in %
   double mean = 0.0;
-  double deviation = 0.0;                // the sample standard deviation of percent
+  double deviation = 0.0; // the sample standard deviation of percent
 };
 
 struct GridResult {
-  std::vector<std::string> classes;  // in output order
+  std::vector<std::string> classes; // in output order
   int inputs = 0;
-  std::vector<GridPoint> points;     // every combination, in grid order
+  std::vector<GridPoint> points; // every combination, in grid order
   size_t best = 0;
 };
 
@@ -58,8 +67,9 @@ struct GridResult {
 // one row, more folds than rows) or a grid too large, before any training.
 // `started` hears every fold training (combination * folds + fold) as it
 // starts.
-GridResult GridSearch(const LabelledData &data, GridRequest request,
-                      const std::function<void(long long task, long long tasks)> &started = nullptr);
+GridResult
+GridSearch(const LabelledData &data, GridRequest request,
+           const std::function<void(long long task, long long tasks)> &started = nullptr);
 
 } // namespace kestrane
 

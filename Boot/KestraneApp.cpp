@@ -44,21 +44,20 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
     if (tables[i]->MbrNdxInputs != first.MbrNdxInputs ||
         tables[i]->MbrNdxOutputs != first.MbrNdxOutputs)
       throw TRunError{"Data file " + settings.dataFiles[i] + " has " +
-                       std::to_string(tables[i]->MbrNdxInputs) + " inputs and " +
-                       std::to_string(tables[i]->MbrNdxOutputs) + " outputs, but " +
-                       settings.dataFiles[0] + " has " + std::to_string(first.MbrNdxInputs) +
-                       " and " + std::to_string(first.MbrNdxOutputs)};
+                      std::to_string(tables[i]->MbrNdxInputs) + " inputs and " +
+                      std::to_string(tables[i]->MbrNdxOutputs) + " outputs, but " +
+                      settings.dataFiles[0] + " has " + std::to_string(first.MbrNdxInputs) +
+                      " and " + std::to_string(first.MbrNdxOutputs)};
 
   int32_t presented = first.MbrNdxInputs;
   if (settings.featureCount != 0) {
     if (settings.featureCount > first.MbrNdxInputs)
-      throw TRunError{"More features (" + std::to_string(settings.featureCount) +
-                       ") than the " + std::to_string(first.MbrNdxInputs) +
-                       " input columns of the data files"};
+      throw TRunError{"More features (" + std::to_string(settings.featureCount) + ") than the " +
+                      std::to_string(first.MbrNdxInputs) + " input columns of the data files"};
     for (int32_t column : settings.features)
       if (column < 0 || column >= first.MbrNdxInputs)
         throw TRunError{"Feature column " + std::to_string(column) + " is outside the " +
-                         std::to_string(first.MbrNdxInputs) + " input columns of the data files"};
+                        std::to_string(first.MbrNdxInputs) + " input columns of the data files"};
     presented = settings.featureCount;
   }
 
@@ -66,16 +65,15 @@ void FitDataToNetwork(const RunSettings &settings, std::vector<std::unique_ptr<D
   const int networkOutputs = network.GetNumOutputs();
   if (presented < networkInputs)
     throw TRunError{"The data presents " + std::to_string(presented) +
-                     " input values but the network has " + std::to_string(networkInputs) +
-                     " inputs"};
+                    " input values but the network has " + std::to_string(networkInputs) +
+                    " inputs"};
   if (first.MbrNdxOutputs != networkOutputs)
     throw TRunError{"The data has " + std::to_string(first.MbrNdxOutputs) +
-                     " output values but the network has " + std::to_string(networkOutputs) +
-                     " outputs"};
+                    " output values but the network has " + std::to_string(networkOutputs) +
+                    " outputs"};
   if (presented > networkInputs)
     std::cerr << "!Warning: the data presents " << presented
-              << " input values; the network reads only the first " << networkInputs
-              << std::endl;
+              << " input values; the network reads only the first " << networkInputs << std::endl;
 
   if (settings.featureCount != 0)
     for (auto &table : tables)
@@ -91,8 +89,9 @@ void WarnAboutSettings(const RunSettings &settings) {
     std::cerr << "!Warning: LearningRate " << settings.learningRate
               << " is negative; training moves away from the targets" << std::endl;
   // The trainer reads both with six decimals: say so when that is not the value given.
-  for (const auto &[key, value] : {std::pair<const char *, float>{"LearningRate", settings.learningRate},
-                                   {"Momentum", settings.momentum}}) {
+  for (const auto &[key, value] :
+       {std::pair<const char *, float>{"LearningRate", settings.learningRate},
+        {"Momentum", settings.momentum}}) {
     const std::string why = TrainerReadsOtherwise(value);
     if (!why.empty() && std::isfinite(value))
       std::cerr << "!Warning: " << key << " " << why << std::endl;
@@ -119,11 +118,11 @@ int Train(const RunSettings &settings) {
     const std::string where = FirstNonFiniteValue(*tables[i]);
     if (!where.empty())
       throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
-                       "; every value must be a finite number"};
+                      "; every value must be a finite number"};
   }
   if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
     throw TRunError{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
-                     " weights or centres that are not finite numbers"};
+                    " weights or centres that are not finite numbers"};
 
   FitDataToNetwork(settings, tables, *PtrFunToTrain);
   WarnAboutSettings(settings);
@@ -137,9 +136,9 @@ int Train(const RunSettings &settings) {
     // The save names the file and the reason; the run's message keeps its wording.
     const std::string named = "cannot write " + settings.destinationFile + ": ";
     const std::string &message = e.GetMessage();
-    throw TRunError{"Unable to write file " + settings.destinationFile + ": " +
-                     (message.compare(0, named.size(), named) == 0 ? message.substr(named.size())
-                                                                   : message)};
+    throw TRunError{
+        "Unable to write file " + settings.destinationFile + ": " +
+        (message.compare(0, named.size(), named) == 0 ? message.substr(named.size()) : message)};
   }
 
   TrainSettings train;

@@ -13,7 +13,8 @@ namespace kestrane {
 
 Model::Model(ImportRanges ranges, std::unique_ptr<TBasicNetwork> network, double trainingError)
     : ranges_(std::move(ranges)), network_(std::move(network)), trainingError_(trainingError) {
-  if (!network_) throw TRunError("a model needs a network");
+  if (!network_)
+    throw TRunError("a model needs a network");
   fuzzy_ = dynamic_cast<TVemo *>(network_.get());
   if (static_cast<int>(ranges_.features.size()) != Inputs()) {
     throw TRunError("the ranges give " + std::to_string(ranges_.features.size()) +
@@ -56,7 +57,8 @@ void Model::KeepAsSaved() {
 }
 
 TVemo &Model::Fuzzy() {
-  if (!fuzzy_) throw TRunError("the network is no fuzzy (Vemo) network");
+  if (!fuzzy_)
+    throw TRunError("the network is no fuzzy (Vemo) network");
   return *fuzzy_;
 }
 
@@ -73,7 +75,8 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   const int O = Outputs();
   prediction.predicted.reserve(rows.size());
   for (size_t r = 0; r < rows.size(); ++r) {
-    prediction.predicted.push_back(PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
+    prediction.predicted.push_back(
+        PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
   }
   return prediction;
 }
@@ -95,7 +98,8 @@ std::vector<double> Model::Memberships(int feature, const std::vector<double> &s
     throw TRunError("no feature " + std::to_string(feature) + " among " + std::to_string(s.inputs));
   }
   int first = 0;
-  for (int i = 0; i < feature; ++i) first += s.inputMFs[static_cast<size_t>(i)];
+  for (int i = 0; i < feature; ++i)
+    first += s.inputMFs[static_cast<size_t>(i)];
   const int m = s.inputMFs[static_cast<size_t>(feature)];
   std::vector<double> degrees(scaledValues.size() * static_cast<size_t>(m));
   std::vector<double> in(static_cast<size_t>(s.inputs), 0.5);
@@ -104,7 +108,8 @@ std::vector<double> Model::Memberships(int feature, const std::vector<double> &s
     in[static_cast<size_t>(feature)] = scaledValues[r];
     vemo.Recall(in.data(), out.data());
     for (int k = 0; k < m; ++k) {
-      vemo.GetActivationValue(TVemo::kConditionLayer, first + k, degrees[r * static_cast<size_t>(m) + static_cast<size_t>(k)]);
+      vemo.GetActivationValue(TVemo::kConditionLayer, first + k,
+                              degrees[r * static_cast<size_t>(m) + static_cast<size_t>(k)]);
     }
   }
   return degrees;
@@ -131,7 +136,8 @@ RuleBase Model::Rules(const RuleOptions &options, const std::vector<std::vector<
       labelled.values.insert(labelled.values.end(), row.begin(), row.end());
     }
     for (int k : *classOf) {
-      if (k < 0 || k >= Outputs()) throw TRunError("class index " + std::to_string(k) + " out of range");
+      if (k < 0 || k >= Outputs())
+        throw TRunError("class index " + std::to_string(k) + " out of range");
     }
     labelled.classes = *classOf;
   }
@@ -157,7 +163,8 @@ std::string RangesText(const ImportRanges &ranges) {
   return out.str();
 }
 
-std::vector<double> RecallRows(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled) {
+std::vector<double> RecallRows(TBasicNetwork &network,
+                               const std::vector<std::vector<double>> &scaled) {
   const int I = network.GetNumInputs();
   const int O = network.GetNumOutputs();
   std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));

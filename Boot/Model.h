@@ -26,9 +26,9 @@ std::string RangesText(const ImportRanges &ranges);
 
 // The answers for a batch of rows.
 struct Prediction {
-  std::vector<double> outputs;  // rows x classes
-  std::vector<int> predicted;   // per row, the index into the model's classes
-  long clipped = 0;             // values outside the fitted ranges
+  std::vector<double> outputs; // rows x classes
+  std::vector<int> predicted;  // per row, the index into the model's classes
+  long clipped = 0;            // values outside the fitted ranges
 };
 
 // The sizes of a fuzzy network.

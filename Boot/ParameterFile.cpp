@@ -13,8 +13,20 @@ namespace kestrane {
 namespace {
 
 enum class Key {
-  None, WeightFile, DestinationFile, DataClasses, DataFile, Examples, Epochs, ChangeAfter,
-  LearningRate, Momentum, Batch, FeatureCount, Features, Seed
+  None,
+  WeightFile,
+  DestinationFile,
+  DataClasses,
+  DataFile,
+  Examples,
+  Epochs,
+  ChangeAfter,
+  LearningRate,
+  Momentum,
+  Batch,
+  FeatureCount,
+  Features,
+  Seed
 };
 
 struct KeyName {
@@ -23,12 +35,18 @@ struct KeyName {
 };
 
 const KeyName kKeys[] = {
-    {"WeightFile", Key::WeightFile},     {"DestinationFile", Key::DestinationFile},
-    {"#DataClasses", Key::DataClasses},  {"DataFile", Key::DataFile},
-    {"Examples", Key::Examples},         {"Epochs", Key::Epochs},
-    {"ChangeAfter", Key::ChangeAfter},   {"LearningRate", Key::LearningRate},
-    {"Momentum", Key::Momentum},         {"Batch", Key::Batch},
-    {"#Features", Key::FeatureCount},    {"Features", Key::Features},
+    {"WeightFile", Key::WeightFile},
+    {"DestinationFile", Key::DestinationFile},
+    {"#DataClasses", Key::DataClasses},
+    {"DataFile", Key::DataFile},
+    {"Examples", Key::Examples},
+    {"Epochs", Key::Epochs},
+    {"ChangeAfter", Key::ChangeAfter},
+    {"LearningRate", Key::LearningRate},
+    {"Momentum", Key::Momentum},
+    {"Batch", Key::Batch},
+    {"#Features", Key::FeatureCount},
+    {"Features", Key::Features},
     {"Seed", Key::Seed},
 };
 
@@ -52,12 +70,15 @@ public:
     std::string word;
     bool tooLong = false;
     while (NextWord(word, tooLong)) {
-      if (tooLong) return TooLong();
+      if (tooLong)
+        return TooLong();
       const char *name = nullptr;
       const Key key = Lookup(word, name);
-      if (key == Key::None) continue;  // a free word
+      if (key == Key::None)
+        continue; // a free word
       std::string message = key == Key::Seed ? ReadSeed(word) : ReadSetting(key, name);
-      if (!message.empty()) return message;
+      if (!message.empty())
+        return message;
     }
     if (dataClassesSeen_) {
       if (s_.dataFiles.size() < static_cast<size_t>(s_.dataClasses) && s_.dataClasses > 0)
@@ -78,7 +99,8 @@ private:
 
   // The word ReadSeed looked ahead at, or else the next word of the file.
   bool NextWord(std::string &word, bool &tooLong) {
-    if (pending_.empty()) return ReadWord(word, kMaxParameterWord, tooLong);
+    if (pending_.empty())
+      return ReadWord(word, kMaxParameterWord, tooLong);
     word.swap(pending_);
     pending_.clear();
     tooLong = false;
@@ -97,13 +119,15 @@ private:
       const bool alone = after == EOF || std::isspace(after);
       bool tooLong = false;
       const size_t limit = alone ? kMaxParameterWord : kMaxParameterWord - 1;
-      if ((!alone || AtValue()) && ReadWord(token, limit, tooLong) && tooLong) return TooLong();
+      if ((!alone || AtValue()) && ReadWord(token, limit, tooLong) && tooLong)
+        return TooLong();
       const size_t digit = token.find_first_not_of("+-") == 1 ? 1 : 0;
       if (digit < token.size() && std::isdigit(static_cast<unsigned char>(token[digit]))) {
         std::istringstream value(token);
-        if (!(value >> s_.seed)) return "Value of Seed is not an integer";
+        if (!(value >> s_.seed))
+          return "Value of Seed is not an integer";
         s_.hasSeed = true;
-        std::getline(value, pending_);  // as if read straight from the file
+        std::getline(value, pending_); // as if read straight from the file
         return std::string();
       }
       next = alone ? token : separator + token;
@@ -120,8 +144,10 @@ private:
     word.clear();
     tooLong = false;
     int c = in_.get();
-    while (c != EOF && std::isspace(c)) c = in_.get();
-    if (c == EOF) return false;
+    while (c != EOF && std::isspace(c))
+      c = in_.get();
+    if (c == EOF)
+      return false;
     while (c != EOF && !std::isspace(c)) {
       if (word.size() < limit)
         word += static_cast<char>(c);
@@ -142,7 +168,8 @@ private:
 
   std::string ReadText(const char *name, size_t limit, std::string &value, const char *what) {
     bool tooLong = false;
-    if (!ReadWord(value, limit, tooLong)) return Missing(name);
+    if (!ReadWord(value, limit, tooLong))
+      return Missing(name);
     if (tooLong)
       return std::string(name) + " " + what + " longer than " + std::to_string(limit) +
              " characters";
@@ -153,17 +180,20 @@ private:
   template <typename T>
   std::string ReadValue(const char *name, T &value, const char *what) {
     in_ >> value;
-    if (in_) return std::string();
+    if (in_)
+      return std::string();
     return std::string("Value of ") + name + " is not " + what;
   }
 
   std::string ReadInteger(const char *name, int32_t &value) {
-    if (!AtValue()) return Missing(name);
+    if (!AtValue())
+      return Missing(name);
     return ReadValue(name, value, "an integer");
   }
 
   std::string ReadFloat(const char *name, float &value) {
-    if (!AtValue()) return Missing(name);
+    if (!AtValue())
+      return Missing(name);
     return ReadValue(name, value, "a number");
   }
 
@@ -178,22 +208,26 @@ private:
   }
 
   std::string ReadSetting(Key key, const char *name) {
-    if (!ReadSeparator()) return Missing(name);
+    if (!ReadSeparator())
+      return Missing(name);
     std::string word;
     std::string message;
     int32_t number = 0;
     switch (key) {
     case Key::WeightFile:
       message = ReadText(name, kMaxParameterWord, word, "name");
-      if (message.empty()) s_.weightFile = word;
+      if (message.empty())
+        s_.weightFile = word;
       break;
     case Key::DestinationFile:
       message = ReadText(name, kMaxParameterWord, word, "name");
-      if (message.empty()) s_.destinationFile = word;
+      if (message.empty())
+        s_.destinationFile = word;
       break;
     case Key::DataClasses:
       message = ReadInteger(name, number);
-      if (!message.empty()) break;
+      if (!message.empty())
+        break;
       if (dataClassesSeen_) {
         problems_.push_back("#DataClasses given more than once");
         break;
@@ -203,7 +237,8 @@ private:
       break;
     case Key::DataFile:
       message = ReadText(name, kMaxDataFileName, word, "name");
-      if (!message.empty()) break;
+      if (!message.empty())
+        break;
       if (!dataClassesSeen_)
         problems_.push_back("DataFile given before #DataClasses");
       else if (s_.dataFiles.size() >= static_cast<size_t>(s_.dataClasses < 0 ? 0 : s_.dataClasses))
@@ -213,7 +248,8 @@ private:
       break;
     case Key::Examples:
       message = ReadInteger(name, number);
-      if (!message.empty()) break;
+      if (!message.empty())
+        break;
       if (!dataClassesSeen_)
         problems_.push_back("Examples given before #DataClasses");
       else if (s_.examples.size() >= static_cast<size_t>(s_.dataClasses < 0 ? 0 : s_.dataClasses))
@@ -237,11 +273,13 @@ private:
       break;
     case Key::Batch:
       message = ReadText(name, kMaxBatchWord, word, "value");
-      if (message.empty()) s_.batch = strcasecmp(word.c_str(), "true") == 0;
+      if (message.empty())
+        s_.batch = strcasecmp(word.c_str(), "true") == 0;
       break;
     case Key::FeatureCount:
       message = ReadInteger(name, number);
-      if (!message.empty()) break;
+      if (!message.empty())
+        break;
       featureCountSeen_ = true;
       featuresRead_ = false;
       s_.features.clear();
@@ -259,7 +297,8 @@ private:
       s_.features.clear();
       for (int32_t i = 0; i < s_.featureCount && message.empty(); ++i) {
         message = ReadInteger(name, number);
-        if (!message.empty()) break;
+        if (!message.empty())
+          break;
         if (number < 0 && !negativeFeature_) {
           problems_.push_back("Features holds a negative column");
           negativeFeature_ = true;
@@ -294,32 +333,46 @@ std::string ReadParameters(std::istream &in, RunSettings &settings,
 }
 
 std::string ValidateSettings(const RunSettings &settings) {
-  if (strcasecmp(settings.weightFile.c_str(), kNoWeightFile) == 0) return "No weight file specified";
-  if (settings.dataClasses < 1) return "Number of classes not specified or invalid";
-  if (settings.epochs < 1) return "Number of epochs not specified or invalid";
-  if (settings.changeAfter < 1) return "Change After not specified or invalid";
+  if (strcasecmp(settings.weightFile.c_str(), kNoWeightFile) == 0)
+    return "No weight file specified";
+  if (settings.dataClasses < 1)
+    return "Number of classes not specified or invalid";
+  if (settings.epochs < 1)
+    return "Number of epochs not specified or invalid";
+  if (settings.changeAfter < 1)
+    return "Change After not specified or invalid";
   return std::string();
 }
 
 std::string LoadParameters(std::istream &in, RunSettings &settings) {
   std::vector<std::string> problems;
   const std::string fatal = ReadParameters(in, settings, problems);
-  if (!fatal.empty()) return fatal;
+  if (!fatal.empty())
+    return fatal;
   const std::string invalid = ValidateSettings(settings);
-  if (!invalid.empty()) return invalid;
+  if (!invalid.empty())
+    return invalid;
   return problems.empty() ? std::string() : problems.front();
 }
 
 std::string ParameterKey(Setting setting) {
   switch (setting) {
-  case Setting::kEpochs: return "Epochs";
-  case Setting::kChangeAfter: return "ChangeAfter";
-  case Setting::kLearningRate: return "LearningRate";
-  case Setting::kMomentum: return "Momentum";
-  case Setting::kBatch: return "Batch";
-  case Setting::kExamples: return "Examples";
-  case Setting::kSeed: return "Seed";
-  default: return PlainSettingName(setting);
+  case Setting::kEpochs:
+    return "Epochs";
+  case Setting::kChangeAfter:
+    return "ChangeAfter";
+  case Setting::kLearningRate:
+    return "LearningRate";
+  case Setting::kMomentum:
+    return "Momentum";
+  case Setting::kBatch:
+    return "Batch";
+  case Setting::kExamples:
+    return "Examples";
+  case Setting::kSeed:
+    return "Seed";
+  default:
+    return PlainSettingName(setting);
   }
 }
 

@@ -17,12 +17,12 @@
 namespace kestrane {
 
 // Longest words the settings hold.
-inline constexpr size_t kMaxParameterWord = 255;  // keys, WeightFile, DestinationFile
+inline constexpr size_t kMaxParameterWord = 255; // keys, WeightFile, DestinationFile
 inline constexpr size_t kMaxDataFileName = 254;
 inline constexpr size_t kMaxBatchWord = 15;
 
-// Resets settings to their initial values and reads the whole file into them. A value that cannot be read as its type
-// (or is missing, or too long) ends reading: its message is returned. Problems
+// Resets settings to their initial values and reads the whole file into them. A value that cannot
+// be read as its type (or is missing, or too long) ends reading: its message is returned. Problems
 // with the file's structure (entry counts, order, negative counts) do not stop
 // reading; they are appended to `problems` and reported after validation.
 std::string ReadParameters(std::istream &in, RunSettings &settings,

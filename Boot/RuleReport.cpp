@@ -20,7 +20,8 @@ std::string Percent(double share) { return Fixed(100.0 * share, 1) + "%"; }
 // Width on a terminal: UTF-8 continuation bytes take no column.
 size_t Columns(const std::string &text) {
   size_t columns = 0;
-  for (unsigned char c : text) columns += (c & 0xC0) != 0x80 ? 1 : 0;
+  for (unsigned char c : text)
+    columns += (c & 0xC0) != 0x80 ? 1 : 0;
   return columns;
 }
 
@@ -30,40 +31,51 @@ std::string PadRight(const std::string &text, size_t width) {
 }
 
 std::string ClassName(const RuleBase &base, int k) {
-  if (k < 0) return "";
-  if (base.outputs.size() == 1) return k == 1 ? base.outputs[0].name : "not " + base.outputs[0].name;
+  if (k < 0)
+    return "";
+  if (base.outputs.size() == 1)
+    return k == 1 ? base.outputs[0].name : "not " + base.outputs[0].name;
   return base.outputs[static_cast<size_t>(k)].name;
 }
 
 std::string Conclusion(const RuleBase &base, const Rule &rule) {
-  return rule.against ? "not " + ClassName(base, rule.againstClass) : ClassName(base, rule.concludedClass);
+  return rule.against ? "not " + ClassName(base, rule.againstClass)
+                      : ClassName(base, rule.concludedClass);
 }
 
 std::string ListedArcs(const RuleBase &base) {
-  if (base.options.minWeight >= 0.0) return "arcs with |weight| of at least " + Fixed(base.options.minWeight, 3);
+  if (base.options.minWeight >= 0.0)
+    return "arcs with |weight| of at least " + Fixed(base.options.minWeight, 3);
   return "arcs with |weight| of at least " + Fixed(100.0 * base.options.minWeightShare, 0) +
          "% of the rule's largest (conditions and conclusions apart)";
 }
 
-void RuleParagraph(std::ostream &out, const RuleBase &base, const Rule &rule, size_t rank, size_t width) {
+void RuleParagraph(std::ostream &out, const RuleBase &base, const Rule &rule, size_t rank,
+                   size_t width) {
   out << "Rule " << rank << " (node " << rule.node << ")";
-  if (rule.concludedClass >= 0) out << " \u2192 " << Conclusion(base, rule);
+  if (rule.concludedClass >= 0)
+    out << " \u2192 " << Conclusion(base, rule);
   out << "   importance " << Fixed(rule.importance, 3) << "\n";
   if (rule.conditionArcs == 0) {
-    out << "  if   (no condition: fires at the same strength, " << Fixed(rule.peakFiring, 2) << ", on every row)\n";
+    out << "  if   (no condition: fires at the same strength, " << Fixed(rule.peakFiring, 2)
+        << ", on every row)\n";
   } else if (rule.conditions.empty()) {
     out << "  if   (no listed condition)\n";
   }
   for (size_t i = 0; i < rule.conditions.size(); ++i) {
     const RuleArc &arc = rule.conditions[i];
-    out << (i == 0 ? "  if   " : "  and  ") << PadRight(arc.text, width) << Fixed(arc.weight, 2, true) << "\n";
+    out << (i == 0 ? "  if   " : "  and  ") << PadRight(arc.text, width)
+        << Fixed(arc.weight, 2, true) << "\n";
   }
-  if (rule.conclusions.empty()) out << "  then (no listed conclusion)\n";
+  if (rule.conclusions.empty())
+    out << "  then (no listed conclusion)\n";
   for (size_t i = 0; i < rule.conclusions.size(); ++i) {
     const RuleArc &arc = rule.conclusions[i];
-    out << (i == 0 ? "  then " : "       ") << PadRight(arc.text, width) << Fixed(arc.weight, 2, true) << "\n";
+    out << (i == 0 ? "  then " : "       ") << PadRight(arc.text, width)
+        << Fixed(arc.weight, 2, true) << "\n";
   }
-  if (rule.hasBias) out << "  bias " << PadRight("", width + 1) << Fixed(rule.bias, 2, true) << "\n";
+  if (rule.hasBias)
+    out << "  bias " << PadRight("", width + 1) << Fixed(rule.bias, 2, true) << "\n";
   if (base.withRows) {
     out << "  fires " << Fixed(rule.meanFiring, 2) << " on average; strongest rule on "
         << Percent(rule.strongestShare) << " of the rows";
@@ -83,9 +95,10 @@ std::string ImportanceMeasure(const RuleBase &base) {
 
 std::string RulesText(const RuleBase &base, const RuleReportSource &source) {
   std::ostringstream out;
-  out << "Rules of " << source.networkFile << ": " << base.totalRules << " rules over " << base.inputs.size()
-      << " inputs and " << base.outputs.size() << (base.classOutputs ? " classes" : " outputs") << "; "
-      << base.ruleArcs << " condition arcs, " << base.actionArcs << " conclusion arcs\n";
+  out << "Rules of " << source.networkFile << ": " << base.totalRules << " rules over "
+      << base.inputs.size() << " inputs and " << base.outputs.size()
+      << (base.classOutputs ? " classes" : " outputs") << "; " << base.ruleArcs
+      << " condition arcs, " << base.actionArcs << " conclusion arcs\n";
   out << "Listed: " << ListedArcs(base) << "\n";
   out << "Order: importance = " << ImportanceMeasure(base) << "\n";
   if (base.rules.size() < static_cast<size_t>(base.totalRules)) {
@@ -93,8 +106,10 @@ std::string RulesText(const RuleBase &base, const RuleReportSource &source) {
   }
   size_t width = 24;
   for (const Rule &rule : base.rules) {
-    for (const RuleArc &arc : rule.conditions) width = std::max(width, Columns(arc.text) + 2);
-    for (const RuleArc &arc : rule.conclusions) width = std::max(width, Columns(arc.text) + 2);
+    for (const RuleArc &arc : rule.conditions)
+      width = std::max(width, Columns(arc.text) + 2);
+    for (const RuleArc &arc : rule.conclusions)
+      width = std::max(width, Columns(arc.text) + 2);
   }
   for (size_t i = 0; i < base.rules.size(); ++i) {
     out << "\n";
@@ -106,9 +121,11 @@ std::string RulesText(const RuleBase &base, const RuleReportSource &source) {
       out << ": accuracy " << Fixed(base.accuracy, 2) << "%, fidelity " << Fixed(base.fidelity, 2)
           << "% (rows whose strongest rule favours the network's class)\n";
       out << "Permutation importance (accuracy points lost when the feature is shuffled; mean of "
-          << std::max(1, base.options.shuffles) << " shuffles, seed " << base.options.seed << "):\n";
+          << std::max(1, base.options.shuffles) << " shuffles, seed " << base.options.seed
+          << "):\n";
       size_t nameWidth = 8;
-      for (const RuleVariable &input : base.inputs) nameWidth = std::max(nameWidth, Columns(input.name) + 2);
+      for (const RuleVariable &input : base.inputs)
+        nameWidth = std::max(nameWidth, Columns(input.name) + 2);
       for (const FeatureImportance &f : base.featureImportance) {
         out << "  " << PadRight(base.inputs[static_cast<size_t>(f.input)].name, nameWidth)
             << Fixed(f.drop, 2, true) << "\n";
@@ -126,19 +143,22 @@ std::string RulesJson(const RuleBase &base, const RuleReportSource &source) {
     Json all = Json::array();
     for (const RuleVariable &v : list) {
       Json terms = Json::array();
-      for (const RuleTerm &t : v.terms) terms.push_back({{"name", t.name}, {"centre", t.centre}, {"value", t.value}});
+      for (const RuleTerm &t : v.terms)
+        terms.push_back({{"name", t.name}, {"centre", t.centre}, {"value", t.value}});
       all.push_back({{"name", v.name}, {"terms", terms}});
     }
     return all;
   };
-  const auto arcs = [](const std::vector<RuleArc> &list, const std::vector<RuleVariable> &vars, const char *key) {
+  const auto arcs = [](const std::vector<RuleArc> &list, const std::vector<RuleVariable> &vars,
+                       const char *key) {
     Json all = Json::array();
     for (const RuleArc &a : list) {
-      all.push_back({{key, vars[static_cast<size_t>(a.variable)].name},
-                     {"term", vars[static_cast<size_t>(a.variable)].terms[static_cast<size_t>(a.term)].name},
-                     {"negated", a.negated},
-                     {"weight", a.weight},
-                     {"text", a.text}});
+      all.push_back(
+          {{key, vars[static_cast<size_t>(a.variable)].name},
+           {"term", vars[static_cast<size_t>(a.variable)].terms[static_cast<size_t>(a.term)].name},
+           {"negated", a.negated},
+           {"weight", a.weight},
+           {"text", a.text}});
     }
     return all;
   };
@@ -149,7 +169,8 @@ std::string RulesJson(const RuleBase &base, const RuleReportSource &source) {
   doc["rules_in_network"] = base.totalRules;
   doc["condition_arcs"] = base.ruleArcs;
   doc["conclusion_arcs"] = base.actionArcs;
-  doc["min_weight_share"] = base.options.minWeight >= 0.0 ? Json() : Json(base.options.minWeightShare);
+  doc["min_weight_share"] =
+      base.options.minWeight >= 0.0 ? Json() : Json(base.options.minWeightShare);
   doc["min_weight"] = base.options.minWeight >= 0.0 ? Json(base.options.minWeight) : Json();
   doc["importance_measure"] = ImportanceMeasure(base);
   doc["class_outputs"] = base.classOutputs;
@@ -176,7 +197,8 @@ std::string RulesJson(const RuleBase &base, const RuleReportSource &source) {
       rule["mean_firing"] = r.meanFiring;
       rule["strongest_rows"] = r.strongestRows;
       rule["strongest_share"] = r.strongestShare;
-      rule["majority_class"] = r.majorityClass >= 0 ? Json(ClassName(base, r.majorityClass)) : Json();
+      rule["majority_class"] =
+          r.majorityClass >= 0 ? Json(ClassName(base, r.majorityClass)) : Json();
       rule["purity"] = r.majorityClass >= 0 ? Json(r.purity) : Json();
     }
     rules.push_back(rule);
@@ -192,7 +214,8 @@ std::string RulesJson(const RuleBase &base, const RuleReportSource &source) {
       evaluation["seed"] = base.options.seed;
       Json importance = Json::array();
       for (const FeatureImportance &f : base.featureImportance) {
-        importance.push_back({{"feature", base.inputs[static_cast<size_t>(f.input)].name}, {"drop", f.drop}});
+        importance.push_back(
+            {{"feature", base.inputs[static_cast<size_t>(f.input)].name}, {"drop", f.drop}});
       }
       evaluation["permutation_importance"] = importance;
     }

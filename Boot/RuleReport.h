@@ -12,7 +12,7 @@ namespace kestrane {
 
 struct RuleReportSource {
   std::string networkFile;
-  std::string dataFile;  // empty without rows
+  std::string dataFile; // empty without rows
 };
 
 std::string RulesText(const RuleBase &base, const RuleReportSource &source);

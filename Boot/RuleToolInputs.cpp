@@ -30,7 +30,8 @@ FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file) {
 
 ImportRanges LoadRangesFile(const std::string &file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw TRunError("Unable to open file " + file);
+  if (!in)
+    throw TRunError("Unable to open file " + file);
   try {
     return ReadRanges(in);
   } catch (const ImportError &e) {
@@ -42,18 +43,19 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   const int I = network.GetNumInputs();
   const int O = network.GetNumOutputs();
   if (static_cast<int>(ranges.features.size()) != I) {
-    throw TRunError("the ranges file names " + std::to_string(ranges.features.size()) + " features, " +
-                    networkFile + " has " + std::to_string(I) + " inputs");
+    throw TRunError("the ranges file names " + std::to_string(ranges.features.size()) +
+                    " features, " + networkFile + " has " + std::to_string(I) + " inputs");
   }
   if (static_cast<int>(ranges.classes.size()) != O) {
-    throw TRunError("the ranges file names " + std::to_string(ranges.classes.size()) + " classes, " +
-                    networkFile + " has " + std::to_string(O) + " outputs");
+    throw TRunError("the ranges file names " + std::to_string(ranges.classes.size()) +
+                    " classes, " + networkFile + " has " + std::to_string(O) + " outputs");
   }
 }
 
 ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw TRunError("Unable to open file " + file);
+  if (!in)
+    throw TRunError("Unable to open file " + file);
   ImportRequest request;
   request.reuse = &ranges;
   ImportResult result;
@@ -71,7 +73,8 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) 
     rows.values.insert(rows.values.end(), in, in + table.MbrNdxInputs);
     int expected = 0;
     for (int k = 0; k < table.MbrNdxOutputs; ++k) {
-      if (target[k] == 1.0) expected = k;
+      if (target[k] == 1.0)
+        expected = k;
     }
     rows.classes.push_back(expected);
   }

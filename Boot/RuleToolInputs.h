@@ -19,7 +19,7 @@ class TVemo;
 
 struct FuzzyNetworkFile {
   std::unique_ptr<TBasicNetwork> owner;
-  TVemo *network = nullptr;  // the same object
+  TVemo *network = nullptr; // the same object
 };
 
 FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file);

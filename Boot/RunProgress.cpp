@@ -25,8 +25,7 @@ void TRunProgress::Update(const TVemoBPBootStrap::Progress &progress) {
   if (now - lastShown < kMinInterval)
     return;
   lastShown = now;
-  const std::string text =
-      Format(progress, std::chrono::duration<double>(now - start).count());
+  const std::string text = Format(progress, std::chrono::duration<double>(now - start).count());
   // Pad over the tail of a longer previous line.
   const size_t pad = shownWidth > text.size() ? shownWidth - text.size() : 0;
   std::fprintf(stream, "\r%s%*s", text.c_str(), static_cast<int>(pad), "");

@@ -15,17 +15,17 @@ inline constexpr const char *kNoWeightFile = "nonamespecified.wgt";
 struct RunSettings {
   std::string weightFile = kNoWeightFile;
   std::string destinationFile = "trained.wgt";
-  int32_t dataClasses = 0;               // #DataClasses
-  std::vector<std::string> dataFiles;    // DataFile, one per class in order
-  std::vector<int32_t> examples;         // Examples, one per class in order
-  int32_t epochs = 0;                    // Epochs: budget of the whole run
-  int32_t changeAfter = 0;               // ChangeAfter: epochs per drawn training set
+  int32_t dataClasses = 0;            // #DataClasses
+  std::vector<std::string> dataFiles; // DataFile, one per class in order
+  std::vector<int32_t> examples;      // Examples, one per class in order
+  int32_t epochs = 0;                 // Epochs: budget of the whole run
+  int32_t changeAfter = 0;            // ChangeAfter: epochs per drawn training set
   float learningRate = 0.5f;
   float momentum = 0.5f;
   bool batch = false;
-  int32_t featureCount = 0;              // #Features; 0 keeps every input column
-  std::vector<int32_t> features;         // Features: 0-based input columns to keep
-  bool hasSeed = false;                  // Seed given: the run draws from it, not the clock
+  int32_t featureCount = 0;      // #Features; 0 keeps every input column
+  std::vector<int32_t> features; // Features: 0-based input columns to keep
+  bool hasSeed = false;          // Seed given: the run draws from it, not the clock
   int32_t seed = 0;
 };
 

@@ -18,17 +18,27 @@ std::string Number(double value) {
 
 std::string DefaultText(Setting setting) {
   switch (setting) {
-  case Setting::kInputMFs: return std::to_string(kDefaults.inputMFs);
-  case Setting::kOutputMFs: return std::to_string(kDefaults.outputMFs);
-  case Setting::kWeightRange: return Number(kDefaults.weightMin) + "," + Number(kDefaults.weightMax);
-  case Setting::kEpochs: return std::to_string(kDefaults.epochs);
-  case Setting::kChangeAfter: return std::to_string(kDefaults.changeAfter);
-  case Setting::kLearningRate: return Number(kDefaults.learningRate);
-  case Setting::kMomentum: return Number(kDefaults.momentum);
-  case Setting::kSeed: return std::to_string(kDefaults.seed);
-  case Setting::kBatch: return kDefaults.batch ? "true" : "false";
+  case Setting::kInputMFs:
+    return std::to_string(kDefaults.inputMFs);
+  case Setting::kOutputMFs:
+    return std::to_string(kDefaults.outputMFs);
+  case Setting::kWeightRange:
+    return Number(kDefaults.weightMin) + "," + Number(kDefaults.weightMax);
+  case Setting::kEpochs:
+    return std::to_string(kDefaults.epochs);
+  case Setting::kChangeAfter:
+    return std::to_string(kDefaults.changeAfter);
+  case Setting::kLearningRate:
+    return Number(kDefaults.learningRate);
+  case Setting::kMomentum:
+    return Number(kDefaults.momentum);
+  case Setting::kSeed:
+    return std::to_string(kDefaults.seed);
+  case Setting::kBatch:
+    return kDefaults.batch ? "true" : "false";
   case Setting::kRules:
-  case Setting::kExamples: break;
+  case Setting::kExamples:
+    break;
   }
   return "";
 }
@@ -41,12 +51,15 @@ double AsTrainerReads(double value) {
 }
 
 std::string TrainerReadsOtherwise(double value) {
-  if (!std::isfinite(value)) return Number(value) + " is not a finite number";
+  if (!std::isfinite(value))
+    return Number(value) + " is not a finite number";
   const double read = AsTrainerReads(value);
-  if (std::fabs(read - value) <= 0.005 * std::fabs(value)) return "";
-  std::string text = Number(value) + " reaches the trainer as " + Number(read) +
-                     " (it takes six decimals)";
-  if (read == 0.0) text += "; it would train nothing";
+  if (std::fabs(read - value) <= 0.005 * std::fabs(value))
+    return "";
+  std::string text =
+      Number(value) + " reaches the trainer as " + Number(read) + " (it takes six decimals)";
+  if (read == 0.0)
+    text += "; it would train nothing";
   return text;
 }
 

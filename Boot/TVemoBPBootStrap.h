@@ -35,9 +35,9 @@ public:
   // cut short, so up to epochsPerRound - 1 epochs beyond the total can run.
   // Exceptions of the draw pass through; a drawn set without rows raises
   // TException ("TVemoBPBootStrap::Run").
-  double Run(int32_t numClasses, Data *const *tables, const int32_t *examples,
-             int32_t totalEpochs, int32_t epochsPerRound, float learningRate, float momentum,
-             double threshold, bool batch);
+  double Run(int32_t numClasses, Data *const *tables, const int32_t *examples, int32_t totalEpochs,
+             int32_t epochsPerRound, float learningRate, float momentum, double threshold,
+             bool batch);
 
   // Called after every epoch (keep it cheap); none by default.
   void SetProgress(ProgressFn fn) { progress = std::move(fn); }

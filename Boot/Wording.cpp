@@ -3,8 +3,7 @@
 namespace kestrane {
 
 std::string CountOf(long long count, const std::string &noun, const std::string &plural) {
-  return std::to_string(count) + " " +
-         (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
+  return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
 }
 
 std::string ClippedWarning(long long count, const std::string &noun, const std::string &where) {

@@ -37,12 +37,14 @@ void TLabelList::Append(const char *name, double value) {
 
 const TLabel *TLabelList::Find(const char *name) const {
   for (const TLabel &label : labels)
-    if (label.name == name) return &label;
+    if (label.name == name)
+      return &label;
   return nullptr;
 }
 
 bool TLabelList::operator==(const TLabelList &other) const {
-  if (labels.size() != other.labels.size()) return false;
+  if (labels.size() != other.labels.size())
+    return false;
   for (size_t i = 0; i < labels.size(); ++i)
     if (labels[i].name != other.labels[i].name || labels[i].value != other.labels[i].value)
       return false;
@@ -52,14 +54,16 @@ bool TLabelList::operator==(const TLabelList &other) const {
 // ---- Data: construction
 
 Data::Data(int32_t rows, int32_t inputs, int32_t outputs, bool labels) {
-  if (rows < 0) throw TException("Invalid number of rows", kBadParameter, "Data::Data");
+  if (rows < 0)
+    throw TException("Invalid number of rows", kBadParameter, "Data::Data");
   MbrNdxRows = rows;
   MbrNdxInputs = std::max(inputs, 0);
   MbrNdxOutputs = std::max(outputs, 0);
   MbrBlnLabels = labels;
   MbrDyaRtpInputs.assign(Offset(rows, MbrNdxInputs), 0.0);
   MbrDyaRtpOutputs.assign(Offset(rows, MbrNdxOutputs), 0.0);
-  if (labels) MbrDyaLabels.resize(static_cast<size_t>(rows));
+  if (labels)
+    MbrDyaLabels.resize(static_cast<size_t>(rows));
 }
 
 Data::~Data() = default;
@@ -83,20 +87,24 @@ std::unique_ptr<Data> Data::Clone() const {
 // ---- checks
 
 void Data::CheckRow(int32_t row, const char *function) const {
-  if (!IsValidRow(row)) throw TException(kInvalidRow, kBadParameter, function);
+  if (!IsValidRow(row))
+    throw TException(kInvalidRow, kBadParameter, function);
 }
 
 void Data::CheckNotEmpty(const char *function) const {
-  if (MbrNdxDataRows == 0) throw TException("Data table is empty", kBadParameter, function);
+  if (MbrNdxDataRows == 0)
+    throw TException("Data table is empty", kBadParameter, function);
 }
 
-void Data::CheckColumns(int32_t count, const int32_t *columns, int32_t limit,
-                        const char *message, const char *function) const {
-  if (count < 0) throw TException(message, kBadParameter, function);
+void Data::CheckColumns(int32_t count, const int32_t *columns, int32_t limit, const char *message,
+                        const char *function) const {
+  if (count < 0)
+    throw TException(message, kBadParameter, function);
   if (count > 0 && columns == nullptr)
     throw TException("Null column list", kNullPointerParameter, function);
   for (int32_t i = 0; i < count; ++i)
-    if (columns[i] < 0 || columns[i] >= limit) throw TException(message, kBadParameter, function);
+    if (columns[i] < 0 || columns[i] >= limit)
+      throw TException(message, kBadParameter, function);
 }
 
 // ---- storage
@@ -132,7 +140,8 @@ void Data::WriteSlot(int32_t slot, const double *inputs, const double *outputs,
 // ---- filling
 
 void Data::AppendRow(const double *inputs, const double *outputs, const TLabelList *labels) {
-  if (MbrNdxRows == 0) throw TException("Data table has no row slots", kBadParameter, "Data::AppendRow");
+  if (MbrNdxRows == 0)
+    throw TException("Data table has no row slots", kBadParameter, "Data::AppendRow");
   KASSERT(MbrNdxDataRows <= MbrNdxRows);
   ++MbrNdxChanges;
   if (MbrNdxDataRows == 0) {
@@ -197,32 +206,37 @@ double Data::GetOutputDatum(int32_t row, int32_t column) const {
 
 void Data::GetInputRow(int32_t row, double *values) const {
   CheckRow(row, "Data::GetInputRow");
-  if (MbrNdxInputs > 0) std::memcpy(values, InputSlot(row), sizeof(double) * MbrNdxInputs);
+  if (MbrNdxInputs > 0)
+    std::memcpy(values, InputSlot(row), sizeof(double) * MbrNdxInputs);
 }
 
 void Data::GetInputRow(int32_t row, double *values, int32_t count, const int32_t *columns) const {
   CheckRow(row, "Data::GetInputRow");
   CheckColumns(count, columns, MbrNdxInputs, kInvalidInputColumn, "Data::GetInputRow");
   const double *slot = InputSlot(row);
-  for (int32_t i = 0; i < count; ++i) values[i] = slot[columns[i]];
+  for (int32_t i = 0; i < count; ++i)
+    values[i] = slot[columns[i]];
 }
 
 void Data::GetOutputRow(int32_t row, double *values) const {
   CheckRow(row, "Data::GetOutputRow");
-  if (MbrNdxOutputs > 0) std::memcpy(values, OutputSlot(row), sizeof(double) * MbrNdxOutputs);
+  if (MbrNdxOutputs > 0)
+    std::memcpy(values, OutputSlot(row), sizeof(double) * MbrNdxOutputs);
 }
 
 void Data::GetOutputRow(int32_t row, double *values, int32_t count, const int32_t *columns) const {
   CheckRow(row, "Data::GetOutputRow");
   CheckColumns(count, columns, MbrNdxOutputs, kInvalidOutputColumn, "Data::GetOutputRow");
   const double *slot = OutputSlot(row);
-  for (int32_t i = 0; i < count; ++i) values[i] = slot[columns[i]];
+  for (int32_t i = 0; i < count; ++i)
+    values[i] = slot[columns[i]];
 }
 
 void Data::GetBlock(double *const *inputs, double *const *outputs, int32_t first, int32_t last,
                     int32_t &count) const {
   count = 0;
-  if (!IsValidRow(first)) throw TException("Data Block Fault", kBadParameter, "Data::GetBlock");
+  if (!IsValidRow(first))
+    throw TException("Data Block Fault", kBadParameter, "Data::GetBlock");
   const int32_t end = std::min(last, MbrNdxLast);
   for (int32_t row = first; row <= end; ++row, ++count) {
     if (inputs && MbrNdxInputs > 0)
@@ -235,7 +249,8 @@ void Data::GetBlock(double *const *inputs, double *const *outputs, int32_t first
 // ---- sequential reading
 
 void Data::MoveCursor(int32_t step) {
-  if (MbrNdxRows == 0) return;
+  if (MbrNdxRows == 0)
+    return;
   if (step > 0)
     MbrNdxCursor = MbrNdxCursor == MbrNdxLast ? MbrNdxFirst : (MbrNdxCursor + 1) % MbrNdxRows;
   else if (step < 0)
@@ -251,16 +266,19 @@ void Data::ReadRowAt(int32_t slot, double *inputs, double *outputs,
   }
   if (inputs) {
     const double *row = InputSlot(slot);
-    for (int32_t i = 0; i < MbrNdxSelInputs; ++i) inputs[i] = row[MbrDyaSelInputs[i]];
+    for (int32_t i = 0; i < MbrNdxSelInputs; ++i)
+      inputs[i] = row[MbrDyaSelInputs[i]];
   }
   if (outputs && MbrNdxOutputs > 0) {
     const double *row = OutputSlot(slot);
     if (MbrNdxSelOutputs > 0)
-      for (int32_t i = 0; i < MbrNdxSelOutputs; ++i) outputs[i] = row[MbrDyaSelOutputs[i]];
+      for (int32_t i = 0; i < MbrNdxSelOutputs; ++i)
+        outputs[i] = row[MbrDyaSelOutputs[i]];
     else
       std::memcpy(outputs, row, sizeof(double) * MbrNdxOutputs);
   }
-  if (labels) *labels = nullptr;
+  if (labels)
+    *labels = nullptr;
 }
 
 void Data::ReadCurrentRowAt(int32_t slot, double *inputs, double *outputs,
@@ -273,7 +291,8 @@ void Data::ReadCurrentRowAt(int32_t slot, double *inputs, double *outputs,
   if (outputs && MbrNdxOutputs > 0)
     std::memcpy(outputs, MbrDyaRtpOutputs.data() + Offset(slot, MbrNdxOutputs),
                 sizeof(double) * MbrNdxOutputs);
-  if (labels) *labels = MbrBlnLabels ? &MbrDyaLabels[static_cast<size_t>(slot)] : nullptr;
+  if (labels)
+    *labels = MbrBlnLabels ? &MbrDyaLabels[static_cast<size_t>(slot)] : nullptr;
 }
 
 void Data::GetNextRow(double *inputs, double *outputs, const TLabelList **labels) {
@@ -334,7 +353,8 @@ const TLabelList *Data::GetLabels(int32_t row) const {
 void Data::SetLabels(int32_t row, const TLabelList *labels) {
   CheckRow(row, "Data::SetLabels");
   if (!MbrBlnLabels) {
-    if (labels == nullptr) return;
+    if (labels == nullptr)
+      return;
     throw TException("Data table keeps no labels", kBadParameter, "Data::SetLabels");
   }
   ++MbrNdxChanges;
@@ -347,7 +367,8 @@ void Data::SetLabels(int32_t row, const TLabelList *labels) {
 
 void Data::ClearLabels(int32_t row) {
   CheckRow(row, "Data::ClearLabels");
-  if (!MbrBlnLabels) return;
+  if (!MbrBlnLabels)
+    return;
   ++MbrNdxChanges;
   MbrDyaLabels[static_cast<size_t>(row)].Clear();
 }

@@ -121,9 +121,9 @@ public:
   // set from outside is MbrNdxCursor (to rewind, set it to MbrNdxLast).
   int32_t MbrNdxRows = 0;
   int32_t MbrNdxDataRows = 0;
-  std::vector<double> MbrDyaRtpInputs;   // MbrNdxRows rows of MbrNdxInputs, contiguous
-  std::vector<double> MbrDyaRtpOutputs;  // MbrNdxRows rows of MbrNdxOutputs, contiguous
-  std::vector<TLabelList> MbrDyaLabels;  // one per slot when MbrBlnLabels, else empty
+  std::vector<double> MbrDyaRtpInputs;  // MbrNdxRows rows of MbrNdxInputs, contiguous
+  std::vector<double> MbrDyaRtpOutputs; // MbrNdxRows rows of MbrNdxOutputs, contiguous
+  std::vector<TLabelList> MbrDyaLabels; // one per slot when MbrBlnLabels, else empty
   int32_t MbrNdxInputs = 0;
   int32_t MbrNdxOutputs = 0;
   bool MbrBlnLabels = false;
@@ -131,9 +131,9 @@ public:
   int32_t MbrNdxLast = 0;
   int32_t MbrNdxChanges = 0;
   int32_t MbrNdxCursor = 0;
-  int32_t MbrNdxSelInputs = 0;  // 0: no input selection
+  int32_t MbrNdxSelInputs = 0; // 0: no input selection
   std::vector<int32_t> MbrDyaSelInputs;
-  int32_t MbrNdxSelOutputs = 0;  // 0: all outputs
+  int32_t MbrNdxSelOutputs = 0; // 0: all outputs
   std::vector<int32_t> MbrDyaSelOutputs;
 
 private:

@@ -38,9 +38,11 @@ using tokenchars::IsSpecial;
 
 // A label name the reader gives back unchanged: one word of word characters.
 bool IsWord(const std::string &name) {
-  if (name.empty()) return false;
+  if (name.empty())
+    return false;
   for (char c : name)
-    if (IsSeparator(static_cast<unsigned char>(c)) || IsSpecial(c)) return false;
+    if (IsSeparator(static_cast<unsigned char>(c)) || IsSpecial(c))
+      return false;
   return true;
 }
 
@@ -52,7 +54,8 @@ double ReadDatum(FileTools &tools, std::istream &in, const char *blockName) {
   std::streambuf *buffer = in.rdbuf();
   int c = buffer->sgetc();
   while (c != kEof && IsSeparator(c)) {
-    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
+    if (c == 0)
+      throw FileTools::Error("NUL byte in the file: not a text file", &in);
     c = buffer->snextc();
   }
   if (c != kEof && !IsSpecial(c)) {
@@ -60,18 +63,21 @@ double ReadDatum(FileTools &tools, std::istream &in, const char *blockName) {
     size_t length = 0;
     do {
       if (length == sizeof text)
-        throw FileTools::Error(
-            "Token longer than " + std::to_string(FileTools::kTokenBufferSize) + " characters",
-            &in);
+        throw FileTools::Error("Token longer than " + std::to_string(FileTools::kTokenBufferSize) +
+                                   " characters",
+                               &in);
       text[length++] = static_cast<char>(c);
       c = buffer->snextc();
     } while (c != kEof && !IsSeparator(c) && !IsSpecial(c));
-    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
-    if (c != kEof && IsSeparator(c)) buffer->sbumpc();  // the tokenizer consumes one separator
+    if (c == 0)
+      throw FileTools::Error("NUL byte in the file: not a text file", &in);
+    if (c != kEof && IsSeparator(c))
+      buffer->sbumpc(); // the tokenizer consumes one separator
     double value = 0;
     const auto result = std::from_chars(text, text + length, value);
-    if (result.ec == std::errc() && result.ptr == text + length) return value;
-    return tools.ParseNumber(in, std::string(text, length));  // partial numbers, ranges
+    if (result.ec == std::errc() && result.ptr == text + length)
+      return value;
+    return tools.ParseNumber(in, std::string(text, length)); // partial numbers, ranges
   }
   const Statement s = tools.ReadStatement(blockName, in);
   return tools.ReadNumberToken(s, in);
@@ -82,15 +88,19 @@ double ReadDatum(FileTools &tools, std::istream &in, const char *blockName) {
 int PeekPastComments(FileTools &tools, std::istream &in, const char *context) {
   for (;;) {
     const int c = in.peek();
-    if (c == kEof) return c;
-    if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
+    if (c == kEof)
+      return c;
+    if (c == 0)
+      throw FileTools::Error("NUL byte in the file: not a text file", &in);
     if (IsSeparator(c)) {
       in.get();
       continue;
     }
-    if (c != '/') return c;
+    if (c != '/')
+      return c;
     in.get();
-    if (in.peek() != '*') throw FileTools::Error(std::string("Unexpected '/' ") + context, &in);
+    if (in.peek() != '*')
+      throw FileTools::Error(std::string("Unexpected '/' ") + context, &in);
     in.get();
     tools.SkipComment(in);
   }
@@ -106,8 +116,8 @@ struct Layout {
 
 // Limits on what a header may ask for, far beyond any real data set: they keep
 // a few hostile bytes from making the reader allocate gigabytes.
-constexpr int64_t kMaxNumbersPerRow = 1000000;  // the four column counts together
-constexpr int64_t kMaxNumbers = std::numeric_limits<int32_t>::max();  // rows x numbers per row
+constexpr int64_t kMaxNumbersPerRow = 1000000; // the four column counts together
+constexpr int64_t kMaxNumbers = std::numeric_limits<int32_t>::max(); // rows x numbers per row
 
 int64_t NumbersPerRow(const Layout &layout) {
   return int64_t{layout.inputs} + layout.expected + layout.generated + layout.errors;
@@ -116,12 +126,14 @@ int64_t NumbersPerRow(const Layout &layout) {
 // Bytes from the current position to the end of the stream. A stream that has
 // met its end (or failed) has nothing left; its position is not known then.
 int64_t BytesLeft(std::istream &in) {
-  if (!in) return 0;
+  if (!in)
+    return 0;
   const std::streamoff here = in.tellg();
-  if (here < 0 || !in.seekg(0, std::ios::end)) return 0;
+  if (here < 0 || !in.seekg(0, std::ios::end))
+    return 0;
   const std::streamoff end = in.tellg();
   in.seekg(here);
-  return end < here ? 0 : static_cast<int64_t>(end - here);  // past the end: nothing left
+  return end < here ? 0 : static_cast<int64_t>(end - here); // past the end: nothing left
 }
 
 // Refuses, before anything is allocated, `rows` rows that the `available`
@@ -150,11 +162,12 @@ Layout ReadHead(FileTools &tools, std::istream &in, std::string &dataSetName,
   dataSetName = tools.ExpectBlock(tools.ReadStatement(nullptr, in), in, "DATASET");
   DataSetCounts counts;
   Statement ended;
-  tools.ReadDataSetHeader(in, counts, ended);  // a malformed header fails on [Data]
+  tools.ReadDataSetHeader(in, counts, ended); // a malformed header fails on [Data]
   dataName = tools.ExpectBlock(ended, in, "DATA");
   if (counts.rows == -1)
     throw FileTools::Error("Data set header without [Rows = <integer>]", &in);
-  if (counts.rows < 0) throw FileTools::Error("Negative Rows in data set header", &in);
+  if (counts.rows < 0)
+    throw FileTools::Error("Negative Rows in data set header", &in);
   Layout layout;
   layout.rows = counts.rows;
   layout.labels1 = counts.expectedOutputs == -1;
@@ -178,19 +191,25 @@ void ReadRows(FileTools &tools, std::istream &in, const char *blockName, const L
     first = std::make_unique<Data>(rows, layout.inputs, layout.expected, layout.labels1);
   if (layout.HasSecond())
     second = std::make_unique<Data>(rows, layout.generated, layout.errors, layout.labels2);
-  if (!first && !second) return;  // rows without numbers or labels hold nothing to read
+  if (!first && !second)
+    return; // rows without numbers or labels hold nothing to read
   std::vector<double> in1(static_cast<size_t>(layout.inputs));
   std::vector<double> out1(static_cast<size_t>(layout.expected));
   std::vector<double> in2(static_cast<size_t>(layout.generated));
   std::vector<double> out2(static_cast<size_t>(layout.errors));
   for (int32_t r = 0; r < rows; ++r) {
     for (std::vector<double> *group : {&in1, &out1, &in2, &out2})
-      for (double &value : *group) value = ReadDatum(tools, in, blockName);
+      for (double &value : *group)
+        value = ReadDatum(tools, in, blockName);
     std::unique_ptr<TLabelList> labels1, labels2;
-    if (first && layout.labels1) labels1 = tools.ReadLabels(in);
-    if (second && layout.labels2) labels2 = tools.ReadLabels(in);
-    if (first) first->AppendRow(in1.data(), out1.data(), labels1.get());
-    if (second) second->AppendRow(in2.data(), out2.data(), labels2.get());
+    if (first && layout.labels1)
+      labels1 = tools.ReadLabels(in);
+    if (second && layout.labels2)
+      labels2 = tools.ReadLabels(in);
+    if (first)
+      first->AppendRow(in1.data(), out1.data(), labels1.get());
+    if (second)
+      second->AppendRow(in2.data(), out2.data(), labels2.get());
   }
 }
 
@@ -203,7 +222,8 @@ int32_t SaveCounts(Data *first, Data *second, DataSetCounts &counts) {
     counts.expectedOutputs = first->MbrNdxOutputs;
     if (first->MbrBlnLabels) {
       // A labelled table's outputs have no place in the file.
-      if (first->MbrNdxOutputs != 0) return kDataSetInconsistent;
+      if (first->MbrNdxOutputs != 0)
+        return kDataSetInconsistent;
       counts.expectedOutputs = -1;
     }
   }
@@ -215,16 +235,19 @@ int32_t SaveCounts(Data *first, Data *second, DataSetCounts &counts) {
     counts.generatedOutputs = second->MbrNdxInputs;
     counts.errors = second->MbrNdxOutputs;
     if (second->MbrBlnLabels) {
-      if (second->MbrNdxInputs != 0) return kDataSetInconsistent;
+      if (second->MbrNdxInputs != 0)
+        return kDataSetInconsistent;
       counts.generatedOutputs = -1;
     }
   }
-  if (counts.rows == -1) return kDataSetInconsistent;
+  if (counts.rows == -1)
+    return kDataSetInconsistent;
   for (Data *table : {first, second})
     if (table && table->MbrBlnLabels)
       for (const TLabelList &list : table->MbrDyaLabels)
         for (const TLabel &label : list.labels)
-          if (!IsWord(label.name)) return kDataSetInconsistent;
+          if (!IsWord(label.name))
+            return kDataSetInconsistent;
   return kDataSetSuccess;
 }
 
@@ -242,7 +265,8 @@ void AppendNumber(std::string &line, double value) {
 }
 
 void AppendValues(std::string &line, const double *values, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) AppendNumber(line, values[i]);
+  for (int32_t i = 0; i < count; ++i)
+    AppendNumber(line, values[i]);
 }
 
 void AppendLabels(std::string &line, const TLabelList &labels) {
@@ -272,9 +296,11 @@ void AppendLabels(std::string &line, const TLabelList &labels) {
 
 // A directory opens as a stream that reads nothing; it is no data-set file.
 bool OpenForReading(std::ifstream &in, const char *fileName) {
-  if (fileName == nullptr) return false;
+  if (fileName == nullptr)
+    return false;
   std::error_code ignored;
-  if (std::filesystem::is_directory(fileName, ignored)) return false;
+  if (std::filesystem::is_directory(fileName, ignored))
+    return false;
   in.open(fileName, std::ios::binary);
   return static_cast<bool>(in);
 }
@@ -304,12 +330,14 @@ int32_t FileTools::ReadDataSetHeader(std::istream &in, DataSetCounts &counts, St
     }
     const std::string &value = *s.value;
     long number = strcasecmp(value.c_str(), "LABELS") == 0 ? -1 : ParseInteger(in, value);
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
+    if (number < std::numeric_limits<int32_t>::min() ||
+        number > std::numeric_limits<int32_t>::max())
       throw Error("Data set header count out of range: " + value, &in);
     const int32_t count = static_cast<int32_t>(number);
     const char *key = s.keyword->c_str();
     if (strcasecmp(key, "INPUTS") == 0 && state < 1) {
-      if (count == -1) throw Error("No labels in inputs", &in);
+      if (count == -1)
+        throw Error("No labels in inputs", &in);
       counts.inputs = count;
       state = 1;
     } else if (strcasecmp(key, "EXPECTEDOUTPUTS") == 0 && state < 2) {
@@ -319,11 +347,13 @@ int32_t FileTools::ReadDataSetHeader(std::istream &in, DataSetCounts &counts, St
       counts.generatedOutputs = count;
       state = 3;
     } else if (strcasecmp(key, "ERROR") == 0 && state < 4) {
-      if (count == -1) throw Error("No labels in inputs", &in);
+      if (count == -1)
+        throw Error("No labels in inputs", &in);
       counts.errors = count;
       state = 4;
     } else if (strcasecmp(key, "ROWS") == 0) {
-      if (count == -1) throw Error("No labels in inputs", &in);
+      if (count == -1)
+        throw Error("No labels in inputs", &in);
       counts.rows = count;
     } else {
       ended = std::move(s);
@@ -366,14 +396,16 @@ std::unique_ptr<TLabelList> FileTools::ReadLabels(std::istream &in) {
       positions.emplace(*item.keyword, labels->labels.size());
       labels->labels.emplace_back(*item.keyword, value);
     }
-    if (!item.open) return labels;
+    if (!item.open)
+      return labels;
   }
 }
 
 int32_t FileTools::LoadDataSet(const char *fileName, std::unique_ptr<Data> &first,
                                std::unique_ptr<Data> &second) {
   std::ifstream in;
-  if (!OpenForReading(in, fileName)) return kDataSetCannotOpen;
+  if (!OpenForReading(in, fileName))
+    return kDataSetCannotOpen;
   first.reset();
   second.reset();
   std::string dataSetName, dataName;
@@ -391,7 +423,8 @@ int32_t FileTools::LoadDataSet(const char *fileName, std::unique_ptr<Data> &firs
 int32_t FileTools::LoadTrainingSet(const char *fileName, std::unique_ptr<Data> &table) {
   std::unique_ptr<Data> first, second;
   const int32_t code = LoadDataSet(fileName, first, second);
-  if (code != kDataSetSuccess) return code;
+  if (code != kDataSetSuccess)
+    return code;
   table = std::move(first);
   // A training set has inputs or expected outputs and nothing else.
   return second || !table ? kDataSetBadHeader : kDataSetSuccess;
@@ -402,18 +435,21 @@ int32_t FileTools::LoadDataSetChunk(const char *fileName, int64_t &offset, int32
   if (offset < 0 || rows < 0)
     throw TException("Invalid chunk", kBadParameter, "FileTools::LoadDataSetChunk");
   std::ifstream in;
-  if (!OpenForReading(in, fileName)) return kDataSetCannotOpen;
+  if (!OpenForReading(in, fileName))
+    return kDataSetCannotOpen;
   first.reset();
   second.reset();
   std::string dataSetName, dataName;
   const Layout layout = ReadHead(*this, in, dataSetName, dataName);
   const std::streamoff start = in.tellg();
-  if (start < 0 || !in.seekg(start + offset)) throw Error("Chunk offset beyond the file", &in);
+  if (start < 0 || !in.seekg(start + offset))
+    throw Error("Chunk offset beyond the file", &in);
   std::unique_ptr<Data> table1, table2;
   ReadRows(*this, in, dataName.c_str(), layout, rows, table1, table2);
   in.clear(in.rdstate() & ~std::ios::eofbit);
   const std::streamoff end = in.tellg();
-  if (end < 0) throw Error("Cannot tell the position in the file", &in);
+  if (end < 0)
+    throw Error("Cannot tell the position in the file", &in);
   offset = end - start;
   first = std::move(table1);
   second = std::move(table2);
@@ -423,8 +459,10 @@ int32_t FileTools::LoadDataSetChunk(const char *fileName, int64_t &offset, int32
 int32_t FileTools::SaveDataSet(const char *fileName, Data *first, Data *second) {
   DataSetCounts counts;
   const int32_t code = SaveCounts(first, second, counts);
-  if (code != kDataSetSuccess) return code;
-  if (fileName == nullptr) return kDataSetCannotOpen;
+  if (code != kDataSetSuccess)
+    return code;
+  if (fileName == nullptr)
+    return kDataSetCannotOpen;
   try {
     SafeSave save(fileName);
     WriteDataSet(save.Stream(), first, second);
@@ -470,16 +508,20 @@ void FileTools::WriteRows(std::ostream &out, Data *first, Data *second, int32_t 
     if (first) {
       AppendValues(text, first->InputSlot(i), first->MbrNdxInputs);
       text += "  ";
-      if (!first->MbrBlnLabels) AppendValues(text, first->OutputSlot(i), first->MbrNdxOutputs);
+      if (!first->MbrBlnLabels)
+        AppendValues(text, first->OutputSlot(i), first->MbrNdxOutputs);
     }
     if (second) {
       text += "  ";
-      if (!second->MbrBlnLabels) AppendValues(text, second->InputSlot(i), second->MbrNdxInputs);
+      if (!second->MbrBlnLabels)
+        AppendValues(text, second->InputSlot(i), second->MbrNdxInputs);
       text += "  ";
       AppendValues(text, second->OutputSlot(i), second->MbrNdxOutputs);
     }
-    if (first && first->MbrBlnLabels) AppendLabels(text, first->MbrDyaLabels[i]);
-    if (second && second->MbrBlnLabels) AppendLabels(text, second->MbrDyaLabels[i]);
+    if (first && first->MbrBlnLabels)
+      AppendLabels(text, first->MbrDyaLabels[i]);
+    if (second && second->MbrBlnLabels)
+      AppendLabels(text, second->MbrDyaLabels[i]);
     text += '\n';
     if (text.size() >= 1 << 16) {
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -495,13 +537,15 @@ void FileTools::WriteTrailer(std::ostream &out) {
   WriteEndTag(out, "DataSet");
 }
 
-int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs,
-                                      int32_t expectedOutputs, int32_t generatedOutputs,
-                                      int32_t errors, int32_t rows) {
-  if (rows < 0) return kDataSetInconsistent;
-  if (fileName == nullptr) return kDataSetCannotOpen;
+int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs, int32_t expectedOutputs,
+                                      int32_t generatedOutputs, int32_t errors, int32_t rows) {
+  if (rows < 0)
+    return kDataSetInconsistent;
+  if (fileName == nullptr)
+    return kDataSetCannotOpen;
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) return kDataSetCannotOpen;
+  if (!out)
+    return kDataSetCannotOpen;
   WriteHeader(out, inputs, expectedOutputs, generatedOutputs, errors, rows);
   return Finish(out);
 }
@@ -509,25 +553,31 @@ int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs,
 int32_t FileTools::WriteDataSetRows(const char *fileName, Data *first, Data *second) {
   DataSetCounts counts;
   const int32_t code = SaveCounts(first, second, counts);
-  if (code != kDataSetSuccess) return code;
-  if (fileName == nullptr) return kDataSetCannotOpen;
+  if (code != kDataSetSuccess)
+    return code;
+  if (fileName == nullptr)
+    return kDataSetCannotOpen;
   std::ofstream out(fileName, std::ios::binary | std::ios::app);
-  if (!out) return kDataSetCannotOpen;
+  if (!out)
+    return kDataSetCannotOpen;
   WriteRows(out, first, second, counts.rows);
   return Finish(out);
 }
 
 int32_t FileTools::WriteDataSetTrailer(const char *fileName) {
-  if (fileName == nullptr) return kDataSetCannotOpen;
+  if (fileName == nullptr)
+    return kDataSetCannotOpen;
   std::ofstream out(fileName, std::ios::binary | std::ios::app);
-  if (!out) return kDataSetCannotOpen;
+  if (!out)
+    return kDataSetCannotOpen;
   WriteTrailer(out);
   return Finish(out);
 }
 
 void FileTools::WriteLabels(std::ostream &out, const TLabelList &labels) {
   for (const TLabel &label : labels.labels)
-    if (!IsWord(label.name)) throw Error("Label name is not a single word: \"" + label.name + "\"", &out);
+    if (!IsWord(label.name))
+      throw Error("Label name is not a single word: \"" + label.name + "\"", &out);
   std::string text;
   AppendLabels(text, labels);
   out << text;
@@ -535,7 +585,8 @@ void FileTools::WriteLabels(std::ostream &out, const TLabelList &labels) {
 
 std::unique_ptr<TKQstructure> FileTools::ProbeFile(const char *fileName) {
   std::ifstream in;
-  if (!OpenForReading(in, fileName)) return TKQstructure::MakeError("file-read-error");
+  if (!OpenForReading(in, fileName))
+    return TKQstructure::MakeError("file-read-error");
   const std::string keyword = ExpectBlock(ReadStatement(nullptr, in), in, nullptr);
   if (strcasecmp(keyword.c_str(), "DATASET") == 0) {
     DataSetCounts counts;
@@ -550,7 +601,8 @@ std::unique_ptr<TKQstructure> FileTools::ProbeFile(const char *fileName) {
     reply->SetInteger("errors", counts.errors);
     return reply;
   }
-  if (strcasecmp(keyword.c_str(), "NETWORK") == 0) return std::make_unique<TKQstructure>("network");
+  if (strcasecmp(keyword.c_str(), "NETWORK") == 0)
+    return std::make_unique<TKQstructure>("network");
   auto reply = TKQstructure::MakeError("unknown-header");
   reply->SetWord("header", keyword.c_str());
   return reply;

@@ -133,7 +133,8 @@ const MatrixKind kMatrixKinds[] = {
 template <class Row, size_t N>
 const Row *Find(const Row (&table)[N], const char *name) {
   for (const Row &row : table)
-    if (strcasecmp(row.name, name) == 0) return &row;
+    if (strcasecmp(row.name, name) == 0)
+      return &row;
   return nullptr;
 }
 

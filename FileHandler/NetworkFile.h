@@ -26,9 +26,9 @@ class TBasicNetwork;
 // The layer grid grows with the square of the layer count (one matrix object per
 // ordered layer pair), hence the low layer limit.
 namespace netfile_limits {
-inline constexpr long kMaxLayers = 100;                  // NumberOfLayers
-inline constexpr long kMaxNeurons = 1000000;             // per layer and per network
-inline constexpr int64_t kMaxArcs = 100000000;           // from x to, per matrix and per network
+inline constexpr long kMaxLayers = 100;        // NumberOfLayers
+inline constexpr long kMaxNeurons = 1000000;   // per layer and per network
+inline constexpr int64_t kMaxArcs = 100000000; // from x to, per matrix and per network
 } // namespace netfile_limits
 
 // The classes a network file can name, one table per kind. Each row carries the
@@ -45,9 +45,9 @@ struct NetworkKind {
 struct LayerKind {
   const char *name;
   std::unique_ptr<TBasicLayer> (*make)(TBasicNetwork *net, int index, int count);
-  bool evaluatesFunctions;  // input and defuzzifying layers never call their neurons' functions
-  bool gainNeurons;         // its neurons can run the gain functions
-  bool conditionNeurons;    // its neurons can run the condition function
+  bool evaluatesFunctions; // input and defuzzifying layers never call their neurons' functions
+  bool gainNeurons;        // its neurons can run the gain functions
+  bool conditionNeurons;   // its neurons can run the condition function
   // The membership section the layer block must carry (nullptr: none), the
   // reader's complaint when it is missing, and how the writer stores it.
   const char *membershipSection;
@@ -58,9 +58,9 @@ struct LayerKind {
 struct MatrixKind {
   const char *name;
   std::unique_ptr<TBasicConnections> (*make)(TBasicNetwork *net, int from, int to);
-  bool freezable;  // arcs may be frozen (and removed); stored with "T"/"F" and "Trainable"
-  bool allArcs;    // every arc exists: no "-", and every weight must be given
-  bool fixedArcs;  // the class decides which arcs exist (one per condition or action neuron)
+  bool freezable; // arcs may be frozen (and removed); stored with "T"/"F" and "Trainable"
+  bool allArcs;   // every arc exists: no "-", and every weight must be given
+  bool fixedArcs; // the class decides which arcs exist (one per condition or action neuron)
   // Why layer `from` (index `fromIndex`) cannot feed `to` through this class,
   // or an empty text; `pair` names the two layers for the message.
   std::string (*misfit)(const TBasicLayer &from, const TBasicLayer &to, int fromIndex,

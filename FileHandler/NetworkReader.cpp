@@ -81,7 +81,8 @@ public:
         s = ReadConnections(s);
       tools.ExpectEnd(s, in);
       s = tools.ReadStatement(nullptr, in);
-      if (s.kind != StmtEnd) Fail("End Tag expected");
+      if (s.kind != StmtEnd)
+        Fail("End Tag expected");
       // An unset slot would be a null layer in the network handed out.
       for (int i = 0; i < numLayers; ++i)
         RequireLayer(i);
@@ -90,7 +91,7 @@ public:
       net->FillUnsetLayers();
       throw FileTools::Error(e.GetMessage(), &in);
     } catch (...) {
-      net->FillUnsetLayers();  // the destructor requires every layer slot set
+      net->FillUnsetLayers(); // the destructor requires every layer slot set
       throw;
     }
     return std::move(net);
@@ -103,13 +104,13 @@ private:
     std::optional<std::string> type;
     std::optional<ActFunction> function;
     const LayerKind *kind = nullptr;
-    TBasicLayer *layer = nullptr;  // owned by the network once created
+    TBasicLayer *layer = nullptr; // owned by the network once created
     std::vector<double> parameters;
     std::vector<char> parameterGiven;
   };
 
   struct MatrixState {
-    TBasicConnections *matrix = nullptr;  // owned by the network once created
+    TBasicConnections *matrix = nullptr; // owned by the network once created
     const MatrixKind *kind = nullptr;
     int numFrom = 0;
     int numTo = 0;
@@ -122,7 +123,8 @@ private:
   [[noreturn]] void Fail(const std::string &message) { throw FileTools::Error(message, &in); }
 
   void RequireLayer(long i) {
-    if (net->layers[i] == nullptr) Fail("Layer " + Str(i) + " not defined");
+    if (net->layers[i] == nullptr)
+      Fail("Layer " + Str(i) + " not defined");
   }
 
   Statement Next(const std::string &block, bool bracketRead = false) {
@@ -134,7 +136,8 @@ private:
   void ReadInformation(const std::string &block) {
     Statement s = Next(block);
     while (s.kind == StmtAssign) {
-      if (s.open) Fail("Too complicated statement");
+      if (s.open)
+        Fail("Too complicated statement");
       const long value = tools.ParseInteger(in, *s.value);
       const std::string &key = *s.keyword;
       if (Equals(key, "NUMBEROFLAYERS"))
@@ -157,7 +160,8 @@ private:
   }
 
   void CheckInformation() {
-    if (!layersGiven || *layersGiven < 0) Fail("Must specify number of layers");
+    if (!layersGiven || *layersGiven < 0)
+      Fail("Must specify number of layers");
     if (*layersGiven > netfile_limits::kMaxLayers)
       Fail("NumberOfLayers " + Str(*layersGiven) + " exceeds the limit of " +
            Str(netfile_limits::kMaxLayers));
@@ -176,10 +180,12 @@ private:
 
   void CreateNetwork(const std::string &type) {
     const NetworkKind *kind = FindNetworkKind(type.c_str());
-    if (kind == nullptr) Fail("Unknown network type");
+    if (kind == nullptr)
+      Fail("Unknown network type");
     std::string why;
     net = kind->make(numLayers, biasGiven, why);
-    if (net == nullptr) Fail(why);
+    if (net == nullptr)
+      Fail(why);
     net->inLayer = inputLayer;
     net->outLayer = outputLayer;
   }
@@ -197,7 +203,8 @@ private:
   static int FindParameter(const TBasicNeuron &neuron, int slots, const std::string &key) {
     const int n = std::min(slots, neuron.GetNumParameters());
     for (int i = 0; i < n; ++i)
-      if (Equals(key, neuron.GetParameterName(i))) return i;
+      if (Equals(key, neuron.GetParameterName(i)))
+        return i;
     return -1;
   }
 
@@ -219,7 +226,8 @@ private:
       st.type = value;
     } else if (Equals(key, "NUMBEROFNEURONS")) {
       const long count = tools.ParseInteger(in, value);
-      if (count < 0) Fail("Layer " + Str(st.index) + ": NumberOfNeurons must not be negative");
+      if (count < 0)
+        Fail("Layer " + Str(st.index) + ": NumberOfNeurons must not be negative");
       if (count > netfile_limits::kMaxNeurons)
         Fail("Layer " + Str(st.index) + ": NumberOfNeurons " + Str(count) +
              " exceeds the limit of " + Str(netfile_limits::kMaxNeurons));
@@ -251,7 +259,8 @@ private:
       Fail("The network exceeds the limit of " + Str(netfile_limits::kMaxNeurons) + " neurons");
     const int count = static_cast<int>(st.count);
     const LayerKind *kind = FindLayerKind(st.type->c_str());
-    if (kind == nullptr) Fail("Unknown layer type");
+    if (kind == nullptr)
+      Fail("Unknown layer type");
     TBasicLayer *layer = kind->make(net.get(), n, count).release();
     net->layers[n] = layer;
     st.kind = kind;
@@ -264,12 +273,13 @@ private:
   }
 
   Statement ReadLayer(const Statement &head) {
-    if (head.open) Fail("Too complicated statement");
+    if (head.open)
+      Fail("Too complicated statement");
     const long index = tools.ParseInteger(in, *head.value);
     if (index < 0 || index >= numLayers)
-      Fail("Layer " + Str(index) + " is not a layer of a network of " + Str(numLayers) +
-           " layers");
-    if (net->layers[index] != nullptr) Fail("Layer " + Str(index) + " defined twice");
+      Fail("Layer " + Str(index) + " is not a layer of a network of " + Str(numLayers) + " layers");
+    if (net->layers[index] != nullptr)
+      Fail("Layer " + Str(index) + " defined twice");
     const std::string block = *head.keyword;
     LayerState st;
     st.index = static_cast<int>(index);
@@ -277,31 +287,38 @@ private:
     Statement s = Next(block);
     for (;;) {
       if (IsKeyword(s, "ALL")) {
-        if (!s.open) Fail("[ALL] is incomplete statment");
+        if (!s.open)
+          Fail("[ALL] is incomplete statment");
         s = Next(block, true);
-        if (s.kind != StmtAssign) Fail("Required syntax is [ALL <keyword>=<val>]");
+        if (s.kind != StmtAssign)
+          Fail("Required syntax is [ALL <keyword>=<val>]");
       } else if (s.kind != StmtAssign) {
         break;
       }
-      if (s.open) Fail("Too complicated statement");
+      if (s.open)
+        Fail("Too complicated statement");
       HeadAssignment(st, s);
-      if (st.count >= 0 && st.type && st.layer == nullptr) CreateLayer(st);
+      if (st.count >= 0 && st.type && st.layer == nullptr)
+        CreateLayer(st);
       s = Next(block);
     }
     if (st.layer == nullptr)
       Fail("Layer " + Str(st.index) + ": LayerType and NumberOfNeurons are both required");
     TBasicLayer &layer = *st.layer;
-    if (st.function) layer.SetLayerActFunction(*st.function);
+    if (st.function)
+      layer.SetLayerActFunction(*st.function);
 
     if (const char *section = st.kind->membershipSection) {
-      if (!IsKeyword(s, section)) Fail(st.kind->membershipMissing);
+      if (!IsKeyword(s, section))
+        Fail(st.kind->membershipMissing);
       tools.ReadMembershipSection(in, &layer, *s.keyword);
       s = Next(block);
     }
 
     if (!IsKeyword(s, "NEURONS")) {
       for (char given : st.parameterGiven)
-        if (!given) Fail("Incomplete Layer information");
+        if (!given)
+          Fail("Incomplete Layer information");
       if (!st.parameters.empty())
         for (int i = 0; i < layer.numNeurons; ++i)
           layer.GetNeuron(i)->SetParameters(st.parameters.data());
@@ -327,13 +344,15 @@ private:
       if (i < 0 || i >= layer.numNeurons)
         Fail("Layer " + Str(st.index) + ": neuron " + Str(i) + " is not in a layer of " +
              Str(layer.numNeurons) + " neurons");
-      if (given[i]) Fail("repeated neuron");
+      if (given[i])
+        Fail("repeated neuron");
       TBasicNeuron &neuron = *layer.GetNeuron(static_cast<int>(i));
       std::optional<ActFunction> function;
       bool open = s.open;
       while (open) {
         const Statement item = Next(block, true);
-        if (item.kind != StmtAssign) Fail("Equals clause expected in neuron parameter");
+        if (item.kind != StmtAssign)
+          Fail("Equals clause expected in neuron parameter");
         if (Equals(*item.keyword, "ACTIVATIONFUNCTION")) {
           function = LookUpFunction(*item.value);
         } else {
@@ -342,9 +361,11 @@ private:
         }
         open = item.open;
       }
-      if (!st.parameters.empty()) neuron.SetParameters(st.parameters.data());
+      if (!st.parameters.empty())
+        neuron.SetParameters(st.parameters.data());
       if (!st.function) {
-        if (!function) Fail("No activation function defined");
+        if (!function)
+          Fail("No activation function defined");
         neuron.SetActFunction(*function);
       }
       given[i] = 1;
@@ -353,23 +374,26 @@ private:
     tools.ExpectEnd(s, in);
     s = Next(layerBlock);
     for (char g : given)
-      if (!g) Fail("Neuron not defined");
+      if (!g)
+        Fail("Neuron not defined");
     return s;
   }
 
   void CheckFunction(const LayerKind &kind, TBasicLayer &layer, ActFunction fn) {
     const std::string why = UnusableFunction(kind, layer.numNeurons, fn);
-    if (why.empty()) return;
+    if (why.empty())
+      return;
     const char *name = net->registry->GetName(fn);
-    Fail("Layer " + Str(layer.layerNum) + ": activation function \"" + (name ? name : "?") +
-         "\" " + why);
+    Fail("Layer " + Str(layer.layerNum) + ": activation function \"" + (name ? name : "?") + "\" " +
+         why);
   }
 
   void CheckFunctions(const LayerKind &kind, TBasicLayer &layer) {
     ActFunction last = nullptr;
     for (int i = 0; i < layer.numNeurons; ++i) {
       const ActFunction fn = layer.GetNeuron(i)->GetActFunction();
-      if (fn == last) continue;
+      if (fn == last)
+        continue;
       last = fn;
       CheckFunction(kind, layer, fn);
     }
@@ -392,7 +416,8 @@ private:
         for (bool open = s.open; open;)
           open = Next(block, true).open;
       } else {
-        if (s.open) Fail("Too complicated statement");
+        if (s.open)
+          Fail("Too complicated statement");
         const std::string &key = *s.keyword;
         if (Equals(key, "LAYERFROM"))
           from = tools.ParseInteger(in, *s.value);
@@ -411,13 +436,13 @@ private:
       Fail("LayerFrom " + Str(*from) + " is not a layer of a network of " + Str(numLayers) +
            " layers");
     if (*to >= numLayers)
-      Fail("LayerTo " + Str(*to) + " is not a layer of a network of " + Str(numLayers) +
-           " layers");
+      Fail("LayerTo " + Str(*to) + " is not a layer of a network of " + Str(numLayers) + " layers");
     RequireLayer(*from);
     RequireLayer(*to);
     MatrixState m;
     m.kind = FindMatrixKind(type->c_str());
-    if (m.kind == nullptr) Fail("Insufficient information to construct layer");
+    if (m.kind == nullptr)
+      Fail("Insufficient information to construct layer");
     CreateMatrix(m, static_cast<int>(*from), static_cast<int>(*to));
 
     while (IsKeyword(s, "MATRIX") || IsKeyword(s, "WEIGHTLIST")) {
@@ -444,7 +469,8 @@ private:
     TBasicLayer &toLayer = *net->layers[to];
     const std::string pair = " (layer " + Str(from) + " to layer " + Str(to) + ")";
     const std::string misfit = m.kind->misfit(fromLayer, toLayer, from, pair);
-    if (!misfit.empty()) Fail(misfit);
+    if (!misfit.empty())
+      Fail(misfit);
     const int64_t arcs = static_cast<int64_t>(fromLayer.numNeurons) * toLayer.numNeurons;
     arcsUsed += arcs;
     if (arcs > netfile_limits::kMaxArcs || arcsUsed > netfile_limits::kMaxArcs)
@@ -454,14 +480,16 @@ private:
 
   void CreateMatrix(MatrixState &m, int from, int to) {
     CheckMatrixFits(m, from, to);
-    if (net->priv_conns_index[to][from]->IsConnected()) Fail("Connections already defined");
+    if (net->priv_conns_index[to][from]->IsConnected())
+      Fail("Connections already defined");
     TBasicConnections *matrix = m.kind->make(net.get(), from, to).release();
     net->ReplaceConnections(from, to, matrix);
     m.matrix = matrix;
     m.type = matrix->GetConnectionsNType();
     m.numFrom = net->layers[from]->numNeurons;
     m.numTo = net->layers[to]->numNeurons;
-    if (m.kind->allArcs) m.seen.assign(static_cast<size_t>(m.numFrom) * m.numTo, 0);
+    if (m.kind->allArcs)
+      m.seen.assign(static_cast<size_t>(m.numFrom) * m.numTo, 0);
     if (!m.kind->allArcs)
       for (int j = 0; j < m.numFrom; ++j)
         for (int k = 0; k < m.numTo; ++k)
@@ -506,10 +534,12 @@ private:
           Diagnose(DiagnosticKind::kOutput, key);
           Fail("Unknown keyword in weights list");
         }
-        if (!item.open) break;
+        if (!item.open)
+          break;
         item = Next(block, true);
       }
-      if (!from || !to) Fail("Insufficient information in weights list");
+      if (!from || !to)
+        Fail("Insufficient information in weights list");
       if (*from < 0 || *from >= m.numFrom || *to < 0 || *to >= m.numTo)
         Fail("Weight list: " + Arc(*from, *to) + " lies outside layers of " + Str(m.numFrom) +
              " and " + Str(m.numTo) + " neurons");
@@ -524,7 +554,8 @@ private:
       else
         m.matrix->FreezeArc(j, k);
       *m.matrix->GetWeightPtr(j, k) = weight;
-      if (full) m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
+      if (full)
+        m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
       s = Next(block);
     }
     tools.ExpectEnd(s, in);
@@ -536,18 +567,21 @@ private:
     std::vector<Item> items;
     for (bool open = head.open; open;) {
       const Statement item = Next(block, true);
-      if (item.kind != StmtKeyword) Fail("Keyword expected in matrix parameter");
+      if (item.kind != StmtKeyword)
+        Fail("Keyword expected in matrix parameter");
       if (Equals(*item.keyword, "WEIGHTS"))
         items.push_back(kWeights);
       else if (Equals(*item.keyword, "TRAINABLEINFO"))
         items.push_back(kTrainableInfo);
       else
         Fail("Unknown matrix attribute");
-      if (items.size() > 9) Fail("Too many items in a matrix head (at most nine)");
+      if (items.size() > 9)
+        Fail("Too many items in a matrix head (at most nine)");
       open = item.open;
     }
     const bool full = m.kind->allArcs;
-    if (std::find(items.begin(), items.end(), kWeights) != items.end()) m.weightsGiven = true;
+    if (std::find(items.begin(), items.end(), kWeights) != items.end())
+      m.weightsGiven = true;
     TBasicConnections &matrix = *m.matrix;
     for (int j = 0; j < m.numFrom; ++j)
       for (int k = 0; k < m.numTo; ++k) {
@@ -557,20 +591,21 @@ private:
         std::optional<std::string> badInfo;
         for (const Item item : items) {
           const Statement token = Next(block);
-          if (token.kind != StmtToken) Fail("Token Expected");
+          if (token.kind != StmtToken)
+            Fail("Token Expected");
           const std::string &text = *token.keyword;
           if (item == kWeights) {
             if (text == "-") {
               if (full || (m.kind->fixedArcs && matrix.IsValid(j, k)))
-                Fail(std::string("A ") + m.type + " matrix cannot lack " + Arc(j, k) +
-                     " (\"-\")");
+                Fail(std::string("A ") + m.type + " matrix cannot lack " + Arc(j, k) + " (\"-\")");
               matrix.RemoveArc(j, k);
             } else {
               const double weight = tools.ParseNumber(in, text);
               matrix.AddArc(j, k);
               RequireArcCanExist(m, j, k);
               *matrix.GetWeightPtr(j, k) = weight;
-              if (full) m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
+              if (full)
+                m.seen[static_cast<size_t>(j) * m.numTo + k] = 1;
             }
           } else if (Equals(text, "T") || Equals(text, "F")) {
             frozen = Equals(text, "F");
@@ -582,8 +617,8 @@ private:
           }
         }
         if (badInfo && matrix.IsValid(j, k))
-          Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not \"" +
-               *badInfo + "\"");
+          Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not \"" + *badInfo +
+               "\"");
         if (frozen && *frozen)
           matrix.FreezeArc(j, k);
         else if (frozen)
@@ -618,13 +653,14 @@ std::unique_ptr<TBasicNetwork> FileTools::ReadNetwork(std::istream &in) {
 std::unique_ptr<TBasicNetwork> FileTools::LoadNetwork(const char *fileName) {
   // Reading from memory is several times faster than character-wise from the file.
   std::string contents;
-  if (!ReadTextFile(fileName, contents)) throw Error("Error on File Open");
+  if (!ReadTextFile(fileName, contents))
+    throw Error("Error on File Open");
   std::istringstream in(std::move(contents));
   in.imbue(std::locale::classic());
   try {
     return ReadNetwork(in);
   } catch (const Error &e) {
-    throw Error(e.GetMessage());  // the stream it names ends here
+    throw Error(e.GetMessage()); // the stream it names ends here
   }
 }
 

@@ -47,7 +47,8 @@ public:
 private:
   const char *NameOf(ActFunction fn) {
     const char *name = net.registry->GetName(fn);
-    if (name == nullptr) throw FileTools::Error("Activation function without a name", &out);
+    if (name == nullptr)
+      throw FileTools::Error("Activation function without a name", &out);
     return name;
   }
 
@@ -60,8 +61,10 @@ private:
     tools.WriteInteger(out, "NumberOfOutputs", net.GetNumOutputs(), true);
     for (int i = 0; i < net.numLayers; ++i) {
       TBasicLayer &layer = *net.layers[i];
-      if (layer.GetLayerActFunction() != ActBias) continue;
-      if (layer.numNeurons != 1) throw FileTools::Error("Illegal number of bias nodes", &out);
+      if (layer.GetLayerActFunction() != ActBias)
+        continue;
+      if (layer.numNeurons != 1)
+        throw FileTools::Error("Illegal number of bias nodes", &out);
       tools.WriteInteger(out, "BiasLayer", i, true);
     }
     tools.WriteEndTag(out, "NetworkInformation");
@@ -80,12 +83,14 @@ private:
     tools.WriteString(out, "LayerType", layer.GetLayerNType(), true);
     tools.WriteInteger(out, "NumberOfNeurons", layer.numNeurons, true);
     const ActFunction common = layer.GetLayerActFunction();
-    if (common != nullptr) WriteAll("ActivationFunction", NameOf(common));
+    if (common != nullptr)
+      WriteAll("ActivationFunction", NameOf(common));
     const LayerKind *kind = FindLayerKind(layer.GetLayerNType());
     if (kind != nullptr && kind->writeMembership != nullptr)
       kind->writeMembership(tools, out, layer);
-    if (layer.numNeurons > 0) WriteParameters(layer, common);
-    tools.WriteEndTag(out, "Layer");  // also for an empty layer, or it would not read back
+    if (layer.numNeurons > 0)
+      WriteParameters(layer, common);
+    tools.WriteEndTag(out, "Layer"); // also for an empty layer, or it would not read back
   }
 
   void WriteParameters(TBasicLayer &layer, ActFunction common) {
@@ -99,14 +104,16 @@ private:
     std::vector<char> shared(static_cast<size_t>(slots), 0);
     if (slots > 0) {
       first.GetParameters(firstValues.data());
-      for (int p = 0; p < slots; ++p) shared[p] = p < first.GetNumParameters();
+      for (int p = 0; p < slots; ++p)
+        shared[p] = p < first.GetNumParameters();
       for (int i = 1; i < n; ++i) {
         const TBasicNeuron &neuron = *layer.GetNeuron(i);
         neuron.GetParameters(values.data());
         for (int p = 0; p < slots; ++p)
-          if (shared[p] && (p >= neuron.GetNumParameters() ||
-                            strcasecmp(first.GetParameterName(p), neuron.GetParameterName(p)) != 0 ||
-                            values[p] != firstValues[p]))
+          if (shared[p] &&
+              (p >= neuron.GetNumParameters() ||
+               strcasecmp(first.GetParameterName(p), neuron.GetParameterName(p)) != 0 ||
+               values[p] != firstValues[p]))
             shared[p] = 0;
       }
     }
@@ -121,7 +128,8 @@ private:
       tools.WriteNumber(out, first.GetParameterName(p), firstValues[p], kPrecision, false);
       tools.CloseBracket(out, true, true);
     }
-    if (common != nullptr && allShared) return;
+    if (common != nullptr && allShared)
+      return;
 
     tools.WriteKeyword(out, "Neurons", true);
     for (int i = 0; i < n; ++i) {
@@ -131,7 +139,8 @@ private:
       if (common == nullptr)
         tools.WriteString(out, "ActivationFunction", NameOf(neuron.GetActFunction()), false);
       const int own = std::min(slots, neuron.GetNumParameters());
-      if (own > 0) neuron.GetParameters(values.data());
+      if (own > 0)
+        neuron.GetParameters(values.data());
       for (int p = 0; p < own; ++p)
         if (!shared[p])
           tools.WriteNumber(out, neuron.GetParameterName(p), values[p], kPrecision, false);
@@ -174,7 +183,8 @@ private:
     tools.OpenBracket(out, true);
     tools.WriteKeyword(out, "Matrix", false);
     tools.WriteKeyword(out, "Weights", false);
-    if (freezable) tools.WriteKeyword(out, "TrainableInfo", false);
+    if (freezable)
+      tools.WriteKeyword(out, "TrainableInfo", false);
     tools.CloseBracket(out, true, true);
 
     // Rows are assembled in one buffer: a stream insertion per cell is slow.
@@ -196,7 +206,8 @@ private:
         else
           std::snprintf(cell, sizeof cell, "%20s ", "-");
         line += cell;
-        if (freezable) line += !exists ? "- " : conn.IsTrainable(j, k) ? "T " : "F ";
+        if (freezable)
+          line += !exists ? "- " : conn.IsTrainable(j, k) ? "T " : "F ";
       }
       std::snprintf(cell, sizeof cell, " /* %d */\n", j);
       line += cell;
@@ -217,17 +228,20 @@ void TIterateObjSaveWeights::Visit() {
   tools.WriteInteger(out, "From", fromNeuron, false);
   tools.WriteInteger(out, "To", toNeuron, false);
   tools.WriteNumber(out, "Weight", *weight, precision, false);
-  if (freezable) tools.WriteKeyword(out, trainable ? "Trainable" : "UnTrainable", false);
+  if (freezable)
+    tools.WriteKeyword(out, trainable ? "Trainable" : "UnTrainable", false);
   tools.CloseBracket(out, true, true);
 }
 
 void FileTools::WriteNetwork(std::ostream &out, TBasicNetwork &network) {
   NetworkWriter(*this, out, network).Write();
-  if (!out) throw Error("Error writing network: the output stream failed", &out);
+  if (!out)
+    throw Error("Error writing network: the output stream failed", &out);
 }
 
 void FileTools::SaveNetwork(const char *fileName, TBasicNetwork &network) {
-  if (fileName == nullptr) throw Error("Error on File Open");
+  if (fileName == nullptr)
+    throw Error("Error on File Open");
   SafeSave save(fileName);
   std::ostream &out = save.Stream();
   out.imbue(std::locale::classic());

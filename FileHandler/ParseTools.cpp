@@ -29,7 +29,8 @@ using tokenchars::IsSpecial;
 // A NUL byte counts as a separator by the rule above, so /dev/zero would read
 // as endless blanks; no text file holds one.
 int NotNul(int c, std::istream &in) {
-  if (c == 0) throw FileTools::Error("NUL byte in the file: not a text file", &in);
+  if (c == 0)
+    throw FileTools::Error("NUL byte in the file: not a text file", &in);
   return c;
 }
 
@@ -39,7 +40,8 @@ bool StartsSpecial(const std::string &text) { return !text.empty() && IsSpecial(
 int PeekPastWhitespace(std::istream &in) {
   for (;;) {
     const int c = NotNul(in.peek(), in);
-    if (c == kEof || !IsSeparator(c)) return c;
+    if (c == kEof || !IsSeparator(c))
+      return c;
     in.get();
   }
 }
@@ -57,17 +59,21 @@ void Write(std::ostream &out, const char *text) { out << (text ? text : ""); }
 std::string FileTools::ReadToken(std::istream &in) {
   for (;;) {
     int c = NotNul(in.get(), in);
-    while (c != kEof && IsSeparator(c)) c = NotNul(in.get(), in);
-    if (c == kEof) return std::string();
+    while (c != kEof && IsSeparator(c))
+      c = NotNul(in.get(), in);
+    if (c == kEof)
+      return std::string();
 
     if (IsSpecial(c)) {
       const int d = in.get();
-      if (d == kEof) return std::string(1, static_cast<char>(c));
+      if (d == kEof)
+        return std::string(1, static_cast<char>(c));
       if (c == '/' && d == '*') {
-        SkipComment(in);  // a comment counts as whitespace
+        SkipComment(in); // a comment counts as whitespace
         continue;
       }
-      if (c == '[' && d == '~') return "[~";
+      if (c == '[' && d == '~')
+        return "[~";
       in.putback(static_cast<char>(d));
       return std::string(1, static_cast<char>(c));
     }
@@ -75,12 +81,12 @@ std::string FileTools::ReadToken(std::istream &in) {
     int length = 0;
     while (c != kEof && !IsSeparator(c) && !IsSpecial(c)) {
       if (length == kTokenBufferSize)
-        throw Error("Token longer than " + std::to_string(kTokenBufferSize) + " characters",
-                    &in);
+        throw Error("Token longer than " + std::to_string(kTokenBufferSize) + " characters", &in);
       tokenBuffer[length++] = static_cast<char>(c);
       c = NotNul(in.get(), in);
     }
-    if (c != kEof && IsSpecial(c)) in.putback(static_cast<char>(c));  // it begins the next token
+    if (c != kEof && IsSpecial(c))
+      in.putback(static_cast<char>(c)); // it begins the next token
     return std::string(tokenBuffer, static_cast<size_t>(length));
   }
 }
@@ -94,9 +100,11 @@ void FileTools::SkipComment(std::istream &in) {
   int previous = ' ';
   for (;;) {
     const int c = NotNul(in.get(), in);
-    if (c == kEof) throw Error("Unexpected end of file during comment", &in);
+    if (c == kEof)
+      throw Error("Unexpected end of file during comment", &in);
     if (previous == '*' && c == '/') {
-      if (--depth == 0) return;
+      if (--depth == 0)
+        return;
       previous = '*';
     } else if (previous == '/' && c == '*') {
       ++depth;
@@ -112,10 +120,12 @@ Statement FileTools::ReadStatement(const char *blockName, std::istream &in, bool
   // returned; the loop stands in for that tail call.
   for (;;) {
     std::string t = ReadToken(in);
-    if (t == "]") throw Error("Unexpected ']' where a statement should begin", &in);
+    if (t == "]")
+      throw Error("Unexpected ']' where a statement should begin", &in);
 
     if (t.empty()) {
-      if (blockName != nullptr || bracketRead) throw Error("Unexpected end of file", &in);
+      if (blockName != nullptr || bracketRead)
+        throw Error("Unexpected end of file", &in);
       Statement end;
       end.kind = StmtEnd;
       return end;
@@ -123,8 +133,10 @@ Statement FileTools::ReadStatement(const char *blockName, std::istream &in, bool
 
     if (t == "[" || bracketRead) {
       std::string keyword = bracketRead ? std::move(t) : ReadToken(in);
-      if (keyword.empty()) throw Error("Unexpected end of file", &in);
-      if (StartsSpecial(keyword)) throw Error("Unexpected special character", &in);
+      if (keyword.empty())
+        throw Error("Unexpected end of file", &in);
+      if (StartsSpecial(keyword))
+        throw Error("Unexpected special character", &in);
 
       Statement s;
       int ch = PeekPastWhitespace(in);
@@ -142,14 +154,18 @@ Statement FileTools::ReadStatement(const char *blockName, std::istream &in, bool
       }
       in.get();
       std::string value = ReadToken(in);
-      if (value.empty()) throw Error("Unexpected end of file", &in);
-      if (StartsSpecial(value)) throw Error("Unexpected special character", &in);
+      if (value.empty())
+        throw Error("Unexpected end of file", &in);
+      if (StartsSpecial(value))
+        throw Error("Unexpected special character", &in);
       ch = PeekPastWhitespace(in);
 
       if (!bracketRead && EqualsIgnoringCase(keyword, "FORMATVERSION")) {
-        if (ch != ']') throw Error("Illegal Format of FormatVersion", &in);
+        if (ch != ']')
+          throw Error("Illegal Format of FormatVersion", &in);
         in.get();
-        if (ParseNumber(in, value) > 1.0) throw Error("Illegal Format Version", &in);
+        if (ParseNumber(in, value) > 1.0)
+          throw Error("Illegal Format Version", &in);
         continue;
       }
 
@@ -164,10 +180,13 @@ Statement FileTools::ReadStatement(const char *blockName, std::istream &in, bool
     }
 
     if (t == "[~") {
-      if (blockName == nullptr) throw Error("End tag found where no block is open", &in);
+      if (blockName == nullptr)
+        throw Error("End tag found where no block is open", &in);
       const std::string name = ReadToken(in);
-      if (!EqualsIgnoringCase(name, blockName)) throw Error("Unexpected End Tag", &in);
-      if (ReadToken(in) != "]") throw Error("Expected ']'", &in);
+      if (!EqualsIgnoringCase(name, blockName))
+        throw Error("Unexpected End Tag", &in);
+      if (ReadToken(in) != "]")
+        throw Error("Expected ']'", &in);
       Statement end;
       end.kind = StmtEnd;
       return end;
@@ -191,7 +210,8 @@ std::string FileTools::ExpectBlock(const Statement &s, std::istream &in, const c
 }
 
 void FileTools::ExpectEnd(const Statement &s, std::istream &in) {
-  if (s.kind != StmtEnd) throw Error("End Tag expected", &in);
+  if (s.kind != StmtEnd)
+    throw Error("End Tag expected", &in);
 }
 
 std::string FileTools::ReadString(const Statement &s, std::istream &in, const char *key,
@@ -200,7 +220,8 @@ std::string FileTools::ReadString(const Statement &s, std::istream &in, const ch
   if (s.kind != StmtAssign || !s.keyword || !EqualsIgnoringCase(*s.keyword, key))
     throw Error(std::string("[") + key + " = <string>] expected" + s.keyword.value_or(""), &in);
   const std::string value = s.value.value_or("");
-  if (expected == nullptr) return value;
+  if (expected == nullptr)
+    return value;
   if (!EqualsIgnoringCase(value, expected))
     throw Error(std::string("[") + key + " = " + expected + "] expected", &in);
   return std::string();
@@ -221,7 +242,8 @@ double FileTools::ReadNumber(const Statement &s, std::istream &in, const char *k
 }
 
 double FileTools::ReadNumberToken(const Statement &s, std::istream &in) {
-  if (s.kind != StmtToken || !s.keyword) throw Error("Token (number) expected", &in);
+  if (s.kind != StmtToken || !s.keyword)
+    throw Error("Token (number) expected", &in);
   return ParseNumber(in, *s.keyword);
 }
 
@@ -232,7 +254,8 @@ long FileTools::ParseInteger(std::istream &in, const std::string &text) {
   char *end = nullptr;
   errno = 0;
   const long value = std::strtol(start, &end, 10);
-  if (end == start || errno == ERANGE) throw Error("integer-expected", &in);
+  if (end == start || errno == ERANGE)
+    throw Error("integer-expected", &in);
   return value;
 }
 
@@ -240,7 +263,8 @@ double FileTools::ParseNumber(std::istream &in, const std::string &text) {
   const char *start = text.c_str();
   char *end = nullptr;
   const double value = std::strtod(start, &end);
-  if (end == start) throw Error("number-expected", &in);
+  if (end == start)
+    throw Error("number-expected", &in);
   return value;
 }
 
@@ -250,7 +274,8 @@ void FileTools::WriteStatement(int32_t kind, const char *keyword, const char *va
                                std::ostream &out, bool bracket) {
   switch (kind) {
   case StmtEnd:
-    if (keyword == nullptr) return;
+    if (keyword == nullptr)
+      return;
     KASSERT_TEXT(bracket, "bracket");
     out << "[~" << keyword << "]" << std::endl;
     return;
@@ -326,13 +351,16 @@ void FileTools::WriteNumber(std::ostream &out, const char *keyword, double value
 }
 
 void FileTools::OpenBracket(std::ostream &out, bool bracket) {
-  if (bracket) out << '[';
+  if (bracket)
+    out << '[';
 }
 
 void FileTools::CloseBracket(std::ostream &out, bool bracket, bool newline) {
-  if (!bracket) return;
+  if (!bracket)
+    return;
   out << ']';
-  if (newline) out << std::endl;
+  if (newline)
+    out << std::endl;
 }
 
 } // namespace kestrane

@@ -26,19 +26,19 @@ class TLabelList;
 class TKQstructure;
 
 enum StatementKind : int32_t {
-  StmtEnd = 0,           // end of input at top level, or the current block's end tag
-  StmtToken = 1,         // a bare word outside brackets
-  StmtKeyword = 2,       // [Keyword]
-  StmtAssign = 3,        // [Keyword = value]
-  StmtNone = 4,          // never returned
-  StmtFormatVersion = 5  // writer only
+  StmtEnd = 0,          // end of input at top level, or the current block's end tag
+  StmtToken = 1,        // a bare word outside brackets
+  StmtKeyword = 2,      // [Keyword]
+  StmtAssign = 3,       // [Keyword = value]
+  StmtNone = 4,         // never returned
+  StmtFormatVersion = 5 // writer only
 };
 
 struct Statement {
   int32_t kind = StmtNone;
-  std::optional<std::string> keyword;  // keyword of a bracket, or the text of a bare token
-  std::optional<std::string> value;    // value after "="
-  bool open = false;                   // the bracket continues with further items
+  std::optional<std::string> keyword; // keyword of a bracket, or the text of a bare token
+  std::optional<std::string> value;   // value after "="
+  bool open = false;                  // the bracket continues with further items
 };
 
 // Counts read from a data-set header; -1 stands for "Labels" (and for a missing Rows).
@@ -69,13 +69,13 @@ public:
   private:
     std::string message_;
     std::ios *stream_;
-    [[maybe_unused]] int word_;  // stored with the error, read by nothing yet
+    [[maybe_unused]] int word_; // stored with the error, read by nothing yet
   };
 
   static constexpr int kTokenBufferSize = 1028;
 
   // ---- reading (ParseTools.cpp)
-  std::string ReadToken(std::istream &in);  // empty text at end of input
+  std::string ReadToken(std::istream &in); // empty text at end of input
   void SkipComment(std::istream &in);
   Statement ReadStatement(const char *blockName, std::istream &in, bool bracketRead = false);
   std::string ExpectBlock(const Statement &s, std::istream &in, const char *name);
@@ -110,7 +110,8 @@ public:
   void WriteNetwork(std::ostream &out, TBasicNetwork &network);
 
   // ---- membership-function sections (SaveVemo.cpp)
-  void ReadMembershipSection(std::istream &in, TBasicLayer *layer, const std::string &sectionKeyword);
+  void ReadMembershipSection(std::istream &in, TBasicLayer *layer,
+                             const std::string &sectionKeyword);
   void WriteInputMFSection(std::ostream &out, TConditionLayer &layer);
   void WriteOutputMFSection(std::ostream &out, TVemoOutputLayer &layer);
 

@@ -47,8 +47,10 @@ private:
   void Drain(const char *p, size_t left) override {
     while (left > 0 && error_ == 0) {
       const ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) error_ = n < 0 ? errno : EIO;
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        error_ = n < 0 ? errno : EIO;
       else {
         p += n;
         left -= static_cast<size_t>(n);
@@ -82,7 +84,8 @@ mode_t CurrentUmask() {
 
 std::string Folder(const std::string &path) {
   const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos)
+    return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -96,21 +99,24 @@ std::string FollowLinks(const std::string &target) {
   std::string path = target;
   for (int hops = 0;; ++hops) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    if (hops == 40) FailErrno(target, ELOOP);
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return path;
+    if (hops == 40)
+      FailErrno(target, ELOOP);
     std::vector<char> text(static_cast<size_t>(PATH_MAX) + 1);
     const ssize_t n = readlink(path.c_str(), text.data(), text.size() - 1);
-    if (n < 0) FailErrno(target, errno);
+    if (n < 0)
+      FailErrno(target, errno);
     const std::string link(text.data(), static_cast<size_t>(n));
-    path = link[0] == '/' || path.find('/') == std::string::npos ? link
-                                                                 : Folder(path) + "/" + link;
+    path = link[0] == '/' || path.find('/') == std::string::npos ? link : Folder(path) + "/" + link;
   }
 }
 
 int OpenRetrying(const char *path, int flags, mode_t mode = 0) {
   for (;;) {
     const int fd = ::open(path, flags, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
+    if (fd >= 0 || errno != EINTR)
+      return fd;
   }
 }
 
@@ -125,8 +131,8 @@ std::string TemporaryName(const std::string &folder, const std::string &base) {
 } // namespace
 
 struct SafeSave::State {
-  std::string target; // as the caller named it
-  std::string path;   // the file written: the target with its symlinks followed
+  std::string target;    // as the caller named it
+  std::string path;      // the file written: the target with its symlinks followed
   bool straight = false; // a device or FIFO, written in place
   bool exists = false;
   struct stat existing {};
@@ -137,9 +143,11 @@ struct SafeSave::State {
   std::ostream stream{&buffer};
 
   void Abandon() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+      ::close(fd);
     fd = -1;
-    if (!temporary.empty()) ::unlink(temporary.c_str());
+    if (!temporary.empty())
+      ::unlink(temporary.c_str());
     temporary.clear();
   }
 
@@ -174,7 +182,8 @@ struct SafeSave::State {
 
   void OpenStraight() {
     fd = OpenRetrying(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) FailErrno(target, errno);
+    if (fd < 0)
+      FailErrno(target, errno);
     buffer.Attach(fd);
     // Two runs writing one FIFO or device take turns rather than interleave.
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
@@ -183,11 +192,15 @@ struct SafeSave::State {
 
   // Everything written has reached the file (for a temporary file, the disk).
   void Finish() {
-    if (!straight && fd < 0) Fail(target, "the save was abandoned");
-    if (straight && fd < 0) OpenStraight();
+    if (!straight && fd < 0)
+      Fail(target, "the save was abandoned");
+    if (straight && fd < 0)
+      OpenStraight();
     stream.flush();
-    if (buffer.Error() != 0 || !stream) FailErrno(target, buffer.Error() ? buffer.Error() : EIO);
-    if (!straight && fsync(fd) != 0) FailErrno(target, errno);
+    if (buffer.Error() != 0 || !stream)
+      FailErrno(target, buffer.Error() ? buffer.Error() : EIO);
+    if (!straight && fsync(fd) != 0)
+      FailErrno(target, errno);
   }
 
   // Gives the complete temporary file the target's name.
@@ -205,7 +218,8 @@ struct SafeSave::State {
       const std::string self = "/proc/self/fd/" + std::to_string(fd);
       int linked = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
-      if (linked != 0 && errno == ENOENT) linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+      if (linked != 0 && errno == ENOENT)
+        linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
 #endif
       if (linked == 0)
         temporary = name;
@@ -217,7 +231,8 @@ struct SafeSave::State {
       FailErrno(target, errno);
     }
     fd = -1;
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) FailErrno(target, errno);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+      FailErrno(target, errno);
     temporary.clear();
   }
 };
@@ -226,31 +241,38 @@ SafeSave::SafeSave(const std::string &target) : state_(std::make_unique<State>()
   State &s = *state_;
   s.target = target;
   s.stream.imbue(std::locale::classic()); // the files read the same everywhere
-  if (target.empty()) Fail("\"\"", "empty file name");
+  if (target.empty())
+    Fail("\"\"", "empty file name");
   s.path = FollowLinks(target);
   if (stat(s.path.c_str(), &s.existing) == 0) {
     s.exists = true;
     const mode_t type = s.existing.st_mode & S_IFMT;
-    if (type == S_IFDIR) Fail(target, "it is a directory");
+    if (type == S_IFDIR)
+      Fail(target, "it is a directory");
     if (type == S_IFCHR || type == S_IFIFO)
       s.straight = true;
     else if (type != S_IFREG)
       Fail(target, "not a regular file, character device or FIFO");
     // The old protection holds: a read-only file stays as it is.
-    if (access(s.path.c_str(), W_OK) != 0) FailErrno(target, errno);
+    if (access(s.path.c_str(), W_OK) != 0)
+      FailErrno(target, errno);
   } else if (errno != ENOENT) {
     FailErrno(target, errno);
   }
-  if (!s.straight) s.CreateTemporary();
+  if (!s.straight)
+    s.CreateTemporary();
 }
 
 SafeSave::~SafeSave() {
-  if (!state_->committed) state_->Abandon();
-  else if (state_->fd >= 0) ::close(state_->fd);
+  if (!state_->committed)
+    state_->Abandon();
+  else if (state_->fd >= 0)
+    ::close(state_->fd);
 }
 
 std::ostream &SafeSave::Stream() {
-  if (state_->straight && state_->fd < 0 && !state_->committed) state_->OpenStraight();
+  if (state_->straight && state_->fd < 0 && !state_->committed)
+    state_->OpenStraight();
   return state_->stream;
 }
 
@@ -260,17 +282,21 @@ void SafeSave::Commit() { CommitTogether({this}); }
 
 void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves) {
   try {
-    for (SafeSave *save : saves) save->state_->Finish();
+    for (SafeSave *save : saves)
+      save->state_->Finish();
 
     // The lock is taken on the folders: the target itself is replaced by the
     // rename and may not exist yet. One descriptor per folder, in a fixed
     // order, so that two runs locking overlapping sets cannot deadlock.
     std::vector<std::pair<std::pair<dev_t, ino_t>, int>> folders;
     for (SafeSave *save : saves) {
-      if (save->state_->straight) continue;
-      const int fd = OpenRetrying(Folder(save->state_->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (save->state_->straight)
+        continue;
+      const int fd =
+          OpenRetrying(Folder(save->state_->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       struct stat st {};
-      if (fd < 0) continue; // unreadable folder: saved unlocked
+      if (fd < 0)
+        continue; // unreadable folder: saved unlocked
       fstat(fd, &st);
       folders.push_back({{st.st_dev, st.st_ino}, fd});
     }
@@ -278,23 +304,29 @@ void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves) {
     struct Unlock {
       std::vector<std::pair<std::pair<dev_t, ino_t>, int>> &folders;
       ~Unlock() {
-        for (const auto &f : folders) ::close(f.second);
+        for (const auto &f : folders)
+          ::close(f.second);
       }
     } unlock{folders};
     for (size_t i = 0; i < folders.size(); ++i) {
-      if (i > 0 && folders[i].first == folders[i - 1].first) continue;
+      if (i > 0 && folders[i].first == folders[i - 1].first)
+        continue;
       while (flock(folders[i].second, LOCK_EX) != 0 && errno == EINTR) {
       }
     }
 
-    for (SafeSave *save : saves) save->state_->Place();
-    for (SafeSave *save : saves) save->state_->committed = true;
+    for (SafeSave *save : saves)
+      save->state_->Place();
+    for (SafeSave *save : saves)
+      save->state_->committed = true;
     // The renames themselves reach the disk.
     for (size_t i = 0; i < folders.size(); ++i)
-      if (i == 0 || folders[i].first != folders[i - 1].first) fsync(folders[i].second);
+      if (i == 0 || folders[i].first != folders[i - 1].first)
+        fsync(folders[i].second);
   } catch (...) {
     for (SafeSave *save : saves)
-      if (!save->state_->committed) save->state_->Abandon();
+      if (!save->state_->committed)
+        save->state_->Abandon();
     throw;
   }
 }

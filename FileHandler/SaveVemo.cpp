@@ -36,7 +36,8 @@ void FileTools::ReadMembershipSection(std::istream &in, TBasicLayer *layer,
 
   Statement s = ReadStatement(block, in);
   while (s.kind == StmtAssign && s.open) {
-    if (strcasecmp(s.keyword->c_str(), entryKey) != 0) throw Error("invalid tag in membership1", &in);
+    if (strcasecmp(s.keyword->c_str(), entryKey) != 0)
+      throw Error("invalid tag in membership1", &in);
     const long i = ParseInteger(in, *s.value);
     if (i < 0 || i >= numnodes)
       throw Error(sectionKeyword + ": index " + std::to_string(i) + " is not below the layer's " +
@@ -60,12 +61,14 @@ void FileTools::ReadMembershipSection(std::istream &in, TBasicLayer *layer,
     given[i] = 1;
     counts[i] = static_cast<int>(m);
     total += m;
-    if (i > largest) largest = i;
+    if (i > largest)
+      largest = i;
     s = ReadStatement(block, in);
   }
   ExpectEnd(s, in);
 
-  if (largest < 0) throw Error(sectionKeyword + " section without entries", &in);
+  if (largest < 0)
+    throw Error(sectionKeyword + " section without entries", &in);
   // Inputs: 0 .. largest must all be there; outputs: one entry per output neuron.
   const long expected = output ? numnodes : largest + 1;
   for (long i = 0; i < expected; ++i)
@@ -75,7 +78,8 @@ void FileTools::ReadMembershipSection(std::istream &in, TBasicLayer *layer,
                   &in);
 
   if (output) {
-    if (total > netfile_limits::kMaxNeurons) throw Error(sectionKeyword + ": too many membership functions", &in);
+    if (total > netfile_limits::kMaxNeurons)
+      throw Error(sectionKeyword + ": too many membership functions", &in);
     defuzzify->SetOutputMFCounts(static_cast<int>(total), counts.data());
     return;
   }

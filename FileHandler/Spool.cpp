@@ -24,11 +24,13 @@ int OpenUnnamed() {
   const std::string folder = env != nullptr && *env != '\0' ? env : "/tmp";
 #ifdef O_TMPFILE
   const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
+  if (fd >= 0)
+    return fd;
 #endif
   std::string name = folder + "/kestrane-spool-XXXXXX";
   const int named = mkostemp(&name[0], O_CLOEXEC);
-  if (named >= 0) ::unlink(name.c_str());
+  if (named >= 0)
+    ::unlink(name.c_str());
   return named;
 }
 
@@ -43,7 +45,8 @@ class Spool::Buffer : public BlockBuffer {
 public:
   Buffer() : BlockBuffer(kBlock) {}
   ~Buffer() override {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+      ::close(fd_);
   }
 
   void CopyTo(std::ostream &out) {
@@ -51,9 +54,12 @@ public:
     if (fd_ >= 0) {
       for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd_, block_.data(), block_.size(), at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ReadBackFailed(errno);
-        if (n == 0) break;
+        if (n < 0 && errno == EINTR)
+          continue;
+        if (n < 0)
+          ReadBackFailed(errno);
+        if (n == 0)
+          break;
         out.write(block_.data(), n);
         at += n;
       }
@@ -80,7 +86,8 @@ private:
   void Put(const char *p, size_t left) {
     while (fd_ >= 0 && left > 0) {
       const ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EINTR)
+        continue;
       if (n <= 0) {
         TakeBack();
         break;
@@ -89,15 +96,19 @@ private:
       left -= static_cast<size_t>(n);
       written_ += n;
     }
-    if (fd_ < 0) memory_.append(p, left);
+    if (fd_ < 0)
+      memory_.append(p, left);
   }
 
   void TakeBack() {
     std::string held(static_cast<size_t>(written_), '\0');
     for (off_t at = 0; at < written_;) {
-      const ssize_t n = ::pread(fd_, &held[static_cast<size_t>(at)], static_cast<size_t>(written_ - at), at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ReadBackFailed(n < 0 ? errno : EIO);
+      const ssize_t n =
+          ::pread(fd_, &held[static_cast<size_t>(at)], static_cast<size_t>(written_ - at), at);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        ReadBackFailed(n < 0 ? errno : EIO);
       at += n;
     }
     ::close(fd_);
@@ -106,13 +117,14 @@ private:
     memory_ = std::move(held);
   }
 
-  std::string memory_;  // the output while there is no temporary file
+  std::string memory_; // the output while there is no temporary file
   int fd_ = -1;
-  off_t written_ = 0;   // bytes in the temporary file
+  off_t written_ = 0; // bytes in the temporary file
   bool memoryOnly_ = false;
 };
 
-Spool::Spool() : buffer_(std::make_unique<Buffer>()), stream_(std::make_unique<std::ostream>(buffer_.get())) {
+Spool::Spool()
+    : buffer_(std::make_unique<Buffer>()), stream_(std::make_unique<std::ostream>(buffer_.get())) {
   // A failure of the buffer (out of memory, a lost temporary file) reaches
   // the writer rather than silently cutting the output short.
   stream_->exceptions(std::ios::badbit);

@@ -11,12 +11,12 @@ namespace kestrane {
 
 } // namespace kestrane
 
-#define KASSERT(expr) \
+#define KASSERT(expr)                                                                              \
   ((expr) ? static_cast<void>(0) : ::kestrane::AssertionFailed(#expr, __FILE__, __LINE__))
 
 // Fail with a chosen expression text (for example "false" for an operation a
 // class does not support) while keeping the caller's file and line.
-#define KASSERT_TEXT(cond, text) \
+#define KASSERT_TEXT(cond, text)                                                                   \
   ((cond) ? static_cast<void>(0) : ::kestrane::AssertionFailed(text, __FILE__, __LINE__))
 
 #endif

@@ -60,11 +60,15 @@ public:
   // Next word: empty at end of text, a special character alone, or a run of
   // printable characters in which ':' belongs to the word.
   std::string Word() {
-    while (*p_ != '\0' && !IsPrintable(*p_)) ++p_;
-    if (*p_ == '\0') return std::string();
-    if (IsSpecial(*p_)) return std::string(1, *p_++);
+    while (*p_ != '\0' && !IsPrintable(*p_))
+      ++p_;
+    if (*p_ == '\0')
+      return std::string();
+    if (IsSpecial(*p_))
+      return std::string(1, *p_++);
     const char *start = p_;
-    while (IsPrintable(*p_) && (*p_ == ':' || !IsSpecial(*p_))) ++p_;
+    while (IsPrintable(*p_) && (*p_ == ':' || !IsSpecial(*p_)))
+      ++p_;
     return std::string(start, p_);
   }
 
@@ -92,16 +96,21 @@ public:
       return std::make_unique<TKQstructure>(word);
     }
     std::string head;
-    if (!OrdinaryWord(head)) return nullptr;
+    if (!OrdinaryWord(head))
+      return nullptr;
     auto result = std::make_unique<TKQstructure>(head);
     for (;;) {
       word = Word();
-      if (word == ")") return result;
-      if (word != ":") return nullptr;
+      if (word == ")")
+        return result;
+      if (word != ":")
+        return nullptr;
       std::string keyword;
-      if (!OrdinaryWord(keyword)) return nullptr;
+      if (!OrdinaryWord(keyword))
+        return nullptr;
       std::unique_ptr<TKQstructure> value = Structure(depth + 1);
-      if (!value) return nullptr;
+      if (!value)
+        return nullptr;
       result->Set(keyword.c_str(), std::move(value));
     }
   }
@@ -138,7 +147,8 @@ TKQstructure::TKQstructure(const TKQstructure &other)
 }
 
 TKQstructure &TKQstructure::operator=(const TKQstructure &other) {
-  if (this == &other) return *this;
+  if (this == &other)
+    return *this;
   // Copy first so that assigning a structure its own descendant stays sound.
   TKQstructure copy(other);
   head_ = std::move(copy.head_);
@@ -168,7 +178,8 @@ namespace {
 // strcasecmp finds the keywords equal.
 std::string Folded(const char *keyword) {
   std::string key(keyword);
-  for (char &c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char &c : key)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return key;
 }
 
@@ -178,10 +189,12 @@ constexpr int32_t kScanLimit = 8;
 } // namespace
 
 int32_t TKQstructure::FindLast(const char *keyword) const {
-  if (keyword == nullptr) return -1;
+  if (keyword == nullptr)
+    return -1;
   if (GetCount() <= kScanLimit) {
     for (int32_t i = GetCount() - 1; i >= 0; --i)
-      if (strcasecmp(pairs_[static_cast<size_t>(i)].first.c_str(), keyword) == 0) return i;
+      if (strcasecmp(pairs_[static_cast<size_t>(i)].first.c_str(), keyword) == 0)
+        return i;
     return -1;
   }
   const auto found = index_.find(Folded(keyword));
@@ -197,7 +210,8 @@ TKQstructure *TKQstructure::Set(const char *keyword, std::unique_ptr<TKQstructur
     pairs_[static_cast<size_t>(index)].second = std::move(newval);
     return stored;
   }
-  if (GetCount() == capacity_) capacity_ = capacity_ * 2 < kInitialCapacity ? kInitialCapacity : capacity_ * 2;
+  if (GetCount() == capacity_)
+    capacity_ = capacity_ * 2 < kInitialCapacity ? kInitialCapacity : capacity_ * 2;
   index_.emplace(Folded(keyword), GetCount());
   pairs_.emplace_back(keyword, std::move(newval));
   return stored;
@@ -226,8 +240,9 @@ const TKQstructure &TKQstructure::Get(const char *keyword) const {
 }
 
 void TKQstructure::Remove(const char *keyword) {
-  const int32_t index = FindLast(keyword);  // keywords are unique: the first is the last
-  if (index < 0) return;
+  const int32_t index = FindLast(keyword); // keywords are unique: the first is the last
+  if (index < 0)
+    return;
   const size_t i = static_cast<size_t>(index);
   index_.erase(Folded(pairs_[i].first.c_str()));
   if (i + 1 != pairs_.size()) {
@@ -276,8 +291,10 @@ double TKQstructure::ParseNumber(const char *text) {
 }
 
 bool TKQstructure::ParseBoolean(const char *text) {
-  if (text != nullptr && strcasecmp(text, "TRUE") == 0) return true;
-  if (text != nullptr && strcasecmp(text, "FALSE") == 0) return false;
+  if (text != nullptr && strcasecmp(text, "TRUE") == 0)
+    return true;
+  if (text != nullptr && strcasecmp(text, "FALSE") == 0)
+    return false;
   auto reply = MakeError("type-error");
   reply->SetWord("expected", "boolean");
   throw Error(std::move(reply));
@@ -311,8 +328,10 @@ const TKQstructure &TKQstructure::Require(const char *keyword) const {
 
 void TKQstructure::CheckValue(const char *keyword, const char *expected) const {
   const TKQstructure &value = Require(keyword);
-  if (expected == nullptr || *expected == '\0') return;
-  if (strcasecmp(value.head_.c_str(), expected) == 0) return;
+  if (expected == nullptr || *expected == '\0')
+    return;
+  if (strcasecmp(value.head_.c_str(), expected) == 0)
+    return;
   auto reply = MakeError("invalid-message");
   reply->SetWord("tag", keyword);
   reply->SetWord("expected-value", expected);
@@ -374,11 +393,14 @@ void TKQstructure::PrintLine() const {
 }
 
 std::unique_ptr<TKQstructure> TKQstructure::Parse(const char *text) {
-  if (text == nullptr) return nullptr;
+  if (text == nullptr)
+    return nullptr;
   Reader reader(text);
   std::unique_ptr<TKQstructure> result = reader.Structure(0);
-  if (!result) return nullptr;
-  if (!reader.Word().empty()) return nullptr;  // text after the structure
+  if (!result)
+    return nullptr;
+  if (!reader.Word().empty())
+    return nullptr; // text after the structure
   return result;
 }
 

@@ -30,7 +30,7 @@ public:
     const char *what() const noexcept override { return text_.c_str(); }
 
   private:
-    std::shared_ptr<const TKQstructure> reply_;  // shared so the exception copies cheaply
+    std::shared_ptr<const TKQstructure> reply_; // shared so the exception copies cheaply
     std::string text_;
   };
 
@@ -67,9 +67,9 @@ public:
   void Remove(const char *keyword);
 
   TKQstructure *SetWord(const char *keyword, const char *text);
-  TKQstructure *SetInteger(const char *keyword, int32_t value);  // "%ld"
-  TKQstructure *SetNumber(const char *keyword, double value);    // "%f"
-  TKQstructure *SetBoolean(const char *keyword, bool value);     // "true" / "false"
+  TKQstructure *SetInteger(const char *keyword, int32_t value); // "%ld"
+  TKQstructure *SetNumber(const char *keyword, double value);   // "%f"
+  TKQstructure *SetBoolean(const char *keyword, bool value);    // "true" / "false"
 
   // Typed readers of a leading number or a flag; bad text raises Error.
   static long ParseInteger(const char *text);
@@ -88,13 +88,15 @@ public:
   static std::unique_ptr<TKQstructure> MakeError(const char *type);
 
   std::string ToString() const;
-  void Print() const;      // text form on standard output
-  void PrintLine() const;  // Print, then end of line
+  void Print() const;     // text form on standard output
+  void PrintLine() const; // Print, then end of line
 
   // Builds a structure from its whole text form; nullptr when the text is not
   // one well-formed structure (nothing half-built is handed out).
   static std::unique_ptr<TKQstructure> Parse(const char *text);
-  static std::unique_ptr<TKQstructure> Parse(const std::string &text) { return Parse(text.c_str()); }
+  static std::unique_ptr<TKQstructure> Parse(const std::string &text) {
+    return Parse(text.c_str());
+  }
 
   // Words 1 to n-1 (the first is skipped), each followed by one blank.
   static std::string JoinWords(int n, const char *const *words);

@@ -9,7 +9,8 @@ namespace {
 template <typename Text>
 std::string Describe(const std::exception_ptr &failure, SettingNamer namer, Text text) {
   try {
-    if (failure) std::rethrow_exception(failure);
+    if (failure)
+      std::rethrow_exception(failure);
   } catch (const std::bad_alloc &) {
     return "out of memory";
   } catch (const TSettingError &e) {
@@ -27,17 +28,28 @@ std::string Describe(const std::exception_ptr &failure, SettingNamer namer, Text
 
 std::string PlainSettingName(Setting setting) {
   switch (setting) {
-  case Setting::kRules: return "rules";
-  case Setting::kInputMFs: return "input membership functions";
-  case Setting::kOutputMFs: return "output membership functions";
-  case Setting::kWeightRange: return "weight range";
-  case Setting::kEpochs: return "epochs";
-  case Setting::kChangeAfter: return "change after";
-  case Setting::kLearningRate: return "learning rate";
-  case Setting::kMomentum: return "momentum";
-  case Setting::kBatch: return "batch";
-  case Setting::kExamples: return "examples per class";
-  case Setting::kSeed: return "seed";
+  case Setting::kRules:
+    return "rules";
+  case Setting::kInputMFs:
+    return "input membership functions";
+  case Setting::kOutputMFs:
+    return "output membership functions";
+  case Setting::kWeightRange:
+    return "weight range";
+  case Setting::kEpochs:
+    return "epochs";
+  case Setting::kChangeAfter:
+    return "change after";
+  case Setting::kLearningRate:
+    return "learning rate";
+  case Setting::kMomentum:
+    return "momentum";
+  case Setting::kBatch:
+    return "batch";
+  case Setting::kExamples:
+    return "examples per class";
+  case Setting::kSeed:
+    return "seed";
   }
   return "setting";
 }

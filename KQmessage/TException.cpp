@@ -8,7 +8,8 @@ namespace {
 const std::string kEmpty;
 
 std::optional<std::string> CopyOrAbsent(const char *text) {
-  if (text == nullptr) return std::nullopt;
+  if (text == nullptr)
+    return std::nullopt;
   return std::string(text);
 }
 } // namespace
@@ -19,8 +20,10 @@ int strcasecmp(const char *a, const char *b) {
   for (;; ++p, ++q) {
     const int ca = std::toupper(*p);
     const int cb = std::toupper(*q);
-    if (ca != cb) return ca < cb ? -1 : 1;
-    if (ca == 0) return 0;
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
   }
 }
 
@@ -32,9 +35,7 @@ TException::TException(const char *message, const char *category, const char *fu
     : message_(CopyOrAbsent(message)), category_(CopyOrAbsent(category)),
       function_(CopyOrAbsent(functionName)), details_(std::move(details)) {}
 
-const char *TException::what() const noexcept {
-  return message_ ? message_->c_str() : "";
-}
+const char *TException::what() const noexcept { return message_ ? message_->c_str() : ""; }
 
 std::string TException::Report() const {
   return GetMessage() + "\n" + GetCategory() + "\n" + GetFunctionName();

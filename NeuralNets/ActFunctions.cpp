@@ -38,9 +38,7 @@ void ActSigmoid(TBasicNeuron *neuron, double net) { *neuron->activation = Sigmoi
 
 void ActTanh(TBasicNeuron *neuron, double net) { *neuron->activation = std::tanh(net); }
 
-void ActLinearGain(TBasicNeuron *neuron, double net) {
-  *neuron->activation = GainOf(neuron) * net;
-}
+void ActLinearGain(TBasicNeuron *neuron, double net) { *neuron->activation = GainOf(neuron) * net; }
 
 void ActSigmoidGain(TBasicNeuron *neuron, double net) {
   *neuron->activation = 1.0 / (1.0 + std::exp(-GainOf(neuron) * net));

@@ -25,9 +25,7 @@ void ActSaturatedLinear(TBasicNeuron *neuron, double net);
 void ActSigmoid(TBasicNeuron *neuron, double net);
 // The value ActSigmoid stores, for layers that apply it without the call.
 // exp(500) is still finite; below that the guard keeps the value positive.
-inline double SigmoidOf(double net) {
-  return net < -500.0 ? 1e-300 : 1.0 / (1.0 + ExpOf(-net));
-}
+inline double SigmoidOf(double net) { return net < -500.0 ? 1e-300 : 1.0 / (1.0 + ExpOf(-net)); }
 void ActTanh(TBasicNeuron *neuron, double net);
 // The gain variants expect a TGainNeuron.
 void ActLinearGain(TBasicNeuron *neuron, double net);

@@ -171,8 +171,7 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
 // rows) alike.
 template <int R, size_t FixedStride = 0>
 KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t lineStride,
-                                     const double *const x[4], double *const sums[4],
-                                     size_t at) {
+                                     const double *const x[4], double *const sums[4], size_t at) {
   if (FixedStride > 0)
     lineStride = FixedStride; // rows of a known length: the addresses fold
   Lanes acc[4][R];

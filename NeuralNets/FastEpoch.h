@@ -94,8 +94,8 @@ public:
   // the order of the general backward loop. Valid while active.
   struct Into {
     int block, f;
-    double *down;     // deltas of layer f in the gradient store
-    const double *y;  // activations of layer f in the network
+    double *down;    // deltas of layer f in the gradient store
+    const double *y; // activations of layer f in the network
   };
   const std::vector<Into> &IntoLayer(int t) const { return into[static_cast<size_t>(t)]; }
   // The backward pass through one of them; false: do it with the visitors.
@@ -155,7 +155,7 @@ private:
   std::vector<kernels::ArcBlock> blocks; // real matrices, from-layer outer
   std::vector<int> blockOf;              // [t * numLayers + f]: index in blocks, or -1
   std::unique_ptr<TPatternLoop> loop;
-  std::vector<std::vector<Into>> into;   // [t]: see IntoLayer
+  std::vector<std::vector<Into>> into; // [t]: see IntoLayer
   bool anyGeneric = false;
   const TKQstructure *record = nullptr;
   StepSettings step;

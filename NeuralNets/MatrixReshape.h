@@ -51,7 +51,8 @@ std::vector<T> InsertRow(const std::vector<T> &block, int rows, int cols, int in
 }
 
 // Points rows[k] at row k of a block with `cols` columns.
-template <class T> void PointRows(std::vector<T *> &rows, std::vector<T> &block, int cols) {
+template <class T>
+void PointRows(std::vector<T *> &rows, std::vector<T> &block, int cols) {
   for (size_t k = 0; k < rows.size(); ++k)
     rows[k] = block.data() + k * static_cast<size_t>(cols);
 }

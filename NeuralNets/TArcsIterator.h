@@ -56,8 +56,8 @@ public:
 };
 
 // All arcs into one neuron, layer by layer, for any matrix class (the weight
-// address comes from the matrix's GetWeightPtr). Visits every neuron of every connected from-layer; callers that
-// care test the matrix's IsValid.
+// address comes from the matrix's GetWeightPtr). Visits every neuron of every connected from-layer;
+// callers that care test the matrix's IsValid.
 class TConnInAllArcsIterator : public TInAllArcsIterator {
 public:
   explicit TConnInAllArcsIterator(TBasicNetwork *network) : TInAllArcsIterator(network) {}

@@ -63,9 +63,7 @@ void TBasicConnections::InsertFromNeuron(int, double, double, bool) {
   KASSERT_TEXT(false, "false");
 }
 
-void TBasicConnections::InsertToNeuron(int, double, double, bool) {
-  KASSERT_TEXT(false, "false");
-}
+void TBasicConnections::InsertToNeuron(int, double, double, bool) { KASSERT_TEXT(false, "false"); }
 
 std::vector<unsigned char> TBasicConnections::GetAllFlags() {
   std::vector<unsigned char> bytes(static_cast<size_t>(GetNumWeights(FMaskExists)));

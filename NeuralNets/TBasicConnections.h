@@ -23,9 +23,7 @@ inline bool SelectsArc(int mask, unsigned char flags) {
 }
 
 // The trainable byte a visitor is handed for an arc with these flags.
-inline unsigned char TrainableBit(unsigned char flags) {
-  return (flags & FMaskTrainable) ? 1 : 0;
-}
+inline unsigned char TrainableBit(unsigned char flags) { return (flags & FMaskTrainable) ? 1 : 0; }
 
 // A weight drawn in [min, max) from the next RandomDraw() value (the run's
 // generator, else rand()); max is never drawn.

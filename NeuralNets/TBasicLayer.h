@@ -57,11 +57,15 @@ public:
 
 protected:
   // Shared neuron-array handling for the concrete neuron classes.
-  template <class N> void CreateNeurons(std::vector<N> &nodes, int n);
-  template <class N> void CloneNeuronsInto(const std::vector<N> &src, std::vector<N> &dst,
-                                           TBasicLayer &dstLayer) const;
-  template <class N> void RemoveNeuronFrom(std::vector<N> &nodes, int index);
-  template <class N> void InsertNeuronInto(std::vector<N> &nodes, int index);
+  template <class N>
+  void CreateNeurons(std::vector<N> &nodes, int n);
+  template <class N>
+  void CloneNeuronsInto(const std::vector<N> &src, std::vector<N> &dst,
+                        TBasicLayer &dstLayer) const;
+  template <class N>
+  void RemoveNeuronFrom(std::vector<N> &nodes, int index);
+  template <class N>
+  void InsertNeuronInto(std::vector<N> &nodes, int index);
   // Copies activations size (zeroed), dimensions and the common function into dst.
   void CopyBaseStateInto(TBasicLayer &dst) const;
 };
@@ -114,7 +118,8 @@ public:
 
 // ---- template definitions ----
 
-template <class N> void TBasicLayer::CreateNeurons(std::vector<N> &nodes, int n) {
+template <class N>
+void TBasicLayer::CreateNeurons(std::vector<N> &nodes, int n) {
   nodes.assign(static_cast<size_t>(n), N());
   for (int i = 0; i < n; ++i) {
     N &node = nodes[i];
@@ -140,7 +145,8 @@ void TBasicLayer::CloneNeuronsInto(const std::vector<N> &src, std::vector<N> &ds
   }
 }
 
-template <class N> void TBasicLayer::RemoveNeuronFrom(std::vector<N> &nodes, int index) {
+template <class N>
+void TBasicLayer::RemoveNeuronFrom(std::vector<N> &nodes, int index) {
   std::vector<N> kept;
   kept.reserve(nodes.size());
   for (size_t i = 0; i < nodes.size(); ++i) {
@@ -157,7 +163,8 @@ template <class N> void TBasicLayer::RemoveNeuronFrom(std::vector<N> &nodes, int
   nodes.swap(kept);
 }
 
-template <class N> void TBasicLayer::InsertNeuronInto(std::vector<N> &nodes, int index) {
+template <class N>
+void TBasicLayer::InsertNeuronInto(std::vector<N> &nodes, int index) {
   const size_t n = nodes.size();
   activations.assign(n + 1, 0.0);
   std::vector<N> grown;

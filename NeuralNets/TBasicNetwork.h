@@ -87,10 +87,10 @@ public:
   void IterateNeuronOutArcs(TIterateObj &visitor, int LayerNum, int node, int mask);
 
   int numLayers = 0;
-  std::vector<TBasicLayer *> layers;            // owned
+  std::vector<TBasicLayer *> layers; // owned
   int inLayer = 0;
   int outLayer = 0;
-  std::vector<TBasicConnections *> priv_conns;  // owned; [to*n + from]
+  std::vector<TBasicConnections *> priv_conns;        // owned; [to*n + from]
   std::vector<TBasicConnections **> priv_conns_index; // priv_conns_index[to][from]
   std::unique_ptr<TFnRegistry> registry;
 

@@ -40,8 +40,7 @@ void TIterateObj2::SetContext(TBasicConnections *c1, TBasicConnections *c2) {
   toActivations2 = ActivationsOf(toLayer2);
 }
 
-void TIterateObj3::SetContext(TBasicConnections *c1, TBasicConnections *c2,
-                              TBasicConnections *c3) {
+void TIterateObj3::SetContext(TBasicConnections *c1, TBasicConnections *c2, TBasicConnections *c3) {
   fromLayerNum = c1->from;
   toLayerNum = c1->to;
   conn1 = c1;

@@ -47,9 +47,12 @@ public:
 private:
   // The arcs in visiting order (see ArcWalk.h).
   friend class TArcWalk<TPrunedConnections>;
-  template <class Arc> void EachArc(Arc &&arc);
-  template <class Arc> void EachInArc(int to, Arc &&arc);
-  template <class Arc> void EachOutArc(int from, Arc &&arc);
+  template <class Arc>
+  void EachArc(Arc &&arc);
+  template <class Arc>
+  void EachInArc(int to, Arc &&arc);
+  template <class Arc>
+  void EachOutArc(int from, Arc &&arc);
 
   void PointRows();
   // Stored shape; equals the layers' counts except in the middle of a neuron edit.

@@ -205,8 +205,7 @@ double TTrainModule::TrainEpoch(Data *table, TKQstructure *record) {
     if (HeadIs(*kind, "CROSSENTROPY"))
       crossEntropy = true;
     else if (!HeadIs(*kind, "MEANSQUAREDERROR"))
-      Refuse("Unknown ERRORFUNCTION \"" + kind->GetHead() +
-                 "\" (MEANSQUAREDERROR or CROSSENTROPY)",
+      Refuse("Unknown ERRORFUNCTION \"" + kind->GetHead() + "\" (MEANSQUAREDERROR or CROSSENTROPY)",
              "TTrainModule::TrainEpoch");
   }
   if (crossEntropy && outputSlopeUsed &&
@@ -443,7 +442,8 @@ void TBackpropModule::UpdateWeights(TKQstructure *record) {
   if (CachedStepSettings(record, rate, momentum))
     ApplyUpdate(rate, momentum);
   else
-    ApplyUpdate(NumberOr(*record, "LEARNINGRATE", kStepWhenAbsent), NumberOr(*record, "MOMENTUM", kStepWhenAbsent));
+    ApplyUpdate(NumberOr(*record, "LEARNINGRATE", kStepWhenAbsent),
+                NumberOr(*record, "MOMENTUM", kStepWhenAbsent));
 }
 
 } // namespace kestrane

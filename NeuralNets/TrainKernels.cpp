@@ -14,7 +14,9 @@ namespace {
 
 constexpr unsigned char kSelected = FMaskAll; // what selector 0 asks of an arc
 
-KESTRANE_KERNEL_INLINE bool Selected(unsigned char flags) { return (flags & kSelected) == kSelected; }
+KESTRANE_KERNEL_INLINE bool Selected(unsigned char flags) {
+  return (flags & kSelected) == kSelected;
+}
 
 enum class Then { kNothing, kStep, kMomentum };
 
@@ -23,9 +25,10 @@ enum class Then { kNothing, kStep, kMomentum };
 // folds the arc's update in.
 template <bool Fresh, bool Down, bool Keep, Then Step>
 struct Sweep {
-  KESTRANE_KERNEL_INLINE static void Arc(int j, double *__restrict w, const double di, double *__restrict dFrom,
-                         const double *__restrict y, double *__restrict g,
-                         double *__restrict d, double rate, double momentum) {
+  KESTRANE_KERNEL_INLINE static void Arc(int j, double *__restrict w, const double di,
+                                         double *__restrict dFrom, const double *__restrict y,
+                                         double *__restrict g, double *__restrict d, double rate,
+                                         double momentum) {
     const double wj = w[j];
     if (Down)
       dFrom[j] = dFrom[j] + wj * di;
@@ -41,38 +44,38 @@ struct Sweep {
     }
   }
 
-  KESTRANE_KERNEL_INLINE static void Row(int f, double *__restrict w, const double di, double *__restrict dFrom,
-                         const double *__restrict y, double *__restrict g,
-                         double *__restrict d, double rate, double momentum) {
+  KESTRANE_KERNEL_INLINE static void Row(int f, double *__restrict w, const double di,
+                                         double *__restrict dFrom, const double *__restrict y,
+                                         double *__restrict g, double *__restrict d, double rate,
+                                         double momentum) {
     for (int j = 0; j < f; ++j)
       Arc(j, w, di, dFrom, y, g, d, rate, momentum);
   }
 
-  KESTRANE_KERNEL_INLINE static void MaskedRow(int f, double *w, const unsigned char *m, const double di,
-                               double *dFrom, const double *y, double *g, double *d,
-                               double rate, double momentum) {
+  KESTRANE_KERNEL_INLINE static void MaskedRow(int f, double *w, const unsigned char *m,
+                                               const double di, double *dFrom, const double *y,
+                                               double *g, double *d, double rate, double momentum) {
     for (int j = 0; j < f; ++j)
       if (Selected(m[j]))
         Arc(j, w, di, dFrom, y, g, d, rate, momentum);
   }
 
-  KESTRANE_KERNEL_INLINE static void Rows(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                   double rate, double momentum) {
+  KESTRANE_KERNEL_INLINE static void Rows(const ArcBlock &b, const double *dTo, double *dFrom,
+                                          const double *y, double rate, double momentum) {
     const int f = b.cols;
     for (int i = 0; i < b.rows; ++i) {
       const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
       if (b.mask == nullptr || AllHave(b.mask + at, static_cast<size_t>(f), kSelected))
         Row(f, b.w + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate, momentum);
       else
-        MaskedRow(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate,
-                  momentum);
+        MaskedRow(f, b.w + at, b.mask + at, dTo[i], dFrom, y, b.g + at, b.d + at, rate, momentum);
     }
   }
 };
 
 template <bool Fresh, bool Down, bool Keep>
-KESTRANE_KERNEL_INLINE void SweepWithStep(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                   const StepAfterBackprop &step) {
+KESTRANE_KERNEL_INLINE void SweepWithStep(const ArcBlock &b, const double *dTo, double *dFrom,
+                                          const double *y, const StepAfterBackprop &step) {
   if (!step.on)
     Sweep<Fresh, Down, Keep, Then::kNothing>::Rows(b, dTo, dFrom, y, 0, 0);
   else if (step.momentum != 0)
@@ -82,8 +85,8 @@ KESTRANE_KERNEL_INLINE void SweepWithStep(const ArcBlock &b, const double *dTo, 
 }
 
 template <bool Fresh, bool Down>
-KESTRANE_KERNEL_INLINE void SweepKeeping(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-                  const StepAfterBackprop &step) {
+KESTRANE_KERNEL_INLINE void SweepKeeping(const ArcBlock &b, const double *dTo, double *dFrom,
+                                         const double *y, const StepAfterBackprop &step) {
   // A gradient may be dropped only when the fold takes the step from it
   // and a fresh sweep overwrites it next (see Backprop).
   if (Fresh && step.on && !step.keepGradient)
@@ -93,8 +96,8 @@ KESTRANE_KERNEL_INLINE void SweepKeeping(const ArcBlock &b, const double *dTo, d
 }
 
 template <bool Fresh>
-KESTRANE_KERNEL_INLINE void SweepDown(const ArcBlock &b, const double *dTo, double *dFrom, const double *y,
-               const StepAfterBackprop &step) {
+KESTRANE_KERNEL_INLINE void SweepDown(const ArcBlock &b, const double *dTo, double *dFrom,
+                                      const double *y, const StepAfterBackprop &step) {
   if (dFrom != nullptr)
     SweepKeeping<Fresh, true>(b, dTo, dFrom, y, step);
   else
@@ -102,7 +105,8 @@ KESTRANE_KERNEL_INLINE void SweepDown(const ArcBlock &b, const double *dTo, doub
 }
 
 // The error passed down the selected arcs, to-row major as in Sweep.
-KESTRANE_KERNEL_INLINE void PassDownRows(const ArcBlock &b, const double *dTo, double *__restrict dFrom) {
+KESTRANE_KERNEL_INLINE void PassDownRows(const ArcBlock &b, const double *dTo,
+                                         double *__restrict dFrom) {
   const int f = b.cols;
   for (int i = 0; i < b.rows; ++i) {
     const size_t at = static_cast<size_t>(i) * static_cast<size_t>(f);
@@ -267,8 +271,8 @@ void ZeroGradient(ArcBlock &b) {
   b.Mark(ArcBlock::kZero);
 }
 
-KESTRANE_WIDE_KERNEL void Backprop(const ArcBlock &b, const double *dTo, double *dFrom, const double *y, bool fresh,
-              const StepAfterBackprop &step) {
+KESTRANE_WIDE_KERNEL void Backprop(const ArcBlock &b, const double *dTo, double *dFrom,
+                                   const double *y, bool fresh, const StepAfterBackprop &step) {
   if (fresh)
     SweepDown<true>(b, dTo, dFrom, y, step);
   else

@@ -35,16 +35,16 @@ struct Strided {
 // change stores, as the train module sees it during an epoch.
 struct ArcBlock {
   enum Kind {
-    kGeneric,   // any other class, or twins that do not match: use the visitors
-    kRows,      // TConnectedConnections / TPrunedConnections: contiguous rows
-    kListed     // a class listed by a ListArcsFn: one arc per flag
+    kGeneric, // any other class, or twins that do not match: use the visitors
+    kRows,    // TConnectedConnections / TPrunedConnections: contiguous rows
+    kListed   // a class listed by a ListArcsFn: one arc per flag
   };
   // What the gradient store holds for this matrix.
   enum GradState {
-    kUnknown,   // anything; zeroing must be done
-    kZero,      // every weight that zeroing resets is +0.0
+    kUnknown,     // anything; zeroing must be done
+    kZero,        // every weight that zeroing resets is +0.0
     kPendingZero, // logically zeroed; the next backward pass overwrites instead of adding
-    kWritten    // gradients collected since the last zeroing
+    kWritten      // gradients collected since the last zeroing
   };
 
   Kind kind = kGeneric;

@@ -1,6 +1,8 @@
 // kestrane-tool: the companion program of Kestrane. Dispatches to the
 // subcommands, each of which reports its own failures.
 
+#include "Boot/Version.h"
+#include "FileHandler/Spool.h"
 #include "Tool/ToolCommon.h"
 #include "Tool/ToolCreate.h"
 #include "Tool/ToolCv.h"
@@ -8,8 +10,6 @@
 #include "Tool/ToolImport.h"
 #include "Tool/ToolPredict.h"
 #include "Tool/ToolRules.h"
-#include "Boot/Version.h"
-#include "FileHandler/Spool.h"
 
 #include <csignal>
 #include <iostream>
@@ -51,13 +51,20 @@ int main(int argc, char **argv) {
     return 0;
   }
   int (*run)(const std::vector<std::string> &, std::ostream &, std::ostream &) = nullptr;
-  if (command == "create") run = ToolCreate;
-  if (command == "import") run = ToolImport;
-  if (command == "eval") run = ToolEval;
-  if (command == "predict") run = ToolPredict;
-  if (command == "cv") run = ToolCv;
-  if (command == "rules") run = ToolRules;
-  if (command == "simplify") run = ToolSimplify;
+  if (command == "create")
+    run = ToolCreate;
+  if (command == "import")
+    run = ToolImport;
+  if (command == "eval")
+    run = ToolEval;
+  if (command == "predict")
+    run = ToolPredict;
+  if (command == "cv")
+    run = ToolCv;
+  if (command == "rules")
+    run = ToolRules;
+  if (command == "simplify")
+    run = ToolSimplify;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
@@ -69,11 +76,13 @@ int main(int argc, char **argv) {
   Spool report;
   int status = RunGuarded([&] { return run(args, report.Stream(), std::cerr); }, std::cerr);
   if (status == 0) {
-    status = RunGuarded([&] {
-      report.CopyTo(std::cout);
-      std::cout << std::flush;
-      return 0;
-    }, std::cerr);
+    status = RunGuarded(
+        [&] {
+          report.CopyTo(std::cout);
+          std::cout << std::flush;
+          return 0;
+        },
+        std::cerr);
   }
   return status;
 }

@@ -25,7 +25,8 @@ ToolArguments::ToolArguments(const std::vector<std::string> &args,
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     // A lone "-" and negative numbers are operands.
-    const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
+    const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' &&
+                                 !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
     if (optionsEnded || !looksLikeOption) {
       operands_.push_back(arg);
       continue;
@@ -48,7 +49,8 @@ ToolArguments::ToolArguments(const std::vector<std::string> &args,
     }
     if (valueOptions.count(arg)) {
       if (!inlineValue) {
-        if (i + 1 >= args.size()) throw ToolError("option " + arg + " needs a value");
+        if (i + 1 >= args.size())
+          throw ToolError("option " + arg + " needs a value");
         value = args[++i];
       }
       values_[arg] = value;
@@ -67,7 +69,8 @@ std::string ToolArguments::Get(const std::string &option, const std::string &fal
 
 std::string ToolArguments::Require(const std::string &option) const {
   if (!Has(option)) {
-    throw ToolError("option " + option + " is required (see kestrane-tool " + command_ + " --help)");
+    throw ToolError("option " + option + " is required (see kestrane-tool " + command_ +
+                    " --help)");
   }
   return Get(option);
 }
@@ -92,8 +95,10 @@ std::vector<std::string> SplitList(const std::string &text) {
   size_t start = 0;
   for (;;) {
     const size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) return parts;
+    parts.push_back(
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos)
+      return parts;
     start = comma + 1;
   }
 }
@@ -104,13 +109,15 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
   size_t start = 0;
   for (;;) {
     const size_t comma = text.find(',', start);
-    counts.push_back(ParseCount(text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                               : comma - start),
-                                what, minimum, maximum));
-    if (comma == std::string::npos) break;
+    counts.push_back(ParseCount(
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), what,
+        minimum, maximum));
+    if (comma == std::string::npos)
+      break;
     start = comma + 1;
   }
-  if (counts.size() == 1) return std::vector<int>(static_cast<size_t>(n), counts[0]);
+  if (counts.size() == 1)
+    return std::vector<int>(static_cast<size_t>(n), counts[0]);
   if (static_cast<int>(counts.size()) != n) {
     throw ToolError(what + ": " + std::to_string(counts.size()) + " numbers given, " +
                     std::to_string(n) + " needed (or one for all)");
@@ -140,15 +147,17 @@ uint32_t ParseSeed(const std::string &text) {
 
 void RequireOutputFolder(const std::string &path, const std::string &option) {
   const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return;  // the working folder
+  if (slash == std::string::npos)
+    return; // the working folder
   const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
   struct stat info;
   if (stat(folder.c_str(), &info) != 0) {
     if (errno == ENOENT || errno == ENOTDIR)
       throw ToolError(option + ": the folder " + folder + " does not exist");
-    return;  // anything else the save itself reports
+    return; // anything else the save itself reports
   }
-  if (!S_ISDIR(info.st_mode)) throw ToolError(option + ": " + folder + " is not a folder");
+  if (!S_ISDIR(info.st_mode))
+    throw ToolError(option + ": " + folder + " is not a folder");
 }
 
 const char *const kOneClassWarning =
@@ -157,14 +166,17 @@ const char *const kOneClassWarning =
 
 void ParseWeightRange(const std::string &text, double &min, double &max) {
   const size_t comma = text.find(',');
-  if (comma == std::string::npos) throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
+  if (comma == std::string::npos)
+    throw ToolError("--weights: \"" + text + "\" is not MIN,MAX");
   min = ParseReal(text.substr(0, comma), "--weights minimum");
   max = ParseReal(text.substr(comma + 1), "--weights maximum");
-  if (min > max) throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
+  if (min > max)
+    throw ToolError("--weights: the minimum " + text.substr(0, comma) + " exceeds the maximum");
 }
 
 char ParseSeparator(const std::string &text) {
-  if (text == "tab" || text == "\\t") return '\t';
+  if (text == "tab" || text == "\\t")
+    return '\t';
   if (text.size() != 1 || text == "\"" || text == "\n" || text == "\r") {
     throw ToolError("--separator: \"" + text + "\" is not one character (or \"tab\")");
   }
@@ -173,17 +185,28 @@ char ParseSeparator(const std::string &text) {
 
 std::string OptionName(Setting setting) {
   switch (setting) {
-  case Setting::kRules: return "--rules";
-  case Setting::kInputMFs: return "--input-mfs";
-  case Setting::kOutputMFs: return "--output-mfs";
-  case Setting::kWeightRange: return "--weights";
-  case Setting::kEpochs: return "--epochs";
-  case Setting::kChangeAfter: return "--change-after";
-  case Setting::kLearningRate: return "--learning-rate";
-  case Setting::kMomentum: return "--momentum";
-  case Setting::kBatch: return "--batch";
-  case Setting::kExamples: return "--examples";
-  case Setting::kSeed: return "--seed";
+  case Setting::kRules:
+    return "--rules";
+  case Setting::kInputMFs:
+    return "--input-mfs";
+  case Setting::kOutputMFs:
+    return "--output-mfs";
+  case Setting::kWeightRange:
+    return "--weights";
+  case Setting::kEpochs:
+    return "--epochs";
+  case Setting::kChangeAfter:
+    return "--change-after";
+  case Setting::kLearningRate:
+    return "--learning-rate";
+  case Setting::kMomentum:
+    return "--momentum";
+  case Setting::kBatch:
+    return "--batch";
+  case Setting::kExamples:
+    return "--examples";
+  case Setting::kSeed:
+    return "--seed";
   }
   return "setting";
 }
@@ -210,7 +233,8 @@ std::ostream &PendingFiles::Add(const std::string &finalName) {
 
 void PendingFiles::Commit() {
   std::vector<SafeSave *> saves;
-  for (const auto &save : saves_) saves.push_back(save.get());
+  for (const auto &save : saves_)
+    saves.push_back(save.get());
   SafeSave::CommitTogether(saves);
 }
 

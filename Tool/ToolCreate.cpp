@@ -1,8 +1,8 @@
 #include "Tool/ToolCreate.h"
 
 #include "Boot/FitPipeline.h"
-#include "Tool/ToolCommon.h"
 #include "FileHandler/ParseTools.h"
+#include "Tool/ToolCommon.h"
 #include "Vemo/TVemo.h"
 
 #include <memory>
@@ -40,20 +40,24 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
     out << kToolCreateHelp;
     return 0;
   }
-  if (!a.Operands().empty()) throw ToolError("unexpected argument \"" + a.Operands()[0] + "\"");
+  if (!a.Operands().empty())
+    throw ToolError("unexpected argument \"" + a.Operands()[0] + "\"");
   const int inputs = ParseCount(a.Require("--inputs"), "--inputs", 1, kMaxCount);
-  const std::vector<int> inputMFs =
-      ParseCountList(a.Get("--input-mfs", DefaultText(Setting::kInputMFs)), inputs, "--input-mfs", 2, kMaxCount);
+  const std::vector<int> inputMFs = ParseCountList(
+      a.Get("--input-mfs", DefaultText(Setting::kInputMFs)), inputs, "--input-mfs", 2, kMaxCount);
   const int rules = ParseCount(a.Require("--rules"), "--rules", 1, kMaxCount);
   const int outputs = ParseCount(a.Require("--outputs"), "--outputs", 1, kMaxCount);
   const std::vector<int> outputMFs =
-      ParseCountList(a.Get("--output-mfs", DefaultText(Setting::kOutputMFs)), outputs, "--output-mfs", 2, kMaxCount);
+      ParseCountList(a.Get("--output-mfs", DefaultText(Setting::kOutputMFs)), outputs,
+                     "--output-mfs", 2, kMaxCount);
   double min = kDefaults.weightMin;
   double max = kDefaults.weightMax;
-  if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), min, max);
+  if (a.Has("--weights"))
+    ParseWeightRange(a.Get("--weights"), min, max);
   const uint32_t seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
   const std::string file = a.Require("-o");
-  if (file.empty()) throw ToolError("-o: empty file name");
+  if (file.empty())
+    throw ToolError("-o: empty file name");
 
   NetworkShape shape;
   shape.inputs = inputs;
@@ -72,8 +76,10 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   pending.Commit();
   long long conditions = 0;
   long long actions = 0;
-  for (int c : inputMFs) conditions += c;
-  for (int c : outputMFs) actions += c;
+  for (int c : inputMFs)
+    conditions += c;
+  for (int c : outputMFs)
+    actions += c;
   out << "Wrote " << file << ": " << inputs << " inputs, " << conditions << " input functions, "
       << rules << " rules, " << actions << " output functions, " << outputs << " outputs\n";
   return 0;

@@ -1,9 +1,9 @@
 #include "Tool/ToolCv.h"
 
 #include "Boot/GridSearch.h"
-#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
+#include "Tool/ToolCommon.h"
 
 #include <unistd.h>
 
@@ -111,7 +111,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
     out << kToolCvHelp;
     return 0;
   }
-  if (a.Operands().size() != 1) throw ToolError("cv takes one CSV file (see kestrane-tool cv --help)");
+  if (a.Operands().size() != 1)
+    throw ToolError("cv takes one CSV file (see kestrane-tool cv --help)");
   const std::string csvName = a.Operands()[0];
   GridRequest grid;
   grid.folds = ParseCount(a.Get("--folds", std::to_string(kDefaults.folds)), "--folds", 2, 1000000);
@@ -119,39 +120,46 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const long processors = sysconf(_SC_NPROCESSORS_ONLN);
   grid.jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
                               : static_cast<int>(processors > 0 ? processors : 1);
-  if (a.Has("--weights")) ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
+  if (a.Has("--weights"))
+    ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
-  if (a.Has("--features")) request.features = SplitList(a.Get("--features"));
+  if (a.Has("--features"))
+    request.features = SplitList(a.Get("--features"));
   std::ifstream csvIn(csvName, std::ios::binary);
-  if (!csvIn) throw ToolError("Unable to open file " + csvName);
+  if (!csvIn)
+    throw ToolError("Unable to open file " + csvName);
   LabelledRows read = ReadLabelledRows(csvIn, ParseSeparator(a.Get("--separator", ",")), request);
   const int inputs = static_cast<int>(read.featureNames.size());
 
   std::vector<Axis> axes(kGridAxes);
-  const std::string starterRules =
-      std::to_string(StarterRuleCount(inputs, static_cast<int>(SortedClassNames(read.labels).size())));
+  const std::string starterRules = std::to_string(
+      StarterRuleCount(inputs, static_cast<int>(SortedClassNames(read.labels).size())));
   axes[kGridRules] = CountAxis(a, "--rules", starterRules, 1, 100000);
   axes[kGridInputMFs] = CountAxis(a, "--input-mfs", DefaultText(Setting::kInputMFs), 2, 100000);
   axes[kGridOutputMFs] = CountAxis(a, "--output-mfs", DefaultText(Setting::kOutputMFs), 2, 100000);
   axes[kGridEpochs] = CountAxis(a, "--epochs", DefaultText(Setting::kEpochs), 1, 2000000000);
-  axes[kGridChangeAfter] = CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
+  axes[kGridChangeAfter] =
+      CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
   axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
   axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
   axes[kGridBatch] = BatchAxis(a);
-  for (int k = 0; k < kGridAxes; ++k) grid.values[k] = axes[k].value;
+  for (int k = 0; k < kGridAxes; ++k)
+    grid.values[k] = axes[k].value;
 
   const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
                           read.classColumn};
   const bool terminal = isatty(2) != 0;
   const int folds = grid.folds;
   const GridResult result = GridSearch(data, grid, [&](long long task, long long tasks) {
-    if (!terminal) return;
+    if (!terminal)
+      return;
     err << "\rcombination " << task / folds + 1 << " of " << tasks / folds << ", fold "
         << task % folds + 1 << " of " << folds << "   " << std::flush;
   });
-  if (terminal) err << "\r\033[K" << std::flush;
+  if (terminal)
+    err << "\r\033[K" << std::flush;
 
   const int numClasses = static_cast<int>(result.classes.size());
   out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
@@ -159,7 +167,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << folds << "-fold cross-validation, seed " << grid.seed << "\n";
   for (const GridPoint &o : result.points) {
     out << Describe(axes, o) << "\n  folds:";
-    for (double p : o.percent) out << " " << Percent(p);
+    for (double p : o.percent)
+      out << " " << Percent(p);
     out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
   }
 
@@ -169,13 +178,15 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
         << Percent(b.mean) << " \xc2\xb1 " << Percent(b.deviation) << "\n";
   }
   std::string prefix = csvName;
-  if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0) prefix.resize(prefix.size() - 4);
+  if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0)
+    prefix.resize(prefix.size() - 4);
   const auto text = [&](GridAxis k) { return axes[k].text[b.pick[k]]; };
   out << "To train with these settings:\n"
       << "  kestrane-tool create --inputs " << inputs << " --input-mfs " << text(kGridInputMFs)
       << " --rules " << text(kGridRules) << " --outputs " << numClasses << " --output-mfs "
       << text(kGridOutputMFs);
-  if (a.Has("--weights")) out << " --weights " << a.Get("--weights");
+  if (a.Has("--weights"))
+    out << " --weights " << a.Get("--weights");
   out << " --seed " << grid.seed << " -o " << prefix << "-initial.wgt\n"
       << "  Epochs = " << text(kGridEpochs) << "\n"
       << "  ChangeAfter = " << text(kGridChangeAfter) << "\n"

@@ -2,11 +2,11 @@
 
 #include "Boot/FiniteChecks.h"
 #include "Boot/FitPipeline.h"
-#include "Tool/ToolCommon.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "FileHandler/ParseTools.h"
 #include "NeuralNets/TBasicNetwork.h"
+#include "Tool/ToolCommon.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,9 +31,11 @@ const char *const kToolEvalHelp =
 namespace {
 
 std::string Percent(long part, long whole) {
-  if (whole == 0) return "-";
+  if (whole == 0)
+    return "-";
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+  std::snprintf(text, sizeof text, "%.2f %%",
+                100.0 * static_cast<double>(part) / static_cast<double>(whole));
   return text;
 }
 
@@ -44,13 +46,15 @@ std::string Pad(const std::string &text, size_t width) {
 // Row and column sums of the confusion matrix.
 long ExpectedRows(const ClassReport &report, int k) {
   long sum = 0;
-  for (int j = 0; j < report.classes; ++j) sum += report.confusion[k][j];
+  for (int j = 0; j < report.classes; ++j)
+    sum += report.confusion[k][j];
   return sum;
 }
 
 long PredictedRows(const ClassReport &report, int k) {
   long sum = 0;
-  for (int j = 0; j < report.classes; ++j) sum += report.confusion[j][k];
+  for (int j = 0; j < report.classes; ++j)
+    sum += report.confusion[j][k];
   return sum;
 }
 
@@ -59,7 +63,8 @@ void PrintClassReport(std::ostream &out, const ClassReport &report,
   out << "Accuracy: " << Percent(report.correct, report.rows) << " (" << report.correct << " of "
       << report.rows << " rows)\n";
   size_t width = 9;
-  for (const std::string &n : names) width = std::max(width, n.size() + 1);
+  for (const std::string &n : names)
+    width = std::max(width, n.size() + 1);
   out << Pad("class", width) << Pad("rows", 7) << Pad("precision", 11) << Pad("recall", 10) << "\n";
   for (int k = 0; k < report.classes; ++k) {
     const long expected = ExpectedRows(report, k);
@@ -69,25 +74,29 @@ void PrintClassReport(std::ostream &out, const ClassReport &report,
         << Pad(Percent(hits, predicted), 11) << Pad(Percent(hits, expected), 10) << "\n";
   }
   out << "Confusion matrix (rows: expected class, columns: predicted class)\n" << Pad("", width);
-  for (int k = 0; k < report.classes; ++k) out << Pad(names[k], width);
+  for (int k = 0; k < report.classes; ++k)
+    out << Pad(names[k], width);
   out << "\n";
   for (int k = 0; k < report.classes; ++k) {
     out << Pad(names[k], width);
-    for (int j = 0; j < report.classes; ++j) out << Pad(std::to_string(report.confusion[k][j]), width);
+    for (int j = 0; j < report.classes; ++j)
+      out << Pad(std::to_string(report.confusion[k][j]), width);
     out << "\n";
   }
 }
 
 } // namespace
 
-ClassReport Classify(const std::vector<double> &targets, const std::vector<double> &outputs, int O) {
+ClassReport Classify(const std::vector<double> &targets, const std::vector<double> &outputs,
+                     int O) {
   ClassReport report;
   const size_t rows = O > 0 ? targets.size() / static_cast<size_t>(O) : 0;
   std::vector<int> expected(rows);
   for (size_t r = 0; r < rows; ++r) {
     const double *t = &targets[r * O];
     if (O == 1) {
-      if (t[0] != 0.0 && t[0] != 1.0) return report;
+      if (t[0] != 0.0 && t[0] != 1.0)
+        return report;
       expected[r] = t[0] >= 0.5 ? 1 : 0;
       continue;
     }
@@ -100,7 +109,8 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
         return report;
       }
     }
-    if (ones != 1) return report;
+    if (ones != 1)
+      return report;
   }
   report.classified = true;
   report.classes = O == 1 ? 2 : O;
@@ -110,7 +120,8 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   for (size_t r = 0; r < rows; ++r) {
     const int predicted = PredictedClass(&outputs[r * O], O);
     ++report.confusion[expected[r]][predicted];
-    if (predicted == expected[r]) ++report.correct;
+    if (predicted == expected[r])
+      ++report.correct;
   }
   return report;
 }
@@ -123,12 +134,14 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   }
   const std::vector<std::string> &operands = a.Operands();
   if (operands.size() < 2) {
-    throw ToolError("eval takes a network file and at least one data-set file (see kestrane-tool eval --help)");
+    throw ToolError(
+        "eval takes a network file and at least one data-set file (see kestrane-tool eval --help)");
   }
   std::vector<std::string> classNames;
   if (a.Has("--ranges")) {
     std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
-    if (!rangesIn) throw ToolError("Unable to open file " + a.Get("--ranges"));
+    if (!rangesIn)
+      throw ToolError("Unable to open file " + a.Get("--ranges"));
     classNames = ReadRanges(rangesIn).classes;
   }
 
@@ -142,7 +155,8 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
   }
   const int I = network->GetNumInputs();
   const int O = network->GetNumOutputs();
-  if (O < 1) throw ToolError(operands[0] + ": the network has no outputs");
+  if (O < 1)
+    throw ToolError(operands[0] + ": the network has no outputs");
   if (const long bad = CountNonFiniteWeights(*network))
     err << "!Warning: " << operands[0] << " holds " << bad
         << " weights or centres that are not finite numbers; its outputs mean nothing\n";
@@ -162,10 +176,13 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     } catch (const FileTools::Error &e) {
       throw ToolError(name + ": " + e.GetMessage());
     }
-    if (code == kDataSetCannotOpen) throw ToolError("Unable to open file " + name);
-    if (code != kDataSetSuccess || !table) throw ToolError(name + ": not a data-set file with inputs and expected outputs");
+    if (code == kDataSetCannotOpen)
+      throw ToolError("Unable to open file " + name);
+    if (code != kDataSetSuccess || !table)
+      throw ToolError(name + ": not a data-set file with inputs and expected outputs");
     if (table->MbrNdxInputs != I) {
-      throw ToolError(name + ": " + std::to_string(table->MbrNdxInputs) + " inputs per row, the network takes " + std::to_string(I));
+      throw ToolError(name + ": " + std::to_string(table->MbrNdxInputs) +
+                      " inputs per row, the network takes " + std::to_string(I));
     }
     if (table->MbrBlnLabels || table->MbrNdxOutputs != O) {
       throw ToolError(name + ": " + std::to_string(table->MbrNdxOutputs) +
@@ -181,29 +198,34 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     }
   }
   const size_t rows = targets.size() / static_cast<size_t>(O);
-  if (rows == 0) throw ToolError("the data-set files hold no rows");
+  if (rows == 0)
+    throw ToolError("the data-set files hold no rows");
 
   double sum = 0.0;
-  for (size_t i = 0; i < targets.size(); ++i) sum += (targets[i] - outputs[i]) * (targets[i] - outputs[i]);
+  for (size_t i = 0; i < targets.size(); ++i)
+    sum += (targets[i] - outputs[i]) * (targets[i] - outputs[i]);
   const double rms = std::sqrt(sum / O / static_cast<double>(rows));
-  out << "Rows: " << rows << "\n" << "RMS error: " << rms << "\n";
+  out << "Rows: " << rows << "\n"
+      << "RMS error: " << rms << "\n";
 
   const ClassReport report = Classify(targets, outputs, O);
-  bool oneClass = false;  // warned of once the run is complete
+  bool oneClass = false; // warned of once the run is complete
   if (report.classified) {
     if (!classNames.empty() && static_cast<int>(classNames.size()) != report.classes) {
       throw ToolError("the ranges file names " + std::to_string(classNames.size()) +
                       " classes, the network has " + std::to_string(report.classes));
     }
     if (classNames.empty()) {
-      for (int k = 0; k < report.classes; ++k) classNames.push_back(std::to_string(k));
+      for (int k = 0; k < report.classes; ++k)
+        classNames.push_back(std::to_string(k));
     }
     PrintClassReport(out, report, classNames);
     // Rows of one class alone are rightly given one class; rows of several are not.
     long expectedClasses = 0;
     long largestPredicted = 0;
     for (int k = 0; k < report.classes; ++k) {
-      if (ExpectedRows(report, k) > 0) ++expectedClasses;
+      if (ExpectedRows(report, k) > 0)
+        ++expectedClasses;
       largestPredicted = std::max(largestPredicted, PredictedRows(report, k));
     }
     oneClass = expectedClasses > 1 && largestPredicted == report.rows;
@@ -215,7 +237,8 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     Data generated(n, O, O, false);
     std::vector<double> error(static_cast<size_t>(O));
     for (size_t r = 0; r < rows; ++r) {
-      for (int k = 0; k < O; ++k) error[k] = targets[r * O + k] - outputs[r * O + k];
+      for (int k = 0; k < O; ++k)
+        error[k] = targets[r * O + k] - outputs[r * O + k];
       first.AppendRow(&inputs[r * I], &targets[r * O]);
       generated.AppendRow(&outputs[r * O], error.data());
     }
@@ -224,7 +247,8 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     pending.Commit();
     out << "Wrote " << a.Get("-o") << "\n";
   }
-  if (oneClass) err << kOneClassWarning;
+  if (oneClass)
+    err << kOneClassWarning;
   return 0;
 }
 

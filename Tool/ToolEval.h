@@ -17,11 +17,11 @@ extern const char *const kToolEvalHelp;
 // The classification part of the report, kept apart for testing: targets
 // and outputs of every row, O values each.
 struct ClassReport {
-  bool classified = false;       // the targets are class targets
+  bool classified = false; // the targets are class targets
   int classes = 0;
   long correct = 0;
   long rows = 0;
-  std::vector<std::vector<long>> confusion;  // [expected][predicted]
+  std::vector<std::vector<long>> confusion; // [expected][predicted]
 };
 
 // One-hot targets (one 1, the rest 0) over O >= 2 outputs pick the class of

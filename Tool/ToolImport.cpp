@@ -2,16 +2,16 @@
 
 #include "Boot/FitPipeline.h"
 #include "Boot/ParameterFile.h"
-#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "FileHandler/ParseTools.h"
+#include "Tool/ToolCommon.h"
 
 #include <algorithm>
-#include <sstream>
 #include <cctype>
 #include <fstream>
 #include <ostream>
+#include <sstream>
 
 namespace kestrane {
 
@@ -61,7 +61,8 @@ std::vector<std::string> ClassFileNames(const std::string &prefix,
   for (size_t k = 0; k < classes.size(); ++k) {
     std::string part;
     for (char c : classes[k]) {
-      const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+      const bool plain =
+          std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
       part += plain ? c : '_';
     }
     std::string name = prefix + "-" + part + ".dat";
@@ -93,7 +94,8 @@ std::string SuggestCreate(int features, int classes, const std::string &weightFi
     try {
       ExpandShape(shape);
     } catch (const TKestraneError &) {
-      if (why.empty()) why = FailureReport(std::current_exception(), OptionName);
+      if (why.empty())
+        why = FailureReport(std::current_exception(), OptionName);
       continue;
     }
     return "Next: kestrane-tool create --inputs " + std::to_string(features) +
@@ -109,43 +111,50 @@ std::string SuggestCreate(int features, int classes, const std::string &weightFi
 
 int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args,
-                        {"--class", "--features", "--separator", "--holdout", "--seed",
-                         "--ranges", "-o", "--epochs", "--change-after", "--learning-rate", "--momentum"},
+                        {"--class", "--features", "--separator", "--holdout", "--seed", "--ranges",
+                         "-o", "--epochs", "--change-after", "--learning-rate", "--momentum"},
                         {"--batch"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
     return 0;
   }
-  if (a.Operands().size() != 1) throw ToolError("import takes one CSV file (see kestrane-tool import --help)");
+  if (a.Operands().size() != 1)
+    throw ToolError("import takes one CSV file (see kestrane-tool import --help)");
   const std::string csvName = a.Operands()[0];
   std::string prefix = a.Get("-o");
   if (prefix.empty()) {
     prefix = csvName;
-    if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0) prefix.resize(prefix.size() - 4);
+    if (prefix.size() > 4 && prefix.compare(prefix.size() - 4, 4, ".csv") == 0)
+      prefix.resize(prefix.size() - 4);
   }
   // The parameter file separates words by blanks and holds names of at most 254 characters.
   if (prefix.find_first_of(" \t\r\n") != std::string::npos) {
-    throw ToolError("-o: the prefix must not contain blanks (the parameter file names files by single words)");
+    throw ToolError(
+        "-o: the prefix must not contain blanks (the parameter file names files by single words)");
   }
   RequireOutputFolder(prefix, "-o");
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
-  if (a.Has("--features")) request.features = SplitList(a.Get("--features"));
+  if (a.Has("--features"))
+    request.features = SplitList(a.Get("--features"));
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
   ImportRanges reused;
   if (a.Has("--ranges")) {
-    if (a.Has("--holdout")) throw ToolError("--holdout and --ranges do not go together");
+    if (a.Has("--holdout"))
+      throw ToolError("--holdout and --ranges do not go together");
     std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
-    if (!rangesIn) throw ToolError("Unable to open file " + a.Get("--ranges"));
+    if (!rangesIn)
+      throw ToolError("Unable to open file " + a.Get("--ranges"));
     reused = ReadRanges(rangesIn);
     request.reuse = &reused;
   }
   const char separator = ParseSeparator(a.Get("--separator", ","));
 
   std::ifstream csvIn(csvName, std::ios::binary);
-  if (!csvIn) throw ToolError("Unable to open file " + csvName);
+  if (!csvIn)
+    throw ToolError("Unable to open file " + csvName);
   ImportResult result = ImportCsv(csvIn, separator, request);
   const ImportRanges &ranges = result.ranges;
 
@@ -159,7 +168,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     SaveTable(pending, file, *result.test);
     pending.Commit();
     for (size_t k = 0; k < ranges.classes.size(); ++k) {
-      out << "  " << ranges.classes[k] << ": " << CountOf(result.testRowsPerClass[k], "row") << "\n";
+      out << "  " << ranges.classes[k] << ": " << CountOf(result.testRowsPerClass[k], "row")
+          << "\n";
     }
     out << "Wrote " << file << "\n";
     if (result.clipped > 0) {
@@ -187,18 +197,23 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   params.dataFiles = classFiles;
   params.seed = static_cast<uint32_t>(request.seed);
-  params.epochs = ParseCount(a.Get("--epochs", DefaultText(Setting::kEpochs)), "--epochs", 1, 2000000000);
-  params.changeAfter = ParseCount(a.Get("--change-after", DefaultText(Setting::kChangeAfter)), "--change-after", 1, 2000000000);
-  params.learningRate = ParseReal(a.Get("--learning-rate", DefaultText(Setting::kLearningRate)), "--learning-rate");
+  params.epochs =
+      ParseCount(a.Get("--epochs", DefaultText(Setting::kEpochs)), "--epochs", 1, 2000000000);
+  params.changeAfter = ParseCount(a.Get("--change-after", DefaultText(Setting::kChangeAfter)),
+                                  "--change-after", 1, 2000000000);
+  params.learningRate =
+      ParseReal(a.Get("--learning-rate", DefaultText(Setting::kLearningRate)), "--learning-rate");
   params.momentum = ParseReal(a.Get("--momentum", DefaultText(Setting::kMomentum)), "--momentum");
   params.examples = result.training[0]->MbrNdxDataRows;
-  for (const auto &table : result.training) params.examples = std::min(params.examples, static_cast<int>(table->MbrNdxDataRows));
+  for (const auto &table : result.training)
+    params.examples = std::min(params.examples, static_cast<int>(table->MbrNdxDataRows));
   if (a.Has("--batch")) {
     // A batch step follows the change summed over the whole draw: scaled
     // down by the draw's rows it is about one on-line step.
     params.batch = true;
     params.onlineRate = params.learningRate;
-    params.learningRate /= static_cast<double>(params.examples) * static_cast<double>(classFiles.size());
+    params.learningRate /=
+        static_cast<double>(params.examples) * static_cast<double>(classFiles.size());
   }
   // The run reads the rate as a float and hands it on with six decimals; a
   // scaled batch rate too small for that would train nothing.
@@ -206,9 +221,9 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (params.batch && !TrainerReadsOtherwise(static_cast<float>(params.learningRate)).empty()) {
     const double usable = AsTrainerReads(std::max(params.learningRate, kSmallestTrainedRate));
     std::ostringstream why;
-    why << "!Warning: the batch LearningRate " << params.learningRate << " would reach the trainer as "
-        << AsTrainerReads(params.learningRate) << " (six decimals); " << prefix << ".param says "
-        << usable << " instead\n";
+    why << "!Warning: the batch LearningRate " << params.learningRate
+        << " would reach the trainer as " << AsTrainerReads(params.learningRate)
+        << " (six decimals); " << prefix << ".param says " << usable << " instead\n";
     rateRaised = why.str();
     params.learningRate = usable;
     params.rateRaised = true;
@@ -218,18 +233,20 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   RequireTrainerReadsAsGiven(Setting::kMomentum, static_cast<float>(params.momentum));
   for (size_t k = 0; k < classFiles.size(); ++k) {
     SaveTable(pending, classFiles[k], *result.training[k]);
-    out << "  " << ranges.classes[k] << ": " << CountOf(result.training[k]->MbrNdxDataRows, "training row")
-        << " in " << classFiles[k] << ", " << result.testRowsPerClass[k] << " held out\n";
+    out << "  " << ranges.classes[k] << ": "
+        << CountOf(result.training[k]->MbrNdxDataRows, "training row") << " in " << classFiles[k]
+        << ", " << result.testRowsPerClass[k] << " held out\n";
   }
   const std::string testFile = prefix + "-test.dat";
-  if (result.test) SaveTable(pending, testFile, *result.test);
+  if (result.test)
+    SaveTable(pending, testFile, *result.test);
   WriteRanges(pending.Add(prefix + ".ranges"), ranges);
   WriteStarterParameters(pending.Add(prefix + ".param"), params);
   pending.Commit();
   out << "Wrote " << (result.test ? testFile + ", " : std::string()) << prefix << ".ranges and "
       << prefix << ".param\n"
-      << SuggestCreate(static_cast<int>(ranges.features.size()), static_cast<int>(ranges.classes.size()),
-                       params.weightFile);
+      << SuggestCreate(static_cast<int>(ranges.features.size()),
+                       static_cast<int>(ranges.classes.size()), params.weightFile);
   if (result.clipped > 0) {
     err << ClippedWarning(result.clipped, "held-out value",
                           " outside the ranges of the training rows");

@@ -1,11 +1,11 @@
 #include "Tool/ToolPredict.h"
 
 #include "Boot/FitPipeline.h"
-#include "Tool/ToolCommon.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/Spool.h"
 #include "NeuralNets/TBasicNetwork.h"
+#include "Tool/ToolCommon.h"
 
 #include <sys/stat.h>
 
@@ -36,10 +36,12 @@ namespace {
 
 // A CSV field, quoted when it holds the separator, a quote or a line end.
 std::string CsvField(const std::string &text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  if (text.find_first_of(",\"\r\n") == std::string::npos)
+    return text;
   std::string quoted = "\"";
   for (char c : text) {
-    if (c == '"') quoted += '"';
+    if (c == '"')
+      quoted += '"';
     quoted += c;
   }
   return quoted + "\"";
@@ -58,14 +60,17 @@ std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int 
   std::unordered_map<std::string, int> byName;
   for (int c = 0; c < static_cast<int>(header.size()); ++c) {
     const auto inserted = byName.emplace(header[c], c);
-    if (!inserted.second) inserted.first->second = -1;
+    if (!inserted.second)
+      inserted.first->second = -1;
   }
   std::vector<int> columns;
   for (const FeatureRange &f : features) {
     const auto found = byName.find(f.name);
     const std::string at = "line " + std::to_string(headerLine) + ": ";
-    if (found == byName.end()) throw ToolError(at + "no column \"" + f.name + "\", a feature of the ranges file");
-    if (found->second < 0) throw ToolError(at + "two columns are named \"" + f.name + "\"");
+    if (found == byName.end())
+      throw ToolError(at + "no column \"" + f.name + "\", a feature of the ranges file");
+    if (found->second < 0)
+      throw ToolError(at + "two columns are named \"" + f.name + "\"");
     columns.push_back(found->second);
   }
   return columns;
@@ -77,7 +82,8 @@ std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int 
 // part of a table there.
 bool SavedBesideTarget(const std::string &name) {
   struct stat st {};
-  if (stat(name.c_str(), &st) != 0) return errno == ENOENT;
+  if (stat(name.c_str(), &st) != 0)
+    return errno == ENOENT;
   return S_ISREG(st.st_mode);
 }
 
@@ -95,16 +101,19 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
     return 0;
   }
   if (a.Operands().size() != 2) {
-    throw ToolError("predict takes a network file and a CSV file (see kestrane-tool predict --help)");
+    throw ToolError(
+        "predict takes a network file and a CSV file (see kestrane-tool predict --help)");
   }
   const std::string &networkName = a.Operands()[0];
   const std::string &csvName = a.Operands()[1];
   const std::string rangesName = a.Require("--ranges");
   const char separator = ParseSeparator(a.Get("--separator", ","));
-  if (a.Has("-o") && a.Get("-o").empty()) throw ToolError("-o: empty file name");
+  if (a.Has("-o") && a.Get("-o").empty())
+    throw ToolError("-o: empty file name");
 
   std::ifstream rangesIn(rangesName, std::ios::binary);
-  if (!rangesIn) throw ToolError("Unable to open file " + rangesName);
+  if (!rangesIn)
+    throw ToolError("Unable to open file " + rangesName);
   const ImportRanges ranges = ReadRanges(rangesIn);
 
   FileTools tools;
@@ -116,7 +125,8 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   }
   const int I = network->GetNumInputs();
   const int O = network->GetNumOutputs();
-  if (I != static_cast<int>(ranges.features.size()) || O != static_cast<int>(ranges.classes.size())) {
+  if (I != static_cast<int>(ranges.features.size()) ||
+      O != static_cast<int>(ranges.classes.size())) {
     throw ToolError(networkName + " takes " + std::to_string(I) + " inputs and gives " +
                     std::to_string(O) + " outputs; " + rangesName + " has " +
                     std::to_string(ranges.features.size()) + " features and " +
@@ -124,7 +134,8 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   }
 
   std::ifstream csvIn(csvName, std::ios::binary);
-  if (!csvIn) throw ToolError("Unable to open file " + csvName);
+  if (!csvIn)
+    throw ToolError("Unable to open file " + csvName);
   CsvRecords records(csvIn, separator);
   std::vector<std::string> header;
   int line = 0;
@@ -161,7 +172,8 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   }
 
   std::string text = "predicted";
-  for (const std::string &name : ranges.classes) text += "," + CsvField(name);
+  for (const std::string &name : ranges.classes)
+    text += "," + CsvField(name);
   text += "\n";
   size_t rows = 0;
   long clipped = 0;
@@ -176,7 +188,8 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
         const int k = PredictedClass(row, O);
         ++perClass[static_cast<size_t>(k)];
         text += CsvField(ranges.classes[static_cast<size_t>(k)]);
-        for (int j = 0; j < O; ++j) text += "," + Number(row[j]);
+        for (int j = 0; j < O; ++j)
+          text += "," + Number(row[j]);
         text += "\n";
       }
       *table << text;
@@ -187,26 +200,33 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
 
   std::vector<std::string> fields;
   while (records.Next(fields, line)) {
-    if (fields.size() != header.size()) throw FieldCountError(line, fields.size(), header.size());
-    if (failure) continue;
+    if (fields.size() != header.size())
+      throw FieldCountError(line, fields.size(), header.size());
+    if (failure)
+      continue;
     std::vector<double> values;
     values.reserve(columns.size());
     try {
-      for (int c : columns) values.push_back(ReadFeatureField(fields[c], header[c], line));
+      for (int c : columns)
+        values.push_back(ReadFeatureField(fields[c], header[c], line));
     } catch (const ImportError &) {
       failure = std::current_exception();
       continue;
     }
     ++rows;
     block.push_back(std::move(values));
-    if (block.size() == kBlockRows) answer();
+    if (block.size() == kBlockRows)
+      answer();
   }
-  if (failure) std::rethrow_exception(failure);
+  if (failure)
+    std::rethrow_exception(failure);
   answer();
-  if (outputFailure) std::rethrow_exception(outputFailure);
+  if (outputFailure)
+    std::rethrow_exception(outputFailure);
 
   if (a.Has("-o")) {
-    if (spool) spool->CopyTo(pending.Add(file));
+    if (spool)
+      spool->CopyTo(pending.Add(file));
     pending.Commit();
     out << "Wrote " << rows << " predictions to " << file << "\n";
   }

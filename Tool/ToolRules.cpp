@@ -2,9 +2,9 @@
 
 #include "Boot/RuleReport.h"
 #include "Boot/RuleToolInputs.h"
-#include "Tool/ToolCommon.h"
 #include "FileHandler/ParseTools.h"
 #include "KQmessage/TException.h"
+#include "Tool/ToolCommon.h"
 #include "Vemo/RuleSimplify.h"
 #include "Vemo/TVemo.h"
 
@@ -52,7 +52,8 @@ std::string Fixed(double value, int decimals) {
 }
 
 // The library reports its refusals as TExceptions; here they are one line.
-template <typename Call> auto OneLine(Call call) -> decltype(call()) {
+template <typename Call>
+auto OneLine(Call call) -> decltype(call()) {
   try {
     return call();
   } catch (const TException &e) {
@@ -69,12 +70,14 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
     out << kToolRulesHelp;
     return 0;
   }
-  if (a.Operands().size() != 1) throw ToolError("rules takes one network file (see kestrane-tool rules --help)");
+  if (a.Operands().size() != 1)
+    throw ToolError("rules takes one network file (see kestrane-tool rules --help)");
   const std::string networkFile = a.Operands()[0];
   RuleOptions options;
   if (a.Has("--min-weight")) {
     options.minWeight = ParseReal(a.Get("--min-weight"), "--min-weight");
-    if (!(options.minWeight >= 0.0)) throw ToolError("--min-weight must be 0 or more");
+    if (!(options.minWeight >= 0.0))
+      throw ToolError("--min-weight must be 0 or more");
   }
   const int top = a.Has("--top") ? ParseCount(a.Get("--top"), "--top", 0, 1000000) : -1;
 
@@ -85,10 +88,12 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
   ClassRows rows;
   if (a.Has("--data")) {
     rows = ReadClassRowsCsv(source.dataFile, ranges);
-    if (rows.Rows() == 0) throw ToolError(source.dataFile + ": no rows");
+    if (rows.Rows() == 0)
+      throw ToolError(source.dataFile + ": no rows");
   }
   RuleBase base = OneLine([&] {
-    return ExtractRules(*loaded.network, VocabularyOf(ranges), options, a.Has("--data") ? &rows : nullptr);
+    return ExtractRules(*loaded.network, VocabularyOf(ranges), options,
+                        a.Has("--data") ? &rows : nullptr);
   });
   KeepTopRules(base, top);
   out << (a.Has("--json") ? RulesJson(base, source) : RulesText(base, source));
@@ -101,22 +106,27 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
     out << kToolSimplifyHelp;
     return 0;
   }
-  if (a.Operands().size() != 1) throw ToolError("simplify takes one network file (see kestrane-tool simplify --help)");
+  if (a.Operands().size() != 1)
+    throw ToolError("simplify takes one network file (see kestrane-tool simplify --help)");
   const std::string networkFile = a.Operands()[0];
   const std::string outputFile = a.Require("-o");
   const double maxDrop = a.Has("--max-drop") ? ParseReal(a.Get("--max-drop"), "--max-drop") : 1.0;
-  if (!(maxDrop >= 0.0 && maxDrop <= 100.0)) throw ToolError("--max-drop must lie between 0 and 100 points");
+  if (!(maxDrop >= 0.0 && maxDrop <= 100.0))
+    throw ToolError("--max-drop must lie between 0 and 100 points");
 
   const ImportRanges ranges = LoadRangesFile(a.Require("--ranges"));
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
   const std::string dataFile = a.Require("--data");
   const ClassRows rows = ReadClassRowsCsv(dataFile, ranges);
-  if (rows.Rows() == 0) throw ToolError(dataFile + ": no rows");
+  if (rows.Rows() == 0)
+    throw ToolError(dataFile + ": no rows");
 
-  const SimplifyReport report = OneLine([&] { return SimplifyRuleBase(*loaded.network, rows, maxDrop); });
+  const SimplifyReport report =
+      OneLine([&] { return SimplifyRuleBase(*loaded.network, rows, maxDrop); });
   if (!report.pruneable) {
-    throw ToolError(networkFile + ": neither the rule nor the action matrix is Pruneable: no arc can be removed");
+    throw ToolError(networkFile +
+                    ": neither the rule nor the action matrix is Pruneable: no arc can be removed");
   }
 
   // Written only after the whole run succeeded: a failure leaves no file and
@@ -127,17 +137,20 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   pending.Commit();
 
   const auto share = [](long part, long whole) {
-    return whole > 0 ? Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + "%" : "-";
+    return whole > 0
+               ? Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 1) + "%"
+               : "-";
   };
   const auto cell = [](const std::string &text, size_t width) {
     return text.size() >= width ? " " + text : std::string(width - text.size(), ' ') + text;
   };
   out << "Rows: " << rows.Rows() << " of " << dataFile << "\n"
       << "          " << cell("before", 9) << cell("after", 9) << "\n"
-      << "Arcs      " << cell(std::to_string(report.arcsBefore), 9) << cell(std::to_string(report.arcsAfter), 9)
-      << "   (" << share(report.arcsBefore - report.arcsAfter, report.arcsBefore) << " removed)\n"
-      << "Rules     " << cell(std::to_string(report.rulesBefore), 9) << cell(std::to_string(report.rulesAfter), 9)
-      << "\n"
+      << "Arcs      " << cell(std::to_string(report.arcsBefore), 9)
+      << cell(std::to_string(report.arcsAfter), 9) << "   ("
+      << share(report.arcsBefore - report.arcsAfter, report.arcsBefore) << " removed)\n"
+      << "Rules     " << cell(std::to_string(report.rulesBefore), 9)
+      << cell(std::to_string(report.rulesAfter), 9) << "\n"
       << "Accuracy  " << cell(Fixed(report.accuracyBefore, 2) + "%", 9)
       << cell(Fixed(report.accuracyAfter, 2) + "%", 9) << "\n";
   out << "Wrote " << outputFile << "\n";

@@ -21,8 +21,8 @@ class TVemo;
 // [0, 1] scale stands for. Empty vectors mean "x1".., "y1".. and the unit scale.
 struct RuleVocabulary {
   std::vector<std::string> inputNames;
-  std::vector<double> inputMin;  // the value an input of 0 stands for
-  std::vector<double> inputMax;  // the value an input of 1 stands for
+  std::vector<double> inputMin; // the value an input of 0 stands for
+  std::vector<double> inputMax; // the value an input of 1 stands for
   std::vector<std::string> outputNames;
   // Outputs are one-hot classes: "class X is high" reads as "X" and
   // "class X is low" as "not X", and every rule concludes for or against one class.
@@ -42,9 +42,9 @@ struct RuleOptions {
 
 // A membership function of an input or an output.
 struct RuleTerm {
-  std::string name;    // "low", "medium", "term 4", ...
-  double centre = 0;   // on the network's [0, 1] scale
-  double value = 0;    // in the variable's own units (inputs; outputs keep [0, 1])
+  std::string name;  // "low", "medium", "term 4", ...
+  double centre = 0; // on the network's [0, 1] scale
+  double value = 0;  // in the variable's own units (inputs; outputs keep [0, 1])
 };
 
 struct RuleVariable {
@@ -54,43 +54,43 @@ struct RuleVariable {
 
 // One listed arc of a rule: "feature is [not] term" or "output is [not] term".
 struct RuleArc {
-  int variable = 0;      // input or output number
-  int term = 0;          // membership function of that variable
+  int variable = 0; // input or output number
+  int term = 0;     // membership function of that variable
   double weight = 0;
-  bool negated = false;  // negative weight
-  std::string text;      // "petal_length is high (≈ 6.9)", "virginica", "not setosa"
+  bool negated = false; // negative weight
+  std::string text;     // "petal_length is high (≈ 6.9)", "virginica", "not setosa"
 };
 
 struct Rule {
-  int node = 0;                        // rule neuron (layer 3)
-  int conditionArcs = 0;               // all arcs into the rule from the conditions
-  std::vector<RuleArc> conditions;     // strongest first
-  std::vector<RuleArc> conclusions;    // strongest first
+  int node = 0;                     // rule neuron (layer 3)
+  int conditionArcs = 0;            // all arcs into the rule from the conditions
+  std::vector<RuleArc> conditions;  // strongest first
+  std::vector<RuleArc> conclusions; // strongest first
   bool hasBias = false;
-  double bias = 0;                     // sum of the bias neurons' weights into the rule
+  double bias = 0; // sum of the bias neurons' weights into the rule
   // How far one unit of firing moves each output's centre-of-gravity
   // numerator: sum over its functions of weight x (centre - mean centre).
   std::vector<double> pull;
-  double conclusionStrength = 0;       // the largest |pull|
+  double conclusionStrength = 0; // the largest |pull|
   // Class outputs: the class the rule favours (the largest pull), and
   // `against` when a negative pull outweighs it: the rule then reads
   // "not <againstClass>".
   int concludedClass = -1;
   bool against = false;
   int againstClass = -1;
-  double peakFiring = 0;               // the highest firing any input can give
+  double peakFiring = 0; // the highest firing any input can give
   double importance = 0;
   // With rows:
   double meanFiring = 0;
-  long strongestRows = 0;              // rows on which this rule fires most
-  double strongestShare = 0;           // of all rows
-  int majorityClass = -1;              // expected class most frequent on those rows
-  double purity = 0;                   // share of those rows in the majority class
+  long strongestRows = 0;    // rows on which this rule fires most
+  double strongestShare = 0; // of all rows
+  int majorityClass = -1;    // expected class most frequent on those rows
+  double purity = 0;         // share of those rows in the majority class
 };
 
 struct FeatureImportance {
   int input = 0;
-  double drop = 0;  // accuracy points lost when the column is shuffled (mean)
+  double drop = 0; // accuracy points lost when the column is shuffled (mean)
 };
 
 struct RuleBase {
@@ -98,15 +98,15 @@ struct RuleBase {
   std::vector<RuleVariable> outputs;
   bool classOutputs = false;
   RuleOptions options;
-  int totalRules = 0;            // rule nodes in the network
-  long ruleArcs = 0;             // arcs into the rule layer from the conditions
-  long actionArcs = 0;           // arcs from the rule layer to the actions
-  std::vector<Rule> rules;       // by importance, most important first
+  int totalRules = 0;      // rule nodes in the network
+  long ruleArcs = 0;       // arcs into the rule layer from the conditions
+  long actionArcs = 0;     // arcs from the rule layer to the actions
+  std::vector<Rule> rules; // by importance, most important first
   bool withRows = false;
   long rows = 0;
-  double accuracy = 0;           // percent
-  double fidelity = 0;  // percent of rows whose strongest rule favours the network's class
-  std::vector<FeatureImportance> featureImportance;  // in input order
+  double accuracy = 0; // percent
+  double fidelity = 0; // percent of rows whose strongest rule favours the network's class
+  std::vector<FeatureImportance> featureImportance; // in input order
 };
 
 // Names the membership functions of a variable with `count` functions.

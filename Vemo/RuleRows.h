@@ -13,8 +13,8 @@ class TVemo;
 
 struct ClassRows {
   int inputs = 0;
-  std::vector<double> values;  // row-major, `inputs` per row, scaled into [0, 1]
-  std::vector<int> classes;    // expected class of each row (output number)
+  std::vector<double> values; // row-major, `inputs` per row, scaled into [0, 1]
+  std::vector<int> classes;   // expected class of each row (output number)
 
   size_t Rows() const { return classes.size(); }
   const double *Row(size_t r) const { return &values[r * static_cast<size_t>(inputs)]; }

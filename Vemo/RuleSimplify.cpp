@@ -34,12 +34,14 @@ TBasicConnections *Matrix(TVemo &network, int fromLayer, int toLayer) {
 
 long CountArcs(TVemo &network, int fromLayer, int toLayer) {
   TBasicConnections *matrix = Matrix(network, fromLayer, toLayer);
-  if (!matrix->IsConnected()) return 0;
+  if (!matrix->IsConnected())
+    return 0;
   const int fromCount = network.GetLayerSize(fromLayer);
   const int toCount = network.GetLayerSize(toLayer);
   long arcs = 0;
   for (int f = 0; f < fromCount; ++f) {
-    for (int t = 0; t < toCount; ++t) arcs += matrix->IsValid(f, t) ? 1 : 0;
+    for (int t = 0; t < toCount; ++t)
+      arcs += matrix->IsValid(f, t) ? 1 : 0;
   }
   return arcs;
 }
@@ -52,12 +54,15 @@ public:
     A_ = network.GetLayerSize(TVemo::kActionLayer);
     conditions_ = Matrix(network, TVemo::kConditionLayer, TVemo::kRuleLayer);
     actions_ = Matrix(network, TVemo::kRuleLayer, TVemo::kActionLayer);
-    if (Pruneable(conditions_)) Collect(conditions_, C_, R_);
-    if (Pruneable(actions_)) Collect(actions_, R_, A_);
+    if (Pruneable(conditions_))
+      Collect(conditions_, C_, R_);
+    if (Pruneable(actions_))
+      Collect(actions_, R_, A_);
     std::stable_sort(arcs_.begin(), arcs_.end(), [](const Candidate &a, const Candidate &b) {
       return std::fabs(a.weight) < std::fabs(b.weight);
     });
-    for (size_t i = 0; i < arcs_.size(); ++i) index_[Key(arcs_[i].matrix, arcs_[i].from, arcs_[i].to)] = i;
+    for (size_t i = 0; i < arcs_.size(); ++i)
+      index_[Key(arcs_[i].matrix, arcs_[i].from, arcs_[i].to)] = i;
   }
 
   bool Any() const { return !arcs_.empty(); }
@@ -77,13 +82,17 @@ public:
   bool Sound() const {
     std::vector<char> concludes(static_cast<size_t>(R_), 0);
     for (int r = 0; r < R_; ++r) {
-      for (int k = 0; k < A_ && !concludes[r]; ++k) concludes[r] = Present(actions_, r, k);
+      for (int k = 0; k < A_ && !concludes[r]; ++k)
+        concludes[r] = Present(actions_, r, k);
     }
-    if (std::find(concludes.begin(), concludes.end(), 1) == concludes.end()) return false;
+    if (std::find(concludes.begin(), concludes.end(), 1) == concludes.end())
+      return false;
     for (int c = 0; c < C_; ++c) {
       bool reaches = false;
-      for (int r = 0; r < R_ && !reaches; ++r) reaches = concludes[r] && Present(conditions_, c, r);
-      if (!reaches) return false;
+      for (int r = 0; r < R_ && !reaches; ++r)
+        reaches = concludes[r] && Present(conditions_, c, r);
+      if (!reaches)
+        return false;
     }
     return true;
   }
@@ -91,7 +100,8 @@ public:
   // Makes the zeroed arcs real removals and drops the rules without conclusions.
   void Commit() {
     for (const Candidate &arc : arcs_) {
-      if (arc.removed) arc.matrix->RemoveArc(arc.from, arc.to);
+      if (arc.removed)
+        arc.matrix->RemoveArc(arc.from, arc.to);
     }
     net_.PruneDeadNeurons();
   }
@@ -100,16 +110,20 @@ private:
   void Collect(TBasicConnections *matrix, int fromCount, int toCount) {
     for (int f = 0; f < fromCount; ++f) {
       for (int t = 0; t < toCount; ++t) {
-        if (matrix->IsValid(f, t)) arcs_.push_back({matrix, f, t, *matrix->GetWeightPtr(f, t)});
+        if (matrix->IsValid(f, t))
+          arcs_.push_back({matrix, f, t, *matrix->GetWeightPtr(f, t)});
       }
     }
   }
 
   using ArcKey = std::tuple<const TBasicConnections *, int, int>;
-  static ArcKey Key(const TBasicConnections *matrix, int from, int to) { return ArcKey(matrix, from, to); }
+  static ArcKey Key(const TBasicConnections *matrix, int from, int to) {
+    return ArcKey(matrix, from, to);
+  }
 
   bool Present(TBasicConnections *matrix, int from, int to) const {
-    if (!matrix->IsValid(from, to)) return false;
+    if (!matrix->IsValid(from, to))
+      return false;
     const auto found = index_.find(Key(matrix, from, to));
     return found == index_.end() || !arcs_[found->second].removed;
   }
@@ -128,13 +142,15 @@ SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double ma
   const char *const function = "SimplifyRuleBase";
   if (network.numLayers != TVemo::kNumLayers || network.GetConditionLayer() == nullptr ||
       network.GetOutputLayer() == nullptr) {
-    throw TException("Not a fuzzy network with condition and output layers", "Bad Parameter", function);
+    throw TException("Not a fuzzy network with condition and output layers", "Bad Parameter",
+                     function);
   }
   const int I = network.GetNumInputs();
   if (rows.inputs != I || rows.values.size() != rows.Rows() * static_cast<size_t>(I)) {
     throw TException("The rows do not match the network's inputs", "Bad Parameter", function);
   }
-  if (!(maxDrop >= 0.0)) throw TException("The accuracy limit must be 0 or more", "Bad Parameter", function);
+  if (!(maxDrop >= 0.0))
+    throw TException("The accuracy limit must be 0 or more", "Bad Parameter", function);
 
   SimplifyReport report;
   const auto arcs = [&network] {
@@ -152,15 +168,17 @@ SimplifyReport SimplifyRuleBase(TVemo &network, const ClassRows &rows, double ma
   size_t batch = std::max<size_t>(1, simplifier.Count() / 8);
   while (next < simplifier.Count()) {
     const size_t end = std::min(simplifier.Count(), next + batch);
-    for (size_t i = next; i < end; ++i) simplifier.Remove(i);
+    for (size_t i = next; i < end; ++i)
+      simplifier.Remove(i);
     if (simplifier.Sound() && ClassAccuracy(network, rows) >= floor) {
       next = end;
       batch *= 2;
       continue;
     }
-    for (size_t i = next; i < end; ++i) simplifier.Restore(i);
+    for (size_t i = next; i < end; ++i)
+      simplifier.Restore(i);
     if (batch == 1) {
-      ++next;  // this arc stays
+      ++next; // this arc stays
     } else {
       batch /= 2;
     }

@@ -12,13 +12,13 @@ namespace kestrane {
 class TVemo;
 
 struct SimplifyReport {
-  long arcsBefore = 0;   // arcs into the rule layer and out of it
+  long arcsBefore = 0; // arcs into the rule layer and out of it
   long arcsAfter = 0;
   int rulesBefore = 0;
   int rulesAfter = 0;
-  double accuracyBefore = 0;  // percent
+  double accuracyBefore = 0; // percent
   double accuracyAfter = 0;
-  bool pruneable = false;     // at least one of the two matrices could lose arcs
+  bool pruneable = false; // at least one of the two matrices could lose arcs
 };
 
 // Arcs are tried weakest |weight| first, in growing and shrinking batches; a

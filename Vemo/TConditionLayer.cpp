@@ -73,13 +73,12 @@ void TConditionLayer::SetInputMFCounts(int inputs, const int *counts) {
     total += counts[i];
   }
   if (total != numNeurons)
-    throw TException("Membership-function counts do not add up to the layer size",
-                     kBadParameter, kSetCounts);
+    throw TException("Membership-function counts do not add up to the layer size", kBadParameter,
+                     kSetCounts);
   if (layerNum >= 1 && static_cast<size_t>(layerNum - 1) < network->layers.size()) {
     const TBasicLayer *below = network->layers[layerNum - 1];
     if (below != nullptr && inputs > below->numNeurons)
-      throw TException("More inputs than the input layer has neurons", kBadParameter,
-                       kSetCounts);
+      throw TException("More inputs than the input layer has neurons", kBadParameter, kSetCounts);
   }
 
   numInputs = inputs;

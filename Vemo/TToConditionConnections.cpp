@@ -12,9 +12,8 @@ namespace kestrane {
 namespace {
 
 TConditionLayer *ConditionLayerOf(TBasicNetwork *network, int to) {
-  TBasicLayer *layer = (to >= 0 && static_cast<size_t>(to) < network->layers.size())
-                           ? network->layers[to]
-                           : nullptr;
+  TBasicLayer *layer =
+      (to >= 0 && static_cast<size_t>(to) < network->layers.size()) ? network->layers[to] : nullptr;
   auto *condition = dynamic_cast<TConditionLayer *>(layer);
   if (condition == nullptr)
     throw TException("ToConditionConnections must lead to a condition layer", kBadParameter,

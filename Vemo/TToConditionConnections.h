@@ -51,9 +51,12 @@ public:
 private:
   // The arcs in visiting order (see ArcWalk.h).
   friend class TArcWalk<TToConditionConnections>;
-  template <class Arc> void EachArc(Arc &&arc);
-  template <class Arc> void EachInArc(int to, Arc &&arc);
-  template <class Arc> void EachOutArc(int from, Arc &&arc);
+  template <class Arc>
+  void EachArc(Arc &&arc);
+  template <class Arc>
+  void EachInArc(int to, Arc &&arc);
+  template <class Arc>
+  void EachOutArc(int from, Arc &&arc);
 
   // Neurons that can be visited: those with flags and an input.
   int NumArcs() const;

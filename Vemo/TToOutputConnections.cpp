@@ -13,9 +13,8 @@ namespace kestrane {
 namespace {
 
 TVemoOutputLayer *OutputLayerOf(TBasicNetwork *network, int to) {
-  TBasicLayer *layer = (to >= 0 && static_cast<size_t>(to) < network->layers.size())
-                           ? network->layers[to]
-                           : nullptr;
+  TBasicLayer *layer =
+      (to >= 0 && static_cast<size_t>(to) < network->layers.size()) ? network->layers[to] : nullptr;
   auto *output = dynamic_cast<TVemoOutputLayer *>(layer);
   if (output == nullptr)
     throw TException("ToOutputConnections must lead to a defuzzifying layer", kBadParameter,

@@ -57,9 +57,12 @@ public:
 private:
   // The arcs in visiting order (see ArcWalk.h).
   friend class TArcWalk<TToOutputConnections>;
-  template <class Arc> void EachArc(Arc &&arc);
-  template <class Arc> void EachInArc(int to, Arc &&arc);
-  template <class Arc> void EachOutArc(int from, Arc &&arc);
+  template <class Arc>
+  void EachArc(Arc &&arc);
+  template <class Arc>
+  void EachInArc(int to, Arc &&arc);
+  template <class Arc>
+  void EachOutArc(int from, Arc &&arc);
 
   // Action neurons that can be visited: those with a centre and an output.
   int NumArcs() const;

@@ -202,8 +202,7 @@ void TVemo::SetWeightLayer(int weightLayer, const double *values) {
         *matrix->GetWeightPtr(from, to) = values[static_cast<size_t>(from) * t + to];
 }
 
-void TVemo::SetTrainable(int weightLayer, int to, int from, bool trainable,
-                         const char *function) {
+void TVemo::SetTrainable(int weightLayer, int to, int from, bool trainable, const char *function) {
   TBasicConnections *matrix = WeightMatrix(weightLayer, function);
   if (weightLayer == kConditionCentres) {
     TConditionLayer *condition = GetConditionLayer();

@@ -50,8 +50,7 @@ public:
   // mfPerInput: numInputs counts; mfPerOutput: numOutputs counts; each >= 2.
   // Negative or missing counts, or more than INT_MAX membership functions on
   // either side, raise TException.
-  TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPerOutput,
-        int numOutputs);
+  TVemo(int numInputs, const int *mfPerInput, int numRules, const int *mfPerOutput, int numOutputs);
   ~TVemo() override;
 
   // (1, 2) gets a TToConditionConnections, (4, 5) a TToOutputConnections,

@@ -44,27 +44,32 @@ std::optional<ImportResult> Import(const CsvTable &csv, const ImportRequest &req
 
 bool ScaledValuesAreSound(const ImportResult &result) {
   std::vector<const Data *> tables;
-  if (result.test) tables.push_back(result.test.get());
-  for (const auto &table : result.training) tables.push_back(table.get());
+  if (result.test)
+    tables.push_back(result.test.get());
+  for (const auto &table : result.training)
+    tables.push_back(table.get());
   for (const Data *table : tables)
     for (int32_t r = 0; r < table->MbrNdxDataRows; ++r)
       for (int32_t c = 0; c < table->MbrNdxInputs; ++c) {
         const double value = table->InputSlot(r)[c];
-        if (!std::isfinite(value) || value < 0.0 || value > 1.0) return false;
+        if (!std::isfinite(value) || value < 0.0 || value > 1.0)
+          return false;
       }
   return true;
 }
 
 size_t RowsIn(const ImportResult &result) {
   size_t rows = result.test ? static_cast<size_t>(result.test->MbrNdxDataRows) : 0;
-  for (const auto &table : result.training) rows += static_cast<size_t>(table->MbrNdxDataRows);
+  for (const auto &table : result.training)
+    rows += static_cast<size_t>(table->MbrNdxDataRows);
   return rows;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
+  if (size == 0)
+    return 0;
   const uint8_t options = data[0];
   const std::string all(reinterpret_cast<const char *>(data) + 1, size - 1);
   const size_t mark = all.find("\n%%\n");
@@ -75,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ImportRequest request;
   request.holdout = kHoldouts[(options >> 2) & 3];
   request.seed = options;
-  if (options & 16) request.classColumn = "0";
+  if (options & 16)
+    request.classColumn = "0";
 
   std::optional<CsvTable> csv;
   try {
@@ -86,11 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   if (csv) {
     if (std::optional<ImportResult> result = Import(*csv, request)) {
-      if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result)) std::abort();
+      if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result))
+        std::abort();
       const std::string first = RangesText(result->ranges);
       std::istringstream again(first);
-      const ImportRanges reread = ReadRanges(again);  // must not fail
-      if (RangesText(reread) != first) std::abort();
+      const ImportRanges reread = ReadRanges(again); // must not fail
+      if (RangesText(reread) != first)
+        std::abort();
       // The same data through the ranges of its own import.
       ImportRequest reuse;
       reuse.reuse = &reread;
@@ -111,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       ImportRequest reuse;
       reuse.reuse = &*ranges;
       if (std::optional<ImportResult> result = Import(*csv, reuse))
-        if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result)) std::abort();
+        if (RowsIn(*result) != csv->rows.size() || !ScaledValuesAreSound(*result))
+          std::abort();
     }
   }
   return 0;

@@ -28,8 +28,8 @@ const std::string &TempName(const char *suffix) {
   std::string &name = names[suffix[0] == 'i' ? 0 : 1];
   if (name.empty()) {
     const char *dir = std::getenv("TMPDIR");
-    name = std::string(dir && *dir ? dir : "/tmp") + "/kestrane-fuzz-" +
-           std::to_string(getpid()) + suffix;
+    name = std::string(dir && *dir ? dir : "/tmp") + "/kestrane-fuzz-" + std::to_string(getpid()) +
+           suffix;
   }
   return name;
 }
@@ -47,19 +47,24 @@ bool Load(FileTools &tools, const std::string &file, std::unique_ptr<Data> &firs
 bool Same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 bool SameTable(const Data *a, const Data *b) {
-  if ((a == nullptr) != (b == nullptr)) return false;
-  if (a == nullptr) return true;
+  if ((a == nullptr) != (b == nullptr))
+    return false;
+  if (a == nullptr)
+    return true;
   if (a->MbrNdxDataRows != b->MbrNdxDataRows || a->MbrNdxInputs != b->MbrNdxInputs ||
       a->MbrNdxOutputs != b->MbrNdxOutputs || a->MbrBlnLabels != b->MbrBlnLabels)
     return false;
   for (int32_t r = 0; r < a->MbrNdxDataRows; ++r) {
     for (int32_t c = 0; c < a->MbrNdxInputs; ++c)
-      if (!Same(a->InputSlot(r)[c], b->InputSlot(r)[c])) return false;
+      if (!Same(a->InputSlot(r)[c], b->InputSlot(r)[c]))
+        return false;
     if (a->MbrBlnLabels) {
-      if (!(a->MbrDyaLabels[r] == b->MbrDyaLabels[r])) return false;
+      if (!(a->MbrDyaLabels[r] == b->MbrDyaLabels[r]))
+        return false;
     } else {
       for (int32_t c = 0; c < a->MbrNdxOutputs; ++c)
-        if (!Same(a->OutputSlot(r)[c], b->OutputSlot(r)[c])) return false;
+        if (!Same(a->OutputSlot(r)[c], b->OutputSlot(r)[c]))
+          return false;
     }
   }
   return true;
@@ -80,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (tools.SaveDataSet(output.c_str(), first.get(), second.get()) != kestrane::kDataSetSuccess)
       std::abort();
     std::unique_ptr<Data> first2, second2;
-    if (!Load(tools, output, first2, second2)) std::abort();
+    if (!Load(tools, output, first2, second2))
+      std::abort();
     if (!SameTable(first.get(), first2.get()) || !SameTable(second.get(), second2.get()))
       std::abort();
     std::remove(output.c_str());

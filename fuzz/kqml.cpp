@@ -14,7 +14,8 @@ using kestrane::TKQstructure;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text(reinterpret_cast<const char *>(data), size);
   const std::unique_ptr<TKQstructure> parsed = TKQstructure::Parse(text);
-  if (!parsed) return 0;
+  if (!parsed)
+    return 0;
   const std::string printed = parsed->ToString();
   const std::unique_ptr<TKQstructure> again = TKQstructure::Parse(printed);
   if (!again || again->ToString() != printed) {
@@ -22,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::abort();
   }
   TKQstructure copy(*parsed);
-  if (copy.ToString() != printed) std::abort();
+  if (copy.ToString() != printed)
+    std::abort();
   return 0;
 }

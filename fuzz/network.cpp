@@ -37,13 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } catch (const kestrane::FileTools::Error &) {
   } catch (const kestrane::TException &) {
   }
-  if (!network) return 0;
+  if (!network)
+    return 0;
 
   // The round trip; a failure here is a finding, so nothing is caught.
   const std::string first = Write(tools, *network);
   std::istringstream again(first);
   std::unique_ptr<kestrane::TBasicNetwork> reread = tools.ReadNetwork(again);
-  if (!reread) std::abort();
+  if (!reread)
+    std::abort();
   const std::string second = Write(tools, *reread);
   if (first != second) {
     std::fprintf(stderr, "round trip differs:\n--- first\n%s\n--- second\n%s\n", first.c_str(),
@@ -54,12 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The same through a saved file.
   static const std::string file = [] {
     const char *dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/kestrane-fuzz-" + std::to_string(getpid()) + ".wgt";
+    return std::string(dir && *dir ? dir : "/tmp") + "/kestrane-fuzz-" + std::to_string(getpid()) +
+           ".wgt";
   }();
   tools.SaveNetwork(file.c_str(), *network);
   std::unique_ptr<kestrane::TBasicNetwork> loaded = tools.LoadNetwork(file.c_str());
   std::remove(file.c_str());
-  if (!loaded || Write(tools, *loaded) != first) std::abort();
+  if (!loaded || Write(tools, *loaded) != first)
+    std::abort();
 
   if (dynamic_cast<kestrane::TVemo *>(network.get())) {
     std::vector<double> input(static_cast<size_t>(network->GetNumInputs()), 0.0);

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       const char *block = blocks.empty() ? nullptr : blocks.back().c_str();
       const Statement s = tools.ReadStatement(inBracket ? nullptr : block, in, inBracket);
       if (s.kind == kestrane::StmtEnd) {
-        if (blocks.empty()) break;
+        if (blocks.empty())
+          break;
         tools.ExpectEnd(s, in);
         blocks.pop_back();
         continue;

@@ -22,7 +22,8 @@ uint64_t SplitRandom::Below(uint64_t bound) {
 }
 
 int HoldOutCount(int n, double fraction) {
-  if (n <= 1 || !(fraction > 0.0)) return 0;
+  if (n <= 1 || !(fraction > 0.0))
+    return 0;
   const int count = static_cast<int>(std::floor(n * fraction + 0.5));
   return std::min(count, n - 1);
 }
@@ -36,15 +37,18 @@ std::vector<ClassSplit> SplitClasses(const std::vector<std::vector<int>> &rowsOf
     const int held = HoldOutCount(n, fraction);
     // Partial Fisher-Yates over positions: the first `held` are held out.
     std::vector<int> order(rows.size());
-    for (int i = 0; i < n; ++i) order[i] = i;
+    for (int i = 0; i < n; ++i)
+      order[i] = i;
     for (int i = 0; i < held; ++i) {
       const int j = i + static_cast<int>(random.Below(static_cast<uint64_t>(n - i)));
       std::swap(order[i], order[j]);
     }
     std::vector<bool> isTest(rows.size(), false);
-    for (int i = 0; i < held; ++i) isTest[order[i]] = true;
+    for (int i = 0; i < held; ++i)
+      isTest[order[i]] = true;
     ClassSplit split;
-    for (int i = 0; i < n; ++i) (isTest[i] ? split.test : split.training).push_back(rows[i]);
+    for (int i = 0; i < n; ++i)
+      (isTest[i] ? split.test : split.training).push_back(rows[i]);
     splits.push_back(std::move(split));
   }
   return splits;

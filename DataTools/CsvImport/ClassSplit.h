@@ -24,7 +24,7 @@ private:
 };
 
 struct ClassSplit {
-  std::vector<int> training;  // row indices, in their original order
+  std::vector<int> training; // row indices, in their original order
   std::vector<int> test;
 };
 

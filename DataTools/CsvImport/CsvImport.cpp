@@ -33,16 +33,19 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   Columns chosen;
   // A ranges file names its class column even when the header left it blank.
   const bool named = !request.classColumn.empty() || request.reuse != nullptr;
-  const std::string &classText =
-      request.classColumn.empty() && request.reuse ? request.reuse->classColumn : request.classColumn;
+  const std::string &classText = request.classColumn.empty() && request.reuse
+                                     ? request.reuse->classColumn
+                                     : request.classColumn;
   chosen.classColumn = named ? csv.FindColumn(classText) : static_cast<int>(csv.header.size()) - 1;
   std::vector<std::string> names = request.features;
   if (names.empty() && request.reuse) {
-    for (const FeatureRange &f : request.reuse->features) names.push_back(f.name);
+    for (const FeatureRange &f : request.reuse->features)
+      names.push_back(f.name);
   }
   if (names.empty()) {
     for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
-      if (c != chosen.classColumn) chosen.features.push_back(c);
+      if (c != chosen.classColumn)
+        chosen.features.push_back(c);
     }
   } else {
     // CsvTable::FindColumn for every name, with the header indexed once: a
@@ -50,26 +53,33 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
     std::unordered_map<std::string, int> byName;
     for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
       const auto inserted = byName.emplace(csv.header[c], c);
-      if (!inserted.second) inserted.first->second = -1;  // ambiguous
+      if (!inserted.second)
+        inserted.first->second = -1; // ambiguous
     }
     for (const std::string &name : names) {
       const auto found = byName.find(name);
       int column = found != byName.end() ? found->second : ColumnIndex(csv, name);
-      if (column < 0) column = csv.FindColumn(name);  // raises the error
+      if (column < 0)
+        column = csv.FindColumn(name); // raises the error
       chosen.features.push_back(column);
     }
   }
   std::vector<int> uses(csv.header.size(), 0);
-  for (int f : chosen.features) ++uses[f];
+  for (int f : chosen.features)
+    ++uses[f];
   for (int f : chosen.features) {
     if (f == chosen.classColumn) {
-      throw ImportError("column \"" + csv.header[f] + "\" is the class column; it cannot be a feature");
+      throw ImportError("column \"" + csv.header[f] +
+                        "\" is the class column; it cannot be a feature");
     }
-    if (uses[f] > 1) throw ImportError("column \"" + csv.header[f] + "\" is chosen twice as a feature");
+    if (uses[f] > 1)
+      throw ImportError("column \"" + csv.header[f] + "\" is chosen twice as a feature");
   }
-  if (chosen.features.empty()) throw ImportError("no feature columns (the CSV has only the class column)");
+  if (chosen.features.empty())
+    throw ImportError("no feature columns (the CSV has only the class column)");
   if (request.reuse && chosen.features.size() != request.reuse->features.size()) {
-    throw ImportError(std::to_string(chosen.features.size()) + " features chosen, the ranges file has " +
+    throw ImportError(std::to_string(chosen.features.size()) +
+                      " features chosen, the ranges file has " +
                       std::to_string(request.reuse->features.size()));
   }
   return chosen;
@@ -80,17 +90,20 @@ ImportError NoDataRows() { return ImportError("the CSV file has a header but no 
 LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &columns) {
   LabelledRows read;
   read.classColumn = header[columns.classColumn];
-  for (int f : columns.features) read.featureNames.push_back(header[f]);
+  for (int f : columns.features)
+    read.featureNames.push_back(header[f]);
   return read;
 }
 
-void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header, const Columns &columns,
-                    const std::vector<std::string> &fields, int line) {
+void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header,
+                    const Columns &columns, const std::vector<std::string> &fields, int line) {
   std::vector<double> values;
   values.reserve(columns.features.size());
-  for (int f : columns.features) values.push_back(ReadFeatureField(fields[f], header[f], line));
+  for (int f : columns.features)
+    values.push_back(ReadFeatureField(fields[f], header[f], line));
   const std::string &label = fields[columns.classColumn];
-  if (label.empty()) throw ImportError("line " + std::to_string(line) + ": missing class value");
+  if (label.empty())
+    throw ImportError("line " + std::to_string(line) + ": missing class value");
   read.values.push_back(std::move(values));
   read.labels.push_back(label);
 }
@@ -103,21 +116,24 @@ void CheckNamesForRanges(const std::vector<std::string> &header,
                          const std::string &classColumn, const std::vector<std::string> &classes) {
   auto oneLine = [](const std::string &name, const std::string &what) {
     if (name.find_first_of("\t\r\n") != std::string::npos)
-      throw ImportError(what + " \"" + name + "\" holds a tab or a line break, which the ranges file cannot hold");
+      throw ImportError(what + " \"" + name +
+                        "\" holds a tab or a line break, which the ranges file cannot hold");
   };
   std::unordered_map<std::string, int> count;
-  for (const std::string &name : header) ++count[name];
+  for (const std::string &name : header)
+    ++count[name];
   std::vector<std::string> used = featureNames;
   used.push_back(classColumn);
   for (const std::string &name : used) {
     if (count[name] > 1)
       throw ImportError("column name \"" + name +
-                        "\" appears more than once in the header; the ranges file could not tell the columns apart");
+                        "\" appears more than once in the header; the ranges file could not tell "
+                        "the columns apart");
     oneLine(name, "column name");
   }
-  for (const std::string &name : classes) oneLine(name, "class");
+  for (const std::string &name : classes)
+    oneLine(name, "class");
 }
-
 
 std::string LimitText(int64_t numbers, int64_t limit) {
   return "the import would hold " + std::to_string(numbers) +
@@ -139,7 +155,8 @@ public:
     classColumn_ = columns.classColumn;
     features_ = columns.features;
     if (request.reuse) {
-      for (const std::string &name : request.reuse->classes) ClassOf(name);
+      for (const std::string &name : request.reuse->classes)
+        ClassOf(name);
     }
   }
 
@@ -148,19 +165,24 @@ public:
       throw FieldCountError(line, fields.size(), header_.header.size());
     const std::string at = "line " + std::to_string(line) + ": ";
     cells_.clear();
-    for (int f : features_) cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line));
+    for (int f : features_)
+      cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line));
     const std::string &label = fields[classColumn_];
-    if (label.empty()) throw ImportError(at + "missing class value");
+    if (label.empty())
+      throw ImportError(at + "missing class value");
     ++rows_;
     if (request_.reuse && index_.find(label) == index_.end()) {
       const std::string unknown = at + "class \"" + label + "\" is not in the ranges file";
-      if (eachRow_) throw ImportError(unknown);
-      if (unknown_.empty()) unknown_ = unknown;
+      if (eachRow_)
+        throw ImportError(unknown);
+      if (unknown_.empty())
+        unknown_ = unknown;
       return;
     }
     ClassRows &rows = classes_[ClassOf(label)];
     rows.values.insert(rows.values.end(), cells_.begin(), cells_.end());
-    if (rows.count++ == 0) rows.firstLine = line;
+    if (rows.count++ == 0)
+      rows.firstLine = line;
     const int64_t numbers = Numbers();
     if (eachRow_ && numbers > request_.maxNumbers)
       throw ImportError(at + LimitText(numbers, request_.maxNumbers) + "; refused at this row");
@@ -172,24 +194,31 @@ public:
     ImportRanges &ranges = result.ranges;
     ranges.classColumn = header_.header[classColumn_];
     std::vector<std::string> names;
-    for (int f : features_) names.push_back(header_.header[f]);
+    for (int f : features_)
+      names.push_back(header_.header[f]);
     // Classes in output order: sorted, or as the reused ranges list them.
     std::vector<int> order(classes_.size());
-    for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    for (size_t k = 0; k < order.size(); ++k)
+      order[k] = static_cast<int>(k);
     if (request_.reuse) {
       ranges.classes = request_.reuse->classes;
       ranges.features = request_.reuse->features;
     } else {
       std::vector<std::string> seen;
-      for (const ClassRows &c : classes_) seen.push_back(c.name);
+      for (const ClassRows &c : classes_)
+        seen.push_back(c.name);
       ranges.classes = SortedClassNames(seen);
       std::map<std::string, int> indexOf;
-      for (size_t k = 0; k < classes_.size(); ++k) indexOf[classes_[k].name] = static_cast<int>(k);
-      for (size_t k = 0; k < order.size(); ++k) order[k] = indexOf.at(ranges.classes[k]);
+      for (size_t k = 0; k < classes_.size(); ++k)
+        indexOf[classes_[k].name] = static_cast<int>(k);
+      for (size_t k = 0; k < order.size(); ++k)
+        order[k] = indexOf.at(ranges.classes[k]);
       CheckNamesForRanges(header_.header, names, ranges.classColumn, ranges.classes);
     }
-    if (Numbers() > request_.maxNumbers) throw ImportError(LimitText(Numbers(), request_.maxNumbers));
-    if (!unknown_.empty()) throw ImportError(unknown_);
+    if (Numbers() > request_.maxNumbers)
+      throw ImportError(LimitText(Numbers(), request_.maxNumbers));
+    if (!unknown_.empty())
+      throw ImportError(unknown_);
     const int numClasses = static_cast<int>(ranges.classes.size());
     const size_t width = features_.size();
 
@@ -199,7 +228,8 @@ public:
       for (int k = 0; k < numClasses; ++k) {
         ClassRows &c = classes_[order[k]];
         result.clipped += Scale(ranges.features, c.values);
-        for (int r = 0; r < c.count; ++r) AppendTo(*result.test, c, r, k, numClasses);
+        for (int r = 0; r < c.count; ++r)
+          AppendTo(*result.test, c, r, k, numClasses);
         result.testRowsPerClass.push_back(c.count);
         Release(c);
       }
@@ -218,9 +248,11 @@ public:
                           "\" has only this one row; every class needs at least two");
       }
       rowsOfClass[k].resize(static_cast<size_t>(c.count));
-      for (int r = 0; r < c.count; ++r) rowsOfClass[k][r] = r;
+      for (int r = 0; r < c.count; ++r)
+        rowsOfClass[k][r] = r;
     }
-    const std::vector<ClassSplit> splits = SplitClasses(rowsOfClass, request_.holdout, request_.seed);
+    const std::vector<ClassSplit> splits =
+        SplitClasses(rowsOfClass, request_.holdout, request_.seed);
     rowsOfClass.clear();
     // The scaling is part of what training learns: fitted on the held-out rows
     // too, it would make their accuracy look better than new data will see.
@@ -232,16 +264,21 @@ public:
         const double *row = values + static_cast<size_t>(r) * width;
         for (size_t f = 0; f < width; ++f) {
           FeatureRange &range = ranges.features[f];
-          if (first) range.min = range.max = row[f];
-          if (row[f] < range.min) range.min = row[f];
-          if (row[f] > range.max) range.max = row[f];
+          if (first)
+            range.min = range.max = row[f];
+          if (row[f] < range.min)
+            range.min = row[f];
+          if (row[f] > range.max)
+            range.max = row[f];
         }
         first = false;
       }
     }
-    for (size_t f = 0; f < width; ++f) ranges.features[f].name = names[f];
+    for (size_t f = 0; f < width; ++f)
+      ranges.features[f].name = names[f];
     size_t tests = 0;
-    for (const ClassSplit &split : splits) tests += split.test.size();
+    for (const ClassSplit &split : splits)
+      tests += split.test.size();
     if (tests > 0)
       result.test = std::make_unique<Data>(static_cast<int32_t>(tests), static_cast<int32_t>(width),
                                            numClasses, false);
@@ -250,8 +287,10 @@ public:
       result.clipped += Scale(ranges.features, c.values);
       auto table = std::make_unique<Data>(static_cast<int32_t>(splits[k].training.size()),
                                           static_cast<int32_t>(width), numClasses, false);
-      for (int r : splits[k].training) AppendTo(*table, c, r, static_cast<int>(k), numClasses);
-      for (int r : splits[k].test) AppendTo(*result.test, c, r, static_cast<int>(k), numClasses);
+      for (int r : splits[k].training)
+        AppendTo(*table, c, r, static_cast<int>(k), numClasses);
+      for (int r : splits[k].test)
+        AppendTo(*result.test, c, r, static_cast<int>(k), numClasses);
       result.training.push_back(std::move(table));
       result.testRowsPerClass.push_back(static_cast<int>(splits[k].test.size()));
       Release(c);
@@ -262,14 +301,15 @@ public:
 private:
   struct ClassRows {
     std::string name;
-    std::vector<double> values;  // count rows of the chosen features, unscaled until Finish
+    std::vector<double> values; // count rows of the chosen features, unscaled until Finish
     int count = 0;
     int firstLine = 0;
   };
 
   size_t ClassOf(const std::string &label) {
     const auto found = index_.find(label);
-    if (found != index_.end()) return found->second;
+    if (found != index_.end())
+      return found->second;
     index_.emplace(label, classes_.size());
     classes_.push_back(ClassRows{label, {}, 0, 0});
     return classes_.size() - 1;
@@ -285,7 +325,8 @@ private:
     for (size_t i = 0; i < values.size(); ++i) {
       bool outside = false;
       values[i] = ScaleFeature(ranges[i % width], values[i], outside);
-      if (outside) ++clipped;
+      if (outside)
+        ++clipped;
     }
     return clipped;
   }
@@ -299,14 +340,14 @@ private:
 
   const ImportRequest &request_;
   const bool eachRow_;
-  CsvTable header_;  // the header only, for the column choice
+  CsvTable header_; // the header only, for the column choice
   int classColumn_ = -1;
   std::vector<int> features_;
-  std::vector<ClassRows> classes_;  // in the order first seen (reused: the ranges' order)
+  std::vector<ClassRows> classes_; // in the order first seen (reused: the ranges' order)
   std::unordered_map<std::string, size_t> index_;
   int64_t rows_ = 0;
-  std::vector<double> cells_;  // the row being read
-  std::string unknown_;  // the first row of a class the reused ranges lack
+  std::vector<double> cells_; // the row being read
+  std::string unknown_;       // the first row of a class the reused ranges lack
 };
 
 void CheckHoldout(const ImportRequest &request) {
@@ -322,7 +363,8 @@ std::unique_ptr<Data> MakeClassTable(const std::vector<int> &rows,
                                      const std::vector<int> &classOf, int numClasses) {
   auto table = std::make_unique<Data>(static_cast<int32_t>(rows.size()),
                                       static_cast<int32_t>(scaled.at(0).size()), numClasses, false);
-  for (int r : rows) table->AppendRow(scaled[r].data(), OneHot(classOf[r], numClasses).data());
+  for (int r : rows)
+    table->AppendRow(scaled[r].data(), OneHot(classOf[r], numClasses).data());
   return table;
 }
 
@@ -330,7 +372,8 @@ namespace {
 
 // The label's value when the whole label is a finite decimal number.
 bool NumberOfLabel(const std::string &label, double &value) {
-  if (label.empty() || std::isspace(static_cast<unsigned char>(label[0]))) return false;
+  if (label.empty() || std::isspace(static_cast<unsigned char>(label[0])))
+    return false;
   char *end = nullptr;
   value = std::strtod(label.c_str(), &end);
   return end == label.c_str() + label.size() && std::isfinite(value);
@@ -343,16 +386,19 @@ std::vector<std::string> SortedClassNames(std::vector<std::string> labels) {
   labels.erase(std::unique(labels.begin(), labels.end()), labels.end());
   std::vector<double> values(labels.size());
   for (size_t k = 0; k < labels.size(); ++k) {
-    if (!NumberOfLabel(labels[k], values[k])) return labels;
+    if (!NumberOfLabel(labels[k], values[k]))
+      return labels;
   }
   // Equal values ("1" and "1.0") stay distinct classes, in text order.
   std::vector<size_t> order(labels.size());
-  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  for (size_t k = 0; k < order.size(); ++k)
+    order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return values[a] < values[b]; });
   std::vector<std::string> sorted;
   sorted.reserve(labels.size());
-  for (size_t k : order) sorted.push_back(std::move(labels[k]));
+  for (size_t k : order)
+    sorted.push_back(std::move(labels[k]));
   return sorted;
 }
 
@@ -365,7 +411,8 @@ std::vector<double> OneHot(int k, int n) {
 double ReadFeatureField(const std::string &cell, const std::string &column, int line) {
   double value = 0.0;
   if (cell.find_first_not_of(" \t") == std::string::npos) {
-    throw ImportError("line " + std::to_string(line) + ": missing value in column \"" + column + "\"");
+    throw ImportError("line " + std::to_string(line) + ": missing value in column \"" + column +
+                      "\"");
   }
   if (!ParseFeatureValue(cell, value)) {
     throw ImportError("line " + std::to_string(line) + ": \"" + cell + "\" in column \"" + column +
@@ -379,7 +426,8 @@ double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
 }
 
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request) {
-  if (csv.rows.empty()) throw NoDataRows();
+  if (csv.rows.empty())
+    throw NoDataRows();
   const Columns columns = ChooseColumns(csv, request);
   LabelledRows read = NameColumns(csv.header, columns);
   // Read every value before anything is scaled, so that a bad cell is
@@ -392,7 +440,7 @@ LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request)
 
 LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequest &request) {
   CsvRecords records(in, separator);
-  CsvTable header;  // the header only, for the column choice
+  CsvTable header; // the header only, for the column choice
   records.Header(header.header, header.headerLine);
   // Failures come in the order of the table version after ReadCsv: faults of
   // the text anywhere in the file first, then the column choice, then the
@@ -410,26 +458,32 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
   int line = 0;
   bool any = false;
   while (records.Next(fields, line)) {
-    if (fields.size() != header.header.size()) throw FieldCountError(line, fields.size(), header.header.size());
+    if (fields.size() != header.header.size())
+      throw FieldCountError(line, fields.size(), header.header.size());
     any = true;
-    if (failure) continue;
+    if (failure)
+      continue;
     try {
       AddLabelledRow(read, header.header, columns, fields, line);
     } catch (const ImportError &) {
       failure = std::current_exception();
-      read = LabelledRows();  // the rows read so far are of no more use
+      read = LabelledRows(); // the rows read so far are of no more use
     }
   }
-  if (!any) throw NoDataRows();
-  if (failure) std::rethrow_exception(failure);
+  if (!any)
+    throw NoDataRows();
+  if (failure)
+    std::rethrow_exception(failure);
   return read;
 }
 
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {
   CheckHoldout(request);
-  if (csv.rows.empty()) throw NoDataRows();
+  if (csv.rows.empty())
+    throw NoDataRows();
   ImportBuilder builder(csv.header, request, false);
-  for (size_t r = 0; r < csv.rows.size(); ++r) builder.Add(csv.rows[r], csv.rowLines[r]);
+  for (size_t r = 0; r < csv.rows.size(); ++r)
+    builder.Add(csv.rows[r], csv.rowLines[r]);
   return builder.Finish();
 }
 
@@ -446,7 +500,8 @@ ImportResult ImportCsv(std::istream &in, char separator, const ImportRequest &re
     builder.Add(fields, line);
     any = true;
   }
-  if (!any) throw NoDataRows();
+  if (!any)
+    throw NoDataRows();
   return builder.Finish();
 }
 

@@ -23,9 +23,9 @@ namespace kestrane {
 inline constexpr int64_t kMaxImportNumbers = int64_t{1} << 27;
 
 struct ImportRequest {
-  std::string classColumn;            // name or 0-based index; empty: the last column
-  std::vector<std::string> features;  // names or indices; empty: every other column
-  double holdout = 0.0;               // fraction of each class held out, 0 <= holdout < 1
+  std::string classColumn;           // name or 0-based index; empty: the last column
+  std::vector<std::string> features; // names or indices; empty: every other column
+  double holdout = 0.0;              // fraction of each class held out, 0 <= holdout < 1
   uint64_t seed = 1;
   // Reuse the scaling and classes of an earlier import: every row then goes
   // to `test` and no training tables are built. Values outside the earlier
@@ -38,13 +38,13 @@ struct ImportRequest {
 
 struct ImportResult {
   ImportRanges ranges;
-  std::vector<std::unique_ptr<Data>> training;  // one per class, in ranges.classes order
-  std::unique_ptr<Data> test;                   // held-out rows; none when nothing is held out
+  std::vector<std::unique_ptr<Data>> training; // one per class, in ranges.classes order
+  std::unique_ptr<Data> test;                  // held-out rows; none when nothing is held out
   std::vector<int> testRowsPerClass;
-  int64_t rows = 0;                             // data rows read
-  long clipped = 0;                             // feature values clipped to [0, 1]:
-                                                // held-out rows outside the training
-                                                // rows' ranges, or rows outside reused ranges
+  int64_t rows = 0; // data rows read
+  long clipped = 0; // feature values clipped to [0, 1]:
+                    // held-out rows outside the training
+                    // rows' ranges, or rows outside reused ranges
 };
 
 // The feature values and the class of every row, unscaled, as import reads
@@ -52,8 +52,8 @@ struct ImportResult {
 struct LabelledRows {
   std::string classColumn;
   std::vector<std::string> featureNames;
-  std::vector<std::vector<double>> values;  // per row, one value per feature
-  std::vector<std::string> labels;          // per row
+  std::vector<std::vector<double>> values; // per row, one value per feature
+  std::vector<std::string> labels;         // per row
 };
 // Raises ImportError for a table without data rows, bad column choices, and
 // ("line N: ...") a missing or non-numeric feature value or a missing class.

@@ -22,13 +22,15 @@ CsvRecords::CsvRecords(std::istream &in, char separator)
 }
 
 void CsvRecords::Header(std::vector<std::string> &fields, int &line) {
-  if (!Next(fields, line)) throw ImportError("the CSV file is empty (no header row)");
+  if (!Next(fields, line))
+    throw ImportError("the CSV file is empty (no header row)");
 }
 
 bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
   for (;;) {
     fields.clear();
-    if (buf_->sgetc() == std::char_traits<char>::eof()) return false;
+    if (buf_->sgetc() == std::char_traits<char>::eof())
+      return false;
     startLine = line_;
     bool blank = true;
     std::string field;
@@ -38,14 +40,16 @@ bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
         fields.push_back(field);
         break;
       }
-      if (c == 0) throw NulByte();
+      if (c == 0)
+        throw NulByte();
       if (c == '"' && field.empty() && !quotedSeen_) {
         ReadQuoted(field, startLine);
         blank = false;
         quotedSeen_ = true;
         continue;
       }
-      if (c == '\r' && buf_->sgetc() == '\n') c = buf_->sbumpc();
+      if (c == '\r' && buf_->sgetc() == '\n')
+        c = buf_->sbumpc();
       if (c == '\n' || c == '\r') {
         ++line_;
         fields.push_back(field);
@@ -65,7 +69,8 @@ bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
       }
     }
     quotedSeen_ = false;
-    if (!(blank && fields.size() == 1 && fields[0].empty())) return true;
+    if (!(blank && fields.size() == 1 && fields[0].empty()))
+      return true;
   }
 }
 
@@ -75,12 +80,15 @@ void CsvRecords::ReadQuoted(std::string &field, int startLine) {
     if (c == std::char_traits<char>::eof()) {
       throw ImportError("line " + std::to_string(startLine) + ": quoted field is not closed");
     }
-    if (c == 0) throw NulByte();
+    if (c == 0)
+      throw NulByte();
     if (c == '"') {
-      if (buf_->sgetc() != '"') return;
+      if (buf_->sgetc() != '"')
+        return;
       buf_->sbumpc();
     }
-    if (c == '\n') ++line_;
+    if (c == '\n')
+      ++line_;
     field += static_cast<char>(c);
   }
 }
@@ -98,11 +106,14 @@ ImportError FieldCountError(int line, size_t fields, size_t headerFields) {
 int CsvTable::FindColumn(const std::string &text) const {
   int found = -1;
   for (size_t i = 0; i < header.size(); ++i) {
-    if (header[i] != text) continue;
-    if (found >= 0) throw ImportError("column name \"" + text + "\" appears more than once");
+    if (header[i] != text)
+      continue;
+    if (found >= 0)
+      throw ImportError("column name \"" + text + "\" appears more than once");
     found = static_cast<int>(i);
   }
-  if (found >= 0) return found;
+  if (found >= 0)
+    return found;
   char *end = nullptr;
   const long index = std::strtol(text.c_str(), &end, 10);
   if (!text.empty() && *end == '\0' && index >= 0 && index < static_cast<long>(header.size())) {

@@ -19,7 +19,7 @@ namespace kestrane {
 struct CsvTable {
   std::vector<std::string> header;
   std::vector<std::vector<std::string>> rows;
-  std::vector<int> rowLines;  // line number (from 1) where each row starts
+  std::vector<int> rowLines; // line number (from 1) where each row starts
   int headerLine = 1;
 
   // The column named `text`, or else `text` read as a 0-based index; raises
@@ -44,9 +44,9 @@ private:
   ImportError NulByte() const;
 
   std::streambuf *buf_;
-  int sep_;  // as get() returns it
+  int sep_; // as get() returns it
   int line_ = 1;
-  bool quotedSeen_ = false;  // the current field was quoted and has closed
+  bool quotedSeen_ = false; // the current field was quoted and has closed
 };
 
 // The message of a record whose field count differs from the header's.

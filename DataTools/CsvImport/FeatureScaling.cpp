@@ -15,17 +15,20 @@ double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
     clipped = true;
     return 1.0;
   }
-  if (range.max == range.min) return 0.5;
+  if (range.max == range.min)
+    return 0.5;
   const double span = range.max - range.min;
   // A column from -1e308 to 1e308 spans more than the largest double; halving
   // is exact and keeps the quotient finite.
-  if (!std::isfinite(span)) return (value / 2 - range.min / 2) / (range.max / 2 - range.min / 2);
+  if (!std::isfinite(span))
+    return (value / 2 - range.min / 2) / (range.max / 2 - range.min / 2);
   return (value - range.min) / span;
 }
 
 bool ParseFeatureValue(const std::string &text, double &value) {
   size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return false;
+  if (first == std::string::npos)
+    return false;
   size_t last = text.find_last_not_of(" \t");
   const std::string trimmed = text.substr(first, last - first + 1);
   char *end = nullptr;
@@ -40,8 +43,10 @@ std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
     ranges[f].name = names[f];
     ranges[f].min = ranges[f].max = values.at(0).at(f);
     for (const auto &row : values) {
-      if (row[f] < ranges[f].min) ranges[f].min = row[f];
-      if (row[f] > ranges[f].max) ranges[f].max = row[f];
+      if (row[f] < ranges[f].min)
+        ranges[f].min = row[f];
+      if (row[f] > ranges[f].max)
+        ranges[f].max = row[f];
     }
   }
   return ranges;
@@ -53,7 +58,8 @@ long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<
     for (size_t f = 0; f < row.size(); ++f) {
       bool outside = false;
       row[f] = ScaleFeature(ranges.at(f), row[f], outside);
-      if (outside) ++clipped;
+      if (outside)
+        ++clipped;
     }
   }
   return clipped;

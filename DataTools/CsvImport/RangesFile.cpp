@@ -12,7 +12,8 @@ namespace {
 
 std::string OneLine(std::string name) {
   for (char &c : name) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    if (c == '\t' || c == '\n' || c == '\r')
+      c = ' ';
   }
   return name;
 }
@@ -21,7 +22,8 @@ std::string OneLine(std::string name) {
 std::string Exact(double value) {
   char text[40];
   std::snprintf(text, sizeof text, "%.15g", value);
-  if (std::strtod(text, nullptr) != value) std::snprintf(text, sizeof text, "%.17g", value);
+  if (std::strtod(text, nullptr) != value)
+    std::snprintf(text, sizeof text, "%.17g", value);
   return text;
 }
 
@@ -31,7 +33,8 @@ std::vector<std::string> SplitTabs(const std::string &line) {
   for (;;) {
     const size_t tab = line.find('\t', start);
     parts.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return parts;
+    if (tab == std::string::npos)
+      return parts;
     start = tab + 1;
   }
 }
@@ -41,9 +44,11 @@ std::vector<std::string> SplitTabs(const std::string &line) {
 bool ReadLine(std::istream &in, std::string &line) {
   line.clear();
   for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
-    if (c == '\n') return true;
+    if (c == '\n')
+      return true;
     line += static_cast<char>(c);
-    if (c == 0) return true;
+    if (c == 0)
+      return true;
   }
   return !line.empty();
 }
@@ -57,7 +62,8 @@ void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
   for (const FeatureRange &f : ranges.features) {
     out << "feature\t" << Exact(f.min) << "\t" << Exact(f.max) << "\t" << OneLine(f.name) << "\n";
   }
-  for (const std::string &c : ranges.classes) out << "output\t" << OneLine(c) << "\n";
+  for (const std::string &c : ranges.classes)
+    out << "output\t" << OneLine(c) << "\n";
 }
 
 ImportRanges ReadRanges(std::istream &in) {
@@ -70,13 +76,17 @@ ImportRanges ReadRanges(std::istream &in) {
   };
   while (ReadLine(in, line)) {
     ++number;
-    if (line.find('\0') != std::string::npos) throw fail("NUL byte: not a text file");
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find('\0') != std::string::npos)
+      throw fail("NUL byte: not a text file");
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
     if (number == 1) {
-      if (line != "kestrane-ranges 1") throw fail("not a ranges file (\"kestrane-ranges 1\" expected)");
+      if (line != "kestrane-ranges 1")
+        throw fail("not a ranges file (\"kestrane-ranges 1\" expected)");
       continue;
     }
-    if (line.empty() || line[0] == '#') continue;
+    if (line.empty() || line[0] == '#')
+      continue;
     const std::vector<std::string> parts = SplitTabs(line);
     if (parts[0] == "class" && parts.size() == 2) {
       ranges.classColumn = parts[1];
@@ -99,7 +109,8 @@ ImportRanges ReadRanges(std::istream &in) {
       throw fail("unknown line \"" + line + "\"");
     }
   }
-  if (number == 0) throw ImportError("ranges file is empty");
+  if (number == 0)
+    throw ImportError("ranges file is empty");
   if (!haveClass || ranges.features.empty() || ranges.classes.empty()) {
     throw ImportError("ranges file lacks its class, feature or output lines");
   }

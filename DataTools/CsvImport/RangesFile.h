@@ -25,7 +25,7 @@ namespace kestrane {
 struct ImportRanges {
   std::string classColumn;
   std::vector<FeatureRange> features;
-  std::vector<std::string> classes;  // output k is classes[k]
+  std::vector<std::string> classes; // output k is classes[k]
 };
 
 // Tabs and line ends in names become blanks: they would break the line format.

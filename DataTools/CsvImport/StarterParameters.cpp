@@ -23,12 +23,15 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
       << "WeightFile = " << p.weightFile << "   // network to start from (kestrane-tool create)\n"
       << "DestinationFile = " << p.destinationFile << "   // trained network is saved here\n\n"
       << "#DataClasses = " << p.dataFiles.size() << "\n";
-  for (const std::string &file : p.dataFiles) out << "DataFile = " << file << "\n";
+  for (const std::string &file : p.dataFiles)
+    out << "DataFile = " << file << "\n";
   out << "// rows drawn from each class per round: the smallest class's training rows\n";
-  for (size_t i = 0; i < p.dataFiles.size(); ++i) out << "Examples = " << p.examples << "\n";
+  for (size_t i = 0; i < p.dataFiles.size(); ++i)
+    out << "Examples = " << p.examples << "\n";
   out << "\n"
       << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
-      << "ChangeAfter = " << p.changeAfter << "   // passes over one draw before the next draw (default 10)\n"
+      << "ChangeAfter = " << p.changeAfter
+      << "   // passes over one draw before the next draw (default 10)\n"
       << "LearningRate = " << p.learningRate;
   if (p.batch && p.rateRaised) {
     out << "   // the smallest rate the run trains with: " << p.onlineRate << " divided by the "
@@ -39,9 +42,9 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   } else {
     out << "   // default 0.1\n";
   }
-  out
-      << "Momentum = " << p.momentum << "   // default 0.5\n"
-      << "Batch = " << (p.batch ? "true" : "false") << "   // false: on-line updates after each row\n"
+  out << "Momentum = " << p.momentum << "   // default 0.5\n"
+      << "Batch = " << (p.batch ? "true" : "false")
+      << "   // false: on-line updates after each row\n"
       << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";
 }
 

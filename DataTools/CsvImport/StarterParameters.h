@@ -17,14 +17,14 @@ struct StarterParameters {
   std::string weightFile;
   std::string destinationFile;
   std::vector<std::string> dataFiles;
-  int examples = 0;  // rows drawn from every class per round
+  int examples = 0; // rows drawn from every class per round
   int epochs = 500;
   int changeAfter = 10;
   double learningRate = 0.1;
   double momentum = 0.5;
   bool batch = false;
-  double onlineRate = 0.1;  // with batch: the on-line rate learningRate was scaled from
-  bool rateRaised = false;  // with batch: the scaled rate was too small to train, and raised
+  double onlineRate = 0.1; // with batch: the on-line rate learningRate was scaled from
+  bool rateRaised = false; // with batch: the scaled rate was too small to train, and raised
   uint32_t seed = 1;
 };
 

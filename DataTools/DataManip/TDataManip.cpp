@@ -11,7 +11,8 @@ namespace kestrane {
 namespace {
 
 void RequireSource(const Data *source, const char *message, const char *function) {
-  if (source == nullptr) throw TException(message, kNullPointerParameter, function);
+  if (source == nullptr)
+    throw TException(message, kNullPointerParameter, function);
 }
 
 // Row buffers large enough for what either table reads or writes, zeroed so
@@ -28,7 +29,8 @@ struct RowBuffers {
 // The permutation that Shuffle places rows by: n draws (RandomDraw).
 std::vector<int32_t> DrawPermutation(int32_t n) {
   std::vector<int32_t> DyaNdxIndex(static_cast<size_t>(n));
-  for (int32_t i = 0; i < n; ++i) DyaNdxIndex[i] = i;
+  for (int32_t i = 0; i < n; ++i)
+    DyaNdxIndex[i] = i;
   for (int32_t i = 0; i < n; ++i) {
     const int32_t k = i + RandomDraw() % (n - i);
     std::swap(DyaNdxIndex[i], DyaNdxIndex[k]);
@@ -44,10 +46,13 @@ int32_t CheckedTotal(int64_t total, const char *function) {
 
 std::unique_ptr<Data> TimeStep(Data *source, int32_t window, bool lag, const char *function) {
   RequireSource(source, "Null data source", function);
-  if (window < 1) throw TException("Invalid time step window", kBadParameter, function);
+  if (window < 1)
+    throw TException("Invalid time step window", kBadParameter, function);
   const int32_t rows = source->MbrNdxDataRows;
-  if (rows < window) throw TException("Insufficient rows", kBadParameter, function);
-  if (window == 1) return source->Clone();
+  if (rows < window)
+    throw TException("Insufficient rows", kBadParameter, function);
+  if (window == 1)
+    return source->Clone();
   const int32_t width = source->MbrNdxInputs;
   auto PtrDatTimeStep = std::make_unique<Data>(rows - window + 1, window * width,
                                                source->MbrNdxOutputs, source->MbrBlnLabels);
@@ -87,8 +92,8 @@ std::unique_ptr<Data> TDataManip::Extract(Data *source, int32_t inputCount,
                                           const int32_t *inputColumns) {
   RequireSource(source, "Data source null", "TDataManip::Extract");
   CheckColumns(inputCount, inputColumns, source->MbrNdxInputs);
-  auto PtrDatWorking = std::make_unique<Data>(source->MbrNdxRows, inputCount,
-                                              source->MbrNdxOutputs, source->MbrBlnLabels);
+  auto PtrDatWorking = std::make_unique<Data>(source->MbrNdxRows, inputCount, source->MbrNdxOutputs,
+                                              source->MbrBlnLabels);
   RowBuffers buffers(*source, *PtrDatWorking);
   source->Rewind();
   for (int32_t i = 0; i < source->MbrNdxDataRows; ++i) {
@@ -120,7 +125,8 @@ std::unique_ptr<Data> TDataManip::Extract(Data *source, int32_t inputCount,
 
 std::unique_ptr<Data> TDataManip::GetFirstRows(int32_t count, Data *source) {
   RequireSource(source, "Null data source", "TDataManip::GetFirstRows");
-  if (count < 0) throw TException("Invalid number of rows", kBadParameter, "TDataManip::GetFirstRows");
+  if (count < 0)
+    throw TException("Invalid number of rows", kBadParameter, "TDataManip::GetFirstRows");
   if (source->MbrNdxDataRows < count)
     throw TException("Insufficient rows", kBadParameter, "TDataManip::GetFirstRows");
   auto PtrDatWorking = std::make_unique<Data>(count, source->MbrNdxInputs, source->MbrNdxOutputs,
@@ -138,12 +144,15 @@ std::unique_ptr<Data> TDataManip::GetFirstRows(int32_t count, Data *source) {
 std::vector<std::unique_ptr<Data>> TDataManip::Divide(Data *source, int32_t count,
                                                       const int32_t *sizes) {
   const char *function = "TDataManip::Divide";
-  if (count <= 0) throw TException("Invalid number of subsets", kBadParameter, function);
+  if (count <= 0)
+    throw TException("Invalid number of subsets", kBadParameter, function);
   RequireSource(source, "Data source null", function);
-  if (sizes == nullptr) throw TException("Null subset sizes", kNullPointerParameter, function);
+  if (sizes == nullptr)
+    throw TException("Null subset sizes", kNullPointerParameter, function);
   int64_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
-    if (sizes[i] <= 0) throw TException("Invalid number of subset rows", kBadParameter, function);
+    if (sizes[i] <= 0)
+      throw TException("Invalid number of subset rows", kBadParameter, function);
     total += sizes[i];
   }
   if (total > source->MbrNdxDataRows)
@@ -167,10 +176,11 @@ std::vector<std::unique_ptr<Data>> TDataManip::Divide(Data *source, int32_t coun
 std::unique_ptr<Data> TDataManip::Shuffle(Data *source) {
   RequireSource(source, "Null data source", "TDataManip::Shuffle");
   const int32_t n = source->MbrNdxDataRows;
-  auto PtrDatWorking = std::make_unique<Data>(n, source->MbrNdxInputs, source->MbrNdxOutputs,
-                                              source->MbrBlnLabels);
+  auto PtrDatWorking =
+      std::make_unique<Data>(n, source->MbrNdxInputs, source->MbrNdxOutputs, source->MbrBlnLabels);
   // Every slot must hold a row before rows are placed at random slots.
-  for (int32_t j = 0; j < n; ++j) PtrDatWorking->AppendRow(nullptr, nullptr);
+  for (int32_t j = 0; j < n; ++j)
+    PtrDatWorking->AppendRow(nullptr, nullptr);
   const std::vector<int32_t> DyaNdxIndex = DrawPermutation(n);
   RowBuffers buffers(*source, *PtrDatWorking);
   source->Rewind();
@@ -214,12 +224,14 @@ std::unique_ptr<Data> TDataManip::Concatenate(int32_t count, Data *const *tables
 std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
                                             const int32_t *counts) {
   const char *function = "TDataManip::Recombine";
-  if (count < 2) throw TException("Insufficient number of classes", kBadParameter, function);
+  if (count < 2)
+    throw TException("Insufficient number of classes", kBadParameter, function);
   if (tables == nullptr || counts == nullptr)
     throw TException("Null data source", kNullPointerParameter, function);
   int64_t total = 0;
   for (int32_t i = 0; i < count; ++i) {
-    if (counts[i] < 0) throw TException("Invalid number of rows", kBadParameter, function);
+    if (counts[i] < 0)
+      throw TException("Invalid number of rows", kBadParameter, function);
     total += counts[i];
   }
   CheckedTotal(total, function);
@@ -232,12 +244,14 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
     Data &table = *tables[i];
     const int32_t n = table.MbrNdxDataRows;
     const std::vector<int32_t> index = DrawPermutation(n);
-    table.Rewind();  // where a full pass of sequential reading leaves the cursor
-    if (counts[i] > n) continue;
+    table.Rewind(); // where a full pass of sequential reading leaves the cursor
+    if (counts[i] > n)
+      continue;
     std::vector<int32_t> &pick = picks[static_cast<size_t>(i)];
     pick.assign(static_cast<size_t>(counts[i]), 0);
     for (int32_t j = 0; j < n; ++j)
-      if (index[j] < counts[i]) pick[static_cast<size_t>(index[j])] = j;
+      if (index[j] < counts[i])
+        pick[static_cast<size_t>(index[j])] = j;
   }
   for (int32_t i = 0; i < count; ++i)
     if (counts[i] > tables[i]->MbrNdxDataRows)

@@ -22,13 +22,16 @@ public:
   static std::unique_ptr<Data> TimeStepAdvance(Data *source, int32_t window);
 
   // The chosen input columns (in the given order) and all outputs, no labels.
-  static std::unique_ptr<Data> Extract(Data *source, int32_t inputCount, const int32_t *inputColumns);
-  static std::unique_ptr<Data> Extract(Data *source, int32_t inputCount, const int32_t *inputColumns,
-                                       int32_t outputCount, const int32_t *outputColumns);
+  static std::unique_ptr<Data> Extract(Data *source, int32_t inputCount,
+                                       const int32_t *inputColumns);
+  static std::unique_ptr<Data> Extract(Data *source, int32_t inputCount,
+                                       const int32_t *inputColumns, int32_t outputCount,
+                                       const int32_t *outputColumns);
 
   static std::unique_ptr<Data> GetFirstRows(int32_t count, Data *source);
   // Consecutive subsets of the given sizes, without labels; rows beyond the total are left out.
-  static std::vector<std::unique_ptr<Data>> Divide(Data *source, int32_t count, const int32_t *sizes);
+  static std::vector<std::unique_ptr<Data>> Divide(Data *source, int32_t count,
+                                                   const int32_t *sizes);
   // Exactly n draws for n rows.
   static std::unique_ptr<Data> Shuffle(Data *source);
   static std::unique_ptr<Data> Concatenate(int32_t count, Data *const *tables);

@@ -26,28 +26,33 @@ using RowArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using IndexArray = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
 
 std::vector<std::vector<double>> Rows(const RowArray &X) {
-  if (X.ndim() != 2) throw py::value_error("expected a 2-D array of feature values");
+  if (X.ndim() != 2)
+    throw py::value_error("expected a 2-D array of feature values");
   const auto n = static_cast<size_t>(X.shape(0));
   const auto f = static_cast<size_t>(X.shape(1));
   std::vector<std::vector<double>> rows(n);
   const double *data = X.data();
-  for (size_t r = 0; r < n; ++r) rows[r].assign(data + r * f, data + (r + 1) * f);
+  for (size_t r = 0; r < n; ++r)
+    rows[r].assign(data + r * f, data + (r + 1) * f);
   return rows;
 }
 
 std::vector<FeatureRange> MakeRanges(const std::vector<std::string> &names,
-                                     const std::vector<double> &mins, const std::vector<double> &maxs) {
+                                     const std::vector<double> &mins,
+                                     const std::vector<double> &maxs) {
   if (names.size() != mins.size() || names.size() != maxs.size()) {
     throw py::value_error("one name, minimum and maximum per feature expected");
   }
   std::vector<FeatureRange> ranges(names.size());
-  for (size_t i = 0; i < names.size(); ++i) ranges[i] = FeatureRange{names[i], mins[i], maxs[i]};
+  for (size_t i = 0; i < names.size(); ++i)
+    ranges[i] = FeatureRange{names[i], mins[i], maxs[i]};
   return ranges;
 }
 
 py::list RangeTuples(const std::vector<FeatureRange> &features) {
   py::list list;
-  for (const FeatureRange &f : features) list.append(py::make_tuple(f.name, f.min, f.max));
+  for (const FeatureRange &f : features)
+    list.append(py::make_tuple(f.name, f.min, f.max));
   return list;
 }
 
@@ -57,11 +62,10 @@ class PyModel {
 public:
   explicit PyModel(kestrane::Model model) : model_(std::move(model)) {}
 
-  static std::unique_ptr<PyModel> FromText(const std::string &text, const std::vector<std::string> &names,
-                                           const std::vector<double> &mins,
-                                           const std::vector<double> &maxs,
-                                           const std::vector<std::string> &classes,
-                                           const std::string &classColumn) {
+  static std::unique_ptr<PyModel>
+  FromText(const std::string &text, const std::vector<std::string> &names,
+           const std::vector<double> &mins, const std::vector<double> &maxs,
+           const std::vector<std::string> &classes, const std::string &classColumn) {
     kestrane::ImportRanges ranges;
     ranges.classColumn = classColumn;
     ranges.features = MakeRanges(names, mins, maxs);
@@ -123,7 +127,8 @@ public:
     std::vector<double> degrees;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      if (feature < 0 || feature >= model_.Inputs()) throw py::index_error("no such feature");
+      if (feature < 0 || feature >= model_.Inputs())
+        throw py::index_error("no such feature");
       degrees = model_.Memberships(feature, values);
     }
     const auto n = static_cast<py::ssize_t>(values.size());
@@ -137,7 +142,8 @@ public:
   // class names; with rows (X and their class indices) the measures on them.
   std::string RulesJson(const std::vector<std::string> &classes, double minWeightShare,
                         double minWeight, int top, int shuffles, uint32_t seed,
-                        const std::optional<RowArray> &X, const std::optional<IndexArray> &classOf) {
+                        const std::optional<RowArray> &X,
+                        const std::optional<IndexArray> &classOf) {
     kestrane::RuleOptions options;
     options.minWeightShare = minWeightShare;
     options.minWeight = minWeight;
@@ -147,7 +153,8 @@ public:
     std::vector<int> classIndex;
     if (X) {
       rows = Rows(*X);
-      if (!classOf || classOf->ndim() != 1 || static_cast<size_t>(classOf->shape(0)) != rows->size()) {
+      if (!classOf || classOf->ndim() != 1 ||
+          static_cast<size_t>(classOf->shape(0)) != rows->size()) {
         throw py::value_error("one class index per row expected");
       }
       classIndex.assign(classOf->data(), classOf->data() + classOf->shape(0));
@@ -170,17 +177,28 @@ private:
 std::string ParameterName(kestrane::Setting setting) {
   using kestrane::Setting;
   switch (setting) {
-  case Setting::kRules: return "n_rules";
-  case Setting::kInputMFs: return "input_mfs";
-  case Setting::kOutputMFs: return "output_mfs";
-  case Setting::kWeightRange: return "weight_range";
-  case Setting::kEpochs: return "epochs";
-  case Setting::kChangeAfter: return "change_after";
-  case Setting::kLearningRate: return "learning_rate";
-  case Setting::kMomentum: return "momentum";
-  case Setting::kBatch: return "batch";
-  case Setting::kExamples: return "examples_per_class";
-  case Setting::kSeed: return "random_state";
+  case Setting::kRules:
+    return "n_rules";
+  case Setting::kInputMFs:
+    return "input_mfs";
+  case Setting::kOutputMFs:
+    return "output_mfs";
+  case Setting::kWeightRange:
+    return "weight_range";
+  case Setting::kEpochs:
+    return "epochs";
+  case Setting::kChangeAfter:
+    return "change_after";
+  case Setting::kLearningRate:
+    return "learning_rate";
+  case Setting::kMomentum:
+    return "momentum";
+  case Setting::kBatch:
+    return "batch";
+  case Setting::kExamples:
+    return "examples_per_class";
+  case Setting::kSeed:
+    return "random_state";
   }
   return "setting";
 }
@@ -192,10 +210,13 @@ std::unique_ptr<PyModel> Fit(const RowArray &X, const std::vector<std::string> &
                              const std::string &classColumn, const kestrane::NetworkShape &shape,
                              const kestrane::TrainSettings &settings) {
   std::vector<std::vector<double>> rows = Rows(X);
-  if (labels.size() != rows.size()) throw py::value_error("one class label per row expected");
-  if (rows.empty()) throw py::value_error("no rows to fit");
+  if (labels.size() != rows.size())
+    throw py::value_error("one class label per row expected");
+  if (rows.empty())
+    throw py::value_error("no rows to fit");
   py::gil_scoped_release free;
-  kestrane::Model model = kestrane::Fit(rows, labels, featureNames, shape, settings, nullptr, classColumn);
+  kestrane::Model model =
+      kestrane::Fit(rows, labels, featureNames, shape, settings, nullptr, classColumn);
   model.KeepAsSaved();
   return std::make_unique<PyModel>(std::move(model));
 }
@@ -225,7 +246,8 @@ PYBIND11_MODULE(_kestrane, m) {
     // Every failure reads as the programs word it, on one line; a bad
     // setting names the estimator's parameter.
     try {
-      if (p) std::rethrow_exception(p);
+      if (p)
+        std::rethrow_exception(p);
     } catch (const kestrane::TException &) {
       PyErr_SetString(PyExc_RuntimeError, kestrane::FailureLine(p, ParameterName).c_str());
     } catch (const kestrane::TKestraneError &) {
@@ -264,7 +286,8 @@ PYBIND11_MODULE(_kestrane, m) {
            "X scaled by the fitted ranges first.")
       .def_property_readonly("inputs", &PyModel::Inputs)
       .def_property_readonly("outputs", &PyModel::Outputs)
-      .def_property_readonly("ranges", &PyModel::Ranges, "(name, minimum, maximum) of every feature.")
+      .def_property_readonly("ranges", &PyModel::Ranges,
+                             "(name, minimum, maximum) of every feature.")
       .def_property_readonly("classes", &PyModel::Classes, "The class names in output order.")
       .def_property_readonly("class_column", &PyModel::ClassColumn)
       .def_property_readonly("error", &PyModel::Error, "Error of the last training epoch.")
@@ -286,8 +309,8 @@ PYBIND11_MODULE(_kestrane, m) {
         py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",
         Reporting(+[](const std::string &classColumn, const std::vector<std::string> &names,
-           const std::vector<double> &mins, const std::vector<double> &maxs,
-           const std::vector<std::string> &classes) {
+                      const std::vector<double> &mins, const std::vector<double> &maxs,
+                      const std::vector<std::string> &classes) {
           kestrane::ImportRanges ranges;
           ranges.classColumn = classColumn;
           ranges.features = MakeRanges(names, mins, maxs);
@@ -296,8 +319,7 @@ PYBIND11_MODULE(_kestrane, m) {
         }),
         py::arg("class_column"), py::arg("names"), py::arg("mins"), py::arg("maxs"),
         py::arg("classes"), "The ranges file text import writes.");
-  m.def("parse_ranges",
-        Reporting(+[](const std::string &text) {
+  m.def("parse_ranges", Reporting(+[](const std::string &text) {
           const kestrane::ImportRanges ranges = kestrane::RangesFromText(text);
           return py::make_tuple(ranges.classColumn, RangeTuples(ranges.features), ranges.classes);
         }),

@@ -48,7 +48,8 @@ TEST(RunTasksTest, OrderAndFailureDoNotDependOnTheThreads) {
         Pause(30);
         throw TSettingError(Setting::kRules, "task 3");
       }
-      if (i == 5) throw TRunError("task 5");
+      if (i == 5)
+        throw TRunError("task 5");
       Pause(1);
       return FoldScore{};
     };
@@ -63,7 +64,7 @@ TEST(RunTasksTest, OrderAndFailureDoNotDependOnTheThreads) {
       EXPECT_STREQ(e.what(), "task 3");
     }
     EXPECT_EQ(*started.begin(), 0);
-    EXPECT_EQ(started.size(), static_cast<size_t>(*started.rbegin() + 1));  // in order, none skipped
+    EXPECT_EQ(started.size(), static_cast<size_t>(*started.rbegin() + 1)); // in order, none skipped
     if (jobs == 1) {
       EXPECT_EQ(started.size(), 4u);
     }

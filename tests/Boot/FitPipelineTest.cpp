@@ -4,9 +4,9 @@
 #include "Boot/FitPipeline.h"
 #include "Boot/Settings.h"
 
-#include "KQmessage/KestraneError.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/KestraneError.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "ProgramRunner.h"
 
@@ -66,10 +66,16 @@ TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
   std::ofstream(dir + "/blobs.csv") << Csv(s);
   const std::string tool = std::string("'") + KESTRANE_TOOL_BINARY + "'";
   const std::string go = "cd '" + dir + "' && ";
-  ASSERT_EQ(std::system((go + tool + " import blobs.csv --seed 5 --epochs 60 --change-after 6"
-                                     " --learning-rate 0.2 --momentum 0.4 -o blobs >/dev/null").c_str()), 0);
-  ASSERT_EQ(std::system((go + tool + " create --inputs 2 --input-mfs 4,3 --rules 5 --outputs 3"
-                                     " --seed 9 -o blobs-initial.wgt >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((go + tool +
+                         " import blobs.csv --seed 5 --epochs 60 --change-after 6"
+                         " --learning-rate 0.2 --momentum 0.4 -o blobs >/dev/null")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system((go + tool +
+                         " create --inputs 2 --input-mfs 4,3 --rules 5 --outputs 3"
+                         " --seed 9 -o blobs-initial.wgt >/dev/null")
+                            .c_str()),
+            0);
   ASSERT_EQ(std::system((go + "'" + KESTRANE_BINARY + "' blobs.param >/dev/null").c_str()), 0);
 
   NetworkShape shape;
@@ -93,9 +99,10 @@ TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
   int correct = 0;
   for (size_t r = 0; r < s.rows.size(); ++r) {
     EXPECT_EQ(p.predicted[r], PredictedClass(&p.outputs[r * 3], 3));
-    if (model.Classes()[p.predicted[r]] == s.labels[r]) ++correct;
+    if (model.Classes()[p.predicted[r]] == s.labels[r])
+      ++correct;
   }
-  EXPECT_GT(correct, 24);  // chance is 12
+  EXPECT_GT(correct, 24); // chance is 12
 }
 
 // Each fit draws from its own generator and shares no state with the other:
@@ -148,7 +155,7 @@ TEST(FitPipelineTest, PieceByPieceRules) {
 
   const double two[] = {0.3, 0.3};
   const double one[] = {0.5};
-  EXPECT_EQ(PredictedClass(two, 2), 0);  // ties go to the first
+  EXPECT_EQ(PredictedClass(two, 2), 0); // ties go to the first
   EXPECT_EQ(PredictedClass(one, 1), 1);
 
   NetworkShape shape;
@@ -167,14 +174,15 @@ TEST(FitPipelineTest, ClassesOrderByValueWhenEveryLabelIsANumber) {
     std::vector<std::string> order;
   } cases[] = {
       {{"10", "2", "11", "2"}, {"2", "10", "11"}},
-      {{"1.5", "-2", "1", "1.0"}, {"-2", "1", "1.0", "1.5"}},  // equal values stay two classes
-      {{"10", "2", "b"}, {"10", "2", "b"}},                    // one word: all by text
+      {{"1.5", "-2", "1", "1.0"}, {"-2", "1", "1.0", "1.5"}}, // equal values stay two classes
+      {{"10", "2", "b"}, {"10", "2", "b"}},                   // one word: all by text
       {{"b", "a", " 3"}, {" 3", "a", "b"}},
   };
   for (const auto &c : cases) {
     const EncodedClasses e = EncodeClasses(c.labels);
     EXPECT_EQ(e.names, c.order);
-    for (size_t r = 0; r < c.labels.size(); ++r) EXPECT_EQ(e.names[e.classOf[r]], c.labels[r]);
+    for (size_t r = 0; r < c.labels.size(); ++r)
+      EXPECT_EQ(e.names[e.classOf[r]], c.labels[r]);
   }
 }
 
@@ -184,8 +192,8 @@ TEST(FitPipelineTest, SettingsTheTrainerWouldReadOtherwiseAreRefused) {
   const struct {
     double value;
     bool refused;
-  } cases[] = {{0.1, false}, {0.5f, false}, {0.000001, false}, {0.123456789, false}, {0.0, false},
-               {1e-7, true}, {0.0000015, true}, {1e300, false}};
+  } cases[] = {{0.1, false}, {0.5f, false}, {0.000001, false}, {0.123456789, false},
+               {0.0, false}, {1e-7, true},  {0.0000015, true}, {1e300, false}};
   for (const auto &c : cases) {
     EXPECT_EQ(!TrainerReadsOtherwise(c.value).empty(), c.refused) << c.value;
   }
@@ -196,7 +204,8 @@ TEST(FitPipelineTest, SettingsTheTrainerWouldReadOtherwiseAreRefused) {
     ADD_FAILURE() << "a rate of 1e-7 trained";
   } catch (const TSettingError &e) {
     EXPECT_EQ(e.GetSetting(), Setting::kLearningRate);
-    EXPECT_NE(std::string(e.what()).find("reaches the trainer as 0"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("reaches the trainer as 0"), std::string::npos)
+        << e.what();
   }
 }
 

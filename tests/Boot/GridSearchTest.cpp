@@ -35,7 +35,8 @@ TEST(GridSearchTest, EveryCombinationOnTheSameFoldsAndTheBestPicked) {
   for (const GridPoint &p : result.points) {
     ASSERT_EQ(p.folds.size(), 3u);
     long rows = 0;
-    for (const FoldScore &f : p.folds) rows += f.rows;
+    for (const FoldScore &f : p.folds)
+      rows += f.rows;
     EXPECT_EQ(rows, 12);
   }
   const GridPoint &best = result.points[result.best];
@@ -52,12 +53,15 @@ TEST(GridSearchTest, RefusesBeforeTraining) {
   } cases[] = {
       {"one class", [](LabelledData &d, GridRequest &) { d.labels.assign(12, "a"); },
        "only one class (\"a\") in column \"y\""},
-      {"more folds than rows", [](LabelledData &, GridRequest &g) { g.folds = 13; }, "exceeds the 12 rows"},
+      {"more folds than rows", [](LabelledData &, GridRequest &g) { g.folds = 13; },
+       "exceeds the 12 rows"},
       {"a rate the trainer reads as 0",
-       [](LabelledData &, GridRequest &g) { g.values[kGridLearningRate] = {1e-8}; }, "reaches the trainer as 0"},
+       [](LabelledData &, GridRequest &g) { g.values[kGridLearningRate] = {1e-8}; },
+       "reaches the trainer as 0"},
       {"too many trainings",
        [](LabelledData &, GridRequest &g) {
-         for (int k = 0; k < kGridBatch; ++k) g.values[k].resize(20, g.values[k][0]);
+         for (int k = 0; k < kGridBatch; ++k)
+           g.values[k].resize(20, g.values[k][0]);
        },
        "more than"},
   };
@@ -69,7 +73,8 @@ TEST(GridSearchTest, RefusesBeforeTraining) {
       GridSearch(data, grid);
       ADD_FAILURE() << c.what << ": no failure";
     } catch (const TKestraneError &e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.what << ": " << e.what();
     }
   }
 }

@@ -86,9 +86,9 @@ TEST(KestraneProgramTest, ValidationMessagesEndTheRun) {
 // Past validation the run loads the network; a missing one is a file error,
 // reported on standard error like every other.
 TEST(KestraneMainTest, ValidFilePassesValidation) {
-  const std::string path = WriteFile(
-      "kestrane_valid.txt",
-      "WeightFile = w.wgt #DataClasses = 1 DataFile = d.dat Examples = 5 Epochs = 2 ChangeAfter = 1");
+  const std::string path =
+      WriteFile("kestrane_valid.txt", "WeightFile = w.wgt #DataClasses = 1 DataFile = d.dat "
+                                      "Examples = 5 Epochs = 2 ChangeAfter = 1");
   std::string program = "Kestrane";
   std::vector<char *> argv = {&program[0], const_cast<char *>(path.c_str())};
   testing::internal::CaptureStderr();

@@ -23,8 +23,8 @@ const std::string kFixtures = std::string(KESTRANE_SOURCE_DIR) + "/tests/Boot/fi
 // A data-set file with the given rows of `inputs` inputs and the rest targets.
 std::string DataFile(const std::vector<std::vector<double>> &rows, int inputs) {
   const int outputs = static_cast<int>(rows[0].size()) - inputs;
-  std::string text = "[FormatVersion = 1.0]\n\n[DataSet]\n[Rows = " +
-                     std::to_string(rows.size()) + "]\n[Inputs = " + std::to_string(inputs) +
+  std::string text = "[FormatVersion = 1.0]\n\n[DataSet]\n[Rows = " + std::to_string(rows.size()) +
+                     "]\n[Inputs = " + std::to_string(inputs) +
                      "]\n[ExpectedOutputs = " + std::to_string(outputs) +
                      "]\n[GeneratedOutputs = 0]\n[Error = 0]\n\n[Data]\n";
   for (const auto &row : rows) {
@@ -148,14 +148,16 @@ TEST(KestraneRun, RefusesDataThatDoesNotFitBeforeTraining) {
   Params p = Standard();
   p.classes = {"/nonexistent/a.dat", p.classes[0], "/nonexistent/b.dat"};
   p.examples = "Examples = 4 Examples = 4 Examples = 4";
-  ExpectRefused(p, "Unable to open file /nonexistent/a.dat\nUnable to open file /nonexistent/b.dat\n",
+  ExpectRefused(p,
+                "Unable to open file /nonexistent/a.dat\nUnable to open file /nonexistent/b.dat\n",
                 "missing classes");
 
   p = Standard();
   const std::string wide = ClassFile(1, 3);
   p.classes[1] = wide;
-  ExpectRefused(p, "Data file " + wide + " has 3 inputs and 1 outputs, but " + p.classes[0] +
-                       " has 2 and 1\n",
+  ExpectRefused(p,
+                "Data file " + wide + " has 3 inputs and 1 outputs, but " + p.classes[0] +
+                    " has 2 and 1\n",
                 "tables differ");
 
   p = Standard();
@@ -175,8 +177,9 @@ TEST(KestraneRun, RefusesDataThatDoesNotFitBeforeTraining) {
 
   p = Standard();
   p.examples = "Examples = 0 Examples = 0";
-  ExpectRefused(p, "Empty training set: every class gives 0 examples\nBad Parameter\n"
-                   "TVemoBPBootStrap::Run\n",
+  ExpectRefused(p,
+                "Empty training set: every class gives 0 examples\nBad Parameter\n"
+                "TVemoBPBootStrap::Run\n",
                 "no rows drawn");
 
   p = Standard();
@@ -204,7 +207,8 @@ TEST(KestraneRun, MoreInputsThanTheNetworkReadsOnlyWarn) {
   p.classes = {ClassFile(0, 3), ClassFile(1, 3)};
   const RunResult r = p.Run();
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "!Warning: the data presents 3 input values; the network reads only the first 2\n");
+  EXPECT_EQ(r.err,
+            "!Warning: the data presents 3 input values; the network reads only the first 2\n");
   EXPECT_EQ(r.out.rfind("Error = ", 0), 0u);
 }
 

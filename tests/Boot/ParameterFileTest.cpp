@@ -13,21 +13,20 @@ using kestrane::LoadParameters;
 using kestrane::RunSettings;
 
 // A file that passes every check; cases add to it or replace it.
-const std::string kValid =
-    "WeightFile = initial.wgt\n"
-    "DestinationFile = result.wgt\n"
-    "#DataClasses = 2\n"
-    "DataFile = class0.dat\n"
-    "DataFile = class1.dat\n"
-    "Examples = 50\n"
-    "Examples = 40\n"
-    "Epochs = 1000\n"
-    "ChangeAfter = 10\n"
-    "LearningRate = 0.1\n"
-    "Momentum = 0.9\n"
-    "Batch = false\n"
-    "#Features = 3\n"
-    "Features = 0 2 5\n";
+const std::string kValid = "WeightFile = initial.wgt\n"
+                           "DestinationFile = result.wgt\n"
+                           "#DataClasses = 2\n"
+                           "DataFile = class0.dat\n"
+                           "DataFile = class1.dat\n"
+                           "Examples = 50\n"
+                           "Examples = 40\n"
+                           "Epochs = 1000\n"
+                           "ChangeAfter = 10\n"
+                           "LearningRate = 0.1\n"
+                           "Momentum = 0.9\n"
+                           "Batch = false\n"
+                           "#Features = 3\n"
+                           "Features = 0 2 5\n";
 
 std::string Load(const std::string &text, RunSettings &settings) {
   std::istringstream in(text);
@@ -81,7 +80,9 @@ TEST(ParameterFileTest, Grammar) {
       {"keys in any case", kValid + "weightfile = a.wgt EPOCHS = 7 bAtCh = x",
        [](const RunSettings &s) { return s.weightFile == "a.wgt" && s.epochs == 7; }},
       {"any separator character", kValid + "Epochs : 5 Momentum x0.25 WeightFile ~w.wgt",
-       [](const RunSettings &s) { return s.epochs == 5 && s.momentum == 0.25f && s.weightFile == "w.wgt"; }},
+       [](const RunSettings &s) {
+         return s.epochs == 5 && s.momentum == 0.25f && s.weightFile == "w.wgt";
+       }},
       {"without a separator the value loses its first character", kValid + "WeightFile xy.wgt",
        [](const RunSettings &s) { return s.weightFile == "y.wgt"; }},
       {"free words are skipped one at a time", kValid + "note: WeightFile = n.wgt trailing words",
@@ -90,7 +91,8 @@ TEST(ParameterFileTest, Grammar) {
        [](const RunSettings &s) { return s.epochs == 1000; }},
       {"lines mean nothing", kValid + "Epochs\n=\n\t12",
        [](const RunSettings &s) { return s.epochs == 12; }},
-      {"batch true in any case", kValid + "Batch = TRUE", [](const RunSettings &s) { return s.batch; }},
+      {"batch true in any case", kValid + "Batch = TRUE",
+       [](const RunSettings &s) { return s.batch; }},
       {"batch other word", kValid + "Batch = yes", [](const RunSettings &s) { return !s.batch; }},
       {"last occurrence wins", kValid + "ChangeAfter = 3 ChangeAfter = 4",
        [](const RunSettings &s) { return s.changeAfter == 4; }},
@@ -157,8 +159,9 @@ TEST(ParameterFileTest, WordLimits) {
   EXPECT_EQ(s.weightFile, name255);
   EXPECT_EQ(s.destinationFile, name255);
   EXPECT_FALSE(s.batch);
-  ASSERT_EQ(Load("#DataClasses = 1 DataFile = " + name254 + " WeightFile = w Epochs = 1 "
-                 "ChangeAfter = 1 Examples = 1",
+  ASSERT_EQ(Load("#DataClasses = 1 DataFile = " + name254 +
+                     " WeightFile = w Epochs = 1 "
+                     "ChangeAfter = 1 Examples = 1",
                  s),
             "");
   EXPECT_EQ(s.dataFiles.at(0), name254);
@@ -176,19 +179,22 @@ TEST(ParameterFileTest, ValidationMessagesInOrder) {
       {"WeightFile = w", "Number of classes not specified or invalid"},
       {"WeightFile = w #DataClasses = 0 Epochs = 1 ChangeAfter = 1",
        "Number of classes not specified or invalid"},
-      {"WeightFile = w #DataClasses = -3 DataFile = a", "Number of classes not specified or invalid"},
+      {"WeightFile = w #DataClasses = -3 DataFile = a",
+       "Number of classes not specified or invalid"},
       {"WeightFile = w #DataClasses = 2", "Number of epochs not specified or invalid"},
       {"WeightFile = w #DataClasses = 2 Epochs = 0", "Number of epochs not specified or invalid"},
       {"WeightFile = w #DataClasses = 2 Epochs = 5", "Change After not specified or invalid"},
       {"WeightFile = w #DataClasses = 2 Epochs = 5 ChangeAfter = -1",
        "Change After not specified or invalid"},
   };
-  for (const Case &c : cases) EXPECT_EQ(Message(c.text), c.message) << c.text;
+  for (const Case &c : cases)
+    EXPECT_EQ(Message(c.text), c.message) << c.text;
 }
 
 TEST(ParameterFileTest, RejectedFiles) {
   const std::string head = "WeightFile = w Epochs = 5 ChangeAfter = 1 ";
-  const std::string two = head + "#DataClasses = 2 DataFile = a DataFile = b Examples = 1 Examples = 2 ";
+  const std::string two =
+      head + "#DataClasses = 2 DataFile = a DataFile = b Examples = 1 Examples = 2 ";
   struct Case {
     std::string text;
     const char *message;
@@ -211,10 +217,12 @@ TEST(ParameterFileTest, RejectedFiles) {
       {kValid + "#Features = 4 Features = 1 2", "No value for Features"},
       // words beyond their limits
       {kValid + std::string(256, 'k'), "Word longer than 255 characters in the parameter file"},
-      {kValid + "WeightFile = " + std::string(256, 'w'), "WeightFile name longer than 255 characters"},
+      {kValid + "WeightFile = " + std::string(256, 'w'),
+       "WeightFile name longer than 255 characters"},
       {kValid + "DestinationFile = " + std::string(256, 'w'),
        "DestinationFile name longer than 255 characters"},
-      {"#DataClasses = 1 DataFile = " + std::string(255, 'd'), "DataFile name longer than 254 characters"},
+      {"#DataClasses = 1 DataFile = " + std::string(255, 'd'),
+       "DataFile name longer than 254 characters"},
       {kValid + "Batch = " + std::string(16, 't'), "Batch value longer than 15 characters"},
       // structure: only after the four checks pass
       {two + "DataFile = c", "More DataFile entries than #DataClasses"},
@@ -232,12 +240,14 @@ TEST(ParameterFileTest, RejectedFiles) {
       {two + "#Features = -2", "#Features is negative"},
       {two + "Features = 1 2 #Features = 2 Features = 1 2", "Features given before #Features"},
       {two + "#Features = 2", "#Features given without a Features line"},
-      {two + "#Features = 2 Features = 1 2 #Features = 3", "#Features given without a Features line"},
+      {two + "#Features = 2 Features = 1 2 #Features = 3",
+       "#Features given without a Features line"},
       {two + "#Features = 3 Features = 1 -2 0", "Features holds a negative column"},
       {head + "#DataClasses = 2 DataFile = a DataFile = b Examples = 1 Examples = -2",
        "Examples value is negative"},
   };
-  for (const Case &c : cases) EXPECT_EQ(Message(c.text), c.message) << c.text.substr(0, 120);
+  for (const Case &c : cases)
+    EXPECT_EQ(Message(c.text), c.message) << c.text.substr(0, 120);
 }
 
 TEST(ParameterFileTest, HugeCountsAllocateNothingUpFront) {

@@ -35,8 +35,10 @@ TEST(DataTest, NewTableIsEmptyAndZeroed) {
   EXPECT_EQ(table.MbrNdxCursor, 0);
   EXPECT_EQ(table.MbrNdxChanges, 0);
   for (int32_t s = 0; s < 5; ++s) {
-    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(table.InputSlot(s)[c], 0.0);
-    for (int32_t c = 0; c < 2; ++c) EXPECT_EQ(table.OutputSlot(s)[c], 0.0);
+    for (int32_t c = 0; c < 3; ++c)
+      EXPECT_EQ(table.InputSlot(s)[c], 0.0);
+    for (int32_t c = 0; c < 2; ++c)
+      EXPECT_EQ(table.OutputSlot(s)[c], 0.0);
   }
   Data noColumns(2, 0, -1, false);
   EXPECT_EQ(noColumns.InputSlot(0), nullptr);
@@ -53,7 +55,7 @@ TEST(DataTest, RingOverwritesOldestRowWhenFull) {
   EXPECT_EQ(table->MbrNdxLast, 0);
   EXPECT_EQ(table->MbrNdxDataRows, 5);
   EXPECT_EQ(table->GetInputDatum(0, 2), 99.0);
-  EXPECT_EQ(table->GetOutputDatum(0, 1), -1.0);  // a missing vector leaves that part
+  EXPECT_EQ(table->GetOutputDatum(0, 1), -1.0); // a missing vector leaves that part
   EXPECT_EQ(table->MbrNdxChanges, 6);
   // Sequential reading follows append order across the wrap.
   table->Rewind();
@@ -99,8 +101,8 @@ TEST(DataTest, SequentialReadingOfEmptyTableRaises) {
   ExpectThrows([&] { table.ReadCurrentRow(in, out); }, "Data table is empty", "Bad Parameter",
                "Data::ReadCurrentRow");
   Data noSlots(0, 1, 1, false);
-  ExpectThrows([&] { noSlots.AppendRow(in, out); }, "Data table has no row slots",
-               "Bad Parameter", "Data::AppendRow");
+  ExpectThrows([&] { noSlots.AppendRow(in, out); }, "Data table has no row slots", "Bad Parameter",
+               "Data::AppendRow");
 }
 
 TEST(DataTest, InputSelectionShapesSequentialReadingOnly) {
@@ -113,7 +115,7 @@ TEST(DataTest, InputSelectionShapesSequentialReadingOnly) {
   table->GetNextRow(in, out, &labels);
   EXPECT_EQ(in[0], 3.0);
   EXPECT_EQ(in[1], 0.0);
-  EXPECT_EQ(in[2], 7.0);  // beyond the selection nothing is written
+  EXPECT_EQ(in[2], 7.0); // beyond the selection nothing is written
   EXPECT_EQ(out[0], -0.0);
   EXPECT_EQ(out[1], -1.0);
   EXPECT_EQ(labels, nullptr);
@@ -147,19 +149,19 @@ TEST(DataTest, SelectionsRejectColumnsOutsideTheTable) {
   const int32_t outBad[1] = {2};
   ExpectThrows([&] { table->SelectInputColumns(2, bad); }, "Invalid Input Data Column",
                "Bad Parameter", "Data::SelectInputColumns");
-  ExpectThrows([&] { table->SetSelection(1, negative, 0, nullptr); },
-               "Invalid Input Data Column", "Bad Parameter", "Data::SetSelection");
+  ExpectThrows([&] { table->SetSelection(1, negative, 0, nullptr); }, "Invalid Input Data Column",
+               "Bad Parameter", "Data::SetSelection");
   ExpectThrows([&] { table->SetSelection(1, good, 1, outBad); }, "Invalid Output Data Column",
                "Bad Parameter", "Data::SetSelection");
   const int32_t five[5] = {0, 0, 0, 0, 0};
   ExpectThrows([&] { table->SelectInputColumns(5, five); }, "Invalid selection count",
                "Bad Parameter", "Data::SelectInputColumns");
-  EXPECT_EQ(table->MbrNdxSelInputs, 0);  // failed calls changed nothing
+  EXPECT_EQ(table->MbrNdxSelInputs, 0); // failed calls changed nothing
   double values[2];
   ExpectThrows([&] { table->GetInputRow(0, values, 2, bad); }, "Invalid Input Data Column",
                "Bad Parameter", "Data::GetInputRow");
-  ExpectThrows([&] { table->GetOutputRow(0, values, 1, outBad); },
-               "Invalid Output Data Column", "Bad Parameter", "Data::GetOutputRow");
+  ExpectThrows([&] { table->GetOutputRow(0, values, 1, outBad); }, "Invalid Output Data Column",
+               "Bad Parameter", "Data::GetOutputRow");
   ExpectThrows([&] { table->GetOutputRow(5, values, 1, outBad); }, "Invalid Data Row",
                "Bad Parameter", "Data::GetOutputRow");
   const int32_t order[2] = {2, 1};
@@ -185,7 +187,8 @@ TEST(DataTest, EveryRowAndColumnFaultRaisesWithItsTexts) {
       {"Data::SetInputDatum", "Invalid Data Row", [&] { table->SetInputDatum(5, 0, 1); }},
       {"Data::GetOutputDatum", "Invalid Output Data Column", [&] { table->GetOutputDatum(0, -1); }},
       {"Data::GetOutputDatum", "Invalid Data Row", [&] { table->GetOutputDatum(7, 0); }},
-      {"Data::SetOutputDatum", "Invalid Output Data Column", [&] { table->SetOutputDatum(1, 2, 1); }},
+      {"Data::SetOutputDatum", "Invalid Output Data Column",
+       [&] { table->SetOutputDatum(1, 2, 1); }},
       {"Data::SetOutputDatum", "Invalid Data Row", [&] { table->SetOutputDatum(9, 9, 1); }},
       {"Data::GetLabels", "Invalid Data Row", [&] { table->GetLabels(5); }},
       {"Data::SetLabels", "Invalid Data Row", [&] { table->SetLabels(-1, &list); }},
@@ -215,14 +218,15 @@ TEST(DataTest, RowsAndDataCanBeWrittenAndRead) {
   EXPECT_EQ(table->GetOutputDatum(1, 1), 0.25);
   table->SetInputDatum(0, 0, -2.5);
   EXPECT_EQ(table->GetInputDatum(0, 0), -2.5);
-  EXPECT_THROW(table->GetInputDatum(2, 0), TException);  // slot 2 holds no data yet
+  EXPECT_THROW(table->GetInputDatum(2, 0), TException); // slot 2 holds no data yet
 }
 
 TEST(DataTest, GetBlockCopiesUpToTheNewestRow) {
   auto table = Filled(6, 4);
   double in[10][4] = {}, out[10][2] = {};
   double *ins[10], *outs[10];
-  for (int i = 0; i < 10; ++i) ins[i] = in[i], outs[i] = out[i];
+  for (int i = 0; i < 10; ++i)
+    ins[i] = in[i], outs[i] = out[i];
   int32_t count = -1;
   table->GetBlock(ins, outs, 1, 10, count);
   EXPECT_EQ(count, 3);
@@ -260,7 +264,7 @@ TEST(DataTest, LabelsAccumulateByExactName) {
   EXPECT_EQ(clone->GetLabels(1)->GetCount(), 3);
   table->SetLabels(0, clone->GetLabels(1));
   EXPECT_EQ(*table->GetLabels(0), *clone->GetLabels(1));
-  table->SetRow(0, in, out, nullptr);  // no list clears them
+  table->SetRow(0, in, out, nullptr); // no list clears them
   EXPECT_EQ(table->GetLabels(0)->GetCount(), 0);
 
   auto plain = Filled(2, 1);
@@ -271,7 +275,7 @@ TEST(DataTest, LabelsAccumulateByExactName) {
 
 TEST(DataTest, CloneCopiesStateAndRows) {
   auto table = Filled(3, 3, true);
-  table->AppendRow(nullptr, nullptr);  // wraps
+  table->AppendRow(nullptr, nullptr); // wraps
   table->AppendLabel(2, 3.0, "z");
   table->MbrNdxCursor = 1;
   auto clone = table->Clone();

@@ -36,9 +36,11 @@ using testsupport::Slurp;
 // output a run may write, an older file that a failed run must keep.
 std::string ExampleDir() {
   std::string pattern = testing::TempDir() + "kestrane_bad_XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    return std::string();
   for (const auto &entry : fs::directory_iterator(kExample))
-    if (entry.is_regular_file()) fs::copy_file(entry.path(), fs::path(pattern) / entry.path().filename());
+    if (entry.is_regular_file())
+      fs::copy_file(entry.path(), fs::path(pattern) / entry.path().filename());
   for (const char *name : {"iris-trained.wgt", "out.wgt", "out.dat", "new-A.dat", "new.param"})
     Put(pattern + "/" + name, kPrevious);
   fs::create_directory(pattern + "/adir");
@@ -51,11 +53,14 @@ std::string Changes(const std::map<std::string, std::string> &before,
   std::string changes;
   for (const auto &entry : after) {
     const auto old = before.find(entry.first);
-    if (old == before.end()) changes += " new " + entry.first;
-    else if (old->second != entry.second) changes += " changed " + entry.first;
+    if (old == before.end())
+      changes += " new " + entry.first;
+    else if (old->second != entry.second)
+      changes += " changed " + entry.first;
   }
   for (const auto &entry : before)
-    if (after.count(entry.first) == 0) changes += " removed " + entry.first;
+    if (after.count(entry.first) == 0)
+      changes += " removed " + entry.first;
   return changes;
 }
 
@@ -93,7 +98,8 @@ Outcome Shell(const std::string &dir, const std::string &command) {
 
 int Lines(const std::string &text) {
   int lines = 0;
-  for (char c : text) lines += c == '\n';
+  for (char c : text)
+    lines += c == '\n';
   return lines;
 }
 
@@ -102,16 +108,15 @@ int Lines(const std::string &text) {
 bool ShortReport(const Outcome &o) {
   const bool oneLine = Lines(o.out) + Lines(o.err) == 1 && (o.out + o.err).back() == '\n' &&
                        (o.out + o.err).size() > 1;
-  const bool argumentError =
-      o.out.empty() && Lines(o.err) == 3 && o.err.back() == '\n' &&
-      (o.err.find("\nBad Parameter\n") != std::string::npos ||
-       o.err.find("\nNull Pointer Parameter\n") != std::string::npos);
+  const bool argumentError = o.out.empty() && Lines(o.err) == 3 && o.err.back() == '\n' &&
+                             (o.err.find("\nBad Parameter\n") != std::string::npos ||
+                              o.err.find("\nNull Pointer Parameter\n") != std::string::npos);
   return oneLine || argumentError;
 }
 
 // Text no run may print, whatever went wrong.
 const char *const kForbidden[] = {"Assertion failed", "runtime error:", "Sanitizer",
-                                  "terminate called", "Segmentation", "Aborted"};
+                                  "terminate called", "Segmentation",   "Aborted"};
 
 // ---- preparations of the directory
 
@@ -162,7 +167,7 @@ struct BadInput {
   Program program;
   std::string args;
   Prepare prepare;
-  std::string expected;  // a part of the report; empty: any short report
+  std::string expected; // a part of the report; empty: any short report
 };
 
 std::ostream &operator<<(std::ostream &out, const BadInput &c) { return out << c.name; }
@@ -193,7 +198,8 @@ std::vector<BadInput> Cases() {
 
   cases.push_back(Run("NetworkWrongKeyword", Edit(kNet, "NeuralNetwork", "NeuralNetwerk"),
                       "[NEURALNETWORK] expected"));
-  cases.push_back(Run("NetworkUnknownType", Edit(kNet, "= Vemo", "= Bogus"), "Unknown network type"));
+  cases.push_back(
+      Run("NetworkUnknownType", Edit(kNet, "= Vemo", "= Bogus"), "Unknown network type"));
   cases.push_back(Run("NetworkUnknownActivation", Edit(kNet, "=sigmoid", "=nosuch"),
                       "Unknown activation function"));
   cases.push_back(Run("NetworkGarbage", Write(kNet, Garbage(4000))));
@@ -201,8 +207,8 @@ std::vector<BadInput> Cases() {
   cases.push_back(Run("NetworkHugeLayerCount",
                       Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = 999999999"),
                       "exceeds the limit of 100"));
-  cases.push_back(Run("NetworkNegativeLayerCount",
-                      Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = -6")));
+  cases.push_back(
+      Run("NetworkNegativeLayerCount", Edit(kNet, "NumberOfLayers = 6", "NumberOfLayers = -6")));
   cases.push_back(Run("NetworkHugeLayer",
                       Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = 2147483647"),
                       "exceeds the limit of 1000000"));
@@ -210,17 +216,21 @@ std::vector<BadInput> Cases() {
                       Edit(kNet, "NumberOfNeurons = 12", "NumberOfNeurons = -12"), "negative"));
   cases.push_back(Run("NetworkArcOutside", Edit(kNet, "From=0 To=0 ", "From=2147483647 To=0 "),
                       "lies outside"));
-  cases.push_back(Run("NetworkHugeMembershipCount", Edit(kNet, "Input=0 MF=3", "Input=0 MF=2147483647")));
+  cases.push_back(
+      Run("NetworkHugeMembershipCount", Edit(kNet, "Input=0 MF=3", "Input=0 MF=2147483647")));
 
-  cases.push_back(Run("DataWrongKeyword", Edit(kData, "[DataSet]", "[DataSat]"), "[DATASET] expected"));
+  cases.push_back(
+      Run("DataWrongKeyword", Edit(kData, "[DataSet]", "[DataSat]"), "[DATASET] expected"));
   cases.push_back(Run("DataGarbage", Write(kData, Garbage(3000))));
-  cases.push_back(Run("DataHugeRows",
-                      [](const std::string &dir) {
-                        Edit(kData, "Rows = 35", "Rows = 2147483647")(dir);
-                        Edit(kData, "Inputs = 4", "Inputs = 1000")(dir);
-                      },
-                      "Data set"));
-  cases.push_back(Run("DataHugeOutputs", Edit(kData, "ExpectedOutputs = 3", "ExpectedOutputs = 2147483647"),
+  cases.push_back(Run(
+      "DataHugeRows",
+      [](const std::string &dir) {
+        Edit(kData, "Rows = 35", "Rows = 2147483647")(dir);
+        Edit(kData, "Inputs = 4", "Inputs = 1000")(dir);
+      },
+      "Data set"));
+  cases.push_back(Run("DataHugeOutputs",
+                      Edit(kData, "ExpectedOutputs = 3", "ExpectedOutputs = 2147483647"),
                       "numbers per row"));
   cases.push_back(Run("DataNegativeRows", Edit(kData, "Rows = 35", "Rows = -1")));
   cases.push_back(Run("DataOneRowShort", Edit(kData, "Rows = 35", "Rows = 36")));
@@ -229,79 +239,99 @@ std::vector<BadInput> Cases() {
   // Numbers that would train to NaN and report it as a result.
   cases.push_back(Run("DataNotFinite", Edit(kData, "0.5 ", "nan "), "iris-setosa.dat: row"));
   cases.push_back(Run("DataInfinite", Edit(kData, "0.5 ", "-inf "), "is -inf"));
-  cases.push_back(Run("NetworkNotFinite", Edit(kNet, "0.223502304147465 T", "nan T"), "not finite"));
+  cases.push_back(
+      Run("NetworkNotFinite", Edit(kNet, "0.223502304147465 T", "nan T"), "not finite"));
   // A NUL byte is no part of any text file the programs read.
   const std::string nul("[FormatVersion = 1.0]\0\n", 23);
   cases.push_back(Run("NetworkNul", Write(kNet, nul), "NUL byte"));
   cases.push_back(Run("DataNul", Write(kData, nul), "NUL byte"));
   cases.push_back(Run("ParametersNul", Write("iris.param", "WeightFile = x" + nul), "NUL byte"));
-  cases.push_back(Tool("ImportNul", "import bad.csv -o iris", Write("bad.csv", kCsvHead + nul), "NUL byte"));
+  cases.push_back(
+      Tool("ImportNul", "import bad.csv -o iris", Write("bad.csv", kCsvHead + nul), "NUL byte"));
   cases.push_back(Tool("RangesNul", "eval " + kNet + " iris-test.dat --ranges bad.ranges",
                        Write("bad.ranges", "kestrane-ranges 1\n" + nul), "NUL byte"));
 
-  cases.push_back(Run("MissingNetwork", Edit("iris.param", kNet, "none.wgt"), "Error on File Open"));
-  cases.push_back(Run("MissingData", Edit("iris.param", kData, "none.dat"), "Unable to open file none.dat"));
+  cases.push_back(
+      Run("MissingNetwork", Edit("iris.param", kNet, "none.wgt"), "Error on File Open"));
+  cases.push_back(
+      Run("MissingData", Edit("iris.param", kData, "none.dat"), "Unable to open file none.dat"));
   cases.push_back({"MissingParameterFile", Program::Driver, "none.param", Nothing(),
                    "Unable to open file none.param"});
-  cases.push_back({"ParameterFileIsADirectory", Program::Driver, "adir", Nothing(), "Unable to open file"});
+  cases.push_back(
+      {"ParameterFileIsADirectory", Program::Driver, "adir", Nothing(), "Unable to open file"});
   cases.push_back({"TwoArguments", Program::Driver, "iris.param iris.param", Nothing(), "Usage:"});
   cases.push_back(Run("DestinationInMissingDirectory",
-                      Edit("iris.param", "iris-trained.wgt", "none/trained.wgt"), "Unable to write file"));
+                      Edit("iris.param", "iris-trained.wgt", "none/trained.wgt"),
+                      "Unable to write file"));
   cases.push_back(Run("DestinationIsADirectory", Edit("iris.param", "iris-trained.wgt", "adir"),
                       "Unable to write file adir"));
 
   cases.push_back(Run("ParametersWithoutWeightFile", Edit("iris.param", "WeightFile", "WaitFile"),
                       "No weight file specified"));
-  cases.push_back(Run("ParametersEpochsNotANumber", Edit("iris.param", "Epochs = 2000", "Epochs = x"),
+  cases.push_back(Run("ParametersEpochsNotANumber",
+                      Edit("iris.param", "Epochs = 2000", "Epochs = x"),
                       "Value of Epochs is not an integer"));
-  cases.push_back(Run("ParametersNegativeClasses", Edit("iris.param", "#DataClasses = 3", "#DataClasses = -3"),
+  cases.push_back(Run("ParametersNegativeClasses",
+                      Edit("iris.param", "#DataClasses = 3", "#DataClasses = -3"),
                       "Number of classes"));
   cases.push_back(Run("ParametersHugeClasses",
-                      Edit("iris.param", "#DataClasses = 3", "#DataClasses = 2147483647"), "Fewer"));
+                      Edit("iris.param", "#DataClasses = 3", "#DataClasses = 2147483647"),
+                      "Fewer"));
   cases.push_back(Run("ParametersGarbage", Write("iris.param", Garbage(2000))));
   cases.push_back(Run("ParametersLongName", Edit("iris.param", kNet, std::string(300, 'w')),
                       "longer than 255"));
-  cases.push_back(Run("ParametersTooManyFeatures",
-                      Edit("iris.param", "Seed = 7", "Seed = 7 #Features = 9 Features = 0 1 2 3 4 5 6 7 8"),
-                      "More features"));
+  cases.push_back(
+      Run("ParametersTooManyFeatures",
+          Edit("iris.param", "Seed = 7", "Seed = 7 #Features = 9 Features = 0 1 2 3 4 5 6 7 8"),
+          "More features"));
   cases.push_back(Run("MoreExamplesThanRows", Edit("iris.param", "Examples = 35", "Examples = 99"),
                       "Bad Parameter"));
 
   cases.push_back(Tool("ToolUnknownCommand", "frobnicate", Nothing(), "unknown command"));
   cases.push_back(Tool("CreateWithoutInputs", "create --rules 2 --outputs 2 -o out.wgt", Nothing(),
                        "--inputs is required"));
-  cases.push_back(Tool("CreateHugeInputs", "create --inputs 2147483647 --rules 2 --outputs 2 -o out.wgt",
-                       Nothing(), "--inputs must be"));
+  cases.push_back(Tool("CreateHugeInputs",
+                       "create --inputs 2147483647 --rules 2 --outputs 2 -o out.wgt", Nothing(),
+                       "--inputs must be"));
   cases.push_back(Tool("CreateNegativeRules", "create --inputs 2 --rules -3 --outputs 2 -o out.wgt",
                        Nothing(), "--rules must be"));
-  cases.push_back(Tool("CreateTooLarge", "create --inputs 100000 --rules 100000 --outputs 1 -o out.wgt",
-                       Nothing(), "network too large"));
+  cases.push_back(Tool("CreateTooLarge",
+                       "create --inputs 100000 --rules 100000 --outputs 1 -o out.wgt", Nothing(),
+                       "network too large"));
   // Within every per-count cap, but more neurons than a network file may hold.
-  cases.push_back(Tool("CreateTooManyNeurons", "create --inputs 100000 --input-mfs 99 --rules 1 --outputs 1 -o out.wgt",
+  cases.push_back(Tool("CreateTooManyNeurons",
+                       "create --inputs 100000 --input-mfs 99 --rules 1 --outputs 1 -o out.wgt",
                        Nothing(), "more than 1000000 neurons"));
-  cases.push_back(Tool("CreateWrongMembershipList", "create --inputs 2 --input-mfs 2,3,4 --rules 2 --outputs 2 -o out.wgt",
+  cases.push_back(Tool("CreateWrongMembershipList",
+                       "create --inputs 2 --input-mfs 2,3,4 --rules 2 --outputs 2 -o out.wgt",
                        Nothing(), "3 numbers given"));
-  cases.push_back(Tool("CreateInMissingDirectory", "create --inputs 2 --rules 2 --outputs 2 -o none/out.wgt",
-                       Nothing(), "cannot write none/out.wgt"));
+  cases.push_back(Tool("CreateInMissingDirectory",
+                       "create --inputs 2 --rules 2 --outputs 2 -o none/out.wgt", Nothing(),
+                       "cannot write none/out.wgt"));
   cases.push_back(Tool("CreateOverADirectory", "create --inputs 2 --rules 2 --outputs 2 -o adir",
                        Nothing(), "is a directory"));
   cases.push_back(Tool("EvalWithoutData", "eval " + kNet, Nothing(), "eval takes"));
-  cases.push_back(Tool("EvalCutNetwork", "eval " + kNet + " iris-test.dat", Cut(kNet, 500), kNet + ":"));
-  cases.push_back(Tool("EvalMissingData", "eval " + kNet + " none.dat", Nothing(), "Unable to open file none.dat"));
+  cases.push_back(
+      Tool("EvalCutNetwork", "eval " + kNet + " iris-test.dat", Cut(kNet, 500), kNet + ":"));
+  cases.push_back(Tool("EvalMissingData", "eval " + kNet + " none.dat", Nothing(),
+                       "Unable to open file none.dat"));
   cases.push_back(Tool("EvalCutData", "eval " + kNet + " iris-test.dat", Cut("iris-test.dat", 400),
                        "iris-test.dat:"));
   cases.push_back(Tool("EvalCsvAsData", "eval " + kNet + " iris.csv", Nothing(), "iris.csv:"));
-  cases.push_back(Tool("EvalOutputIsADirectory", "eval " + kNet + " iris-test.dat -o adir", Nothing(),
-                       "cannot write adir"));
-  cases.push_back(Tool("EvalOutputInMissingDirectory", "eval " + kNet + " iris-test.dat -o none/out.dat",
-                       Nothing(), "cannot write"));
-  cases.push_back(Tool("EvalBadRanges", "eval " + kNet + " iris-test.dat --ranges iris.csv", Nothing(),
-                       "not a ranges file"));
-  // Every import writes over the example's own files (prefix "iris") or over new-A.dat and new.param.
+  cases.push_back(Tool("EvalOutputIsADirectory", "eval " + kNet + " iris-test.dat -o adir",
+                       Nothing(), "cannot write adir"));
+  cases.push_back(Tool("EvalOutputInMissingDirectory",
+                       "eval " + kNet + " iris-test.dat -o none/out.dat", Nothing(),
+                       "cannot write"));
+  cases.push_back(Tool("EvalBadRanges", "eval " + kNet + " iris-test.dat --ranges iris.csv",
+                       Nothing(), "not a ranges file"));
+  // Every import writes over the example's own files (prefix "iris") or over new-A.dat and
+  // new.param.
   cases.push_back(Tool("ImportEmptyCsv", "import bad.csv -o iris", Write("bad.csv", ""), "empty"));
-  cases.push_back(Tool("ImportHeaderOnly", "import bad.csv -o iris", Write("bad.csv", kCsvHead), "no data rows"));
-  cases.push_back(Tool("ImportRaggedRow", "import bad.csv -o iris", Write("bad.csv", kCsvHead + "1,2\n"),
-                       "2 fields"));
+  cases.push_back(Tool("ImportHeaderOnly", "import bad.csv -o iris", Write("bad.csv", kCsvHead),
+                       "no data rows"));
+  cases.push_back(Tool("ImportRaggedRow", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvHead + "1,2\n"), "2 fields"));
   cases.push_back(Tool("ImportNotANumber", "import bad.csv -o iris",
                        Write("bad.csv", kCsvHead + "1,x,A\n2,3,B\n"), "is not a number"));
   cases.push_back(Tool("ImportUnclosedQuote", "import bad.csv -o iris",
@@ -311,23 +341,28 @@ std::vector<BadInput> Cases() {
   cases.push_back(Tool("ImportHugeNumber", "import bad.csv -o iris",
                        Write("bad.csv", kCsvGood + "1e999,1,A\n"), "is not a number"));
   cases.push_back(Tool("ImportGarbage", "import bad.csv -o iris", Write("bad.csv", Garbage(5000))));
-  cases.push_back(Tool("ImportMissingCsv", "import none.csv -o iris", Nothing(), "Unable to open file none.csv"));
-  cases.push_back(Tool("ImportUnknownClassColumn", "import iris.csv --class nosuch -o iris", Nothing(),
-                       "no column"));
-  cases.push_back(Tool("ImportBadEpochs", "import good.csv --epochs 0 -o new", Write("good.csv", kCsvGood),
-                       "--epochs must be"));
-  cases.push_back(Tool("ImportInMissingDirectory", "import good.csv -o none/new", Write("good.csv", kCsvGood),
-                       "-o: the folder none does not exist"));
-  cases.push_back(Tool("ImportOverADirectory", "import good.csv -o new", [](const std::string &dir) {
-                         Put(dir + "/good.csv", kCsvGood);
-                         fs::create_directory(dir + "/new-B.dat");
-                       }, "cannot write new-B.dat: it is a directory"));
+  cases.push_back(Tool("ImportMissingCsv", "import none.csv -o iris", Nothing(),
+                       "Unable to open file none.csv"));
+  cases.push_back(Tool("ImportUnknownClassColumn", "import iris.csv --class nosuch -o iris",
+                       Nothing(), "no column"));
+  cases.push_back(Tool("ImportBadEpochs", "import good.csv --epochs 0 -o new",
+                       Write("good.csv", kCsvGood), "--epochs must be"));
+  cases.push_back(Tool("ImportInMissingDirectory", "import good.csv -o none/new",
+                       Write("good.csv", kCsvGood), "-o: the folder none does not exist"));
+  cases.push_back(Tool(
+      "ImportOverADirectory", "import good.csv -o new",
+      [](const std::string &dir) {
+        Put(dir + "/good.csv", kCsvGood);
+        fs::create_directory(dir + "/new-B.dat");
+      },
+      "cannot write new-B.dat: it is a directory"));
   // What a ranges file cannot hold, and names Kestrane cannot read back.
   cases.push_back(Tool("ImportDuplicateHeader", "import bad.csv -o iris",
                        Write("bad.csv", "a,a,kind\n1,2,A\n3,4,B\n1,3,A\n3,5,B\n"),
                        "column name \"a\" appears more than once"));
   cases.push_back(Tool("ImportTabInClass", "import bad.csv -o iris",
-                       Write("bad.csv", kCsvGood + "1,2,\"A\tB\"\n2,2,\"A\tB\"\n"), "tab or a line break"));
+                       Write("bad.csv", kCsvGood + "1,2,\"A\tB\"\n2,2,\"A\tB\"\n"),
+                       "tab or a line break"));
   cases.push_back(Tool("ImportLongPrefix", "import good.csv -o " + std::string(246, 'p'),
                        Write("good.csv", kCsvGood), "more than a parameter file takes"));
   cases.push_back(Tool("ImportBadRanges", "import iris.csv --ranges iris.csv -o new", Nothing(),
@@ -337,16 +372,21 @@ std::vector<BadInput> Cases() {
   // (a ragged row anywhere before a bad cell, a bad cell before the -o file).
   const std::string kIrisHead = "sepal_length,sepal_width,petal_length,petal_width,species\n";
   std::string answered = kIrisHead;
-  for (int i = 0; i < 3000; ++i) answered += "5.1,3.5,1.4,0.2,setosa\n";
+  for (int i = 0; i < 3000; ++i)
+    answered += "5.1,3.5,1.4,0.2,setosa\n";
   const std::string badCell = answered + "5.1,x,1.4,0.2,setosa\n4.9,3.0,1.4,0.2,setosa\n";
   const std::string predict = "predict " + kNet + " bad.csv --ranges iris.ranges";
   const std::string notANumber = "line 3002: \"x\" in column \"sepal_width\" is not a number";
-  cases.push_back(Tool("PredictBadRowToAFile", predict + " -o out.dat", Write("bad.csv", badCell), notANumber));
+  cases.push_back(
+      Tool("PredictBadRowToAFile", predict + " -o out.dat", Write("bad.csv", badCell), notANumber));
   cases.push_back(Tool("PredictBadRowToStdout", predict, Write("bad.csv", badCell), notANumber));
-  cases.push_back(Tool("PredictBadRowToADirectory", predict + " -o adir", Write("bad.csv", badCell), notANumber));
+  cases.push_back(Tool("PredictBadRowToADirectory", predict + " -o adir", Write("bad.csv", badCell),
+                       notANumber));
   cases.push_back(Tool("PredictRaggedRowAfterABadRow", predict + " -o out.dat",
-                       Write("bad.csv", badCell + "5.1,3.5\n"), "line 3004: 2 fields, but the header has 5"));
-  cases.push_back(Tool("CvRaggedRowAfterABadRow", "cv bad.csv", Write("bad.csv", badCell + "5.1,3.5\n"),
+                       Write("bad.csv", badCell + "5.1,3.5\n"),
+                       "line 3004: 2 fields, but the header has 5"));
+  cases.push_back(Tool("CvRaggedRowAfterABadRow", "cv bad.csv",
+                       Write("bad.csv", badCell + "5.1,3.5\n"),
                        "line 3004: 2 fields, but the header has 5"));
   return cases;
 }
@@ -376,7 +416,9 @@ TEST_P(BadInputTest, FailsAtOnceWithAShortReportAndWritesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, BadInputTest, testing::ValuesIn(Cases()),
-                         [](const testing::TestParamInfo<BadInput> &info) { return info.param.name; });
+                         [](const testing::TestParamInfo<BadInput> &info) {
+                           return info.param.name;
+                         });
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KESTRANE_ASAN 1
@@ -404,7 +446,8 @@ TEST(OutOfMemoryTest, BothProgramsReportItOnOneLine) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "out of memory\n");
-  const Outcome eval = Shell(dir, limit + "'" + KESTRANE_TOOL_BINARY + "' eval " + kNet + " iris-test.dat");
+  const Outcome eval =
+      Shell(dir, limit + "'" + KESTRANE_TOOL_BINARY + "' eval " + kNet + " iris-test.dat");
   EXPECT_EQ(eval.status, 1);
   EXPECT_EQ(eval.out, "");
   EXPECT_EQ(eval.err, "out of memory\n");
@@ -415,8 +458,12 @@ TEST(OutOfMemoryTest, BothProgramsReportItOnOneLine) {
 
 // ---- saves under faults: every writer goes through one safe save
 
-std::string Tool(const std::string &args) { return "'" + std::string(KESTRANE_TOOL_BINARY) + "' " + args; }
-std::string Driver(const std::string &args) { return "'" + std::string(KESTRANE_BINARY) + "' " + args; }
+std::string Tool(const std::string &args) {
+  return "'" + std::string(KESTRANE_TOOL_BINARY) + "' " + args;
+}
+std::string Driver(const std::string &args) {
+  return "'" + std::string(KESTRANE_BINARY) + "' " + args;
+}
 
 mode_t TypeOf(const std::string &path) {
   struct stat st {};
@@ -437,8 +484,10 @@ std::string WithOutput(const std::string &command, const std::string &output) {
 TEST(SaveTargetsTest, DevicesFifosSymlinksAndModesSurviveEveryProgramsSave) {
   const std::string dir = ExampleDir();
   ASSERT_FALSE(dir.empty());
-  const std::string driverRun = "(sed -e 's/Epochs = 2000/Epochs = 20/' -e 's|iris-trained.wgt|{}|' "
-                                "iris.param >short.param && " + Driver("short.param") + ")";
+  const std::string driverRun =
+      "(sed -e 's/Epochs = 2000/Epochs = 20/' -e 's|iris-trained.wgt|{}|' "
+      "iris.param >short.param && " +
+      Driver("short.param") + ")";
   const std::vector<std::string> writers = {
       Tool(kCreate), Tool("eval " + kNet + " iris-test.dat -o {}"), driverRun};
   // A private node of the null device: a save must write to it, not replace it.
@@ -451,7 +500,8 @@ TEST(SaveTargetsTest, DevicesFifosSymlinksAndModesSurviveEveryProgramsSave) {
       EXPECT_EQ(TypeOf(dir + "/null"), S_IFCHR);
     }
     // A FIFO: the reader gets the whole output.
-    const Outcome piped = Shell(dir, "(cat fifo >piped & " + WithOutput(writer, "fifo") + " && wait)");
+    const Outcome piped =
+        Shell(dir, "(cat fifo >piped & " + WithOutput(writer, "fifo") + " && wait)");
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(TypeOf(dir + "/fifo"), S_IFIFO);
     EXPECT_NE(Slurp(dir + "/piped").find("[~"), std::string::npos);
@@ -499,7 +549,8 @@ TEST(SaveTargetsTest, AFileSizeLimitIsOneLineAndLeavesNoTemporaryFile) {
 TEST(SaveTargetsTest, AnEndlessDeviceOfNulBytesIsRefusedAtOnce) {
   const std::string dir = ExampleDir();
   ASSERT_FALSE(dir.empty());
-  if (mknod((dir + "/zero").c_str(), S_IFCHR | 0444, makedev(1, 5)) != 0) GTEST_SKIP() << "no mknod";
+  if (mknod((dir + "/zero").c_str(), S_IFCHR | 0444, makedev(1, 5)) != 0)
+    GTEST_SKIP() << "no mknod";
   for (const std::string &command :
        {Tool("eval zero iris-test.dat"), Tool("eval " + kNet + " zero"),
         Tool("eval " + kNet + " iris-test.dat --ranges zero"), Tool("import zero -o new"),
@@ -517,7 +568,9 @@ TEST(SaveTargetsTest, ConcurrentEvalsToOneFileLeaveOneCompleteResult) {
   const std::string dir = ExampleDir();
   ASSERT_FALSE(dir.empty());
   ASSERT_EQ(Shell(dir, "(" + Tool("eval " + kNet + " iris-test.dat -o a.dat") + " && " +
-                           Tool("eval " + kNet + " iris-setosa.dat -o b.dat") + ")").status, 0);
+                           Tool("eval " + kNet + " iris-setosa.dat -o b.dat") + ")")
+                .status,
+            0);
   const std::string a = Slurp(dir + "/a.dat");
   const std::string b = Slurp(dir + "/b.dat");
   for (int pair = 0; pair < 5; ++pair) {
@@ -597,10 +650,12 @@ TEST(ImportTest, ExtremeColumnsScaleToFiniteValuesAndWideTablesGetAnHonestNextSt
   EXPECT_EQ(Shell(dir, Tool("import span.csv --ranges span.ranges -o again")).status, 0);
 
   std::string wide;
-  for (int c = 0; c < 10000; ++c) wide += "c" + std::to_string(c) + ",";
+  for (int c = 0; c < 10000; ++c)
+    wide += "c" + std::to_string(c) + ",";
   wide += "kind\n";
   for (const char *kind : {"A", "B", "A", "B"}) {
-    for (int c = 0; c < 10000; ++c) wide += std::to_string(c % 7) + ",";
+    for (int c = 0; c < 10000; ++c)
+      wide += std::to_string(c % 7) + ",";
     wide += std::string(kind) + "\n";
   }
   Put(dir + "/wide.csv", wide);

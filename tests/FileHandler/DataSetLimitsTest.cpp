@@ -50,20 +50,22 @@ TEST(DataSetLimitsTest, HeadersPromisingMoreNumbersThanTheFileHoldsAreRefused) {
   struct Case {
     const char *name;
     std::string header;
-    const char *message;  // start of the message
+    const char *message; // start of the message
   };
   const std::vector<Case> cases = {
       {"rows", "[Rows = 2000000000] [Inputs = 1]", "Data set header promises 2000000000 rows of 1"},
       {"rows times columns overflow 32 bits", "[Rows = 65536] [Inputs = 65536]",
        "Data set too large: 65536 rows of 65536 numbers exceed 2147483647"},
-      {"every group counts", "[Rows = 100] [Inputs = 1] [ExpectedOutputs = 1] [GeneratedOutputs = 1] [Error = 1]",
+      {"every group counts",
+       "[Rows = 100] [Inputs = 1] [ExpectedOutputs = 1] [GeneratedOutputs = 1] [Error = 1]",
        "Data set header promises 100 rows of 4"},
       {"label brackets take room too", "[Rows = 1000000] [ExpectedOutputs = Labels]",
        "Data set header promises 1000000 rows of 0"},
       {"columns without rows", "[Rows = 0] [Inputs = 2000000000]",
        "Data set header asks for 2000000000 numbers per row"},
       {"columns add up beyond 32 bits",
-       "[Rows = 1] [Inputs = 2147483647] [ExpectedOutputs = 2147483647] [GeneratedOutputs = 2147483647]",
+       "[Rows = 1] [Inputs = 2147483647] [ExpectedOutputs = 2147483647] [GeneratedOutputs = "
+       "2147483647]",
        "Data set header asks for 6442450941 numbers per row"},
   };
   for (const Case &c : cases) {

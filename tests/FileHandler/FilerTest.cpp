@@ -55,20 +55,20 @@ TEST(FilerTest, WritesTheTwoRowExampleByteForByte) {
   FileTools tools;
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
   EXPECT_EQ(Slurp(path), "[FormatVersion = 1.0]\n"
-                            "\n"
-                            "[DataSet]\n"
-                            "[Rows = 2]\n"
-                            "[Inputs = 2]\n"
-                            "[ExpectedOutputs = 1]\n"
-                            "[GeneratedOutputs = 0]\n"
-                            "[Error = 0]\n"
-                            "\n"
-                            "[Data]\n"
-                            "0.5 1.25   1 \n"
-                            "0 -3   0 \n"
-                            "[~Data]\n"
-                            "\n"
-                            "[~DataSet]\n");
+                         "\n"
+                         "[DataSet]\n"
+                         "[Rows = 2]\n"
+                         "[Inputs = 2]\n"
+                         "[ExpectedOutputs = 1]\n"
+                         "[GeneratedOutputs = 0]\n"
+                         "[Error = 0]\n"
+                         "\n"
+                         "[Data]\n"
+                         "0.5 1.25   1 \n"
+                         "0 -3   0 \n"
+                         "[~Data]\n"
+                         "\n"
+                         "[~DataSet]\n");
   EXPECT_FALSE(Exists(path + ".saving"));
   std::remove(path.c_str());
 }
@@ -101,7 +101,9 @@ TEST(FilerTest, HeaderOrderingRules) {
   const std::vector<Case> cases = {
       {"[Rows = 3] [Inputs = 4] [ExpectedOutputs = 2] [Data]", 0, {3, 4, 2, 0, 0}},
       {"[Inputs = 1] [Rows = 5] [Error = 2] [Data]", 0, {5, 1, 0, 0, 2}},
-      {"[ExpectedOutputs = labels] [GeneratedOutputs = LABELS] [Rows = 1] [Data]", 0, {1, 0, -1, -1, 0}},
+      {"[ExpectedOutputs = labels] [GeneratedOutputs = LABELS] [Rows = 1] [Data]",
+       0,
+       {1, 0, -1, -1, 0}},
       {"[Rows = 3] [ExpectedOutputs = 2] [Inputs = 4] [Data]", -82, {3, 0, 2, 0, 0}},
       {"[Inputs = 1] [Inputs = 1] [Data]", -82, {-1, 1, 0, 0, 0}},
       {"[Colour = 1] [Data]", -82, {-1, 0, 0, 0, 0}},
@@ -141,11 +143,15 @@ TEST(FilerTest, MalformedFilesRaiseClearErrors) {
       {"labels in rows", DataSetText("[Rows = Labels]", ""), "No labels in inputs"},
       {"count not integer", DataSetText("[Rows = many]", ""), "integer-expected"},
       {"no rows", DataSetText("[Inputs = 1]", "1\n"), "Data set header without [Rows = <integer>]"},
-      {"negative rows", DataSetText("[Rows = -2] [Inputs = 1]", ""), "Negative Rows in data set header"},
-      {"one number too few", DataSetText("[Rows = 2] [Inputs = 2]", "1 2\n3\n"), "Token (number) expected"},
-      {"one number too many", DataSetText("[Rows = 1] [Inputs = 2]", "1 2 3\n"), "End Tag expected"},
+      {"negative rows", DataSetText("[Rows = -2] [Inputs = 1]", ""),
+       "Negative Rows in data set header"},
+      {"one number too few", DataSetText("[Rows = 2] [Inputs = 2]", "1 2\n3\n"),
+       "Token (number) expected"},
+      {"one number too many", DataSetText("[Rows = 1] [Inputs = 2]", "1 2 3\n"),
+       "End Tag expected"},
       {"not a number", DataSetText("[Rows = 1] [Inputs = 2]", "1 x\n"), "number-expected"},
-      {"bracket missing", DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 cat\n"),
+      {"bracket missing",
+       DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 cat\n"),
        "Label bracket expected: a row's labels must begin with '['"},
       {"bad label item",
        DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 [=5]\n"),
@@ -154,7 +160,8 @@ TEST(FilerTest, MalformedFilesRaiseClearErrors) {
        DataSetText("[Rows = 1] [Inputs = 1] [ExpectedOutputs = Labels]", "1 [cat=x]\n"),
        "Bad label item, a word or name=number expected (number-expected)"},
       {"text after the end", DataSetText("[Rows = 0]", "") + "[More]\n", "End Tag expected"},
-      {"file ends in data", "[DataSet] [Rows = 1] [Inputs = 2] [Data] 1 ", "Unexpected end of file"},
+      {"file ends in data", "[DataSet] [Rows = 1] [Inputs = 2] [Data] 1 ",
+       "Unexpected end of file"},
   };
   FileTools tools;
   for (const Case &c : cases) {
@@ -167,7 +174,7 @@ TEST(FilerTest, MalformedFilesRaiseClearErrors) {
     } catch (const FileTools::Error &e) {
       EXPECT_EQ(e.GetMessage(), c.message);
     }
-    EXPECT_EQ(first, nullptr);  // nothing half-built is handed out
+    EXPECT_EQ(first, nullptr); // nothing half-built is handed out
     EXPECT_EQ(second, nullptr);
     std::remove(path.c_str());
   }
@@ -187,7 +194,7 @@ TEST(FilerTest, ResultCodesOfLoading) {
   EXPECT_EQ(second->GetOutputDatum(0, 0), 0.25);
   std::unique_ptr<Data> table;
   EXPECT_EQ(tools.LoadTrainingSet(twoTables.c_str(), table), -82);
-  EXPECT_EQ(table->GetInputDatum(0, 0), 0.5);  // the first table is still handed out
+  EXPECT_EQ(table->GetInputDatum(0, 0), 0.5); // the first table is still handed out
 
   const std::string noColumns = WriteFile("none.dat", DataSetText("[Rows = 2]", ""));
   EXPECT_EQ(tools.LoadTrainingSet(noColumns.c_str(), table), -82);
@@ -207,7 +214,7 @@ TEST(FilerTest, LabelBrackets) {
   EXPECT_EQ(tools.ReadLabels(in)->GetCount(), 0);
   EXPECT_EQ(tools.ReadLabels(in)->GetCount(), 0);
   EXPECT_EQ(tools.ReadLabels(in)->GetLabel(0).name, "solo");
-  EXPECT_THROW(tools.ReadLabels(in), FileTools::Error);  // end of input
+  EXPECT_THROW(tools.ReadLabels(in), FileTools::Error); // end of input
 
   std::ostringstream out;
   TLabelList list("cat", 1.0);
@@ -222,7 +229,8 @@ TEST(FilerTest, LabelBrackets) {
 // one bracket read in linear time, repeated names still adding up.
 TEST(FilerTest, ManyLabelsInOneBracketReadQuickly) {
   std::string text = "[";
-  for (int i = 0; i < 50000; ++i) text += "l" + std::to_string(i) + " ";
+  for (int i = 0; i < 50000; ++i)
+    text += "l" + std::to_string(i) + " ";
   text += "l7=0.5 l49999 ]";
   FileTools tools;
   std::istringstream in(text);
@@ -237,11 +245,15 @@ TEST(FilerTest, RoundTrips) {
   auto labelled = [](int32_t slots, int32_t rows, int32_t inputs, int32_t outputs) {
     auto table = std::make_unique<Data>(slots, inputs, outputs, outputs == 0);
     for (int32_t r = 0; r < rows; ++r) {
-      std::vector<double> in(static_cast<size_t>(inputs) + 1), out(static_cast<size_t>(outputs) + 1);
-      for (int32_t c = 0; c < inputs; ++c) in[c] = 0.1 * r - c / 3.0;
-      for (int32_t c = 0; c < outputs; ++c) out[c] = 1e-17 * (r + 1) + c;
+      std::vector<double> in(static_cast<size_t>(inputs) + 1),
+          out(static_cast<size_t>(outputs) + 1);
+      for (int32_t c = 0; c < inputs; ++c)
+        in[c] = 0.1 * r - c / 3.0;
+      for (int32_t c = 0; c < outputs; ++c)
+        out[c] = 1e-17 * (r + 1) + c;
       TLabelList labels(("class" + std::to_string(r % 2)).c_str(), 1.0);
-      if (r == 1) labels.Append("weight", 0.25);
+      if (r == 1)
+        labels.Append("weight", 0.25);
       table->AppendRow(in.data(), out.data(), &labels);
     }
     return table;
@@ -267,8 +279,10 @@ TEST(FilerTest, RoundTrips) {
     ASSERT_EQ(tools.LoadDataSet(path.c_str(), first, second), 0);
     ASSERT_EQ(first != nullptr, c.first != nullptr);
     ASSERT_EQ(second != nullptr, c.second != nullptr);
-    if (first) ExpectSameRows(*first, *c.first);
-    if (second) ExpectSameRows(*second, *c.second);
+    if (first)
+      ExpectSameRows(*first, *c.first);
+    if (second)
+      ExpectSameRows(*second, *c.second);
     // Saving what was read gives the same bytes.
     const std::string again = TempPath("again.dat");
     ASSERT_EQ(tools.SaveDataSet(again.c_str(), first.get(), second.get()), 0);
@@ -281,13 +295,15 @@ TEST(FilerTest, RoundTrips) {
 TEST(FilerTest, SavingWritesEverySlot) {
   Data table(5, 1, 1, false);
   const double one[1] = {1};
-  for (int i = 0; i < 3; ++i) table.AppendRow(one, one);
+  for (int i = 0; i < 3; ++i)
+    table.AppendRow(one, one);
   const std::string path = TempPath("slots.dat");
   FileTools tools;
   ASSERT_EQ(tools.SaveDataSet(path.c_str(), &table, nullptr), 0);
   const std::string text = Slurp(path);
   EXPECT_NE(text.find("[Rows = 5]"), std::string::npos);
-  EXPECT_NE(text.find("[Data]\n1   1 \n1   1 \n1   1 \n0   0 \n0   0 \n[~Data]"), std::string::npos);
+  EXPECT_NE(text.find("[Data]\n1   1 \n1   1 \n1   1 \n0   0 \n0   0 \n[~Data]"),
+            std::string::npos);
   std::remove(path.c_str());
 }
 
@@ -392,7 +408,8 @@ TEST(FilerTest, ProbeFileReplies) {
     EXPECT_EQ(tools.ProbeFile(path.c_str())->ToString(), c.reply);
     std::remove(path.c_str());
   }
-  EXPECT_EQ(tools.ProbeFile(TempPath("missing").c_str())->ToString(), "(error :type file-read-error)");
+  EXPECT_EQ(tools.ProbeFile(TempPath("missing").c_str())->ToString(),
+            "(error :type file-read-error)");
 }
 
 // Run by hand in a Release build: --gtest_also_run_disabled_tests --gtest_filter='*Large*'
@@ -402,7 +419,8 @@ TEST(FilerTest, DISABLED_LoadsALargeFileQuickly) {
   std::vector<double> in(columns - 1);
   std::srand(3);
   for (int32_t r = 0; r < rows; ++r) {
-    for (double &v : in) v = std::rand() / static_cast<double>(RAND_MAX);
+    for (double &v : in)
+      v = std::rand() / static_cast<double>(RAND_MAX);
     const double out[1] = {static_cast<double>(r % 2)};
     table.AppendRow(in.data(), out);
   }

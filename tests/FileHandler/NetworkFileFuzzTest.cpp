@@ -33,9 +33,10 @@ TEST(NetworkFileFuzzTest, ParameterOfALayerWithoutNeurons) {
 TEST(NetworkFileFuzzTest, BiasLayerMustHoldOneNeuron) {
   // The writer refuses these, so the reader must not hand them out.
   for (const char *count : {"0", "2"})
-    EXPECT_EQ(ReadError(WithLayer0(std::string("[Layer = 0][LayerType = Simple][NumberOfNeurons = ") +
-                                   count + "][ALL ActivationFunction=bias][~Layer]")),
-              std::string("Layer 0: a bias layer has exactly one neuron, not ") + count);
+    EXPECT_EQ(
+        ReadError(WithLayer0(std::string("[Layer = 0][LayerType = Simple][NumberOfNeurons = ") +
+                             count + "][ALL ActivationFunction=bias][~Layer]")),
+        std::string("Layer 0: a bias layer has exactly one neuron, not ") + count);
   EXPECT_EQ(ReadError(WithLayer0("[Layer = 0][LayerType = Simple][NumberOfNeurons = 2]"
                                  "[Neurons][Neuron=0 ActivationFunction=bias]"
                                  "[Neuron=1 ActivationFunction=bias][~Neurons][~Layer]")),

@@ -36,7 +36,8 @@ inline std::string ReadError(const std::string &text) {
 }
 
 // Save, load, save: the second text must equal the first.
-inline std::unique_ptr<kestrane::TBasicNetwork> ExpectStableRoundTrip(kestrane::TBasicNetwork &net) {
+inline std::unique_ptr<kestrane::TBasicNetwork>
+ExpectStableRoundTrip(kestrane::TBasicNetwork &net) {
   const std::string first = Write(net);
   std::unique_ptr<kestrane::TBasicNetwork> loaded = Read(first);
   EXPECT_EQ(Write(*loaded), first);

@@ -14,11 +14,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <functional>
-#include <typeinfo>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace {
@@ -99,11 +99,13 @@ void ExpectSameNetwork(TBasicNetwork &a, TBasicNetwork &b) {
       TBasicConnections &ma = *a.priv_conns_index[t][f];
       TBasicConnections &mb = *b.priv_conns_index[t][f];
       ASSERT_STREQ(ma.GetConnectionsNType(), mb.GetConnectionsNType()) << f << "->" << t;
-      if (!ma.IsConnected()) continue;
+      if (!ma.IsConnected())
+        continue;
       for (int j = 0; j < a.layers[f]->numNeurons; ++j)
         for (int k = 0; k < a.layers[t]->numNeurons; ++k) {
           ASSERT_EQ(ma.IsValid(j, k), mb.IsValid(j, k)) << f << "->" << t << " " << j << "," << k;
-          if (!ma.IsValid(j, k)) continue;
+          if (!ma.IsValid(j, k))
+            continue;
           EXPECT_EQ(ma.IsTrainable(j, k), mb.IsTrainable(j, k));
           // Files carry 15 significant digits (matrices) or 15 decimals (lists).
           EXPECT_NEAR(*ma.GetWeightPtr(j, k), *mb.GetWeightPtr(j, k), 1e-14)
@@ -150,7 +152,8 @@ void BuildRichBasic(TBasicNetwork &net) {
   TBasicConnections &m23 = *net.priv_conns_index[3][2];
   for (int j = 0; j < 4; ++j)
     for (int k = 0; k < 2; ++k)
-      if (!((j == 1 && k == 0) || (j == 3 && k == 1))) m23.RemoveArc(j, k);
+      if (!((j == 1 && k == 0) || (j == 3 && k == 1)))
+        m23.RemoveArc(j, k);
   *m23.GetWeightPtr(1, 0) = -0.125;
   *m23.GetWeightPtr(3, 1) = 3.0625;
   m23.FreezeArc(3, 1);
@@ -189,11 +192,13 @@ TEST(NetworkFileTest, BasicNetworkRoundTripKeepsEverything) {
   BuildRichBasic(net);
   const std::string text = Write(net);
   // Per-neuron functions and gains in a neuron block; common ones as [All ...].
-  EXPECT_NE(text.find("[Neurons]\n[Neuron=0 ActivationFunction=sigmoid-gain Gain=1.500000000000000 ]\n"
-                      "[Neuron=1 ActivationFunction=tanh-gain Gain=2.500000000000000 ]\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("[All ActivationFunction=tanh-gain ]\n[All Gain=2.000000000000000 ]\n[~Layer]"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("[Neurons]\n[Neuron=0 ActivationFunction=sigmoid-gain Gain=1.500000000000000 ]\n"
+                "[Neuron=1 ActivationFunction=tanh-gain Gain=2.500000000000000 ]\n"),
+      std::string::npos);
+  EXPECT_NE(
+      text.find("[All ActivationFunction=tanh-gain ]\n[All Gain=2.000000000000000 ]\n[~Layer]"),
+      std::string::npos);
   // 2 of 8 arcs: a list with the frozen state; 10 of 12: a matrix with "-" and "F".
   EXPECT_NE(text.find("[WeightList]\n[From=1 To=0 Weight=-0.125000000000000 Trainable ]\n"
                       "[From=3 To=1 Weight=3.062500000000000 UnTrainable ]\n[~WeightList]"),
@@ -265,18 +270,18 @@ TEST(NetworkFileTest, ListOrMatrixByTheThirtyFivePercentRule) {
 TEST(NetworkFileTest, ReaderDefaultsAndEquivalentForms) {
   // OutputLayer defaults to the last layer, InputLayer to 1; "[Gain = x]" and
   // "[ALL Gain=x]" are the same and may follow the type and count in any order.
-  auto net = Read(
-      "/* comment */ [FormatVersion = 1.0]\n[NeuralNetwork][NetworkType = basic]"
-      "[NetworkInformation][NumberOfLayers = 3][~NetworkInformation]"
-      "[Layer = 0][NumberOfNeurons = 0][LayerType = Simple][~Layer]"
-      "[Layer = 1][LayerType = Input][NumberOfNeurons = 2][~Layer]"
-      "[Layer = 2][NumberOfNeurons = 3][LayerType = Gain][Gain = 2.5]"
-      "[ALL ActivationFunction=sigmoid-gain][Neurons][Neuron=1 Gain=0.5][Neuron=0][Neuron=2]"
-      "[~Neurons][~Layer]"
-      "[ConnectionLayer][LayerTo = 2][LayerFrom = 1][ConnectionType = Pruneable]"
-      "[Attributes anything at all]"
-      "[WeightList][From=1 To=2 Weight=0.75][From=0 To=0 UnTrainable][~WeightList]"
-      "[~ConnectionLayer][~NeuralNetwork][FormatVersion = 0.5]");
+  auto net =
+      Read("/* comment */ [FormatVersion = 1.0]\n[NeuralNetwork][NetworkType = basic]"
+           "[NetworkInformation][NumberOfLayers = 3][~NetworkInformation]"
+           "[Layer = 0][NumberOfNeurons = 0][LayerType = Simple][~Layer]"
+           "[Layer = 1][LayerType = Input][NumberOfNeurons = 2][~Layer]"
+           "[Layer = 2][NumberOfNeurons = 3][LayerType = Gain][Gain = 2.5]"
+           "[ALL ActivationFunction=sigmoid-gain][Neurons][Neuron=1 Gain=0.5][Neuron=0][Neuron=2]"
+           "[~Neurons][~Layer]"
+           "[ConnectionLayer][LayerTo = 2][LayerFrom = 1][ConnectionType = Pruneable]"
+           "[Attributes anything at all]"
+           "[WeightList][From=1 To=2 Weight=0.75][From=0 To=0 UnTrainable][~WeightList]"
+           "[~ConnectionLayer][~NeuralNetwork][FormatVersion = 0.5]");
   EXPECT_EQ(net->inLayer, 1);
   EXPECT_EQ(net->outLayer, 2);
   auto &gain = dynamic_cast<kestrane::TGainLayer &>(*net->layers[2]);
@@ -317,14 +322,15 @@ std::string WithInfo(const std::string &info) {
 }
 std::string WithLayer1(const std::string &layer) { return kInfo2 + kIn2 + layer + kEnd; }
 std::string WithMatrix(const std::string &type, const std::string &body) {
-  return kInfo2 + kIn2 + kOut1 + "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = " +
-         type + "]" + body + "[~ConnectionLayer]" + kEnd;
+  return kInfo2 + kIn2 + kOut1 +
+         "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = " + type + "]" + body +
+         "[~ConnectionLayer]" + kEnd;
 }
 
 struct Rejection {
   const char *what;
   std::string text;
-  std::string message;  // the whole message, or a part of it for our own wordings
+  std::string message; // the whole message, or a part of it for our own wordings
 };
 
 TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
@@ -345,14 +351,16 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
        "Unknown network type"},
       {"[ALL]", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL][~Layer]"),
        "[ALL] is incomplete statment"},
-      {"ALL word", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL x][~Layer]"),
+      {"ALL word",
+       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL x][~Layer]"),
        "Required syntax is [ALL <keyword>=<val>]"},
       {"two in one ALL",
        WithLayer1("[Layer = 1][LayerType = Gain][NumberOfNeurons = 1][ALL Gain=1 Gain=2][~Layer]"),
        "Too complicated statement"},
       {"inputs", WithInfo("[NumberOfLayers = 2][InputLayer = 0][NumberOfInputs = 3]") + kIn2,
        "wrong number inputs in header"},
-      {"outputs", WithInfo("[NumberOfLayers = 2][InputLayer = 0][NumberOfOutputs = 2]") + kIn2 + kOut1,
+      {"outputs",
+       WithInfo("[NumberOfLayers = 2][InputLayer = 0][NumberOfOutputs = 2]") + kIn2 + kOut1,
        "wrong number outputs in header"},
       {"layer type", WithLayer1("[Layer = 1][LayerType = Hidden][NumberOfNeurons = 1][~Layer]"),
        "Unknown layer type"},
@@ -372,18 +380,23 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
       {"neuron function", WithLayer1(gainHead + "[Neurons][Neuron=0 Gain=1][~Neurons][~Layer]"),
        "No activation function defined"},
       {"neuron missing",
-       WithLayer1(gainHead + "[ALL ActivationFunction=sigmoid][Neurons][Neuron=1][~Neurons][~Layer]"),
+       WithLayer1(gainHead +
+                  "[ALL ActivationFunction=sigmoid][Neurons][Neuron=1][~Neurons][~Layer]"),
        "Neuron not defined"},
       {"connection key", WithMatrix("Pruneable][Size = 3", ""), "Unknown keyword in connections"},
       {"open connection statement", WithMatrix("Pruneable x", ""), "Too complicated statement"},
-      {"connection end missing", kInfo2 + kIn2 + kOut1 + "[ConnectionLayer][LayerFrom = 0]"
-                                                          "[ConnectionType = Pruneable][~ConnectionLayer]",
+      {"connection end missing",
+       kInfo2 + kIn2 + kOut1 +
+           "[ConnectionLayer][LayerFrom = 0]"
+           "[ConnectionType = Pruneable][~ConnectionLayer]",
        "Insufficient information to construct layer"},
       {"connection type", WithMatrix("Sparse", ""), "Insufficient information to construct layer"},
       {"connection twice",
        kInfo2 + kIn2 + kOut1 +
-           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable][~ConnectionLayer]"
-           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable][~ConnectionLayer]" +
+           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = "
+           "Pruneable][~ConnectionLayer]"
+           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = "
+           "Pruneable][~ConnectionLayer]" +
            kEnd,
        "Connections already defined"},
       {"matrix item", WithMatrix("Pruneable", "[Matrix Weights=1] [~Matrix]"),
@@ -403,8 +416,10 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
       {"unclosed network", kInfo2 + kIn2 + kOut1, "Unexpected end of file"},
 
       // Inputs that would otherwise reach internal checks.
-      {"InputLayer too high", WithInfo("[NumberOfLayers = 2][InputLayer = 2]"), "InputLayer 2 is not"},
-      {"InputLayer negative", WithInfo("[NumberOfLayers = 2][InputLayer = -1]"), "InputLayer -1 is not"},
+      {"InputLayer too high", WithInfo("[NumberOfLayers = 2][InputLayer = 2]"),
+       "InputLayer 2 is not"},
+      {"InputLayer negative", WithInfo("[NumberOfLayers = 2][InputLayer = -1]"),
+       "InputLayer -1 is not"},
       {"OutputLayer too high", WithInfo("[NumberOfLayers = 2][InputLayer = 0][OutputLayer = 7]"),
        "OutputLayer 7 is not"},
       {"Vemo of 5 layers",
@@ -418,10 +433,12 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
       {"layer never defined", kInfo2 + kIn2 + kEnd, "Layer 1 not defined"},
       {"connection to an undefined layer",
        kInfo2 + kIn2 +
-           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable][~ConnectionLayer]",
+           "[ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = "
+           "Pruneable][~ConnectionLayer]",
        "Layer 1 not defined"},
       {"misspelt layer block", kInfo2 + kIn2 + "[Layr = 1]" + kEnd, "End Tag expected"},
-      {"parameter too early", WithLayer1("[Layer = 1][LayerType = Gain][Gain = 2][NumberOfNeurons = 1]"),
+      {"parameter too early",
+       WithLayer1("[Layer = 1][LayerType = Gain][Gain = 2][NumberOfNeurons = 1]"),
        "before LayerType and NumberOfNeurons"},
       {"unknown head parameter",
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL Gain=2]"),
@@ -429,23 +446,27 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
       {"unknown neuron parameter",
        WithLayer1(gainHead + "[ALL ActivationFunction=sigmoid][Neurons][Neuron=0 Slope=2]"),
        "no parameter \"Slope\""},
-      {"neuron outside", WithLayer1(gainHead + "[ALL ActivationFunction=sigmoid][Neurons][Neuron=2]"),
+      {"neuron outside",
+       WithLayer1(gainHead + "[ALL ActivationFunction=sigmoid][Neurons][Neuron=2]"),
        "neuron 2 is not in a layer of 2"},
-      {"no neuron count", WithLayer1("[Layer = 1][LayerType = Simple][ALL ActivationFunction=sigmoid]"
-                                     "[~Layer]"),
+      {"no neuron count",
+       WithLayer1("[Layer = 1][LayerType = Simple][ALL ActivationFunction=sigmoid]"
+                  "[~Layer]"),
        "LayerType and NumberOfNeurons are both required"},
       {"no layer type", WithLayer1("[Layer = 1][NumberOfNeurons = 1][~Layer]"),
        "LayerType and NumberOfNeurons are both required"},
       {"negative neurons", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = -3]"),
        "must not be negative"},
-      {"type changed", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
-                                  "[LayerType = FuzzyCondition]"),
+      {"type changed",
+       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
+                  "[LayerType = FuzzyCondition]"),
        "LayerType changed"},
       {"ten matrix items",
        WithMatrix("Pruneable", "[Matrix Weights Weights Weights Weights Weights Weights Weights "
                                "Weights Weights Weights] [~Matrix]"),
        "at most nine"},
-      {"trainable info", WithMatrix("Pruneable", "[Matrix Weights TrainableInfo] 1 T 2 x [~Matrix]"),
+      {"trainable info",
+       WithMatrix("Pruneable", "[Matrix Weights TrainableInfo] 1 T 2 x [~Matrix]"),
        "must be T or F, not \"x\""},
       {"fully connected '-'", WithMatrix("FullyConnected", "[Matrix Weights] 1 - [~Matrix]"),
        "cannot lack arc From=1 To=0"},
@@ -460,28 +481,34 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
        "cannot hold the UnTrainable arc"},
       {"list arc outside", WithMatrix("Pruneable", "[WeightList][From=2 To=0][~WeightList]"),
        "arc From=2 To=0 lies outside"},
-      {"LayerFrom outside", WithMatrix("Pruneable][LayerFrom = 9", ""), "LayerFrom 9 is not a layer"},
+      {"LayerFrom outside", WithMatrix("Pruneable][LayerFrom = 9", ""),
+       "LayerFrom 9 is not a layer"},
       {"to-condition into a simple layer", WithMatrix("ToConditionConnections", ""),
        "need a FuzzyCondition layer as LayerTo"},
       {"to-output into a simple layer", WithMatrix("ToOutputConnections", ""),
        "need a Defuzzify layer as LayerTo"},
       {"unknown function",
-       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL ActivationFunction=sigmod]"),
+       WithLayer1(
+           "[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][ALL ActivationFunction=sigmod]"),
        "Unknown activation function \"sigmod\""},
       {"unknown neuron function",
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][Neurons]"
                   "[Neuron=0 ActivationFunction=fast]"),
        "Unknown activation function \"fast\""},
-      {"error marker", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
-                                  "[ALL ActivationFunction=error][~Layer]"),
+      {"error marker",
+       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
+                  "[ALL ActivationFunction=error][~Layer]"),
        "\"error\" is a marker that cannot be evaluated"},
-      {"null marker", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
-                                 "[ALL ActivationFunction=null][~Layer]"),
+      {"null marker",
+       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
+                  "[ALL ActivationFunction=null][~Layer]"),
        "\"null\" is a marker"},
-      {"cog on a neuron", WithLayer1(gainHead + "[ALL Gain=1][Neurons][Neuron=0 ActivationFunction=cog]"
-                                                "[Neuron=1 ActivationFunction=sigmoid][~Neurons][~Layer]"),
+      {"cog on a neuron",
+       WithLayer1(gainHead + "[ALL Gain=1][Neurons][Neuron=0 ActivationFunction=cog]"
+                             "[Neuron=1 ActivationFunction=sigmoid][~Neurons][~Layer]"),
        "\"cog\" is a marker"},
-      {"no function at all", WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][~Layer]"),
+      {"no function at all",
+       WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1][~Layer]"),
        "\"error\" is a marker"},
       {"condition function elsewhere",
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 1]"
@@ -496,10 +523,11 @@ TEST(NetworkFileTest, RejectsMalformedFilesWithClearErrors) {
        WithLayer1("[Layer = 1][LayerType = Simple][NumberOfNeurons = 4000000000]"),
        "exceeds the limit of 1000000"},
       {"too many arcs",
-       kInfo2 + "[Layer = 0][LayerType = Input][NumberOfNeurons = 20000][~Layer]"
-                "[Layer = 1][LayerType = Simple][NumberOfNeurons = 20000][ALL ActivationFunction=linear]"
-                "[~Layer][ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable]"
-                "[~ConnectionLayer]",
+       kInfo2 +
+           "[Layer = 0][LayerType = Input][NumberOfNeurons = 20000][~Layer]"
+           "[Layer = 1][LayerType = Simple][NumberOfNeurons = 20000][ALL ActivationFunction=linear]"
+           "[~Layer][ConnectionLayer][LayerFrom = 0][LayerTo = 1][ConnectionType = Pruneable]"
+           "[~ConnectionLayer]",
        "exceed the limit of 100000000 arcs"},
   };
   for (const Rejection &c : cases) {
@@ -556,10 +584,11 @@ TEST(NetworkFileTest, WeightSectionsReadTheSameInAnyOrderOrSplit) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(ArcsRead(c.text), c.arcs) << c.what;
-  EXPECT_NE(ReadError(WithMatrix("FullyConnected", "[Matrix TrainableInfo] T T [~Matrix]"
-                                                   "[WeightList][From=1 To=0 Weight=5][~WeightList]"))
-                .find("lacks arc From=0 To=0"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadError(WithMatrix("FullyConnected", "[Matrix TrainableInfo] T T [~Matrix]"
+                                             "[WeightList][From=1 To=0 Weight=5][~WeightList]"))
+          .find("lacks arc From=0 To=0"),
+      std::string::npos);
 }
 
 // ---- files
@@ -617,7 +646,7 @@ TEST(NetworkFileTest, FailedSaveKeepsThePreviousFile) {
   // A directory that cannot hold the file: nothing is created.
   kestrane::TConnectedNetwork good(3);
   BuildExample(good);
-  const std::string inFile = path + "/net.wgt";  // `path` is a file, not a directory
+  const std::string inFile = path + "/net.wgt"; // `path` is a file, not a directory
   EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(inFile.c_str(), good); }),
             "cannot write " + inFile + ": Not a directory");
   const std::string noDir = TempPath("no/such/dir.wgt");
@@ -626,7 +655,7 @@ TEST(NetworkFileTest, FailedSaveKeepsThePreviousFile) {
   EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork(testing::TempDir().c_str(), good); }),
             "cannot write " + testing::TempDir() + ": it is a directory");
 
-  if (geteuid() != 0) {  // permissions do not bind the superuser
+  if (geteuid() != 0) { // permissions do not bind the superuser
     const std::string dir = TempPath("readonly");
     ASSERT_EQ(mkdir(dir.c_str(), 0500), 0);
     EXPECT_EQ(FileErrorOf([&] { tools.SaveNetwork((dir + "/x.wgt").c_str(), good); }),

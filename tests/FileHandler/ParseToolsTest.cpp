@@ -17,18 +17,24 @@ std::vector<std::string> Tokens(const std::string &text) {
   FileTools tools;
   std::istringstream in(text);
   std::vector<std::string> tokens;
-  for (std::string t = tools.ReadToken(in); !t.empty(); t = tools.ReadToken(in)) tokens.push_back(t);
+  for (std::string t = tools.ReadToken(in); !t.empty(); t = tools.ReadToken(in))
+    tokens.push_back(t);
   return tokens;
 }
 
 // Statements as short texts: "K name", "K name open", "A key=value", "T text", "E".
 std::string Describe(const Statement &s) {
   switch (s.kind) {
-  case kestrane::StmtEnd: return "E";
-  case kestrane::StmtToken: return "T " + *s.keyword;
-  case kestrane::StmtKeyword: return "K " + *s.keyword + (s.open ? " open" : "");
-  case kestrane::StmtAssign: return "A " + *s.keyword + "=" + *s.value + (s.open ? " open" : "");
-  default: return "?";
+  case kestrane::StmtEnd:
+    return "E";
+  case kestrane::StmtToken:
+    return "T " + *s.keyword;
+  case kestrane::StmtKeyword:
+    return "K " + *s.keyword + (s.open ? " open" : "");
+  case kestrane::StmtAssign:
+    return "A " + *s.keyword + "=" + *s.value + (s.open ? " open" : "");
+  default:
+    return "?";
   }
 }
 
@@ -41,7 +47,8 @@ std::vector<std::string> Statements(const std::string &text, const char *block =
   for (;;) {
     const Statement s = tools.ReadStatement(block, in, inBracket);
     out.push_back(Describe(s));
-    if (s.kind == kestrane::StmtEnd) return out;
+    if (s.kind == kestrane::StmtEnd)
+      return out;
     inBracket = s.open;
   }
 }
@@ -74,13 +81,14 @@ TEST(ReadTokenTest, SplitsWordsAndSpecialCharacters) {
       {"<>*", {"<", ">", "*"}},
       {"ab/cd", {"ab", "/", "cd"}},
       {"x\x7f y\x01z", {"x", "y", "z"}},
-      {"a\xc3\xa9z", {"a", "z"}},  // bytes above 127 separate like blanks
+      {"a\xc3\xa9z", {"a", "z"}}, // bytes above 127 separate like blanks
       {"[", {"["}},
       {"/* outer /* inner */ still comment */ 5", {"5"}},
       {"1/**/2", {"1", "2"}},
       {"a /* x */ /* y */ b", {"a", "b"}},
   };
-  for (const Case &c : cases) EXPECT_EQ(Tokens(c.text), c.tokens) << c.text;
+  for (const Case &c : cases)
+    EXPECT_EQ(Tokens(c.text), c.tokens) << c.text;
 }
 
 TEST(ReadTokenTest, CommentFailures) {
@@ -99,9 +107,11 @@ TEST(ReadTokenTest, CommentFailures) {
 
 TEST(ReadTokenTest, DeeplyNestedCommentsDoNotExhaustTheStack) {
   std::string text;
-  for (int i = 0; i < 1000000; ++i) text += "/*";
+  for (int i = 0; i < 1000000; ++i)
+    text += "/*";
   EXPECT_EQ(StatementError(text), "Unexpected end of file during comment");
-  for (int i = 0; i < 1000000; ++i) text += "*/";
+  for (int i = 0; i < 1000000; ++i)
+    text += "*/";
   EXPECT_EQ(Tokens(text + " 7"), std::vector<std::string>{"7"});
 }
 
@@ -129,7 +139,8 @@ TEST(ReadStatementTest, Forms) {
       {"[formatversion=0.5][FormatVersion = -3] 4", {"T 4", "E"}},
       {"[a=-0.25e3]", {"A a=-0.25e3", "E"}},
   };
-  for (const Case &c : cases) EXPECT_EQ(Statements(c.text), c.statements) << c.text;
+  for (const Case &c : cases)
+    EXPECT_EQ(Statements(c.text), c.statements) << c.text;
 }
 
 TEST(ReadStatementTest, EndTags) {
@@ -139,7 +150,8 @@ TEST(ReadStatementTest, EndTags) {
 
 TEST(ReadStatementTest, ManyFormatVersionsInARow) {
   std::string text;
-  for (int i = 0; i < 200000; ++i) text += "[FormatVersion=1]";
+  for (int i = 0; i < 200000; ++i)
+    text += "[FormatVersion=1]";
   EXPECT_EQ(Statements(text + "[x]"), (std::vector<std::string>{"K x", "E"}));
 }
 
@@ -170,7 +182,8 @@ TEST(ReadStatementTest, Failures) {
       {"]", "Layer", "Unexpected ']' where a statement should begin"},
       {"[~Layer]", nullptr, "End tag found where no block is open"},
   };
-  for (const Case &c : cases) EXPECT_EQ(StatementError(c.text, c.block), c.message) << c.text;
+  for (const Case &c : cases)
+    EXPECT_EQ(StatementError(c.text, c.block), c.message) << c.text;
 }
 
 Statement Read(const char *text) {
@@ -183,7 +196,7 @@ TEST(CheckingReadersTest, ReturnValues) {
   FileTools tools;
   std::istringstream in;
   EXPECT_EQ(tools.ExpectBlock(Read("[Layer]"), in, "LAYER"), "Layer");
-  EXPECT_EQ(tools.ExpectBlock(Read("[Layer x=1]"), in, nullptr), "Layer");  // open is fine
+  EXPECT_EQ(tools.ExpectBlock(Read("[Layer x=1]"), in, nullptr), "Layer"); // open is fine
   EXPECT_NO_THROW(tools.ExpectEnd(Read(""), in));
   EXPECT_EQ(tools.ReadString(Read("[NetworkType = Vemo]"), in, "NETWORKTYPE"), "Vemo");
   EXPECT_EQ(tools.ReadString(Read("[NetworkType = Vemo]"), in, "NetworkType", "VEMO"), "");
@@ -200,7 +213,8 @@ TEST(CheckingReadersTest, Failures) {
     const char *message;
   };
   const std::vector<Case> cases = {
-      {[&] { tools.ExpectBlock(Read("[Network]"), in, "NEURALNETWORK"); }, "[NEURALNETWORK] expected"},
+      {[&] { tools.ExpectBlock(Read("[Network]"), in, "NEURALNETWORK"); },
+       "[NEURALNETWORK] expected"},
       {[&] { tools.ExpectBlock(Read("[a=1]"), in, "a"); }, "[a] expected"},
       {[&] { tools.ExpectBlock(Read("5"), in, nullptr); }, "start of block expected"},
       {[&] { tools.ExpectEnd(Read("[a]"), in); }, "End Tag expected"},
@@ -215,7 +229,8 @@ TEST(CheckingReadersTest, Failures) {
       {[&] { tools.ReadNumberToken(Read("[a]"), in); }, "Token (number) expected"},
       {[&] { tools.ReadNumberToken(Read("abc"), in); }, "number-expected"},
   };
-  for (const Case &c : cases) EXPECT_EQ(ErrorOf(c.call), c.message);
+  for (const Case &c : cases)
+    EXPECT_EQ(ErrorOf(c.call), c.message);
 }
 
 TEST(ParseNumbersTest, Conversions) {
@@ -225,11 +240,12 @@ TEST(ParseNumbersTest, Conversions) {
   EXPECT_EQ(tools.ParseInteger(in, " 12abc"), 12);
   EXPECT_EQ(tools.ParseInteger(in, "1.9"), 1);
   EXPECT_EQ(tools.ParseNumber(in, "1e-3"), 0.001);
-  EXPECT_EQ(tools.ParseNumber(in, "0.1"), 0.1);  // the double nearest, not a widened float
+  EXPECT_EQ(tools.ParseNumber(in, "0.1"), 0.1); // the double nearest, not a widened float
   EXPECT_EQ(tools.ParseNumber(in, "2.5x"), 2.5);
   EXPECT_EQ(ErrorOf([&] { tools.ParseInteger(in, "x"); }), "integer-expected");
   EXPECT_EQ(ErrorOf([&] { tools.ParseInteger(in, ""); }), "integer-expected");
-  EXPECT_EQ(ErrorOf([&] { tools.ParseInteger(in, "99999999999999999999999"); }), "integer-expected");
+  EXPECT_EQ(ErrorOf([&] { tools.ParseInteger(in, "99999999999999999999999"); }),
+            "integer-expected");
   EXPECT_EQ(ErrorOf([&] { tools.ParseNumber(in, "x1"); }), "number-expected");
 }
 
@@ -253,14 +269,18 @@ TEST(WritersTest, ExactOutput) {
       {[](FileTools &t, std::ostream &o) { t.WriteEndTag(o, "Layer"); }, "[~Layer]\n"},
       {[](FileTools &t, std::ostream &o) { t.WriteEndTag(o, nullptr); }, ""},
       {[](FileTools &t, std::ostream &o) { t.WriteEndTag(o, nullptr, false); }, ""},
-      {[](FileTools &t, std::ostream &o) { t.WriteString(o, "Type", "Vemo", true); }, "[Type = Vemo]\n"},
-      {[](FileTools &t, std::ostream &o) { t.WriteString(o, "Type", "Vemo", false); }, "Type=Vemo "},
+      {[](FileTools &t, std::ostream &o) { t.WriteString(o, "Type", "Vemo", true); },
+       "[Type = Vemo]\n"},
+      {[](FileTools &t, std::ostream &o) { t.WriteString(o, "Type", "Vemo", false); },
+       "Type=Vemo "},
       {[](FileTools &t, std::ostream &o) { t.WriteInteger(o, "Layer", 2, true); }, "[Layer = 2]\n"},
       {[](FileTools &t, std::ostream &o) { t.WriteInteger(o, "n", -9, false); }, "n=-9 "},
       {[](FileTools &t, std::ostream &o) { t.WriteNumber(o, "Weight", -0.25, 15, false); },
        "Weight=-0.250000000000000 "},
       {[](FileTools &t, std::ostream &o) { t.WriteNumber(o, "x", 1.5, 0, true); }, "[x = 2]\n"},
-      {[](FileTools &t, std::ostream &o) { t.WriteStatement(kestrane::StmtToken, "0.5", nullptr, o, true); },
+      {[](FileTools &t, std::ostream &o) {
+         t.WriteStatement(kestrane::StmtToken, "0.5", nullptr, o, true);
+       },
        "0.5 "},
       {[](FileTools &t, std::ostream &o) {
          t.OpenBracket(o, true);
@@ -276,7 +296,8 @@ TEST(WritersTest, ExactOutput) {
        },
        "]"},
   };
-  for (const Case &c : cases) EXPECT_EQ(Written(c.write), c.text);
+  for (const Case &c : cases)
+    EXPECT_EQ(Written(c.write), c.text);
 }
 
 TEST(WritersTest, LongNumbersAreNotTruncated) {
@@ -316,9 +337,11 @@ TEST(ParseToolsDeathTest, InternalErrors) {
   FileTools tools;
   std::ostringstream out;
   std::istringstream in;
-  EXPECT_DEATH(tools.WriteFormatVersion(out, false), "Assertion failed: bracket, file FileHandler/ParseTools.cpp");
+  EXPECT_DEATH(tools.WriteFormatVersion(out, false),
+               "Assertion failed: bracket, file FileHandler/ParseTools.cpp");
   EXPECT_DEATH(tools.WriteEndTag(out, "x", false), "Assertion failed: bracket");
-  EXPECT_DEATH(tools.WriteStatement(kestrane::StmtNone, "x", nullptr, out, true), "Assertion failed: 0,");
+  EXPECT_DEATH(tools.WriteStatement(kestrane::StmtNone, "x", nullptr, out, true),
+               "Assertion failed: 0,");
   EXPECT_DEATH(tools.ReadInteger(Read("[a=1]"), in, nullptr), "Assertion failed: s != NULL");
 }
 

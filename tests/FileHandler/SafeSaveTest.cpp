@@ -1,5 +1,5 @@
-#include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
+#include "FileHandler/ParseTools.h"
 #include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -122,9 +122,11 @@ TEST_F(SafeSaveTest, EachKindOfTargetIsWrittenTheRightWay) {
   EXPECT_EQ(SaveError([&] { Save(Path("missing/file"), "x"); }),
             "cannot write " + Path("missing/file") + ": No such file or directory");
 
-  std::vector<std::string> expected = {"dangling", "fifo", "folder", "later", "link", "new",
-                                       "out.dat", "out.dat.saving", "private", "victim"};
-  if (TypeOf(Path("null")) == S_IFCHR) expected.push_back("null");
+  std::vector<std::string> expected = {"dangling", "fifo",  "folder",  "later",
+                                       "link",     "new",   "out.dat", "out.dat.saving",
+                                       "private",  "victim"};
+  if (TypeOf(Path("null")) == S_IFCHR)
+    expected.push_back("null");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Entries(), expected);
 }

@@ -36,8 +36,10 @@ void ExpectSameVemo(TVemo &a, kestrane::TBasicNetwork &loaded) {
       for (int j = 0; j < a.layers[f]->numNeurons; ++j)
         for (int k = 0; k < a.layers[t]->numNeurons; ++k) {
           ASSERT_EQ(ma.IsValid(j, k), mb.IsValid(j, k));
-          if (!ma.IsValid(j, k)) continue;
-          EXPECT_EQ(ma.IsTrainable(j, k), mb.IsTrainable(j, k)) << f << "->" << t << " " << j << "," << k;
+          if (!ma.IsValid(j, k))
+            continue;
+          EXPECT_EQ(ma.IsTrainable(j, k), mb.IsTrainable(j, k))
+              << f << "->" << t << " " << j << "," << k;
           EXPECT_NEAR(*ma.GetWeightPtr(j, k), *mb.GetWeightPtr(j, k), 1e-14);
         }
     }
@@ -47,10 +49,12 @@ void ExpectSameVemo(TVemo &a, kestrane::TBasicNetwork &loaded) {
   std::vector<double> outA(static_cast<size_t>(outputs));
   std::vector<double> outB(static_cast<size_t>(outputs));
   for (int r = 0; r < 5; ++r) {
-    for (int i = 0; i < inputs; ++i) in[i] = 0.1 + 0.2 * r + 0.05 * i;
+    for (int i = 0; i < inputs; ++i)
+      in[i] = 0.1 + 0.2 * r + 0.05 * i;
     a.Recall(in.data(), outA.data());
     b->Recall(in.data(), outB.data());
-    for (int o = 0; o < outputs; ++o) EXPECT_NEAR(outA[o], outB[o], 1e-12);
+    for (int o = 0; o < outputs; ++o)
+      EXPECT_NEAR(outA[o], outB[o], 1e-12);
   }
 }
 
@@ -60,9 +64,10 @@ TEST(SaveVemoTest, WritesTheSectionsInTheLayerBlocks) {
   TVemo net(2, mfIn, 4, mfOut, 1);
   const std::string text = Write(net);
   EXPECT_TRUE(Contains(text, "[NetworkType = Vemo]\n"));
-  EXPECT_TRUE(Contains(text, "[LayerType = FuzzyCondition]\n[NumberOfNeurons = 5]\n"
-                             "[All ActivationFunction=Vemo-condition ]\n"
-                             "[InputMF]\n[Input=0 MF=3 ]\n[Input=1 MF=2 ]\n[~InputMF]\n[~Layer]\n"));
+  EXPECT_TRUE(Contains(text,
+                       "[LayerType = FuzzyCondition]\n[NumberOfNeurons = 5]\n"
+                       "[All ActivationFunction=Vemo-condition ]\n"
+                       "[InputMF]\n[Input=0 MF=3 ]\n[Input=1 MF=2 ]\n[~InputMF]\n[~Layer]\n"));
   EXPECT_TRUE(Contains(text, "[LayerType = Defuzzify]\n[NumberOfNeurons = 1]\n"
                              "[All ActivationFunction=cog ]\n"
                              "[OutputMF]\n[Output=0 MF=3 ]\n[~OutputMF]\n[~Layer]\n"));
@@ -79,17 +84,19 @@ TEST(SaveVemoTest, RoundTripInMatrixFormKeepsFrozenCentres) {
   srand(11);
   net.InitWeights(-1.0, 1.0);
   net.SetWeightValue(1, 0, 1, 0.375);
-  net.priv_conns_index[2][1]->FreezeArc(0, 1);  // a frozen condition centre
-  net.priv_conns_index[5][4]->FreezeArc(2, 0);  // a frozen output centre
+  net.priv_conns_index[2][1]->FreezeArc(0, 1); // a frozen condition centre
+  net.priv_conns_index[5][4]->FreezeArc(2, 0); // a frozen output centre
   net.FreezeWeight(3, 1, 2);
   TBasicConnections &rules = *net.priv_conns_index[3][2];
   for (int j = 0; j < 5; ++j)
     for (int k = 0; k < 4; ++k)
-      if ((j + k) % 4 != 0) rules.RemoveArc(j, k);  // 5 of 20: a weight list
+      if ((j + k) % 4 != 0)
+        rules.RemoveArc(j, k); // 5 of 20: a weight list
 
   const std::string text = Write(net);
-  EXPECT_TRUE(Contains(text, "[ConnectionType = ToConditionConnections]\n"
-                             "[Attributes Pruneable Freezable ]\n[Matrix Weights TrainableInfo ]\n"));
+  EXPECT_TRUE(Contains(text,
+                       "[ConnectionType = ToConditionConnections]\n"
+                       "[Attributes Pruneable Freezable ]\n[Matrix Weights TrainableInfo ]\n"));
   EXPECT_TRUE(Contains(text, "               0.375 F "));
   EXPECT_TRUE(Contains(text, "                   1 F  /* 2 */"));
   EXPECT_TRUE(Contains(text, "[LayerFrom = 2]\n[LayerTo = 3]\n[ConnectionType = Pruneable]\n"
@@ -142,7 +149,8 @@ const std::string kOutput = Output("[Output=0 MF=5]");
 std::string File(const std::string &layers, const std::string &connections = "") {
   return kHead + layers + connections + "[~NeuralNetwork]";
 }
-std::string Connection(const char *from, const char *to, const char *type, const std::string &body) {
+std::string Connection(const char *from, const char *to, const char *type,
+                       const std::string &body) {
   return std::string("[ConnectionLayer][LayerFrom = ") + from + "][LayerTo = " + to +
          "][ConnectionType = " + type + "]" + body + "[~ConnectionLayer]";
 }
@@ -185,22 +193,27 @@ struct Rejection {
 
 TEST(SaveVemoTest, RejectsBadSectionsAndMismatchedFuzzyMatrices) {
   const std::vector<Rejection> cases = {
-      {"extra item", File(kInputs + Condition("[Input=0 MF=3 Extra=1]")), "invalid tag in membership2"},
+      {"extra item", File(kInputs + Condition("[Input=0 MF=3 Extra=1]")),
+       "invalid tag in membership2"},
       {"MF first", File(kInputs + Condition("[MF=3 Input=0]")), "invalid tag in membership1"},
       {"output entry in input section", File(kInputs + Condition("[Output=0 MF=3]")),
        "invalid tag in membership1"},
-      {"word after index", File(kInputs + Condition("[Input=0 three]")), "invalid tag in membership2"},
+      {"word after index", File(kInputs + Condition("[Input=0 three]")),
+       "invalid tag in membership2"},
       {"index not a number", File(kInputs + Condition("[Input=a MF=3]")), "integer-expected"},
       {"count not a number", File(kInputs + Condition("[Input=0 MF=b]")), "integer-expected"},
       {"closed single item", File(kInputs + Condition("[Input = 0]")), "End Tag expected"},
-      {"index too high", File(kInputs + Condition("[Input=5 MF=5]")), "index 5 is not below the layer's 5"},
+      {"index too high", File(kInputs + Condition("[Input=5 MF=5]")),
+       "index 5 is not below the layer's 5"},
       {"negative index", File(kInputs + Condition("[Input=-1 MF=5]")), "index -1 is not below"},
       {"missing input", File(kInputs + Condition("[Input=1 MF=5]")), "no entry for input 0"},
       {"empty section", File(kInputs + Condition("")), "InputMF section without entries"},
-      {"count below 2", File(kInputs + Condition("[Input=0 MF=1][Input=1 MF=4]")), "at least 2 needed"},
+      {"count below 2", File(kInputs + Condition("[Input=0 MF=1][Input=1 MF=4]")),
+       "at least 2 needed"},
       {"counts too large", File(kInputs + Condition("[Input=0 MF=3][Input=1 MF=3]")),
        "the counts add up to 6, the layer has 5 neurons"},
-      {"repeated input", File(kInputs + Condition("[Input=0 MF=3][Input=0 MF=2]")), "input 0 given twice"},
+      {"repeated input", File(kInputs + Condition("[Input=0 MF=3][Input=0 MF=2]")),
+       "input 0 given twice"},
       {"more inputs than the layer below",
        File("[Layer = 0][LayerType = Input][NumberOfNeurons = 1][~Layer]" + kCondition),
        "More inputs than the input layer has neurons"},
@@ -219,7 +232,8 @@ TEST(SaveVemoTest, RejectsBadSectionsAndMismatchedFuzzyMatrices) {
             Connection("0", "1", "ToConditionConnections", "")),
        "the condition layer has 2 inputs, layer 0 only 1 neurons"},
       {"to-output of the wrong size",
-       File(kInputs + kCondition + Output("[Output=0 MF=3]"), Connection("1", "2", "ToOutputConnections", "")),
+       File(kInputs + kCondition + Output("[Output=0 MF=3]"),
+            Connection("1", "2", "ToOutputConnections", "")),
        "the output layer has 3 output membership functions, layer 1 has 5 neurons"},
       {"to-condition into an output layer",
        File(kInputs + kCondition + kOutput, Connection("0", "2", "ToConditionConnections", "")),
@@ -229,16 +243,19 @@ TEST(SaveVemoTest, RejectsBadSectionsAndMismatchedFuzzyMatrices) {
        "need a Defuzzify layer as LayerTo, not FuzzyCondition"},
       {"condition function in an output layer",
        File(kInputs + kCondition +
-            "[Layer = 2][LayerType = Defuzzify][NumberOfNeurons = 1][ALL ActivationFunction=Vemo-condition]"
+            "[Layer = 2][LayerType = Defuzzify][NumberOfNeurons = 1][ALL "
+            "ActivationFunction=Vemo-condition]"
             "[OutputMF][Output=0 MF=5][~OutputMF][~Layer]"),
        "needs the neurons of a FuzzyCondition layer"},
       {"'-' for a centre",
        File(kInputs + kCondition + kOutput,
-            Connection("0", "1", "ToConditionConnections", "[Matrix Weights] - 0.5 1 - - - - - 0 1 [~Matrix]")),
+            Connection("0", "1", "ToConditionConnections",
+                       "[Matrix Weights] - 0.5 1 - - - - - 0 1 [~Matrix]")),
        "cannot lack arc From=0 To=0"},
       {"a centre that does not exist",
        File(kInputs + kCondition + kOutput,
-            Connection("0", "1", "ToConditionConnections", "[Matrix Weights] 0 0.5 1 0.2 - - - - 0 1 [~Matrix]")),
+            Connection("0", "1", "ToConditionConnections",
+                       "[Matrix Weights] 0 0.5 1 0.2 - - - - 0 1 [~Matrix]")),
        "has no arc From=0 To=3"},
       {"a frozen arc that does not exist",
        File(kInputs + kCondition + kOutput,
@@ -250,8 +267,8 @@ TEST(SaveVemoTest, RejectsBadSectionsAndMismatchedFuzzyMatrices) {
             Connection("1", "2", "ToOutputConnections", "[WeightList][From=2 To=1][~WeightList]")),
        "arc From=2 To=1 lies outside"},
       {"a listed centre of another input",
-       File(kInputs + kCondition + kOutput,
-            Connection("0", "1", "ToConditionConnections", "[WeightList][From=1 To=0][~WeightList]")),
+       File(kInputs + kCondition + kOutput, Connection("0", "1", "ToConditionConnections",
+                                                       "[WeightList][From=1 To=0][~WeightList]")),
        "A ToConditionConnections matrix has no arc From=1 To=0"},
   };
   for (const Rejection &c : cases) {

@@ -30,7 +30,8 @@ bool CopiesWhole(const std::string &folder, rlim_t fileLimit) {
     std::string expected;
     kestrane::Spool spool;
     for (int i = 0; expected.size() < (3u << 20); ++i) {
-      const std::string piece = std::to_string(i) + std::string(static_cast<size_t>(i % 7), '.') + "\n";
+      const std::string piece =
+          std::to_string(i) + std::string(static_cast<size_t>(i % 7), '.') + "\n";
       spool.Stream() << piece;
       expected += piece;
     }

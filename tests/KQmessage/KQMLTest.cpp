@@ -48,7 +48,8 @@ TEST(KQMLTest, SetReturnsTheStoredValue) {
 
 TEST(KQMLTest, CapacityDoublesAndCopiesStartAtTheSourceCount) {
   TKQstructure s("x");
-  for (int i = 0; i < 16; ++i) s.SetInteger(("k" + std::to_string(i)).c_str(), i);
+  for (int i = 0; i < 16; ++i)
+    s.SetInteger(("k" + std::to_string(i)).c_str(), i);
   EXPECT_EQ(s.GetCapacity(), 16);
   s.SetInteger("k16", 16);
   EXPECT_EQ(s.GetCapacity(), 32);
@@ -75,7 +76,7 @@ TEST(KQMLTest, CopiesAreDeep) {
   assigned.SetWord("old", "gone");
   assigned = s;
   EXPECT_EQ(assigned.ToString(), "(x :a 1)");
-  assigned = assigned;  // self-assignment keeps the structure
+  assigned = assigned; // self-assignment keeps the structure
   EXPECT_EQ(assigned.ToString(), "(x :a 1)");
 }
 
@@ -110,7 +111,7 @@ TEST(KQMLTest, TypedSettersWriteText) {
   s.SetNumber("b", 0.0000004);
   s.SetInteger("c", -2147483647 - 1);
   s.SetBoolean("d", false);
-  s.SetNumber("e", 1e300);  // long fixed-point text is kept whole
+  s.SetNumber("e", 1e300); // long fixed-point text is kept whole
   EXPECT_EQ(s.Get("a").GetHead(), "0.100000");
   EXPECT_EQ(s.Get("b").GetHead(), "0.000000");
   EXPECT_EQ(TKQstructure::ParseNumber(s.Get("b").GetHead().c_str()), 0.0);
@@ -143,8 +144,7 @@ TEST(KQMLTest, ErrorReplies) {
       {[] { TKQstructure::ParseNumber("letters"); },
        "(error :type invalid-message :number-expected letters)"},
       {[] { TKQstructure::ParseBoolean("yes"); }, "(error :type type-error :expected boolean)"},
-      {[] { TKQstructure("x").Require("Batch"); },
-       "(error :type invalid-message :expected Batch)"},
+      {[] { TKQstructure("x").Require("Batch"); }, "(error :type invalid-message :expected Batch)"},
       {[] { TKQstructure("x").CheckValue("Batch", ""); },
        "(error :type invalid-message :expected Batch)"},
       {[] {
@@ -154,7 +154,8 @@ TEST(KQMLTest, ErrorReplies) {
        },
        "(error :type invalid-message :tag BATCH :expected-value true)"},
   };
-  for (const Case &c : cases) EXPECT_EQ(ReplyOf(c.call), c.reply);
+  for (const Case &c : cases)
+    EXPECT_EQ(ReplyOf(c.call), c.reply);
 }
 
 TEST(KQMLTest, ChecksThatPass) {
@@ -177,10 +178,9 @@ TEST(KQMLTest, ErrorWhatIsTheReplyText) {
 
 TEST(KQMLParseTest, RoundTrips) {
   const std::vector<std::string> texts = {
-      "leaf",
-      "(a :b (c :d e))",
+      "leaf", "(a :b (c :d e))",
       "(Params :LearningRate 0.500000 :Momentum 0.500000 :Threshold 0.000000 :Batch true)",
-      "(x :k a:b)",  // a colon inside a word belongs to it
+      "(x :k a:b)", // a colon inside a word belongs to it
   };
   for (const std::string &text : texts) {
     auto s = TKQstructure::Parse(text);
@@ -207,12 +207,13 @@ TEST(KQMLParseTest, BuildsTheTree) {
 TEST(KQMLParseTest, RejectsMalformedText) {
   struct Case {
     const char *text;
-    bool message;  // "special character unexpected" on standard error
+    bool message; // "special character unexpected" on standard error
   };
   const std::vector<Case> cases = {
-      {"", true},        {")", true},          {"(", true},           {"(:a b)", true},
-      {"(a : )", true},  {"(a :b)", true},     {"(a :b c", false},    {"(a b)", false},
-      {"(a :b c) x", false}, {"a b", false},   {"(a :b c))", false},
+      {"", true},         {")", true},          {"(", true},
+      {"(:a b)", true},   {"(a : )", true},     {"(a :b)", true},
+      {"(a :b c", false}, {"(a b)", false},     {"(a :b c) x", false},
+      {"a b", false},     {"(a :b c))", false},
   };
   for (const Case &c : cases) {
     testing::internal::CaptureStderr();
@@ -228,9 +229,11 @@ TEST(KQMLParseTest, RejectsMalformedText) {
 TEST(KQMLParseTest, NestingIsCapped) {
   auto nested = [](int depth) {
     std::string text;
-    for (int i = 0; i < depth; ++i) text += "(a :b ";
+    for (int i = 0; i < depth; ++i)
+      text += "(a :b ";
     text += "leaf";
-    for (int i = 0; i < depth; ++i) text += ")";
+    for (int i = 0; i < depth; ++i)
+      text += ")";
     return text;
   };
   EXPECT_NE(TKQstructure::Parse(nested(TKQstructure::kMaxParseDepth)), nullptr);
@@ -246,7 +249,8 @@ TEST(KQMLParseTest, NestingIsCapped) {
 // moving the last pair into the gap, copies and assignments indexed alike.
 TEST(KQMLTest, ManyPairsKeepTheRulesOfFewPairs) {
   TKQstructure s("x");
-  for (int i = 0; i < 20; ++i) s.SetInteger(("Key" + std::to_string(i)).c_str(), i);
+  for (int i = 0; i < 20; ++i)
+    s.SetInteger(("Key" + std::to_string(i)).c_str(), i);
   s.SetWord("KEY3", "three");
   EXPECT_EQ(s.GetCount(), 20);
   EXPECT_EQ(s.GetKeyword(3), "Key3");
@@ -257,7 +261,8 @@ TEST(KQMLTest, ManyPairsKeepTheRulesOfFewPairs) {
   EXPECT_EQ(s.Get("KEY19").GetHead(), "19");
   s.SetWord("key19", "last");
   EXPECT_EQ(s.GetValue(5).GetHead(), "last");
-  while (s.GetCount() > 3) s.Remove(s.GetKeyword(0).c_str());
+  while (s.GetCount() > 3)
+    s.Remove(s.GetKeyword(0).c_str());
   s.SetWord("new", "n");
   EXPECT_EQ(s.Get("NEW").GetHead(), "n");
 
@@ -275,7 +280,8 @@ TEST(KQMLTest, ManyPairsKeepTheRulesOfFewPairs) {
 // compared with every earlier one).
 TEST(KQMLParseTest, ManyPairsParseQuickly) {
   std::string text = "(big";
-  for (int i = 0; i < 50000; ++i) text += " :k" + std::to_string(i) + " " + std::to_string(i);
+  for (int i = 0; i < 50000; ++i)
+    text += " :k" + std::to_string(i) + " " + std::to_string(i);
   text += " :K7 seven)";
   const auto parsed = TKQstructure::Parse(text);
   ASSERT_NE(parsed, nullptr);

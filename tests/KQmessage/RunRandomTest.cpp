@@ -14,14 +14,16 @@ using kestrane::RunRandomScope;
 std::vector<int> RandSequence(unsigned seed, int n) {
   std::srand(seed);
   std::vector<int> values(static_cast<size_t>(n));
-  for (int &v : values) v = std::rand();
+  for (int &v : values)
+    v = std::rand();
   return values;
 }
 
 std::vector<int> RunSequence(unsigned seed, int n) {
   const RunRandomScope random(seed);
   std::vector<int> values(static_cast<size_t>(n));
-  for (int &v : values) v = RandomDraw();
+  for (int &v : values)
+    v = RandomDraw();
   return values;
 }
 

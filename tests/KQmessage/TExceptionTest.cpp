@@ -1,5 +1,5 @@
-#include "KQmessage/KAssert.h"
 #include "KQmessage/TException.h"
+#include "KQmessage/KAssert.h"
 
 #include <gtest/gtest.h>
 
@@ -45,8 +45,9 @@ TEST(TExceptionTest, CategoryMayBeAbsent) {
 
 TEST(KAssertDeathTest, ReportsExpressionFileAndLine) {
   const int one = 1;
-  EXPECT_DEATH(KASSERT(one == 2),
-               "^Assertion failed: one == 2, file tests/KQmessage/TExceptionTest.cpp, line [0-9]+\n");
+  EXPECT_DEATH(
+      KASSERT(one == 2),
+      "^Assertion failed: one == 2, file tests/KQmessage/TExceptionTest.cpp, line [0-9]+\n");
   EXPECT_DEATH(KASSERT_TEXT(one == 2, "false"),
                "^Assertion failed: false, file tests/KQmessage/TExceptionTest.cpp, line [0-9]+\n");
 }

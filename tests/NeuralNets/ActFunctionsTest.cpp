@@ -85,11 +85,24 @@ TEST(ActFunctions, VemoConditionTriangles) {
     double x;
     double y;
   } table[] = {
-      {1, 0.5, 1.0}, {1, 0.25, 0.5}, {1, 0.75, 0.5}, {1, 0.0, 0.0}, {1, 1.0, 0.0},
-      {1, -2.0, 0.0}, {1, 4.0, 0.0},
+      {1, 0.5, 1.0},
+      {1, 0.25, 0.5},
+      {1, 0.75, 0.5},
+      {1, 0.0, 0.0},
+      {1, 1.0, 0.0},
+      {1, -2.0, 0.0},
+      {1, 4.0, 0.0},
       // Shoulders stay at 1 beyond the outer centres.
-      {0, -3.0, 1.0}, {0, 0.0, 1.0}, {0, 0.25, 0.5}, {0, 0.5, 0.0}, {0, 0.9, 0.0},
-      {2, 7.0, 1.0}, {2, 1.0, 1.0}, {2, 0.75, 0.5}, {2, 0.5, 0.0}, {2, -1.0, 0.0},
+      {0, -3.0, 1.0},
+      {0, 0.0, 1.0},
+      {0, 0.25, 0.5},
+      {0, 0.5, 0.0},
+      {0, 0.9, 0.0},
+      {2, 7.0, 1.0},
+      {2, 1.0, 1.0},
+      {2, 0.75, 0.5},
+      {2, 0.5, 0.0},
+      {2, -1.0, 0.0},
   };
   for (const auto &row : table)
     EXPECT_DOUBLE_EQ(t.Degree(row.neuron, row.x), row.y)
@@ -107,8 +120,8 @@ TEST(ActFunctions, VemoConditionCoincidentCentresDoNotDivideByZero) {
 // The sigmoid's exp may skip the C library's errno wrapper; its values must
 // keep every bit of std::exp, special values and the sigmoid's range included.
 TEST(ActFunctions, ExpOfGivesTheBitsOfStdExp) {
-  std::vector<double> xs = {0.0,  -0.0,   1e-320, -1e-320, 1.0,       -1.0,      500.0,
-                            -500.0, 709.78, 709.79, -745.1, -745.2, HUGE_VAL, -HUGE_VAL, NAN};
+  std::vector<double> xs = {0.0,    -0.0,   1e-320, -1e-320, 1.0,      -1.0,      500.0, -500.0,
+                            709.78, 709.79, -745.1, -745.2,  HUGE_VAL, -HUGE_VAL, NAN};
   srand(3);
   for (int i = 0; i < 100000; ++i)
     xs.push_back((rand() / static_cast<double>(RAND_MAX) - 0.5) * 1100.0);
@@ -201,8 +214,7 @@ TEST(TFnRegistry, GrowsByDoublingAndKeepsOrderAndNames) {
 TEST(TFnRegistryDeathTest, DuplicateNameIsAProgrammingError) {
   TFnRegistry reg;
   reg.RegisterBuiltins();
-  EXPECT_DEATH(reg.AddFunction(Dummy, "Linear"),
-               "Assertion failed: strcasecmp\\(p,pp->name\\)!=0");
+  EXPECT_DEATH(reg.AddFunction(Dummy, "Linear"), "Assertion failed: strcasecmp\\(p,pp->name\\)!=0");
 }
 
 } // namespace

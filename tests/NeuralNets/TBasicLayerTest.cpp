@@ -93,7 +93,7 @@ TEST(TBasicLayer, Dimensions) {
 }
 
 TEST(TBasicLayer, CloneKeepsFunctionsGainsDimensionsButNotActivations) {
-  TBasicNetwork net; // no grid: the layers live on their own
+  TBasicNetwork net;   // no grid: the layers live on their own
   TBasicNetwork other; // no grid: the layers live on their own
   TGainLayer layer(&net, 0, 3, 2.5);
   layer.GetNeuron(0)->SetActFunction(ActTanhGain);

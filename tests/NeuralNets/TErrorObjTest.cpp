@@ -56,9 +56,13 @@ TEST(TErrorCrossEntropyObj, SaturatedOutputsCostAMillionUnlessExact) {
   struct Case {
     double target, output, added;
   } cases[] = {
-      {0.0, 1.0, 1e6}, {1.0, 1.0, 0.0}, {0.5, 1.0, 1e6},
+      {0.0, 1.0, 1e6},
+      {1.0, 1.0, 0.0},
+      {0.5, 1.0, 1e6},
       // An output of exactly 0 takes no logarithm of 0 either.
-      {1.0, 0.0, 1e6}, {0.0, 0.0, 0.0}, {0.5, 0.0, 1e6},
+      {1.0, 0.0, 1e6},
+      {0.0, 0.0, 0.0},
+      {0.5, 0.0, 1e6},
   };
   for (const Case &c : cases) {
     TErrorCrossEntropyObj ce(1);

@@ -3,9 +3,9 @@
 #include "DataObject/Data.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
+#include "NetFixtures.h"
 #include "NeuralNets/TErrorObj.h"
 #include "NeuralNets/TMLPNetwork.h"
-#include "NetFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +31,9 @@ std::unique_ptr<TMLPNetwork> Mlp(std::vector<int> sizes, unsigned seed = 7) {
 
 std::unique_ptr<Data> Table(const std::vector<std::vector<double>> &inputs,
                             const std::vector<std::vector<double>> &targets) {
-  auto table = std::make_unique<Data>(static_cast<int>(inputs.size()),
-                                      static_cast<int>(inputs[0].size()),
-                                      static_cast<int>(targets[0].size()), false);
+  auto table =
+      std::make_unique<Data>(static_cast<int>(inputs.size()), static_cast<int>(inputs[0].size()),
+                             static_cast<int>(targets[0].size()), false);
   for (size_t r = 0; r < inputs.size(); ++r)
     table->AppendRow(inputs[r].data(), targets[r].data());
   return table;
@@ -134,8 +134,10 @@ TEST(TTrainModule, BackwardPassMatchesFiniteDifferences) {
     ActFunction hidden, output;
     double gain;
   } cases[] = {
-      {ActSigmoid, ActSigmoid, 1.0},     {ActTanh, ActLinear, 1.0},
-      {ActTanhGain, ActSigmoidGain, 1.7}, {ActSigmoidGain, ActLinearGain, 0.6},
+      {ActSigmoid, ActSigmoid, 1.0},
+      {ActTanh, ActLinear, 1.0},
+      {ActTanhGain, ActSigmoidGain, 1.7},
+      {ActSigmoidGain, ActLinearGain, 0.6},
   };
   for (const Case &c : cases) {
     auto net = Mlp({2, 3, 2}, 11);
@@ -361,7 +363,7 @@ TEST(TTrainModule, PenaltyGradientSlopes) {
   lwf->SetNumber("FORGETTINGRATE", 0.1);
   module.PenaltyGradient(lwf.get(), 1, 4, 0.5);
   g = WeightsOf(*module.gradients, 0);
-  EXPECT_DOUBLE_EQ(g[0], 0.1 * 0.2);  // sign(w) a (a / learning rate), no pattern share
+  EXPECT_DOUBLE_EQ(g[0], 0.1 * 0.2); // sign(w) a (a / learning rate), no pattern share
   EXPECT_DOUBLE_EQ(g[1], -0.1 * 0.2);
 
   // A zero learning rate leaves the gradients finite.

@@ -69,7 +69,7 @@ std::unique_ptr<Data> RandomTable(int rows, int inputs, int outputs, unsigned se
 struct Setting {
   const char *name;
   bool batch;
-  double momentum; // < 0: no MOMENTUM in the record
+  double momentum;     // < 0: no MOMENTUM in the record
   const char *penalty; // nullptr: none given
   bool crossEntropy;
   bool noRate;
@@ -90,7 +90,8 @@ TKQstructure Record(const Setting &s) {
 }
 
 // Runs three calls of Train (two epochs each) and fingerprints the lot.
-uint64_t TrainAndFingerprint(TTrainModule &module, TBasicNetwork &net, Data &table, const Setting &s) {
+uint64_t TrainAndFingerprint(TTrainModule &module, TBasicNetwork &net, Data &table,
+                             const Setting &s) {
   TKQstructure record = Record(s);
   Fingerprint fp;
   for (int call = 0; call < 3; ++call) {
@@ -139,11 +140,19 @@ const Setting kSettings[] = {
 
 TEST(TrainPinned, SeededVemoRunsGiveThePinnedState) {
   const uint64_t expected[] = {
-      0x88fca1571fecbb40ull, 0xe20cf9ce2e91b40aull, 0xe20cf9ce2e91b40aull,
-      0x160e13b72c5a441cull, 0x5d38d2d3e8f844dfull, 0xcbd5def9adf427e7ull,
+      0x88fca1571fecbb40ull,
+      0xe20cf9ce2e91b40aull,
+      0xe20cf9ce2e91b40aull,
+      0x160e13b72c5a441cull,
+      0x5d38d2d3e8f844dfull,
+      0xcbd5def9adf427e7ull,
       // The four penalty runs: the penalties leave the membership centres alone.
-      0xf8cd7656bc928081ull, 0x076f35a6ff878acaull, 0xc41d550e4e9826ccull,
-      0xee79a2a538a99687ull, 0x0723d4338d6c54d0ull, 0x6eb81d925ceabe62ull,
+      0xf8cd7656bc928081ull,
+      0x076f35a6ff878acaull,
+      0xc41d550e4e9826ccull,
+      0xee79a2a538a99687ull,
+      0x0723d4338d6c54d0ull,
+      0x6eb81d925ceabe62ull,
   };
   auto table = RandomTable(9, 2, 2, 21);
   size_t i = 0;
@@ -222,8 +231,8 @@ TEST(TrainPinned, FastEpochMatchesTheGeneralPathOnAWideNetwork) {
         for (int k = 0; k < 25; ++k)
           conn->SetFlags(rand() % f, rand() % t, static_cast<unsigned char>(rand() % 3));
       }
-      std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
-                                            : std::make_unique<TVemoBP>(&net);
+      std::unique_ptr<TVemoBP> bp =
+          general ? std::make_unique<TGeneralPathVemoBP>(&net) : std::make_unique<TVemoBP>(&net);
       // Frozen after the stores were copied: their flags no longer agree.
       net.priv_conns[3 * 6 + 2]->SetFlags(0, 0, FMaskExists);
       result[general] = TrainAndFingerprint(*bp, net, *table, s);
@@ -235,8 +244,7 @@ TEST(TrainPinned, FastEpochMatchesTheGeneralPathOnAWideNetwork) {
 // Sigmoid-gain layers, a bias layer and prunable matrices through the
 // general backward pass of TBackpropModule.
 TEST(TrainPinned, SeededPerceptronRunsGiveThePinnedState) {
-  const uint64_t expected[] = {0xef842043822560bcull, 0x74b28db33497dee1ull,
-                               0x6c56954e936e1168ull};
+  const uint64_t expected[] = {0xef842043822560bcull, 0x74b28db33497dee1ull, 0x6c56954e936e1168ull};
   const Setting settings[] = {kSettings[0], kSettings[4], kSettings[6]};
   auto table = RandomTable(7, 3, 2, 5);
   size_t i = 0;
@@ -311,8 +319,8 @@ TEST(TrainPinned, PatternLoopFailsWhereTheGeneralPathFails) {
       srand(7);
       net.InitWeights(-1, 1);
       net.SetWeightValue(4, 2, 0, 2.42);
-      std::unique_ptr<TVemoBP> bp = general ? std::make_unique<TGeneralPathVemoBP>(&net)
-                                            : std::make_unique<TVemoBP>(&net);
+      std::unique_ptr<TVemoBP> bp =
+          general ? std::make_unique<TGeneralPathVemoBP>(&net) : std::make_unique<TVemoBP>(&net);
       TKQstructure record = Record(s);
       int epochs = 1;
       testing::internal::CaptureStdout();

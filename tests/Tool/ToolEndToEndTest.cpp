@@ -58,16 +58,21 @@ TEST(ToolEndToEndTest, TrainedNetworkClassifiesHeldOutRows) {
       csv << 2.0 + 0.1 * (i % 10) << "," << (i * 5) % 11 << ",high\n";
     }
   }
-  const Ran import = Shell(dir, kTool + " import blobs.csv --holdout 0.3 --seed 3 --epochs 300 -o blobs");
+  const Ran import =
+      Shell(dir, kTool + " import blobs.csv --holdout 0.3 --seed 3 --epochs 300 -o blobs");
   ASSERT_EQ(import.status, 0) << import.out;
-  ASSERT_EQ(Shell(dir, kTool + " create --inputs 2 --rules 6 --outputs 2 --seed 3 -o blobs-initial.wgt").status, 0);
+  ASSERT_EQ(
+      Shell(dir, kTool + " create --inputs 2 --rules 6 --outputs 2 --seed 3 -o blobs-initial.wgt")
+          .status,
+      0);
   const Ran train = Shell(dir, std::string("'") + KESTRANE_BINARY + "' blobs.param");
   ASSERT_EQ(train.status, 0) << train.out;
-  const Ran eval = Shell(dir, kTool + " eval blobs-trained.wgt blobs-test.dat --ranges blobs.ranges");
+  const Ran eval =
+      Shell(dir, kTool + " eval blobs-trained.wgt blobs-test.dat --ranges blobs.ranges");
   ASSERT_EQ(eval.status, 0) << eval.out;
   const size_t at = eval.out.find("Accuracy: ");
   ASSERT_NE(at, std::string::npos) << eval.out;
-  EXPECT_GE(std::atof(eval.out.c_str() + at + 10), 80.0) << eval.out;  // chance is 50 %
+  EXPECT_GE(std::atof(eval.out.c_str() + at + 10), 80.0) << eval.out; // chance is 50 %
   std::filesystem::remove_all(dir);
 }
 

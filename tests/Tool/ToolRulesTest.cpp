@@ -1,9 +1,9 @@
 // The rules and simplify commands on the network with known rules.
 
-#include "Tool/ToolCommon.h"
-#include "Tool/ToolImport.h"
 #include "Tool/ToolRules.h"
 #include "FileHandler/ParseTools.h"
+#include "Tool/ToolCommon.h"
+#include "Tool/ToolImport.h"
 #include "tests/Boot/ProgramRunner.h"
 #include "tests/Vemo/RuleTestNetwork.h"
 
@@ -45,9 +45,10 @@ KnownFiles WriteKnownFiles() {
   f.network = TempPath("known.wgt");
   FileTools tools;
   tools.SaveNetwork(f.network.c_str(), *ruletest::KnownRulesNetwork());
-  f.ranges = WriteFile("known.ranges",
-                       "kestrane-ranges 1\nclass\tkind\nfeature\t0\t10\tsize\nfeature\t2\t4\tweight\n"
-                       "output\tA\noutput\tB\n");
+  f.ranges =
+      WriteFile("known.ranges",
+                "kestrane-ranges 1\nclass\tkind\nfeature\t0\t10\tsize\nfeature\t2\t4\tweight\n"
+                "output\tA\noutput\tB\n");
   f.csv = WriteFile("known.csv", "size,weight,kind\n10,3,A\n5,2,B\n10,3,A\n5,2,B\n10,3,A\n5,2,B\n");
   return f;
 }
@@ -56,7 +57,8 @@ TEST(ToolRulesTest, TextAndJsonTellTheSameRules) {
   const KnownFiles f = WriteKnownFiles();
   for (const bool withData : {false, true}) {
     std::vector<std::string> args = {f.network, "--ranges", f.ranges};
-    if (withData) args.insert(args.end(), {"--data", f.csv});
+    if (withData)
+      args.insert(args.end(), {"--data", f.csv});
     const Outcome text = RunCommand(ToolRules, args);
     ASSERT_EQ(text.status, 0) << text.err;
     args.push_back("--json");
@@ -69,7 +71,8 @@ TEST(ToolRulesTest, TextAndJsonTellTheSameRules) {
     for (const auto &rule : doc["rules"]) {
       nodes.push_back(rule["node"].get<int>());
       const std::string header = "Rule " + std::to_string(rule["rank"].get<int>()) + " (node " +
-                                 std::to_string(nodes.back()) + ") \u2192 " + rule["conclusion"].get<std::string>();
+                                 std::to_string(nodes.back()) + ") \u2192 " +
+                                 rule["conclusion"].get<std::string>();
       at = text.out.find(header, at);
       ASSERT_NE(at, std::string::npos) << header << "\n" << text.out;
       const size_t end = text.out.find("\nRule ", at + 1);
@@ -98,7 +101,8 @@ TEST(ToolRulesTest, TextAndJsonTellTheSameRules) {
 
 TEST(ToolRulesTest, TopKeepsTheMostImportant) {
   const KnownFiles f = WriteKnownFiles();
-  const Outcome top = RunCommand(ToolRules, {f.network, "--ranges", f.ranges, "--top", "1", "--json"});
+  const Outcome top =
+      RunCommand(ToolRules, {f.network, "--ranges", f.ranges, "--top", "1", "--json"});
   ASSERT_EQ(top.status, 0) << top.err;
   const nlohmann::json doc = nlohmann::json::parse(top.out);
   ASSERT_EQ(doc["rules"].size(), 1u);
@@ -118,8 +122,9 @@ TEST(ToolRulesTest, ClippedRowsAreAWarningOnTheErrorStream) {
 TEST(ToolRulesTest, RefusalsAreOneLine) {
   const KnownFiles f = WriteKnownFiles();
   const std::string threeFeatures = WriteFile(
-      "three.ranges", "kestrane-ranges 1\nclass\tk\nfeature\t0\t1\ta\nfeature\t0\t1\tb\nfeature\t0\t1\tc\n"
-                      "output\tA\noutput\tB\n");
+      "three.ranges",
+      "kestrane-ranges 1\nclass\tk\nfeature\t0\t1\ta\nfeature\t0\t1\tb\nfeature\t0\t1\tc\n"
+      "output\tA\noutput\tB\n");
   const std::string otherClass = WriteFile("other.csv", "size,weight,kind\n1,3,C\n");
   const struct {
     Command command;
@@ -133,7 +138,9 @@ TEST(ToolRulesTest, RefusalsAreOneLine) {
       {ToolRules, {f.network, "--ranges", f.ranges, "--data", otherClass}, "other.csv"},
       {ToolSimplify, {f.network, "--ranges", f.ranges, "-o", TempPath("x.wgt")}, "--data"},
       {ToolSimplify, {f.network, "--ranges", f.ranges, "--data", f.csv}, "-o"},
-      {ToolSimplify, {f.network, "--ranges", f.ranges, "--data", f.csv, "--max-drop", "-2", "-o", TempPath("x.wgt")},
+      {ToolSimplify,
+       {f.network, "--ranges", f.ranges, "--data", f.csv, "--max-drop", "-2", "-o",
+        TempPath("x.wgt")},
        "--max-drop"},
   };
   for (const auto &c : cases) {
@@ -149,12 +156,15 @@ TEST(ToolRulesTest, RefusalsAreOneLine) {
 TEST(ToolRulesTest, SimplifiedNetworkTrainsAndReadsBack) {
   const KnownFiles f = WriteKnownFiles();
   const std::string smaller = TempPath("smaller.wgt");
-  const Outcome simplify = RunCommand(ToolSimplify, {f.network, "--ranges", f.ranges, "--data", f.csv, "-o", smaller});
+  const Outcome simplify =
+      RunCommand(ToolSimplify, {f.network, "--ranges", f.ranges, "--data", f.csv, "-o", smaller});
   ASSERT_EQ(simplify.status, 0) << simplify.err;
   EXPECT_NE(simplify.out.find("Accuracy    100.00%  100.00%"), std::string::npos) << simplify.out;
 
   const std::string prefix = TempPath("known");
-  ASSERT_EQ(RunCommand(ToolImport, {f.csv, "-o", prefix, "--epochs", "20", "--change-after", "5"}).status, 0);
+  ASSERT_EQ(
+      RunCommand(ToolImport, {f.csv, "-o", prefix, "--epochs", "20", "--change-after", "5"}).status,
+      0);
   std::string param = programtest::Slurp(prefix + ".param");
   param.replace(param.find(prefix + "-initial.wgt"), prefix.size() + 12, smaller);
   std::ofstream(prefix + ".param") << param;

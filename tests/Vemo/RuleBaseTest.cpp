@@ -1,5 +1,5 @@
-#include "KQmessage/TException.h"
 #include "Vemo/RuleBase.h"
+#include "KQmessage/TException.h"
 #include "Vemo/RuleSimplify.h"
 #include "Vemo/TVemo.h"
 #include "tests/Vemo/RuleTestNetwork.h"
@@ -14,7 +14,8 @@ namespace {
 
 std::vector<std::string> Texts(const std::vector<RuleArc> &arcs) {
   std::vector<std::string> texts;
-  for (const RuleArc &arc : arcs) texts.push_back(arc.text);
+  for (const RuleArc &arc : arcs)
+    texts.push_back(arc.text);
   return texts;
 }
 
@@ -24,9 +25,10 @@ TEST(RuleBaseTest, TermNamesFollowTheCount) {
   const struct {
     int index, count;
     const char *name;
-  } cases[] = {{0, 2, "low"},       {1, 2, "high"},     {1, 3, "medium"}, {0, 5, "very low"},
-               {4, 5, "very high"}, {2, 5, "medium"},   {0, 4, "term 1"}, {6, 7, "term 7"}};
-  for (const auto &c : cases) EXPECT_EQ(TermName(c.index, c.count), c.name) << c.index << "/" << c.count;
+  } cases[] = {{0, 2, "low"},       {1, 2, "high"},   {1, 3, "medium"}, {0, 5, "very low"},
+               {4, 5, "very high"}, {2, 5, "medium"}, {0, 4, "term 1"}, {6, 7, "term 7"}};
+  for (const auto &c : cases)
+    EXPECT_EQ(TermName(c.index, c.count), c.name) << c.index << "/" << c.count;
 }
 
 TEST(RuleBaseTest, RecoversKnownRulesFromWeights) {
@@ -48,14 +50,16 @@ TEST(RuleBaseTest, RecoversKnownRulesFromWeights) {
   EXPECT_DOUBLE_EQ(first.importance, Sigmoid(6.0) * 2.5);
 
   EXPECT_EQ(base.rules[1].node, 2);
-  EXPECT_EQ(Texts(base.rules[1].conditions), (std::vector<std::string>{"size is not medium (\u2248 5)"}));
+  EXPECT_EQ(Texts(base.rules[1].conditions),
+            (std::vector<std::string>{"size is not medium (\u2248 5)"}));
   EXPECT_EQ(Texts(base.rules[1].conclusions), (std::vector<std::string>{"A is not high"}));
   EXPECT_TRUE(base.rules[1].against);
   EXPECT_EQ(base.rules[1].againstClass, 0);
   EXPECT_DOUBLE_EQ(base.rules[1].importance, 0.5 * 2.0);
 
   EXPECT_EQ(base.rules[2].node, 1);
-  EXPECT_EQ(Texts(base.rules[2].conditions), (std::vector<std::string>{"weight is medium (\u2248 3)"}));
+  EXPECT_EQ(Texts(base.rules[2].conditions),
+            (std::vector<std::string>{"weight is medium (\u2248 3)"}));
   EXPECT_EQ(Texts(base.rules[2].conclusions), (std::vector<std::string>{"B"}));
   EXPECT_EQ(base.rules[2].concludedClass, 1);
 }
@@ -129,7 +133,8 @@ TEST(RuleSimplifyTest, RemovesWeakArcsWithinTheLimit) {
     EXPECT_EQ(net->layers[2]->GetNumNeurons(), 6);
     for (int c = 0; c < 6; ++c) {
       bool any = false;
-      for (int r = 0; r < report.rulesAfter; ++r) any = any || net->priv_conns_index[3][2]->IsValid(c, r);
+      for (int r = 0; r < report.rulesAfter; ++r)
+        any = any || net->priv_conns_index[3][2]->IsValid(c, r);
       EXPECT_TRUE(any) << "condition " << c << " with limit " << maxDrop;
     }
   }

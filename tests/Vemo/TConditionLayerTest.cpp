@@ -1,6 +1,6 @@
+#include "Vemo/TConditionLayer.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
-#include "Vemo/TConditionLayer.h"
 #include "Vemo/TToConditionConnections.h"
 #include "Vemo/TVemo.h"
 #include "VemoTestHelpers.h"
@@ -180,8 +180,8 @@ TEST_F(ConditionTest, BadCountsAreRejectedBeforeAnythingChanges) {
     std::vector<int> counts;
   };
   const Case cases[] = {
-      {2, {1, 4}},    // fewer than 2 functions
-      {2, {3, 3}},    // does not add up to the 5 neurons
+      {2, {1, 4}}, // fewer than 2 functions
+      {2, {3, 3}}, // does not add up to the 5 neurons
       {2, {2, 2}},
       {-1, {}},
   };

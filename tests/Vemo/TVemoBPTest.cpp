@@ -99,7 +99,7 @@ TEST(VemoBP, OnlyTrainableRuleAndActionArcsChange) {
       auto net = MakeNet({3, 2}, 4, {3});
       net->SetWeightValue(1, 0, 1, 0.3); // a loaded, uneven centre
       net->SetWeightValue(4, 1, 0, 0.6);
-      net->FreezeWeight(2, 2, 1);        // arc 1 -> 2 of matrix 2->3
+      net->FreezeWeight(2, 2, 1); // arc 1 -> 2 of matrix 2->3
       net->priv_conns_index[4][3]->RemoveArc(0, 1);
       const std::vector<double> c1 = net->GetWeightLayer(1), c4 = net->GetWeightLayer(4);
       const std::vector<double> w2 = net->GetWeightLayer(2), w3 = net->GetWeightLayer(3);
@@ -179,7 +179,8 @@ TEST(VemoBP, RejectsNetworksItCannotTrain) {
   auto gainOnSimple = MakeNet({2}, 2, {2});
   // The layer refuses to set it; a caller could still write the fields.
   EXPECT_THROW(gainOnSimple->layers[4]->SetLayerActFunction(ActSigmoidGain), TException);
-  for (TBasicNeuron *neuron : {gainOnSimple->layers[4]->GetNeuron(0), gainOnSimple->layers[4]->GetNeuron(1)})
+  for (TBasicNeuron *neuron :
+       {gainOnSimple->layers[4]->GetNeuron(0), gainOnSimple->layers[4]->GetNeuron(1)})
     neuron->actFunction = ActSigmoidGain;
   gainOnSimple->layers[4]->commonActFunction = ActSigmoidGain;
   ExpectRejected(*gainOnSimple, "Layer 4 needs");
@@ -232,9 +233,8 @@ TEST(VemoRecall, TablesKeepTheRowsInOrder) {
   }
 
   // Targets equal to the outputs: no error.
-  auto matched = Table({{0.1, 0.2, full->GetOutputDatum(0, 0)},
-                        {0.7, 0.3, full->GetOutputDatum(1, 0)}},
-                       2);
+  auto matched =
+      Table({{0.1, 0.2, full->GetOutputDatum(0, 0)}, {0.7, 0.3, full->GetOutputDatum(1, 0)}}, 2);
   double error = -1;
   net->RecallOutputOnly(matched.get(), error);
   EXPECT_EQ(error, 0.0);

@@ -1,8 +1,8 @@
+#include "Vemo/TVemoOutputLayer.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TToOutputConnections.h"
 #include "Vemo/TVemo.h"
-#include "Vemo/TVemoOutputLayer.h"
 #include "VemoTestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +27,7 @@ TToOutputConnections *CentresOf(TVemo &net) {
 }
 
 // Defuzzifies the given action activations with the given centres.
-std::vector<double> Defuzzify(TVemo &net, std::vector<double> centres,
-                              std::vector<double> action) {
+std::vector<double> Defuzzify(TVemo &net, std::vector<double> centres, std::vector<double> action) {
   CentresOf(net)->weights = centres;
   net.layers[4]->activations = action;
   net.layers[5]->Propagate(nullptr);
@@ -42,9 +41,7 @@ TEST(VemoOutputLayer, CentreOfGravityOfEachOutput) {
     double expected;
   };
   const Case cases[] = {
-      {{0.2, 0.6, 0.2}, 0.5},
-      {{0.9, 0.1, 0.0}, 0.05},
-      {{0.0, 0.0, 0.0}, 0.0}, // no division
+      {{0.2, 0.6, 0.2}, 0.5}, {{0.9, 0.1, 0.0}, 0.05}, {{0.0, 0.0, 0.0}, 0.0}, // no division
   };
   for (const Case &c : cases)
     EXPECT_DOUBLE_EQ(Defuzzify(*net, {0.0, 0.5, 1.0}, c.action)[0], c.expected);

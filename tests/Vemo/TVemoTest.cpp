@@ -1,9 +1,9 @@
+#include "Vemo/TVemo.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TConditionLayer.h"
 #include "Vemo/TToConditionConnections.h"
 #include "Vemo/TToOutputConnections.h"
-#include "Vemo/TVemo.h"
 #include "Vemo/TVemoOutputLayer.h"
 
 #include <gtest/gtest.h>
@@ -96,12 +96,9 @@ TEST(Vemo, SizedConstructorRejectsCountsThatCannotWork) {
   const int two[] = {2, 2};
   const int huge[] = {INT_MAX, 2};
   const std::function<void()> calls[] = {
-      [&] { TVemo net(-1, two, 2, two, 1); },
-      [&] { TVemo net(1, two, -2, two, 1); },
-      [&] { TVemo net(1, two, 2, two, -1); },
-      [&] { TVemo net(2, nullptr, 2, two, 1); },
-      [&] { TVemo net(1, two, 2, nullptr, 1); },
-      [&] { TVemo net(2, huge, 2, two, 1); },
+      [&] { TVemo net(-1, two, 2, two, 1); },    [&] { TVemo net(1, two, -2, two, 1); },
+      [&] { TVemo net(1, two, 2, two, -1); },    [&] { TVemo net(2, nullptr, 2, two, 1); },
+      [&] { TVemo net(1, two, 2, nullptr, 1); }, [&] { TVemo net(2, huge, 2, two, 1); },
       [&] { TVemo net(1, two, 2, huge, 2); },
   };
   int i = 0;
@@ -142,8 +139,7 @@ TEST(Vemo, ConnectChoosesTheVemoMatrixClassesAndKeepsExistingOnes) {
   EXPECT_EQ(net->priv_conns_index[3][0]->GetConnectionsNType(), std::string("Pruneable"));
   net->Disconnect(4, 5);
   net->Connect(4, 5);
-  EXPECT_EQ(net->priv_conns_index[5][4]->GetConnectionsNType(),
-            std::string("ToOutputConnections"));
+  EXPECT_EQ(net->priv_conns_index[5][4]->GetConnectionsNType(), std::string("ToOutputConnections"));
 }
 
 TEST(Vemo, WeightAccessByWeightLayer) {
@@ -220,8 +216,8 @@ TEST(Vemo, WeightAccessFailuresRaiseBeforeChangingAnything) {
        "TVemo::GetWeightValue"},
       {"get foreign input", [&](TVemo &n) { n.GetWeightValue(1, 1, 0, v); },
        "Invalid weight number", "TVemo::GetWeightValue"},
-      {"get negative", [&](TVemo &n) { n.GetWeightValue(1, -1, 0, v); },
-       "Invalid weight number", "TVemo::GetWeightValue"},
+      {"get negative", [&](TVemo &n) { n.GetWeightValue(1, -1, 0, v); }, "Invalid weight number",
+       "TVemo::GetWeightValue"},
       {"get beyond", [&](TVemo &n) { n.GetWeightValue(2, 5, 0, v); }, "Invalid weight number",
        "TVemo::GetWeightValue"},
       {"get removed", [&](TVemo &n) { n.GetWeightValue(2, 0, 0, v); }, "Invalid weight number",
@@ -232,8 +228,8 @@ TEST(Vemo, WeightAccessFailuresRaiseBeforeChangingAnything) {
        "TVemo::SetWeightValue"},
       {"set foreign input", [&](TVemo &n) { n.SetWeightValue(1, 0, 3, 1.0); },
        "Invalid weight number", "TVemo::SetWeightValue"},
-      {"set negative", [&](TVemo &n) { n.SetWeightValue(4, -2, 0, 1.0); },
-       "Invalid weight number", "TVemo::SetWeightValue"},
+      {"set negative", [&](TVemo &n) { n.SetWeightValue(4, -2, 0, 1.0); }, "Invalid weight number",
+       "TVemo::SetWeightValue"},
       {"set negative to", [&](TVemo &n) { n.SetWeightValue(3, 0, -1, 1.0); },
        "Invalid weight number", "TVemo::SetWeightValue"},
       {"get whole layer", [&](TVemo &n) { n.GetWeightLayer(6); }, "Invalid weight layer",
@@ -250,14 +246,14 @@ TEST(Vemo, WeightAccessFailuresRaiseBeforeChangingAnything) {
        "Invalid weight number", "TVemo::FreezeWeight"},
       {"freeze condition negative", [&](TVemo &n) { n.FreezeWeight(1, -1, 0); },
        "Invalid weight number", "TVemo::FreezeWeight"},
-      {"freeze foreign output", [&](TVemo &n) { n.FreezeWeight(4, 1, 0); },
-       "Invalid weight number", "TVemo::FreezeWeight"},
+      {"freeze foreign output", [&](TVemo &n) { n.FreezeWeight(4, 1, 0); }, "Invalid weight number",
+       "TVemo::FreezeWeight"},
       {"unfreeze layer", [&](TVemo &n) { n.UnfreezeWeight(0, 0, 0); }, "Invalid weight layer",
        "TVemo::UnfreezeWeight"},
-      {"unfreeze removed", [&](TVemo &n) { n.UnfreezeWeight(2, 0, 0); },
-       "Invalid weight number", "TVemo::UnfreezeWeight"},
-      {"unfreeze negative", [&](TVemo &n) { n.UnfreezeWeight(4, 0, -3); },
-       "Invalid weight number", "TVemo::UnfreezeWeight"},
+      {"unfreeze removed", [&](TVemo &n) { n.UnfreezeWeight(2, 0, 0); }, "Invalid weight number",
+       "TVemo::UnfreezeWeight"},
+      {"unfreeze negative", [&](TVemo &n) { n.UnfreezeWeight(4, 0, -3); }, "Invalid weight number",
+       "TVemo::UnfreezeWeight"},
       {"exists layer", [&](TVemo &n) { n.WeightExists(5, 0, 0, b); }, "Invalid weight layer",
        "TVemo::WeightExists"},
       {"exists to == C", [&](TVemo &n) { n.WeightExists(1, 0, 5, b); }, "Invalid node number",
@@ -266,16 +262,16 @@ TEST(Vemo, WeightAccessFailuresRaiseBeforeChangingAnything) {
        "TVemo::WeightExists"},
       {"exists negative", [&](TVemo &n) { n.WeightExists(2, -1, 0, b); }, "Invalid node number",
        "TVemo::WeightExists"},
-      {"exists rule beyond", [&](TVemo &n) { n.WeightExists(3, 4, 0, b); },
-       "Invalid node number", "TVemo::WeightExists"},
-      {"exists output beyond", [&](TVemo &n) { n.WeightExists(4, 0, 1, b); },
-       "Invalid node number", "TVemo::WeightExists"},
-      {"activation layer", [&](TVemo &n) { n.GetActivationValue(6, 0, v); },
-       "Invalid node layer", "TVemo::GetActivationValue"},
+      {"exists rule beyond", [&](TVemo &n) { n.WeightExists(3, 4, 0, b); }, "Invalid node number",
+       "TVemo::WeightExists"},
+      {"exists output beyond", [&](TVemo &n) { n.WeightExists(4, 0, 1, b); }, "Invalid node number",
+       "TVemo::WeightExists"},
+      {"activation layer", [&](TVemo &n) { n.GetActivationValue(6, 0, v); }, "Invalid node layer",
+       "TVemo::GetActivationValue"},
       {"activation negative layer", [&](TVemo &n) { n.GetActivationValue(-1, 0, v); },
        "Invalid node layer", "TVemo::GetActivationValue"},
-      {"activation beyond", [&](TVemo &n) { n.GetActivationValue(5, 1, v); },
-       "Invalid node number", "TVemo::GetActivationValue"},
+      {"activation beyond", [&](TVemo &n) { n.GetActivationValue(5, 1, v); }, "Invalid node number",
+       "TVemo::GetActivationValue"},
       {"activation of empty bias", [&](TVemo &n) { n.GetActivationValue(0, 0, v); },
        "Invalid node number", "TVemo::GetActivationValue"},
       {"activation negative", [&](TVemo &n) { n.GetActivationValue(2, -1, v); },

@@ -1,9 +1,9 @@
-#include "DataTools/CsvImport/ClassSplit.h"
 #include "DataTools/CsvImport/CsvImport.h"
+#include "Boot/ParameterFile.h"
+#include "DataTools/CsvImport/ClassSplit.h"
 #include "DataTools/CsvImport/CsvReader.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "DataTools/CsvImport/StarterParameters.h"
-#include "Boot/ParameterFile.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ kestrane::CsvTable Csv(const std::string &text, char separator = ',') {
 }
 
 // The message of the ImportError that `f` raises, or "" when it raises none.
-template <typename F> std::string ErrorOf(F f) {
+template <typename F>
+std::string ErrorOf(F f) {
   try {
     f();
   } catch (const ImportError &e) {
@@ -31,7 +32,8 @@ template <typename F> std::string ErrorOf(F f) {
 
 TEST(CsvReaderTest, QuotingCrlfAndBlankLines) {
   const kestrane::CsvTable t =
-      Csv("\xEF\xBB\xBF" "a,\"b, c\",d\r\n1,\"x,\"\"y\"\"\",3\r\n\r\n4,\"two\nlines\",6\r\n\n\n");
+      Csv("\xEF\xBB\xBF"
+          "a,\"b, c\",d\r\n1,\"x,\"\"y\"\"\",3\r\n\r\n4,\"two\nlines\",6\r\n\n\n");
   ASSERT_EQ(t.header, (std::vector<std::string>{"a", "b, c", "d"}));
   ASSERT_EQ(t.rows.size(), 2u);
   EXPECT_EQ(t.rows[0], (std::vector<std::string>{"1", "x,\"y\"", "3"}));
@@ -48,27 +50,27 @@ TEST(CsvReaderTest, MalformedInputNamesTheLine) {
   EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,2\n1,2,3\n"); }), "line 3: 3 fields, but the header has 2");
   EXPECT_EQ(ErrorOf([] { Csv("a,b\n1\n"); }), "line 2: 1 fields, but the header has 2");
   EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,\"open\n2,3\n"); }), "line 2: quoted field is not closed");
-  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,\"x\"y\n"); }), "line 2: unexpected text after a closing quote");
+  EXPECT_EQ(ErrorOf([] { Csv("a,b\n1,\"x\"y\n"); }),
+            "line 2: unexpected text after a closing quote");
 }
 
 TEST(CsvReaderTest, FindColumnByNameOrIndex) {
   const kestrane::CsvTable t = Csv("x,2,x2\n1,2,3\n");
   EXPECT_EQ(t.FindColumn("x2"), 2);
-  EXPECT_EQ(t.FindColumn("2"), 1);  // a header name wins over an index
+  EXPECT_EQ(t.FindColumn("2"), 1); // a header name wins over an index
   EXPECT_EQ(t.FindColumn("0"), 0);
   EXPECT_NE(ErrorOf([&] { t.FindColumn("3"); }), "");
   EXPECT_NE(ErrorOf([&] { t.FindColumn("y"); }), "");
   EXPECT_NE(ErrorOf([] { Csv("x,x\n1,2\n").FindColumn("x"); }), "");
 }
 
-const char *const kThree =
-    "f1,f2,kind\n"
-    "1,10,b\n"
-    "2,10,a\n"
-    "3,10,b\n"
-    "5,10,a\n"
-    "4,10,c\n"
-    "3,10,c\n";
+const char *const kThree = "f1,f2,kind\n"
+                           "1,10,b\n"
+                           "2,10,a\n"
+                           "3,10,b\n"
+                           "5,10,a\n"
+                           "4,10,c\n"
+                           "3,10,c\n";
 
 TEST(CsvImportTest, ScalesFeaturesAndEncodesSortedClasses) {
   const kestrane::ImportResult r = kestrane::ImportCsv(Csv(kThree), {});
@@ -79,11 +81,11 @@ TEST(CsvImportTest, ScalesFeaturesAndEncodesSortedClasses) {
   EXPECT_EQ(r.ranges.features[0].max, 5.0);
   ASSERT_EQ(r.training.size(), 3u);
   EXPECT_FALSE(r.test);
-  const kestrane::Data &a = *r.training[0];  // rows "2,10,a" and "5,10,a"
+  const kestrane::Data &a = *r.training[0]; // rows "2,10,a" and "5,10,a"
   ASSERT_EQ(a.MbrNdxDataRows, 2);
   EXPECT_DOUBLE_EQ(a.GetInputDatum(0, 0), 0.25);
   EXPECT_DOUBLE_EQ(a.GetInputDatum(1, 0), 1.0);
-  EXPECT_DOUBLE_EQ(a.GetInputDatum(0, 1), 0.5);  // constant column
+  EXPECT_DOUBLE_EQ(a.GetInputDatum(0, 1), 0.5); // constant column
   EXPECT_EQ(a.GetOutputDatum(0, 0), 1.0);
   EXPECT_EQ(a.GetOutputDatum(0, 1), 0.0);
   EXPECT_EQ(r.training[2]->GetOutputDatum(0, 2), 1.0);
@@ -93,7 +95,8 @@ TEST(CsvImportTest, ChosenColumns) {
   kestrane::ImportRequest request;
   request.classColumn = "0";
   request.features = {"kind"};
-  EXPECT_NE(ErrorOf([&] { kestrane::ImportCsv(Csv(kThree), request); }), "");  // "kind" is not numeric
+  EXPECT_NE(ErrorOf([&] { kestrane::ImportCsv(Csv(kThree), request); }),
+            ""); // "kind" is not numeric
   request.classColumn = "kind";
   request.features = {"f2", "0"};
   const kestrane::ImportResult r = kestrane::ImportCsv(Csv(kThree), request);
@@ -111,16 +114,18 @@ TEST(CsvImportTest, BadCellsNameTheLine) {
             "line 3: \"1,5\" in column \"f\" is not a number");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
             "line 3: \"nan\" in column \"f\" is not a number");
-  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,\n"), {}); }), "line 3: missing class value");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,\n"), {}); }),
+            "line 3: missing class value");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,b\n3,a\n"), {}); }),
             "line 3: class \"b\" has only this one row; every class needs at least two");
-  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,a\n"), {}); }), "");  // one class
-  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n"), {}); }), "");             // no rows
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,a\n"), {}); }), ""); // one class
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n"), {}); }), "");           // no rows
 }
 
 TEST(CsvImportTest, HoldOutIsPerClassAndSeeded) {
   std::string text = "x,c\n";
-  for (int i = 0; i < 20; ++i) text += std::to_string(i) + ",p\n" + std::to_string(i) + ",q\n";
+  for (int i = 0; i < 20; ++i)
+    text += std::to_string(i) + ",p\n" + std::to_string(i) + ",q\n";
   kestrane::ImportRequest request;
   request.holdout = 0.3;
   request.seed = 7;
@@ -139,7 +144,7 @@ TEST(CsvImportTest, HoldOutIsPerClassAndSeeded) {
     differs = differs || r.test->GetInputDatum(row, 0) != other.test->GetInputDatum(row, 0);
   }
   EXPECT_TRUE(differs);
-  EXPECT_EQ(kestrane::HoldOutCount(2, 0.9), 1);  // one row always stays for training
+  EXPECT_EQ(kestrane::HoldOutCount(2, 0.9), 1); // one row always stays for training
   EXPECT_EQ(kestrane::HoldOutCount(50, 0.3), 15);
 }
 
@@ -156,10 +161,10 @@ TEST(CsvImportTest, ReusedRangesClipAndKeepClassOrder) {
   // Columns in another order, found by name; 9 and 0 lie outside [1, 5].
   const kestrane::ImportResult r =
       kestrane::ImportCsv(Csv("kind,f2,f1\nc,10,9\nc,11,0\na,10,3\n"), request);
-  EXPECT_EQ(r.clipped, 3);  // f1 twice, f2 = 11 once
+  EXPECT_EQ(r.clipped, 3); // f1 twice, f2 = 11 once
   EXPECT_TRUE(r.training.empty());
   ASSERT_EQ(r.test->MbrNdxDataRows, 3);
-  EXPECT_EQ(r.test->GetInputDatum(0, 0), 0.5);  // class a first
+  EXPECT_EQ(r.test->GetInputDatum(0, 0), 0.5); // class a first
   EXPECT_EQ(r.test->GetOutputDatum(0, 0), 1.0);
   EXPECT_EQ(r.test->GetInputDatum(1, 0), 1.0);
   EXPECT_EQ(r.test->GetInputDatum(2, 0), 0.0);
@@ -213,7 +218,8 @@ TEST(CsvImportTest, WideTablesAndLongFeatureListsStayFast) {
     row += std::to_string(c % 7) + ",";
     request.features.push_back(c % 2 ? "f" + std::to_string(c) : std::to_string(c));
   }
-  const std::string text = header + "kind\n" + row + "a\n" + row + "a\n" + row + "b\n" + row + "b\n";
+  const std::string text =
+      header + "kind\n" + row + "a\n" + row + "a\n" + row + "b\n" + row + "b\n";
   const kestrane::ImportResult r = kestrane::ImportCsv(Csv(text), request);
   ASSERT_EQ(r.ranges.features.size(), static_cast<size_t>(n));
   EXPECT_EQ(r.ranges.features[n - 1].name, "f" + std::to_string(n - 1));
@@ -234,8 +240,9 @@ TEST(CsvImportTest, WideTablesAndLongFeatureListsStayFast) {
 // numbers, so a file of a few megabytes could ask for terabytes.
 TEST(CsvImportTest, ImportsBeyondTheNumberLimitAreRefused) {
   std::string text = "f,c\n";
-  const int classes = 12000;  // 24000 rows x 12001 numbers > 2^27
-  for (int k = 0; k < classes; ++k) text += "1,k" + std::to_string(k) + "\n1,k" + std::to_string(k) + "\n";
+  const int classes = 12000; // 24000 rows x 12001 numbers > 2^27
+  for (int k = 0; k < classes; ++k)
+    text += "1,k" + std::to_string(k) + "\n1,k" + std::to_string(k) + "\n";
   EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv(text), kestrane::ImportRequest()); }),
             "the import would hold 288024000 numbers (rows x (features + classes)), more than the "
             "limit of 134217728");
@@ -252,7 +259,7 @@ namespace {
 TEST(CsvImportTest, StreamedImportStopsAtTheRowThatPassesTheLimit) {
   const std::string rows = "f,c\n1,a\n2,b\n3,a\n4,b\n";
   kestrane::ImportRequest request;
-  request.maxNumbers = 10;  // 3 numbers a row once both classes are seen
+  request.maxNumbers = 10; // 3 numbers a row once both classes are seen
   std::istringstream in(rows + std::string(1, '\0') + "\n5,a\n");
   EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(in, ',', request); }),
             "line 5: the import would hold 12 numbers (rows x (features + classes)), more than "

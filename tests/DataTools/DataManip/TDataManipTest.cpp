@@ -19,7 +19,8 @@ using testsupport::ExpectSameTable;
 using testsupport::ExpectThrows;
 
 // `rows` rows of 2 inputs and 1 output: inputs (base + r, -(base + r)), output r.
-std::unique_ptr<Data> Table(int32_t rows, double base = 0, bool labels = false, int32_t slots = -1) {
+std::unique_ptr<Data> Table(int32_t rows, double base = 0, bool labels = false,
+                            int32_t slots = -1) {
   auto table = std::make_unique<Data>(slots < 0 ? rows : slots, 2, 1, labels);
   for (int32_t r = 0; r < rows; ++r) {
     const double in[2] = {base + r, -(base + r)};
@@ -81,7 +82,7 @@ TEST(TDataManipTest, ExtractKeepsChosenColumnsInOrder) {
   EXPECT_EQ(inputs->MbrNdxInputs, 2);
   EXPECT_EQ(inputs->MbrNdxOutputs, 2);
   EXPECT_TRUE(inputs->MbrBlnLabels);
-  EXPECT_EQ(inputs->GetLabels(0)->GetCount(), 0);  // labels are not copied
+  EXPECT_EQ(inputs->GetLabels(0)->GetCount(), 0); // labels are not copied
   EXPECT_EQ(inputs->GetInputDatum(1, 0), 1.2);
   EXPECT_EQ(inputs->GetInputDatum(1, 1), 1.0);
   EXPECT_EQ(inputs->GetOutputDatum(2, 1), 2.6);
@@ -106,7 +107,7 @@ TEST(TDataManipTest, ExtractKeepsChosenColumnsInOrder) {
 }
 
 TEST(TDataManipTest, GetFirstRowsTakesRowsInAppendOrder) {
-  auto source = Table(4, 10, true, 3);  // wrapped: holds rows 1, 2, 3
+  auto source = Table(4, 10, true, 3); // wrapped: holds rows 1, 2, 3
   auto rows = TDataManip::GetFirstRows(3, source.get());
   ASSERT_EQ(rows->MbrNdxDataRows, 3);
   EXPECT_EQ(rows->GetInputDatum(0, 0), 11.0);
@@ -153,9 +154,11 @@ TEST(TDataManipTest, ShufflePlacesRowJAtTheDrawnSlotAndUsesNDraws) {
 
   std::srand(42);
   std::vector<int32_t> index(n);
-  for (int32_t i = 0; i < n; ++i) index[i] = i;
-  for (int32_t i = 0; i < n; ++i) std::swap(index[i], index[i + std::rand() % (n - i)]);
-  EXPECT_EQ(std::rand(), next);  // exactly n draws
+  for (int32_t i = 0; i < n; ++i)
+    index[i] = i;
+  for (int32_t i = 0; i < n; ++i)
+    std::swap(index[i], index[i + std::rand() % (n - i)]);
+  EXPECT_EQ(std::rand(), next); // exactly n draws
 
   ASSERT_EQ(shuffled->MbrNdxDataRows, n);
   for (int32_t j = 0; j < n; ++j) {
@@ -191,7 +194,7 @@ TEST(TDataManipTest, ShuffleThroughSelectionZeroesUnselectedColumns) {
     firsts.insert(shuffled->GetInputDatum(s, 0));
     EXPECT_EQ(shuffled->GetInputDatum(s, 1), 0.0);
     EXPECT_EQ(shuffled->GetInputDatum(s, 2), 0.0);
-    EXPECT_EQ(shuffled->GetLabels(s)->GetCount(), 0);  // no labels through a selection
+    EXPECT_EQ(shuffled->GetLabels(s)->GetCount(), 0); // no labels through a selection
   }
   EXPECT_EQ(firsts, (std::set<double>{3, 4, 5}));
 }
@@ -204,7 +207,8 @@ TEST(TDataManipTest, ConcatenateAppendsTableAfterTable) {
   ASSERT_EQ(joined->MbrNdxRows, 5);
   EXPECT_TRUE(joined->MbrBlnLabels);
   const double expected[5] = {0, 1, 10, 11, 12};
-  for (int32_t r = 0; r < 5; ++r) EXPECT_EQ(joined->GetInputDatum(r, 0), expected[r]);
+  for (int32_t r = 0; r < 5; ++r)
+    EXPECT_EQ(joined->GetInputDatum(r, 0), expected[r]);
   EXPECT_EQ(joined->GetLabels(1)->GetLabel(0).name, "row1");
   EXPECT_EQ(joined->GetLabels(3)->GetCount(), 0);
 }
@@ -246,18 +250,22 @@ TEST(TDataManipTest, RecombineFaults) {
                "Null Pointer Parameter", "TDataManip::Shuffle");
   const int afterFailure = std::rand();
   std::srand(5);
-  for (int i = 0; i < 3; ++i) std::rand(); // class 0's shuffle of 3 rows
+  for (int i = 0; i < 3; ++i)
+    std::rand(); // class 0's shuffle of 3 rows
   EXPECT_EQ(afterFailure, std::rand());
 }
 
 // The composition Recombine stands for, built from the public operations.
-std::unique_ptr<Data> RecombineStepByStep(int32_t count, Data *const *tables, const int32_t *counts) {
+std::unique_ptr<Data> RecombineStepByStep(int32_t count, Data *const *tables,
+                                          const int32_t *counts) {
   std::vector<std::unique_ptr<Data>> shuffled, firsts;
-  for (int32_t i = 0; i < count; ++i) shuffled.push_back(TDataManip::Shuffle(tables[i]));
+  for (int32_t i = 0; i < count; ++i)
+    shuffled.push_back(TDataManip::Shuffle(tables[i]));
   for (int32_t i = 0; i < count; ++i)
     firsts.push_back(TDataManip::GetFirstRows(counts[i], shuffled[i].get()));
   std::vector<Data *> parts;
-  for (auto &t : firsts) parts.push_back(t.get());
+  for (auto &t : firsts)
+    parts.push_back(t.get());
   auto joined = TDataManip::Concatenate(count, parts.data());
   return TDataManip::Shuffle(joined.get());
 }
@@ -293,13 +301,15 @@ TEST(TDataManipTest, RecombineEqualsItsCompositionTableAndDraws) {
     auto expected = RecombineStepByStep(n, classes.data(), c.counts.data());
     const int nextExpected = std::rand();
     std::vector<int32_t> cursors;
-    for (Data *t : classes) cursors.push_back(t->MbrNdxCursor), t->MbrNdxCursor = 0;
+    for (Data *t : classes)
+      cursors.push_back(t->MbrNdxCursor), t->MbrNdxCursor = 0;
 
     std::srand(1234);
     auto actual = TDataManip::Recombine(n, classes.data(), c.counts.data());
     EXPECT_EQ(std::rand(), nextExpected);
     ExpectSameTable(*actual, *expected);
-    for (int32_t i = 0; i < n; ++i) EXPECT_EQ(classes[i]->MbrNdxCursor, cursors[i]);
+    for (int32_t i = 0; i < n; ++i)
+      EXPECT_EQ(classes[i]->MbrNdxCursor, cursors[i]);
   }
 }
 
