@@ -14,7 +14,16 @@ print beside a failure) arrives as a ``KestraneWarning`` (a ``UserWarning``)
 through the ``warnings`` module; nothing is written to standard output.
 """
 
-from ._estimator import FuzzyClassifier, load
-from ._kestrane import KestraneWarning
+try:
+    from ._kestrane import KestraneWarning
+except ImportError as missing:  # the sources alone, or a build without the module
+    raise ImportError(
+        f"kestrane's compiled module (kestrane._kestrane) cannot be imported from "
+        f"{__path__[0]} ({missing}): install the package with `pip install .` from the "
+        "source tree, or build it with CMake (-DKESTRANE_PYTHON=ON, which needs "
+        "pybind11) and put the build's python/ folder on PYTHONPATH") from missing
 
-__all__ = ["FuzzyClassifier", "KestraneWarning", "load"]
+from ._estimator import FuzzyClassifier, load
+from ._version import __version__
+
+__all__ = ["FuzzyClassifier", "KestraneWarning", "__version__", "load"]
