@@ -10,6 +10,8 @@
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
+#include <limits>
+#include <new>
 #include <sstream>
 #include <unordered_map>
 
@@ -109,7 +111,14 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
   const std::unique_ptr<TVemo> built = BuildNetwork(shape);
   FileTools tools;
   std::stringstream text;
-  tools.WriteNetwork(text, *built);
+  try {
+    tools.WriteNetwork(text, *built);
+  } catch (const FileTools::Error &) {
+    // A string stream fails only when its memory runs out.
+    if (text.bad())
+      throw std::bad_alloc();
+    throw;
+  }
   return tools.ReadNetwork(text);
 }
 
@@ -117,10 +126,19 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
   std::vector<int32_t> examples = settings.examples;
   if (examples.empty() && !classTables.empty()) {
-    int32_t smallest = classTables[0]->MbrNdxDataRows;
-    for (const Data *table : classTables)
-      smallest = std::min(smallest, table->MbrNdxDataRows);
-    examples.assign(classTables.size(), smallest);
+    int64_t smallest = -1;
+    for (size_t k = 0; k < classTables.size(); ++k) {
+      int64_t rows = classTables[k]->MbrNdxDataRows;
+      if (k < settings.rowCopies.size() && !settings.rowCopies[k].empty()) {
+        rows = 0;
+        for (int32_t c : settings.rowCopies[k])
+          rows += c;
+      }
+      smallest = smallest < 0 ? rows : std::min(smallest, rows);
+    }
+    if (smallest > std::numeric_limits<int32_t>::max())
+      throw TRunError("the smallest class has more than 2147483647 rows to draw from");
+    examples.assign(classTables.size(), static_cast<int32_t>(smallest));
   }
   if (examples.size() != classTables.size()) {
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
@@ -129,6 +147,12 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
   trainer.SetProgress(std::move(progress));
+  if (!settings.rowCopies.empty()) {
+    if (settings.rowCopies.size() != classTables.size())
+      throw TRunError("row copies for " + std::to_string(settings.rowCopies.size()) + " classes, " +
+                      std::to_string(classTables.size()) + " given");
+    trainer.SetRowCopies(settings.rowCopies);
+  }
   const double error = trainer.Run(static_cast<int32_t>(classTables.size()), classTables.data(),
                                    examples.data(), settings.epochs, settings.changeAfter,
                                    settings.learningRate, settings.momentum, 0.0, settings.batch);
@@ -136,10 +160,54 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   return error;
 }
 
+namespace {
+
+// The rows (and labels) of at least one copy, and per class the copies of its
+// rows in row order.
+struct CopiedRows {
+  std::vector<std::vector<double>> rows;
+  std::vector<std::string> labels;
+  std::vector<int32_t> copies;
+};
+
+CopiedRows WithoutUncopied(const std::vector<std::vector<double>> &rows,
+                           const std::vector<std::string> &labels,
+                           const std::vector<int32_t> &rowCopies) {
+  if (rowCopies.size() != rows.size())
+    throw TRunError(std::to_string(rowCopies.size()) + " row copies for " +
+                    std::to_string(rows.size()) + " rows");
+  CopiedRows kept;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (rowCopies[r] < 0)
+      throw TRunError("a row with a negative count of copies");
+    if (rowCopies[r] == 0)
+      continue;
+    kept.rows.push_back(rows[r]);
+    kept.labels.push_back(labels[r]);
+    kept.copies.push_back(rowCopies[r]);
+  }
+  if (kept.rows.empty())
+    throw TRunError("every row has 0 copies");
+  return kept;
+}
+
+} // namespace
+
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
-          const std::string &classColumn) {
+          const std::string &classColumn, const std::vector<int32_t> &rowCopies) {
+  if (!rowCopies.empty() && rows.size() == labels.size()) {
+    const CopiedRows kept = WithoutUncopied(rows, labels, rowCopies);
+    TrainSettings copied = settings;
+    copied.rowCopies.clear();
+    const EncodedClasses encoded = EncodeClasses(kept.labels);
+    copied.rowCopies.resize(encoded.names.size());
+    for (size_t r = 0; r < kept.rows.size(); ++r)
+      copied.rowCopies[static_cast<size_t>(encoded.classOf[r])].push_back(kept.copies[r]);
+    return Fit(kept.rows, kept.labels, featureNames, std::move(shape), copied, std::move(progress),
+               classColumn);
+  }
   if (rows.empty() || rows.size() != labels.size()) {
     throw TRunError("fitting needs rows, and one class label per row");
   }

@@ -93,6 +93,11 @@ struct TrainSettings {
   float momentum = static_cast<float>(kDefaults.momentum);
   bool batch = kDefaults.batch;
   uint32_t seed = kDefaults.seed; // the draws of srand(seed), rand()
+  // Per class table, how many times each of its rows counts in the draws: a
+  // row of k copies is drawn as k copies of it in a row would be, and the
+  // smallest class's count of copies is the default `examples`. Empty (or an
+  // empty class): each row once, as the programs draw.
+  std::vector<std::vector<int32_t>> rowCopies;
 };
 
 // Trains `network` on the class tables as the driver does and returns the
@@ -105,10 +110,14 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
 // Fits the scaling on `rows`, encodes the classes, builds the class tables,
 // creates the network (inputs and outputs taken from the data; rules, counts,
 // weights and seed from `shape`) and trains it. Needs at least two classes.
+//
+// `rowCopies`, when not empty, gives every row a count of copies: the fit is
+// the fit of the rows repeated that many times each (a row of 0 copies is left
+// out, of the scaling too), without making the copies.
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
-          const std::string &classColumn = "class");
+          const std::string &classColumn = "class", const std::vector<int32_t> &rowCopies = {});
 
 } // namespace kestrane
 

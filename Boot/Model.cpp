@@ -3,10 +3,14 @@
 #include "Boot/RuleToolInputs.h"
 #include "DataTools/CsvImport/FeatureScaling.h"
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/SafeSave.h"
+#include "FileHandler/TextFile.h"
 #include "KQmessage/KestraneError.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
+#include <memory>
+#include <new>
 #include <sstream>
 
 namespace kestrane {
@@ -39,13 +43,97 @@ Model Model::FromFiles(const std::string &networkFile, const std::string &ranges
   return Model(std::move(ranges), std::move(loaded.owner));
 }
 
+namespace {
+
+constexpr const char *kNetworkSuffix = ".wgt";
+constexpr const char *kRangesSuffix = ".ranges";
+
+// The name in a message: on one line, escaped, at most 60 characters.
+std::string Excerpt(const std::string &name) {
+  std::string out;
+  for (char c : name.substr(0, 60)) {
+    if (c == '\t')
+      out += "\\t";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return name.size() > 60 ? out + "..." : out;
+}
+
+void RequireOneLine(const std::string &name, const std::string &what) {
+  if (name.find_first_of("\t\r\n") != std::string::npos) {
+    throw TRunError(what + " \"" + Excerpt(name) +
+                    "\" holds a tab or a line break, which the ranges file cannot hold");
+  }
+}
+
+void RequirePrefix(const std::string &prefix) {
+  if (prefix.empty() || prefix.back() == '/')
+    throw TRunError("the file prefix \"" + prefix + "\" names no file (PREFIX.wgt is written)");
+}
+
+} // namespace
+
+Model Model::Load(const std::string &prefix, const std::vector<std::string> &besideSuffixes,
+                  std::vector<std::pair<std::string, std::string>> *beside) {
+  RequirePrefix(prefix);
+  Model model = FromFiles(prefix + kNetworkSuffix, prefix + kRangesSuffix);
+  for (const std::string &suffix : besideSuffixes) {
+    const std::string name = prefix + suffix;
+    std::string text;
+    try {
+      if (!ReadTextFile(name.c_str(), text))
+        continue;
+    } catch (const FileTools::Error &e) {
+      throw TRunError(e.GetMessage());
+    }
+    if (beside)
+      beside->emplace_back(suffix, std::move(text));
+  }
+  return model;
+}
+
+void Model::Save(const std::string &prefix,
+                 const std::vector<std::pair<std::string, std::string>> &beside) const {
+  RequirePrefix(prefix);
+  RequireOneLine(ranges_.classColumn, "class column");
+  for (const FeatureRange &f : ranges_.features)
+    RequireOneLine(f.name, "feature name");
+  for (const std::string &c : ranges_.classes)
+    RequireOneLine(c, "class name");
+  std::vector<std::pair<std::string, std::string>> files;
+  files.emplace_back(prefix + kNetworkSuffix, NetworkText());
+  files.emplace_back(prefix + kRangesSuffix, RangesText());
+  for (const auto &[suffix, text] : beside)
+    files.emplace_back(prefix + suffix, text);
+  std::vector<std::unique_ptr<SafeSave>> saves;
+  std::vector<SafeSave *> all;
+  for (const auto &[name, text] : files) {
+    saves.push_back(std::make_unique<SafeSave>(name));
+    saves.back()->Stream() << text;
+    all.push_back(saves.back().get());
+  }
+  SafeSave::CommitTogether(all);
+}
+
 int Model::Inputs() const { return network_->GetNumInputs(); }
 int Model::Outputs() const { return network_->GetNumOutputs(); }
 
 std::string Model::NetworkText() const {
   std::ostringstream out;
   FileTools tools;
-  tools.WriteNetwork(out, *network_);
+  try {
+    tools.WriteNetwork(out, *network_);
+  } catch (const FileTools::Error &) {
+    // A string stream fails only when its memory runs out.
+    if (out.bad())
+      throw std::bad_alloc();
+    throw;
+  }
   return out.str();
 }
 

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -50,6 +51,21 @@ public:
   static Model FromText(const std::string &networkText, ImportRanges ranges);
   // A network file and a ranges file, named in the messages.
   static Model FromFiles(const std::string &networkFile, const std::string &rangesFile);
+
+  // The files of a saved model: PREFIX.wgt and PREFIX.ranges, read as the
+  // programs read them (a NUL byte refused at once, names as bytes). For each
+  // of `besideSuffixes` the text of PREFIX+suffix goes into `beside` when that
+  // file exists; it is read by the same rule.
+  static Model Load(const std::string &prefix, const std::vector<std::string> &besideSuffixes = {},
+                    std::vector<std::pair<std::string, std::string>> *beside = nullptr);
+  // Writes PREFIX.wgt, PREFIX.ranges and every (suffix, text) of `beside` as
+  // PREFIX+suffix through the safe save (FileHandler/SafeSave.h), committed
+  // as one set: all or none, modes, symlinks and devices kept, no temporary
+  // file left. A name the ranges file cannot hold (a tab or a line break), an
+  // empty prefix or one naming a folder is refused (TRunError) before anything
+  // is written.
+  void Save(const std::string &prefix,
+            const std::vector<std::pair<std::string, std::string>> &beside = {}) const;
 
   const ImportRanges &Ranges() const { return ranges_; }
   const std::vector<FeatureRange> &Features() const { return ranges_.features; }

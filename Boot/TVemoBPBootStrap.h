@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace kestrane {
 
@@ -39,14 +40,20 @@ public:
              int32_t epochsPerRound, float learningRate, float momentum, double threshold,
              bool batch);
 
-  // Called after every epoch (keep it cheap); none by default.
+  // Called after every epoch (keep it cheap); none by default. An exception it
+  // throws ends the run at once and passes through Run: that is how a front
+  // end stops a run (an interrupt, a deadline).
   void SetProgress(ProgressFn fn) { progress = std::move(fn); }
+  // Per class, the copies of each row that every round's draw chooses among
+  // (TDataManip::Recombine); empty, or an empty class: each row once.
+  void SetRowCopies(std::vector<std::vector<int32_t>> copies) { rowCopies = std::move(copies); }
   // Rounds run by the last Run.
   int32_t GetRounds() const { return rounds; }
 
 private:
   std::unique_ptr<TVemoBP> trainer;
   ProgressFn progress;
+  std::vector<std::vector<int32_t>> rowCopies;
   int32_t rounds = 0;
 };
 

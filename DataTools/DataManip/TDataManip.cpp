@@ -44,6 +44,31 @@ int32_t CheckedTotal(int64_t total, const char *function) {
   return static_cast<int32_t>(total);
 }
 
+// The copies of class i's rows, or null when each row counts once.
+const std::vector<int32_t> *RowCopies(const std::vector<std::vector<int32_t>> *copies, int32_t i,
+                                      int32_t rows, const char *function) {
+  if (copies == nullptr || static_cast<size_t>(i) >= copies->size() ||
+      (*copies)[static_cast<size_t>(i)].empty())
+    return nullptr;
+  const std::vector<int32_t> &of = (*copies)[static_cast<size_t>(i)];
+  if (of.size() != static_cast<size_t>(rows))
+    throw TException("Row copies do not match the rows", kBadParameter, function);
+  return &of;
+}
+
+// The rows the draw of a table chooses among: its rows, or their copies.
+int32_t DrawnRows(const Data &table, const std::vector<int32_t> *rowCopies) {
+  if (rowCopies == nullptr)
+    return table.MbrNdxDataRows;
+  int64_t total = 0;
+  for (int32_t c : *rowCopies) {
+    if (c < 0)
+      throw TException("Invalid number of copies", kBadParameter, "TDataManip::Recombine");
+    total += c;
+  }
+  return CheckedTotal(total, "TDataManip::Recombine");
+}
+
 std::unique_ptr<Data> TimeStep(Data *source, int32_t window, bool lag, const char *function) {
   RequireSource(source, "Null data source", function);
   if (window < 1)
@@ -222,7 +247,8 @@ std::unique_ptr<Data> TDataManip::Concatenate(int32_t count, Data *const *tables
 // takes: row k of GetFirstRows(c, Shuffle(t)) is the source row j whose slot
 // index[j] is k.
 std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
-                                            const int32_t *counts) {
+                                            const int32_t *counts,
+                                            const std::vector<std::vector<int32_t>> *copies) {
   const char *function = "TDataManip::Recombine";
   if (count < 2)
     throw TException("Insufficient number of classes", kBadParameter, function);
@@ -242,19 +268,32 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
     // A missing class fails in its own shuffle, after the classes before it drew.
     RequireSource(tables[i], "Null data source", "TDataManip::Shuffle");
     Data &table = *tables[i];
-    const int32_t n = table.MbrNdxDataRows;
+    const std::vector<int32_t> *rowCopies = RowCopies(copies, i, table.MbrNdxDataRows, function);
+    const int32_t n = DrawnRows(table, rowCopies);
     const std::vector<int32_t> index = DrawPermutation(n);
     table.Rewind(); // where a full pass of sequential reading leaves the cursor
     if (counts[i] > n)
       continue;
     std::vector<int32_t> &pick = picks[static_cast<size_t>(i)];
     pick.assign(static_cast<size_t>(counts[i]), 0);
-    for (int32_t j = 0; j < n; ++j)
+    // Position j of the drawn order is a copy of row `row`.
+    int32_t row = 0;
+    int32_t copiesLeft = rowCopies ? 0 : 1;
+    for (int32_t j = 0; j < n; ++j) {
+      if (rowCopies) {
+        while (copiesLeft == 0)
+          copiesLeft = (*rowCopies)[static_cast<size_t>(row++)];
+        --copiesLeft;
+      } else {
+        row = j + 1;
+      }
       if (index[j] < counts[i])
-        pick[static_cast<size_t>(index[j])] = j;
+        pick[static_cast<size_t>(index[j])] = row - 1;
+    }
   }
   for (int32_t i = 0; i < count; ++i)
-    if (counts[i] > tables[i]->MbrNdxDataRows)
+    if (counts[i] >
+        DrawnRows(*tables[i], RowCopies(copies, i, tables[i]->MbrNdxDataRows, function)))
       throw TException("Insufficient rows", kBadParameter, "TDataManip::GetFirstRows");
 
   const Data &first = *tables[0];

@@ -38,7 +38,12 @@ public:
   // Shuffles every class, takes counts[i] rows of class i, concatenates and
   // shuffles the result. The draws are the classes' shuffles in order, then the
   // final one.
-  static std::unique_ptr<Data> Recombine(int32_t count, Data *const *tables, const int32_t *counts);
+  // `copies`, when given, holds for every class either nothing (each row once)
+  // or the number of copies of each of its rows: the class is drawn as a table
+  // holding row r copies[i][r] times in a row would be, with the same draws,
+  // and a row of 0 copies is never drawn.
+  static std::unique_ptr<Data> Recombine(int32_t count, Data *const *tables, const int32_t *counts,
+                                         const std::vector<std::vector<int32_t>> *copies = nullptr);
 };
 
 } // namespace kestrane

@@ -313,4 +313,44 @@ TEST(TDataManipTest, RecombineEqualsItsCompositionTableAndDraws) {
   }
 }
 
+// Row copies draw as a table holding each row that many times in a row:
+// the same rows, with the same draws.
+TEST(TDataManipTest, RecombineWithCopiesDrawsAsTheRepeatedTable) {
+  const std::vector<std::vector<int32_t>> copiesOfClass0 = {
+      {1, 1, 1, 1}, {0, 3, 1, 0}, {2, 0, 0, 5}, {}};
+  for (const std::vector<int32_t> &copies : copiesOfClass0) {
+    auto zero = Table(4, 0);
+    auto one = Table(3, 100);
+    int32_t total = 0;
+    for (int32_t r = 0; r < 4; ++r)
+      total += copies.empty() ? 1 : copies[r];
+    auto repeated = std::make_unique<Data>(total, 2, 1, false);
+    for (int32_t r = 0; r < 4; ++r) {
+      for (int32_t k = 0; k < (copies.empty() ? 1 : copies[r]); ++k)
+        repeated->AppendRow(zero->InputSlot(r), zero->OutputSlot(r), nullptr);
+    }
+    Data *plain[2] = {repeated.get(), one.get()};
+    Data *copied[2] = {zero.get(), one.get()};
+    const int32_t counts[2] = {total - 1, 2};
+    const std::vector<std::vector<int32_t>> rowCopies = {copies, {}};
+    std::srand(99);
+    auto expected = TDataManip::Recombine(2, plain, counts);
+    const int nextExpected = std::rand();
+    std::srand(99);
+    auto actual = TDataManip::Recombine(2, copied, counts, &rowCopies);
+    EXPECT_EQ(std::rand(), nextExpected);
+    ExpectSameTable(*actual, *expected);
+  }
+  auto zero = Table(2, 0);
+  auto one = Table(2, 100);
+  Data *classes[2] = {zero.get(), one.get()};
+  const int32_t three[2] = {3, 1};
+  const std::vector<std::vector<int32_t>> two = {{1, 1}, {}};
+  ExpectThrows([&] { TDataManip::Recombine(2, classes, three, &two); }, "Insufficient rows",
+               "Bad Parameter", "TDataManip::GetFirstRows");
+  const std::vector<std::vector<int32_t>> negative = {{4, -1}, {}};
+  ExpectThrows([&] { TDataManip::Recombine(2, classes, three, &negative); },
+               "Invalid number of copies", "Bad Parameter", "TDataManip::Recombine");
+}
+
 } // namespace
