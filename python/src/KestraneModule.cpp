@@ -10,10 +10,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -49,11 +51,58 @@ std::vector<FeatureRange> MakeRanges(const std::vector<std::string> &names,
   return ranges;
 }
 
+// Names are bytes in the files; the programs take any. Python sees them as
+// str, bytes that are no UTF-8 as surrogates (as os.fsdecode gives file names).
+py::str Decoded(const std::string &text) {
+  PyObject *decoded =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "surrogateescape");
+  if (decoded == nullptr)
+    throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::list DecodedList(const std::vector<std::string> &texts) {
+  py::list list;
+  for (const std::string &text : texts)
+    list.append(Decoded(text));
+  return list;
+}
+
 py::list RangeTuples(const std::vector<FeatureRange> &features) {
   py::list list;
   for (const FeatureRange &f : features)
-    list.append(py::make_tuple(f.name, f.min, f.max));
+    list.append(py::make_tuple(Decoded(f.name), f.min, f.max));
   return list;
+}
+
+// The estimator's parameter of every setting.
+std::string ParameterName(kestrane::Setting setting) {
+  using kestrane::Setting;
+  switch (setting) {
+  case Setting::kRules:
+    return "n_rules";
+  case Setting::kInputMFs:
+    return "input_mfs";
+  case Setting::kOutputMFs:
+    return "output_mfs";
+  case Setting::kWeightRange:
+    return "weight_range";
+  case Setting::kEpochs:
+    return "epochs";
+  case Setting::kChangeAfter:
+    return "change_after";
+  case Setting::kLearningRate:
+    return "learning_rate";
+  case Setting::kMomentum:
+    return "momentum";
+  case Setting::kBatch:
+    return "batch";
+  case Setting::kExamples:
+    return "examples_per_class";
+  case Setting::kSeed:
+    return "random_state";
+  }
+  return "setting";
 }
 
 // A model of the pipeline. Its recall writes into the network's layers, so
@@ -76,6 +125,40 @@ public:
   std::string Text() {
     std::lock_guard<std::mutex> hold(lock_);
     return model_.NetworkText();
+  }
+  // PREFIX.wgt, PREFIX.ranges and the files beside them (suffix, text),
+  // through the library's safe save; the prefix as the file system's bytes.
+  void Save(const py::bytes &prefix,
+            const std::vector<std::pair<std::string, std::string>> &beside) {
+    const std::string path = prefix;
+    try {
+      py::gil_scoped_release free;
+      std::lock_guard<std::mutex> hold(lock_);
+      model_.Save(path, beside);
+    } catch (const kestrane::TRunError &) {
+      throw; // a prefix or a name the files cannot take: a ValueError
+    } catch (const kestrane::TKestraneError &) {
+      // The file system refused: what Python reports as an OSError.
+      PyErr_SetString(PyExc_OSError,
+                      kestrane::FailureLine(std::current_exception(), ParameterName).c_str());
+      throw py::error_already_set();
+    }
+  }
+
+  // The model of PREFIX.wgt and PREFIX.ranges, and {suffix: text} of the files
+  // beside them that exist.
+  static py::tuple Load(const py::bytes &prefix, const std::vector<std::string> &suffixes) {
+    const std::string path = prefix;
+    std::vector<std::pair<std::string, std::string>> beside;
+    std::unique_ptr<PyModel> model;
+    {
+      py::gil_scoped_release free;
+      model = std::make_unique<PyModel>(kestrane::Model::Load(path, suffixes, &beside));
+    }
+    py::dict texts;
+    for (const auto &[suffix, text] : beside)
+      texts[py::str(suffix)] = Decoded(text);
+    return py::make_tuple(std::move(model), texts);
   }
   std::string RangesText() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -102,8 +185,8 @@ public:
   int Inputs() const { return model_.Inputs(); }
   int Outputs() const { return model_.Outputs(); }
   py::list Ranges() const { return RangeTuples(model_.Features()); }
-  std::vector<std::string> Classes() const { return model_.Classes(); }
-  std::string ClassColumn() const { return model_.Ranges().classColumn; }
+  py::list Classes() const { return DecodedList(model_.Classes()); }
+  py::str ClassColumn() const { return Decoded(model_.Ranges().classColumn); }
   double Error() const { return model_.TrainingError(); }
 
   py::dict Structure() {
@@ -163,7 +246,8 @@ public:
     std::lock_guard<std::mutex> hold(lock_);
     // The names the estimator gives win over those the model was made with.
     kestrane::RuleBase base =
-        model_.Rules(options, rows ? &*rows : nullptr, rows ? &classIndex : nullptr, &classes);
+        model_.Rules(options, rows ? &*rows : nullptr, rows ? &classIndex : nullptr,
+                     classes.empty() ? nullptr : &classes);
     kestrane::KeepTopRules(base, top);
     return kestrane::RulesJson(base, kestrane::RuleReportSource{});
   }
@@ -173,52 +257,83 @@ private:
   std::mutex lock_;
 };
 
-// The estimator's parameter of every setting.
-std::string ParameterName(kestrane::Setting setting) {
-  using kestrane::Setting;
-  switch (setting) {
-  case Setting::kRules:
-    return "n_rules";
-  case Setting::kInputMFs:
-    return "input_mfs";
-  case Setting::kOutputMFs:
-    return "output_mfs";
-  case Setting::kWeightRange:
-    return "weight_range";
-  case Setting::kEpochs:
-    return "epochs";
-  case Setting::kChangeAfter:
-    return "change_after";
-  case Setting::kLearningRate:
-    return "learning_rate";
-  case Setting::kMomentum:
-    return "momentum";
-  case Setting::kBatch:
-    return "batch";
-  case Setting::kExamples:
-    return "examples_per_class";
-  case Setting::kSeed:
-    return "random_state";
+// Thrown through the trainer when Python has an exception to raise: the run
+// stops at once and the fit raises it.
+struct PythonErrorPending {};
+
+// Hears every epoch of a fit while the GIL is released: keeps the epoch's
+// error and, every 0.2 s, takes the GIL to let Python run its signal handlers
+// (Ctrl-C raises KeyboardInterrupt there) and to hand `report` the epoch, the
+// epoch budget, the error and the seconds since the start.
+class FitWatch {
+public:
+  FitWatch(py::object report, double reportEvery)
+      : report_(std::move(report)), reportEvery_(reportEvery), start_(Clock::now()),
+        nextCheck_(start_ + kCheckEvery), nextReport_(start_ + Span(reportEvery)) {}
+
+  void operator()(const kestrane::TVemoBPBootStrap::Progress &progress) {
+    errors.push_back(progress.error);
+    const Clock::time_point now = Clock::now();
+    if (now < nextCheck_)
+      return;
+    nextCheck_ = now + kCheckEvery;
+    py::gil_scoped_acquire hold;
+    if (PyErr_CheckSignals() != 0)
+      throw PythonErrorPending{};
+    if (report_.is_none() || now < nextReport_)
+      return;
+    nextReport_ = now + Span(reportEvery_);
+    try {
+      report_(progress.epochsSpent, progress.totalEpochs, progress.error,
+              std::chrono::duration<double>(now - start_).count());
+    } catch (py::error_already_set &e) {
+      e.restore();
+      throw PythonErrorPending{};
+    }
   }
-  return "setting";
-}
+
+  std::vector<double> errors; // of every epoch
+
+private:
+  using Clock = std::chrono::steady_clock;
+  static Clock::duration Span(double seconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  }
+  static constexpr std::chrono::milliseconds kCheckEvery{200};
+  py::object report_;
+  double reportEvery_;
+  Clock::time_point start_;
+  Clock::time_point nextCheck_;
+  Clock::time_point nextReport_;
+};
 
 // Import (no hold-out), create --seed and a Kestrane run with Seed, in
-// memory: the pipeline's Fit, the model kept as its file holds it.
-std::unique_ptr<PyModel> Fit(const RowArray &X, const std::vector<std::string> &labels,
-                             const std::vector<std::string> &featureNames,
-                             const std::string &classColumn, const kestrane::NetworkShape &shape,
-                             const kestrane::TrainSettings &settings) {
+// memory: the pipeline's Fit, the model kept as its file holds it. Returns
+// the model and the error of every epoch.
+py::tuple Fit(const RowArray &X, const std::vector<std::string> &labels,
+              const std::vector<std::string> &featureNames, const std::string &classColumn,
+              const kestrane::NetworkShape &shape, const kestrane::TrainSettings &settings,
+              const std::vector<int32_t> &rowCopies, const py::object &report, double reportEvery) {
   std::vector<std::vector<double>> rows = Rows(X);
   if (labels.size() != rows.size())
     throw py::value_error("one class label per row expected");
   if (rows.empty())
     throw py::value_error("no rows to fit");
-  py::gil_scoped_release free;
-  kestrane::Model model =
-      kestrane::Fit(rows, labels, featureNames, shape, settings, nullptr, classColumn);
-  model.KeepAsSaved();
-  return std::make_unique<PyModel>(std::move(model));
+  auto watch = std::make_shared<FitWatch>(report, reportEvery);
+  std::unique_ptr<PyModel> fitted;
+  try {
+    py::gil_scoped_release free;
+    kestrane::Model model = kestrane::Fit(
+        rows, labels, featureNames, shape, settings,
+        [watch](const auto &progress) { (*watch)(progress); }, classColumn, rowCopies);
+    model.KeepAsSaved();
+    fitted = std::make_unique<PyModel>(std::move(model));
+  } catch (const PythonErrorPending &) {
+    throw py::error_already_set();
+  }
+  py::array_t<double> errors(static_cast<py::ssize_t>(watch->errors.size()));
+  std::copy(watch->errors.begin(), watch->errors.end(), errors.mutable_data());
+  return py::make_tuple(std::move(fitted), errors);
 }
 
 py::dict Defaults() {
@@ -279,6 +394,12 @@ PYBIND11_MODULE(_kestrane, m) {
                   py::arg("class_column") = "class",
                   "A model from network file text and the scaling ranges of its inputs.")
       .def("text", Reporting(&PyModel::Text), "The network file text, as the programs write it.")
+      .def("save", Reporting(&PyModel::Save), py::arg("prefix"), py::arg("beside"),
+           "Writes PREFIX.wgt, PREFIX.ranges and PREFIX+suffix for every (suffix, text) of "
+           "beside, all or none, as the programs save their files.")
+      .def_static("load", Reporting(&PyModel::Load), py::arg("prefix"), py::arg("suffixes"),
+                  "(model, {suffix: text}) of PREFIX.wgt, PREFIX.ranges and the files "
+                  "PREFIX+suffix that exist, read as the programs read them.")
       .def("ranges_text", Reporting(&PyModel::RangesText),
            "The ranges file text, as import writes it.")
       .def("recall", Reporting(&PyModel::Recall), py::arg("X"),
@@ -300,9 +421,13 @@ PYBIND11_MODULE(_kestrane, m) {
 
   m.def("fit", Reporting(&Fit), py::arg("X"), py::arg("labels"), py::arg("feature_names"),
         py::arg("class_column"), py::arg("shape"), py::arg("settings"),
+        py::arg("row_copies") = std::vector<int32_t>{}, py::arg("report") = py::none(),
+        py::arg("report_every") = 1.0,
         "Scales X, encodes the labels (numbers in numeric order, else text order), builds one "
         "table per class, creates the network as create --seed does and trains it as Kestrane "
-        "does with Seed. Releases the GIL.");
+        "does with Seed; (model, error of every epoch). Releases the GIL; signals are handled "
+        "every 0.2 s, and report(epoch, epochs, error, seconds) is called at most every "
+        "report_every seconds.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
   m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
@@ -321,7 +446,8 @@ PYBIND11_MODULE(_kestrane, m) {
         py::arg("classes"), "The ranges file text import writes.");
   m.def("parse_ranges", Reporting(+[](const std::string &text) {
           const kestrane::ImportRanges ranges = kestrane::RangesFromText(text);
-          return py::make_tuple(ranges.classColumn, RangeTuples(ranges.features), ranges.classes);
+          return py::make_tuple(Decoded(ranges.classColumn), RangeTuples(ranges.features),
+                                DecodedList(ranges.classes));
         }),
         py::arg("text"), "(class column, [(name, min, max)], classes) of ranges file text.");
 }

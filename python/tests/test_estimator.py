@@ -1,8 +1,18 @@
 """FuzzyClassifier as a scikit-learn estimator: the library's own checks,
 labels, probabilities, pickling, threads and plots."""
 
+import importlib.metadata
+import inspect
+import os
 import pickle
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import sys
 import threading
+import time
 
 import matplotlib
 
@@ -11,16 +21,28 @@ import matplotlib.pyplot as plt
 import numpy as np
 import pandas as pd
 import pytest
+from sklearn.base import clone
+from sklearn.exceptions import NotFittedError
+from sklearn.utils._param_validation import InvalidParameterError
 from sklearn.utils.estimator_checks import parametrize_with_checks
 
 import kestrane
 import kestrane.plot
+from conftest import ROOT
 from kestrane._layers import WeightLayer
 
 FAST = {"epochs": 30, "change_after": 5}
 
 
-@parametrize_with_checks([kestrane.FuzzyClassifier(epochs=100)])
+def _checks():
+    estimators = [kestrane.FuzzyClassifier(epochs=100)]
+    if "expected_failed_checks" in inspect.signature(parametrize_with_checks).parameters:
+        return parametrize_with_checks(
+            estimators, expected_failed_checks=lambda _: kestrane._estimator._XFAIL_CHECKS)
+    return parametrize_with_checks(estimators)  # the _xfail_checks tag of _more_tags
+
+
+@_checks()
 def test_scikit_learn_checks(estimator, check):
     check(estimator)
 
@@ -36,18 +58,29 @@ def fitted(iris):
     np.array(["b", "a", "c"]),
     np.array([20, 3, 100]),
     np.array([-1.0, 0.0, 2.0]),
+    np.array([True, False]),
 ])
-def test_labels_of_any_kind_come_back_sorted(iris, labels):
+def test_labels_of_any_kind_come_back_sorted_and_through_save_and_load(iris, labels, tmp_path):
     _, X, y = iris
-    codes = np.unique(y, return_inverse=True)[1]
-    clf = kestrane.FuzzyClassifier(**FAST).fit(X, labels[codes])
+    codes = np.unique(y, return_inverse=True)[1] % len(labels)
+    clf = kestrane.FuzzyClassifier(n_rules=5, momentum=0.25, **FAST).fit(X, labels[codes])
     np.testing.assert_array_equal(clf.classes_, np.sort(labels))
     assert set(clf.predict(X)) <= set(labels)
     assert clf.score(X, labels[codes]) > 0.6
+    clf.save(tmp_path / "m")
+    loaded = kestrane.load(tmp_path / "m")
+    assert loaded.classes_.dtype == clf.classes_.dtype
+    np.testing.assert_array_equal(loaded.predict(X), clf.predict(X))
+    # The fit parameters come back, so a clone trains what the original did.
+    assert loaded.get_params() == clf.get_params()
+    assert clone(loaded).fit(X, labels[codes])._model.text() == clf._model.text()
 
 
 def test_answers_agree_with_each_other(fitted):
     clf, frame, _ = fitted
+    # Defaults: rules as import suggests; one error per epoch, rounds never cut short.
+    assert clf.n_rules_ == 7 and clf.n_iter_ == 30 and clf.loss_curve_.shape == (30,)
+    assert clf.loss_curve_[-1] == clf.training_error_
     p = clf.predict_proba(frame)
     raw = clf.decision_function(frame)
     assert list(clf.feature_names_in_) == list(frame.columns)
@@ -81,29 +114,183 @@ def test_pickle_and_save_keep_every_answer(fitted, tmp_path):
         assert copy._model.text() == clf._model.text()
 
 
-def test_save_replaces_both_files_or_neither(fitted, tmp_path):
+def test_save_replaces_every_file_or_none(fitted, tmp_path):
     clf, _, _ = fitted
     (tmp_path / "model.wgt").write_text("old")
     (tmp_path / "model.ranges").mkdir()  # cannot be replaced by a file
-    with pytest.raises(OSError):
+    with pytest.raises(OSError, match="model.ranges"):
         clf.save(tmp_path / "model")
     assert (tmp_path / "model.wgt").read_text() == "old"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["model.ranges", "model.wgt"]
 
 
+def _mode_kept(path):
+    path.write_text("old")
+    path.chmod(0o600)
+    return lambda: path.stat().st_mode & 0o777 == 0o600
+
+
+def _link_kept(path):
+    (path.parent / "elsewhere").mkdir()
+    path.symlink_to(path.parent / "elsewhere" / "real.wgt")
+    return lambda: path.is_symlink() and "[NeuralNetwork]" in path.read_text()
+
+
+def _device_kept(path):
+    os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))  # a private /dev/null
+    return lambda: stat.S_ISCHR(path.stat().st_mode)
+
+
+# The library's safe save writes the files, as it does for the programs.
+@pytest.mark.parametrize("target", [_mode_kept, _link_kept, _device_kept])
+def test_save_keeps_what_stands_at_the_target(fitted, tmp_path, target):
+    clf, _, _ = fitted
+    kept = target(tmp_path / "m.wgt")
+    clf.save(tmp_path / "m")
+    assert kept()
+    assert not [p for p in tmp_path.iterdir() if p.name.startswith(".")]  # no temporary file
+
+
+@pytest.mark.parametrize("prefix, rename, error, message", [
+    ("", None, ValueError, "names no file"),
+    ("folder/", None, ValueError, "names no file"),
+    ("m", {"sepal_length": "sepal\tlength"}, ValueError, "tab or a line break"),
+    ("m", {"sepal_width": "sepal\nwidth"}, ValueError, "tab or a line break"),
+    ("missing/m", None, OSError, "missing"),
+])
+def test_save_refuses_what_the_files_cannot_hold(iris, tmp_path, monkeypatch, prefix, rename,
+                                                 error, message):
+    header, X, y = iris
+    (tmp_path / "folder").mkdir()
+    monkeypatch.chdir(tmp_path)
+    frame = pd.DataFrame(X, columns=header[:-1]).rename(columns=rename or {})
+    clf = kestrane.FuzzyClassifier(**FAST).fit(frame, y)
+    with pytest.raises(error, match=message):
+        clf.save(prefix)
+    assert sorted(p.name for p in tmp_path.rglob("*")) == ["folder"]
+
+
+def _endless(path):
+    os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 5))  # a private /dev/zero
+    return ValueError, "NUL byte"
+
+
+def _latin1_names(path):
+    text = (ROOT / "examples" / "iris" / "iris.ranges").read_bytes()
+    path.write_bytes(text.replace(b"sepal_length", b"s\xe9pale").replace(b"setosa", b"s\xe9tosa"))
+    return None, None
+
+
+def _truncated(path):
+    path.write_text("kestrane-ranges 1\nclass\tspecies\n")
+    return ValueError, "lacks its class, feature or output lines"
+
+
+# load reads the files as the programs do: what they refuse, it refuses, at once.
+@pytest.mark.parametrize("ranges", [_endless, _latin1_names, _truncated])
+def test_load_reads_the_files_as_the_programs_do(tmp_path, ranges):
+    (tmp_path / "m.wgt").write_bytes((ROOT / "examples" / "iris" / "iris-initial.wgt").read_bytes())
+    error, message = ranges(tmp_path / "m.ranges")
+    if error:
+        with pytest.raises(error, match=message):
+            kestrane.load(tmp_path / "m")
+        return
+    clf = kestrane.load(tmp_path / "m")
+    assert clf.feature_names_in_[0] == "s\udce9pale" and clf.classes_[0] == "s\udce9tosa"
+    clf.save(tmp_path / "again")
+    assert (tmp_path / "again.ranges").read_bytes() == (tmp_path / "m.ranges").read_bytes()
+
+
+@pytest.mark.parametrize("weights, equivalent", [
+    ("ones", None),                      # each row once: the fit without weights
+    ("integers", "repeated"),            # k copies of a row: the row repeated k times
+    ("halves", "integers"),              # scaled so that the smallest positive weight is 1
+])
+def test_sample_weights_count_as_copies_of_rows(iris, weights, equivalent):
+    _, X, y = iris
+    k = np.arange(len(y)) % 3
+    given = {"ones": np.ones(len(y)), "integers": k.astype(float), "halves": 0.5 * k}
+
+    def network(w):
+        if w == "repeated":
+            return kestrane.FuzzyClassifier(**FAST).fit(np.repeat(X, k, 0), np.repeat(y, k))
+        return kestrane.FuzzyClassifier(**FAST).fit(X, y, sample_weight=given.get(w))
+    assert network(weights)._model.text() == network(equivalent)._model.text()
+
+
 @pytest.mark.parametrize("params, message", [
-    ({"n_rules": 0}, "n_rules"),
-    ({"input_mfs": 1}, "input_mfs"),
+    ({"n_rules": 0}, "'n_rules'"),
+    ({"n_rules": 2**40}, "'n_rules'"),
+    ({"input_mfs": 1}, "'input_mfs'"),
+    ({"input_mfs": [3, 1, 3, 3]}, "'input_mfs'"),
     ({"output_mfs": [3, 3]}, "^output_mfs: 2 numbers given"),
-    ({"weight_range": (1, 0)}, "weight_range"),
-    ({"epochs": 0}, "epochs"),
-    ({"change_after": 1.5}, "change_after"),
-    ({"random_state": -1}, "random_state"),
+    ({"weight_range": (1, 0)}, "'weight_range'"),
+    ({"weight_range": (0, 0)}, "'weight_range'"),
+    ({"weight_range": (-np.inf, np.inf)}, "'weight_range'"),
+    ({"epochs": 0}, "'epochs'"),
+    ({"epochs": 2**31}, "'epochs'"),
+    ({"change_after": 1.5}, "'change_after'"),
+    ({"learning_rate": -1}, "'learning_rate'"),
+    ({"learning_rate": np.nan}, "'learning_rate'"),
+    ({"learning_rate": np.inf}, "learning_rate"),
+    ({"momentum": -5}, "'momentum'"),
+    ({"momentum": 1.1}, "'momentum'"),
+    ({"batch": "no"}, "'batch'"),
+    ({"examples_per_class": 0}, "'examples_per_class'"),
+    ({"examples_per_class": 51}, "'examples_per_class'.*at most the 50 rows"),
+    ({"random_state": -1}, "'random_state'"),
+    ({"verbose": -1}, "'verbose'"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
+    clf = kestrane.FuzzyClassifier(**FAST)
+    with pytest.raises(ValueError, match=message) as refused:
+        clf.set_params(**params).fit(X, y)
+    # In scikit-learn's own form where the message is scikit-learn's.
+    assert isinstance(refused.value, InvalidParameterError) or not message.startswith("'")
+    assert not hasattr(clf, "classes_")
+
+
+@pytest.mark.parametrize("weights, message", [
+    (-np.ones(150), "at least 0"),
+    (np.r_[np.zeros(50), np.ones(100)], "class 'setosa' has no row of positive weight"),
+    (np.ones(3), "sample_weight"),
+])
+def test_bad_sample_weights_are_refused(iris, weights, message):
+    _, X, y = iris
     with pytest.raises(ValueError, match=message):
-        kestrane.FuzzyClassifier(**params).fit(X, y)
+        kestrane.FuzzyClassifier(**FAST).fit(X, y, sample_weight=weights)
+
+
+def test_verbose_reports_progress_and_ctrl_c_stops_a_fit_at_once(iris, capsys):
+    _, X, y = iris
+    kestrane.FuzzyClassifier(verbose=1, **FAST).fit(X, y)
+    assert re.fullmatch(r"epoch 30/30  error [0-9.e-]+  [0-9.]+ s\n", capsys.readouterr().err)
+    clf = kestrane.FuzzyClassifier(**FAST).fit(X, y)
+    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.perf_counter()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        clf.set_params(epochs=10**7).fit(X, y)  # minutes of training
+    assert time.perf_counter() - start < 1.5
+    with pytest.raises(NotFittedError):
+        clf.predict(X)
+
+
+def test_import_without_the_compiled_module_says_what_to_do(tmp_path):
+    shutil.copytree(ROOT / "python" / "kestrane", tmp_path / "kestrane")
+    run = subprocess.run([sys.executable, "-c", "import kestrane"], cwd=tmp_path,
+                         capture_output=True, text=True, check=False)
+    assert run.returncode == 1
+    assert "kestrane._kestrane" in run.stderr and "pip install ." in run.stderr
+
+
+def test_the_version_is_the_one_of_the_programs():
+    assert kestrane.__version__ == (ROOT / "VERSION").read_text().strip()
+    try:
+        assert importlib.metadata.version("kestrane") == kestrane.__version__
+    except importlib.metadata.PackageNotFoundError:
+        pass  # the build tree's package, not installed
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):

@@ -43,14 +43,43 @@ def test_two_joblib_workers_find_what_one_process_finds(iris, sequential):
     assert_same(search(X, y, n_jobs=2), sequential)
 
 
-def test_a_dask_cluster_finds_what_one_process_finds(iris, sequential):
+@pytest.fixture(scope="module")
+def cluster():
+    """Two worker processes on the loopback interface, and a client of them."""
     distributed = pytest.importorskip("distributed")
-    _, X, y = iris
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",
                                   dashboard_address=None, processes=True) as cluster, \
-            distributed.Client(cluster):
-        with joblib.parallel_backend("dask"), distributed.get_task_stream() as tasks:
-            result = search(X, y, n_jobs=-1)
-        workers = {task["worker"] for task in tasks.data}
+            distributed.Client(cluster) as client:
+        yield client
+
+
+def test_a_dask_cluster_finds_what_one_process_finds(iris, sequential, cluster):
+    import distributed
+
+    _, X, y = iris
+    with joblib.parallel_backend("dask"), distributed.get_task_stream() as tasks:
+        result = search(X, y, n_jobs=-1)
+    workers = {task["worker"] for task in tasks.data}
     assert len(workers) == 2  # the fits ran on the cluster, on both workers
     assert_same(result, sequential)
+
+
+def test_dask_collections_are_answered_by_partitions_on_the_cluster(iris, cluster):
+    dd = pytest.importorskip("dask.dataframe")
+    import dask.array as da
+    import pandas as pd
+
+    import kestrane.dask
+
+    header, X, y = iris
+    frame = pd.DataFrame(X, columns=header[:-1])
+    clf = kestrane.FuzzyClassifier(epochs=20, change_after=5).fit(frame, y)
+    ddf = dd.from_pandas(frame, npartitions=3)
+    np.testing.assert_array_equal(kestrane.dask.predict(clf, ddf).compute(), clf.predict(frame))
+    np.testing.assert_array_equal(kestrane.dask.predict(clf, ddf, "predict_proba").compute(),
+                                  clf.predict_proba(frame))
+    plain = kestrane.FuzzyClassifier(epochs=20, change_after=5).fit(X, y)
+    array = da.from_array(X, chunks=(50, 2))
+    np.testing.assert_array_equal(kestrane.dask.predict(plain, array).compute(), plain.predict(X))
+    np.testing.assert_array_equal(kestrane.dask.predict(plain, array, "decision_function").compute(),
+                                  plain.decision_function(X))
