@@ -10,10 +10,11 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${KESTRANE_BUILD_DIR:-$root/build-example}
+# The Debian packages the build needs, installed when missing (tools/needs.sh).
+"$root/tools/needs.sh"
 echo "building Kestrane and kestrane-tool in $build (a minute or two the first time)..." >&2
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRANE_BUILD_TESTS=OFF >/dev/null
-fi
+"$root/tools/configure.sh" "$root" "$build" -DCMAKE_BUILD_TYPE=Release -DKESTRANE_BUILD_TESTS=OFF \
+  -DKESTRANE_PYTHON=OFF >/dev/null
 cmake --build "$build" -j2 --target Kestrane kestrane-tool >/dev/null
 echo "training on the example's training rows..." >&2
 cd "$here"
