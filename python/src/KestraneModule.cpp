@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -367,6 +368,8 @@ PYBIND11_MODULE(_kestrane, m) {
       PyErr_SetString(PyExc_RuntimeError, kestrane::FailureLine(p, ParameterName).c_str());
     } catch (const kestrane::TKestraneError &) {
       PyErr_SetString(PyExc_ValueError, kestrane::FailureLine(p, ParameterName).c_str());
+    } catch (const std::bad_alloc &) {
+      PyErr_SetString(PyExc_MemoryError, kestrane::FailureLine(p, ParameterName).c_str());
     }
   });
 

@@ -277,6 +277,25 @@ def test_verbose_reports_progress_and_ctrl_c_stops_a_fit_at_once(iris, capsys):
         clf.predict(X)
 
 
+OUT_OF_MEMORY = """
+import resource
+import numpy as np
+import kestrane
+size = int(next(line for line in open("/proc/self/status") if line.startswith("VmSize")).split()[1])
+resource.setrlimit(resource.RLIMIT_AS, (size * 1024 + 2**28,) * 2)  # 256 MB more
+try:  # about a gigabyte of weights
+    kestrane.FuzzyClassifier(n_rules=900000, epochs=1).fit(np.eye(4), [0, 1, 2, 0])
+except MemoryError as failure:
+    print("MemoryError:", failure)
+"""
+
+
+def test_running_out_of_memory_is_a_memory_error():
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True,
+                         check=False)
+    assert run.stdout == "MemoryError: out of memory\n", run.stderr
+
+
 def test_import_without_the_compiled_module_says_what_to_do(tmp_path):
     shutil.copytree(ROOT / "python" / "kestrane", tmp_path / "kestrane")
     run = subprocess.run([sys.executable, "-c", "import kestrane"], cwd=tmp_path,
