@@ -667,7 +667,7 @@ TEST(SaveTargetsTest, AnImportKilledDuringItsRenamesLeavesOneWholeSet) {
   ASSERT_FALSE(dir.empty());
   for (int version = 0; version < 2; ++version) {
     std::string csv = "x,y,kind\n";
-    for (int k = 0; k < 200; ++k)
+    for (int k = 0; k < 100; ++k)
       for (int row = 0; row < 2; ++row)
         csv += std::to_string((k * 7 + row + version * 3) % 11) + "," +
                std::to_string(row + version * 5) + ",c" + std::to_string(k) + "\n";
@@ -680,7 +680,7 @@ TEST(SaveTargetsTest, AnImportKilledDuringItsRenamesLeavesOneWholeSet) {
   // Whether every file of P is that of V0, or every file that of V1.
   const auto version = [&](const std::string &prefix) {
     std::set<int> seen;
-    for (int k = 0; k < 200; ++k)
+    for (int k = 0; k < 100; ++k)
       for (int v = 0; v < 2; ++v)
         if (Slurp(dir + "/" + prefix + "-c" + std::to_string(k) + ".dat") ==
             Slurp(dir + "/V" + std::to_string(v) + "-c" + std::to_string(k) + ".dat"))
