@@ -110,6 +110,11 @@ void Model::Save(const std::string &prefix,
   files.emplace_back(prefix + kRangesSuffix, RangesText());
   for (const auto &[suffix, text] : beside)
     files.emplace_back(prefix + suffix, text);
+  // The set's journal, as import keeps for its files: a save killed during
+  // its renames is finished or undone by the next save of the prefix, and
+  // readers refuse the set until then.
+  const std::string journal = SetJournal(prefix);
+  SafeSave::Recover(journal);
   std::vector<std::unique_ptr<SafeSave>> saves;
   std::vector<SafeSave *> all;
   for (const auto &[name, text] : files) {
@@ -117,7 +122,7 @@ void Model::Save(const std::string &prefix,
     saves.back()->Stream() << text;
     all.push_back(saves.back().get());
   }
-  SafeSave::CommitTogether(all);
+  SafeSave::CommitTogether(all, journal);
 }
 
 int Model::Inputs() const { return network_->GetNumInputs(); }

@@ -60,10 +60,11 @@ public:
                     std::vector<std::pair<std::string, std::string>> *beside = nullptr);
   // Writes PREFIX.wgt, PREFIX.ranges and every (suffix, text) of `beside` as
   // PREFIX+suffix through the safe save (FileHandler/SafeSave.h), committed
-  // as one set: all or none, modes, symlinks and devices kept, no temporary
-  // file left. A name the ranges file cannot hold (a tab or a line break), an
-  // empty prefix or one naming a folder is refused (TRunError) before anything
-  // is written.
+  // as one set under the journal PREFIX.journal as import commits its files:
+  // all or none, also when killed (the next save finishes or undoes a killed
+  // one), modes, symlinks and devices kept. A name the ranges file cannot
+  // hold (a tab or a line break), an empty prefix or one naming a folder is
+  // refused (TRunError) before anything is written.
   void Save(const std::string &prefix,
             const std::vector<std::pair<std::string, std::string>> &beside = {}) const;
 

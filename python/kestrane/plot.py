@@ -27,9 +27,36 @@ def _feature_index(clf, feature):
 
 
 def membership(clf, feature, ax=None):
-    """Plot the membership functions of `feature` (index or name) over the
-    training range of that feature. The degrees come from the network itself.
-    Returns the Axes."""
+    """Plot the membership functions of one feature in the feature's units.
+
+    The degrees come from the network itself, over the training range of the
+    feature.
+
+    Parameters
+    ----------
+    clf : FuzzyClassifier
+        A fitted estimator.
+    feature : int or str
+        The feature's index or name.
+    ax : matplotlib Axes, default=None
+        Where to draw; a new figure's when None.
+
+    Returns
+    -------
+    ax : matplotlib Axes
+        One line per membership function, labelled with its centre.
+
+    Examples
+    --------
+    >>> import matplotlib
+    >>> matplotlib.use("Agg")
+    >>> from sklearn.datasets import load_iris
+    >>> import kestrane.plot
+    >>> X, y = load_iris(return_X_y=True, as_frame=True)
+    >>> clf = kestrane.FuzzyClassifier(epochs=50).fit(X, y)
+    >>> len(kestrane.plot.membership(clf, "petal length (cm)").get_lines())
+    3
+    """
     import matplotlib.pyplot as plt
 
     check_is_fitted(clf, "_model")
@@ -77,9 +104,35 @@ def _action_labels(clf):
 
 
 def rule_weights(clf, fig=None):
-    """Heat maps of the weights from the input membership functions to the
-    rules, and from the rules to the output membership functions (one row
-    per rule in both). Returns the Figure."""
+    """Heat maps of the rule and action weights, labelled.
+
+    The left map holds the weights from the input membership functions to
+    the rules, the right one those from the rules to the output membership
+    functions; one row per rule in both.
+
+    Parameters
+    ----------
+    clf : FuzzyClassifier
+        A fitted estimator.
+    fig : matplotlib Figure, default=None
+        Where to draw; a new figure sized to the network when None.
+
+    Returns
+    -------
+    fig : matplotlib Figure
+        The two maps and a colour bar of the weights.
+
+    Examples
+    --------
+    >>> import matplotlib
+    >>> matplotlib.use("Agg")
+    >>> from sklearn.datasets import load_iris
+    >>> import kestrane.plot
+    >>> X, y = load_iris(return_X_y=True)
+    >>> fig = kestrane.plot.rule_weights(kestrane.FuzzyClassifier(epochs=50).fit(X, y))
+    >>> len(fig.axes)
+    3
+    """
     import matplotlib.pyplot as plt
 
     check_is_fitted(clf, "_model")
