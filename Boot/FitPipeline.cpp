@@ -18,6 +18,9 @@ namespace kestrane {
 
 namespace {
 
+// The default proportional round holds at most this many balanced rounds' rows.
+constexpr int64_t kProportionalRounds = 3;
+
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr long long kMaxWeights = 50000000;
 
@@ -134,7 +137,12 @@ std::vector<int32_t> ClassExamples(const TrainSettings &settings,
     return std::vector<int32_t>(rows.size(),
                                 static_cast<int32_t>(std::max<int64_t>(1, perRound / classes)));
   }
-  const int64_t wanted = perRound == 0 ? total : perRound;
+  // By default every row, but at most three balanced rounds' worth: a round
+  // then costs at most three times a balanced one, however large the
+  // largest class.
+  const int64_t smallest = *std::min_element(rows.begin(), rows.end());
+  const int64_t wanted =
+      perRound != 0 ? perRound : std::min(total, kProportionalRounds * smallest * classes);
   for (int32_t n : rows) {
     // Rounded to the nearest row; a class too small for one row still gives one.
     const int64_t share = total == 0 ? 0 : (wanted * n + total / 2) / total;

@@ -86,8 +86,9 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape);
 // How a round's rows are shared among the classes when no per-class counts are
 // given. Balanced: the same count from every class (by default the smallest
 // class's row count: what import has always written). Proportional: each class
-// its share of the rows (by default all its rows, every round in a new order),
-// at least one row each.
+// its share of the rows, at least one row each; by default all the rows, or
+// three balanced rounds' worth when that is fewer (so a round costs at most
+// three balanced ones).
 enum class ClassSampling { kBalanced, kProportional };
 
 struct TrainSettings {

@@ -45,7 +45,7 @@ const char *const kToolCvHelp =
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
     "training, as the parameter file of import does (balanced); proportional\n"
-    "draws all the rows of every class, each round in a new order.\n";
+    "draws every class in proportion to its rows, as import --sampling does.\n";
 
 namespace {
 

@@ -51,7 +51,8 @@ def require_packages():
             missing.append(package)
     if shutil.which("Rscript") is None:
         missing.append("r-base-core")
-    elif subprocess.run(["Rscript", "-e", "library(mlbench)"], capture_output=True).returncode:
+    elif subprocess.run(["Rscript", "-e", "library(mlbench)"], capture_output=True,
+                        check=False).returncode:
         missing.append("r-cran-mlbench")
     if missing:
         sys.exit("the accuracy benchmark needs: " + " ".join(missing) +
@@ -146,6 +147,7 @@ def main():
     sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
     import numpy as np
     from sklearn.model_selection import train_test_split
+
     import kestrane
 
     params = {k: parse_value(v) for k, v in (p.split("=", 1) for p in args.kestrane)}
@@ -195,8 +197,8 @@ def main():
             best_time = f"{times[best]:7.1f}"
         else:
             line, best_time = f"{'-':>6} {'':<7}{'-':>6}", f"{'-':>7}"
-        note = (" (one-hot %d)" % n_text if n_text else "") + (" (imputed %d)" % n_missing
-                                                              if n_missing else "")
+        note = (f" (one-hot {n_text})" if n_text else "") + (f" (imputed {n_missing})"
+                                                             if n_missing else "")
         print(f"{name:<18}{len(y):>6}{Atr.shape[1]:>5}{len(counts):>4}  {accuracy * 100:8.1f} "
               f"{line}{rules:>6}{fit_time:>7.1f}{best_time}{note}", flush=True)
 

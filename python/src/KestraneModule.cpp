@@ -311,6 +311,10 @@ PYBIND11_MODULE(_kestrane, m) {
         "does with Seed. Releases the GIL.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
+  m.def(
+      "sorted_class_names",
+      +[](const std::vector<std::string> &labels) { return kestrane::EncodeClasses(labels).names; },
+      py::arg("labels"), "The classes of the labels in output order.");
   m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
         py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",

@@ -102,6 +102,7 @@ def test_save_replaces_both_files_or_neither(fitted, tmp_path):
     ({"class_weight": "proportional"}, "class_weight"),
     ({"class_weight": None, "examples_per_class": 3}, "examples_per_class"),
     ({"examples_per_round": 0}, "examples_per_round"),
+    ({"class_weight": {"setosa": -1.0}}, "class_weight"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
@@ -110,8 +111,8 @@ def test_bad_settings_are_refused_at_fit(iris, params, message):
 
 
 @pytest.mark.parametrize("params, same_as_default", [
-    ({"class_weight": "balanced"}, True),
-    ({"class_weight": None}, False),
+    ({"class_weight": None}, True),
+    ({"class_weight": "balanced"}, False),
     ({"examples_per_round": 400}, False),
 ])
 def test_class_sampling(iris, params, same_as_default):

@@ -117,7 +117,11 @@ TEST(FitPipelineTest, ClassExamplesFollowTheSampling) {
   const Case cases[] = {
       {"balanced: the smallest class", ClassSampling::kBalanced, 0, {}, {2, 2, 2}},
       {"balanced, 30 a round", ClassSampling::kBalanced, 30, {}, {10, 10, 10}},
-      {"proportional: every row", ClassSampling::kProportional, 0, {}, {10, 30, 2}},
+      {"proportional: at most three balanced rounds",
+       ClassSampling::kProportional,
+       0,
+       {},
+       {4, 13, 1}},
       {"proportional, 20 a round, one at least", ClassSampling::kProportional, 20, {}, {5, 14, 1}},
       {"proportional, 84 a round", ClassSampling::kProportional, 84, {}, {20, 60, 4}},
       {"counts given", ClassSampling::kProportional, 50, {1, 2, 3}, {1, 2, 3}},
