@@ -120,9 +120,7 @@ int Train(const RunSettings &settings) {
       throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
                       "; every value must be a finite number"};
   }
-  if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
-    throw TRunError{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
-                    " weights or centres that are not finite numbers"};
+  RequireFiniteWeights(*PtrFunToTrain, settings.weightFile);
 
   FitDataToNetwork(settings, tables, *PtrFunToTrain);
   WarnAboutSettings(settings);
@@ -165,16 +163,8 @@ int Train(const RunSettings &settings) {
   }
   const double error = TrainNetwork(*PtrFunToTrain, classTables, train, report);
   progress.reset();
-  // NaN compares false with the threshold and reads as a small error; a
-  // diverged network is no result to save.
-  const long diverged = CountNonFiniteWeights(*PtrFunToTrain);
-  if (!std::isfinite(error) || diverged != 0) {
-    std::ostringstream why;
-    why << "Training diverged: the error is " << error << " and " << diverged
-        << " weights are not finite numbers (try a smaller LearningRate or Momentum); "
-        << settings.destinationFile << " is left as it was";
-    throw TRunError{why.str()};
-  }
+  // A diverged network is no result to save.
+  RequireConverged(*PtrFunToTrain, error, "; " + settings.destinationFile + " is left as it was");
   std::cout << "Error = " << error << std::endl;
 
   tools.WriteNetwork(destination->Stream(), *PtrFunToTrain);

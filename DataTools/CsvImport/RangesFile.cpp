@@ -1,5 +1,7 @@
 #include "DataTools/CsvImport/RangesFile.h"
 
+#include "KQmessage/QuotedField.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -106,7 +108,7 @@ ImportRanges ReadRanges(std::istream &in) {
     } else if (parts[0] == "output" && parts.size() == 2) {
       ranges.classes.push_back(parts[1]);
     } else {
-      throw fail("unknown line \"" + line + "\"");
+      throw fail("unknown line " + QuotedField(line));
     }
   }
   if (number == 0)

@@ -99,6 +99,13 @@ def test_save_replaces_both_files_or_neither(fitted, tmp_path):
     ({"epochs": 0}, "epochs"),
     ({"change_after": 1.5}, "change_after"),
     ({"random_state": -1}, "random_state"),
+    ({"learning_rate": float("nan")}, "^learning_rate: nan"),
+    ({"learning_rate": 1e39}, "^learning_rate: inf"),
+    ({"learning_rate": -1}, "^learning_rate: -1 is negative"),
+    ({"momentum": float("nan")}, "^momentum: nan"),
+    ({"weight_range": (-float("inf"), float("inf"))}, "^weight_range: -inf,inf"),
+    ({"weight_range": (-1e308, 1e308)}, "^weight_range: .* the width overflows"),
+    ({"epochs": 300, "momentum": 1.1}, "^Training diverged: .* smaller learning_rate or momentum"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
