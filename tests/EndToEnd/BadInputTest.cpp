@@ -620,6 +620,41 @@ TEST(SaveTargetsTest, ConcurrentEvalsToOneFileLeaveOneCompleteResult) {
   fs::remove_all(dir);
 }
 
+// Standard output carries the results: a write there that fails is a failed
+// run (one line, status 1), for every command, --help and --version included.
+// The driver keeps its destination; a closed descriptor is never reused for
+// a file the program opens.
+TEST(StandardOutputTest, AWriteThatFailsIsOneLineAndStatusOne) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string shortRun = "sed 's/Epochs = 2000/Epochs = 20/' iris.param >short.param && ";
+  const struct {
+    std::string command, target, reason;
+  } cases[] = {
+      {Tool("--help"), ">/dev/full", "No space left on device"},
+      {Tool("cv --help"), ">&-", "Bad file descriptor"},
+      {Driver("--version"), ">/dev/full", "No space left on device"},
+      {Tool("eval " + kNet + " iris-test.dat"), ">&-", "Bad file descriptor"},
+      {Tool("rules " + kNet + " --ranges iris.ranges"), ">/dev/full", "No space left on device"},
+      // The table waits in a spool; a size limit cuts its copy short.
+      {"ulimit -f 4 && " + Tool("predict " + kNet + " iris.csv --ranges iris.ranges"), ">table",
+       "File too large"},
+      {shortRun + Driver("short.param"), ">/dev/full", "No space left on device"},
+      {shortRun + Driver("short.param"), ">&-", "Bad file descriptor"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command + " " + c.target);
+    const std::string line = "cd '" + dir + "' && (" + c.command + ") " + c.target + " 2>err";
+    const int raw = std::system(line.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    // Warnings about the network may come first.
+    const std::string err = std::regex_replace(Slurp(dir + "/err"), std::regex("!Warning.*\n"), "");
+    EXPECT_EQ(err, "cannot write to standard output: " + c.reason + "\n");
+    EXPECT_EQ(Slurp(dir + "/iris-trained.wgt"), kPrevious);
+  }
+  fs::remove_all(dir);
+}
+
 // What a network reader has to say about a bad file reaches the tool's
 // standard error, never its results; the driver prints the unknown word on
 // standard output as it always has.
