@@ -203,6 +203,7 @@ int Run(int argc, char **argv, CheckedOutput &output) {
     RunSettings settings;
     {
       std::string text;
+      RequireNoSetJournal(argv[1]);
       if (!ReadTextFile(argv[1], text)) {
         std::cerr << "Unable to open file " << argv[1] << std::endl;
         return 1;
