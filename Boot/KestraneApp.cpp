@@ -147,6 +147,7 @@ int Train(const RunSettings &settings, CheckedOutput &output) {
   train.learningRate = settings.learningRate;
   train.momentum = settings.momentum;
   train.batch = settings.batch;
+  train.withReplacement = settings.withReplacement;
   train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
                                 : static_cast<unsigned>(time(nullptr));
 
