@@ -1,15 +1,18 @@
 #include "Boot/FitPipeline.h"
 
+#include "Boot/FiniteChecks.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KestraneError.h"
 #include "KQmessage/RunRandom.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <sstream>
 #include <unordered_map>
@@ -75,6 +78,15 @@ std::vector<std::unique_ptr<Data>> BuildClassTables(const std::vector<std::vecto
 void ExpandShape(NetworkShape &shape) {
   if (shape.inputs < 1 || shape.rules < 1 || shape.outputs < 1) {
     throw TRunError("a network needs at least one input, one rule and one output");
+  }
+  // The weights are drawn as min + (max - min) * u: a span that overflows
+  // makes every weight infinite.
+  const std::string range = StreamText(shape.weightMin) + "," + StreamText(shape.weightMax);
+  if (!std::isfinite(shape.weightMin) || !std::isfinite(shape.weightMax))
+    throw TSettingError(Setting::kWeightRange, range + ": both ends must be finite numbers");
+  if (!std::isfinite(shape.weightMax - shape.weightMin)) {
+    throw TSettingError(Setting::kWeightRange,
+                        range + ": the width overflows and every weight would be infinite");
   }
   ExpandCounts(shape.inputMFs, shape.inputs, Setting::kInputMFs);
   ExpandCounts(shape.outputMFs, shape.outputs, Setting::kOutputMFs);
@@ -177,6 +189,26 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   return error;
 }
 
+void CheckTrainSettings(const TrainSettings &settings) {
+  // A front end's settings reach the trainer exactly or not at all.
+  RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
+  RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
+  if (settings.learningRate < 0.0f) {
+    throw TSettingError(Setting::kLearningRate,
+                        StreamText(settings.learningRate) +
+                            " is negative: every step would move away from the targets");
+  }
+}
+
+void RequireConverged(TBasicNetwork &network, double error, const std::string &after) {
+  const long diverged = CountNonFiniteWeights(network);
+  if (std::isfinite(error) && diverged == 0)
+    return;
+  throw TDivergedError("the error is " + StreamText(error) + " and " + std::to_string(diverged) +
+                           " weights are not finite numbers",
+                       after);
+}
+
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
@@ -192,9 +224,7 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     if (row.size() != featureNames.size())
       throw TRunError("rows of unequal length");
   }
-  // A front end's settings reach the trainer exactly or not at all.
-  RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
-  RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
+  CheckTrainSettings(settings);
   EncodedClasses encoded = EncodeClasses(labels);
   if (encoded.names.size() < 2)
     throw TRunError("a classifier needs at least two classes");
@@ -218,6 +248,7 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     for (const auto &table : tables)
       classTables.push_back(table.get());
     error = TrainNetwork(*network, classTables, settings, std::move(progress));
+    RequireConverged(*network, error);
   }
   return Model(std::move(ranges), std::move(network), error);
 }

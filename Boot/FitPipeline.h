@@ -70,8 +70,8 @@ struct NetworkShape {
 };
 
 // The per-input and per-output counts of `shape`, expanded; raises TSettingError
-// when a list has the wrong length or the network is larger than a network
-// file may hold.
+// when a list has the wrong length, the weight range is not a finite span, or
+// the network is larger than a network file may hold.
 void ExpandShape(NetworkShape &shape);
 
 // The network create writes for `shape`, as it stands before saving.
@@ -108,6 +108,12 @@ struct TrainSettings {
   uint32_t seed = kDefaults.seed; // the draws of srand(seed), rand()
 };
 
+// Refuses (TSettingError) what no fit should start from: a learning rate or
+// momentum the trainer would read otherwise than given (Settings.h), and a
+// negative learning rate, whose every step moves away from the targets. The
+// driver only warns: a parameter file runs as it always has.
+void CheckTrainSettings(const TrainSettings &settings);
+
 // The rows each class gives every round, for classes of `rows` rows each:
 // `settings.examples` when given, else what `sampling` and `examplesPerRound`
 // ask for (TSettingError for a negative count or too many rows).
@@ -120,11 +126,19 @@ bool DrawsWithReplacement(const TrainSettings &settings);
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr);
 
+// The check every front end makes after training. NaN compares false with any
+// threshold and reads as a small error, so a diverged network would pass for
+// a result: raises TDivergedError ("the error is nan and 147 weights are not
+// finite numbers") when `error` or a weight or centre of `network` is not a
+// finite number. `after` ends the message.
+void RequireConverged(TBasicNetwork &network, double error, const std::string &after = "");
+
 // ---- the whole chain
 
 // Fits the scaling on `rows`, encodes the classes, builds the class tables,
 // creates the network (inputs and outputs taken from the data; rules, counts,
-// weights and seed from `shape`) and trains it. Needs at least two classes.
+// weights and seed from `shape`) and trains it. Needs at least two classes;
+// a training that diverges raises TDivergedError (RequireConverged).
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,

@@ -26,6 +26,9 @@ const char *const kToolCvHelp =
     "combination is cross-validated and the best mean wins (a tie goes to the\n"
     "smaller network). Prints the create command and parameter settings of the\n"
     "winner, ready to paste after: kestrane-tool import FILE.csv\n"
+    "A combination whose training diverges in a fold (the error or a weight no\n"
+    "longer a finite number) is shown as diverged and cannot win; when every\n"
+    "combination diverges, cv fails with the first divergence.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --separator   as for import\n"
@@ -185,9 +188,14 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << folds << "-fold cross-validation, seed " << grid.seed << "\n";
   for (const GridPoint &o : result.points) {
     out << Describe(axes, o) << "\n  folds:";
-    for (double p : o.percent)
-      out << " " << Percent(p);
-    out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    for (size_t f = 0; f < o.folds.size(); ++f)
+      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+    if (o.diverged != 0) {
+      out << "\n  training diverged in " << o.diverged << " of " << folds
+          << " folds: no mean, not a candidate\n";
+    } else {
+      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    }
   }
 
   const GridPoint &b = result.points[result.best];

@@ -4,6 +4,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/Spool.h"
+#include "KQmessage/QuotedField.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Tool/ToolCommon.h"
 
@@ -68,9 +69,9 @@ std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int 
     const auto found = byName.find(f.name);
     const std::string at = "line " + std::to_string(headerLine) + ": ";
     if (found == byName.end())
-      throw ToolError(at + "no column \"" + f.name + "\", a feature of the ranges file");
+      throw ToolError(at + "no column " + QuotedField(f.name) + ", a feature of the ranges file");
     if (found->second < 0)
-      throw ToolError(at + "two columns are named \"" + f.name + "\"");
+      throw ToolError(at + "two columns are named " + QuotedField(f.name));
     columns.push_back(found->second);
   }
   return columns;

@@ -1,5 +1,6 @@
 #include "Tool/ToolRules.h"
 
+#include "Boot/FiniteChecks.h"
 #include "Boot/RuleReport.h"
 #include "Boot/RuleToolInputs.h"
 #include "FileHandler/ParseTools.h"
@@ -117,6 +118,9 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   const ImportRanges ranges = LoadRangesFile(a.Require("--ranges"));
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
+  // eval and rules only report on such a network (with a warning); simplify
+  // would write one, chosen by accuracies that mean nothing.
+  RequireFiniteWeights(*loaded.owner, networkFile);
   const std::string dataFile = a.Require("--data");
   const ClassRows rows = ReadClassRowsCsv(dataFile, ranges);
   if (rows.Rows() == 0)
