@@ -81,6 +81,22 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   return prediction;
 }
 
+std::vector<ExplainedRow> Model::Explain(std::vector<std::vector<double>> rows, int top) {
+  for (const std::vector<double> &row : rows) {
+    if (row.size() != ranges_.features.size()) {
+      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                      std::to_string(ranges_.features.size()));
+    }
+  }
+  TVemo &vemo = Fuzzy();
+  ScaleRows(ranges_.features, rows);
+  std::vector<ExplainedRow> explained;
+  explained.reserve(rows.size());
+  for (const std::vector<double> &row : rows)
+    explained.push_back(ExplainRow(vemo, row.data(), top));
+  return explained;
+}
+
 NetworkStructure Model::Structure() {
   NetworkStructure s;
   int conditions = 0;

@@ -6,6 +6,7 @@
 // commands, the Python module and cross-validation ask it for answers; it
 // prints nothing.
 
+#include "Boot/Explain.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/RuleBase.h"
@@ -77,6 +78,11 @@ public:
   // outside the ranges are clipped) and runs the network on every row.
   // Recall writes into the network's layers: one call at a time per model.
   Prediction Predict(std::vector<std::vector<double>> rows);
+
+  // Scales a copy of `rows` as Predict does and explains every row, with
+  // the conditions of its `top` strongest rules (Boot/Explain.h).
+  std::vector<ExplainedRow> Explain(std::vector<std::vector<double>> rows,
+                                    int top = kExplainedRules);
 
   NetworkStructure Structure();
   // Weight layer 1: condition centres; 2: condition -> rule; 3: rule ->
