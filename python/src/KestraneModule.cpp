@@ -149,6 +149,8 @@ public:
     options.minWeight = minWeight;
     options.shuffles = shuffles;
     options.seed = seed;
+    if (top >= 0)
+      options.votes.maxRules = top;
     std::optional<std::vector<std::vector<double>>> rows;
     std::vector<int> classIndex;
     if (X) {
