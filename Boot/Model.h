@@ -7,6 +7,7 @@
 // prints nothing.
 
 #include "Boot/Explain.h"
+#include "Boot/HtmlReport.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/RuleBase.h"
@@ -98,7 +99,18 @@ public:
                  const std::vector<int> *classOf = nullptr,
                  const std::vector<std::string> *classNames = nullptr);
 
+  // The HTML page of Boot/HtmlReport.h on labelled rows (unscaled values
+  // and class indices), in the words of the ranges or of `classNames`.
+  std::string Report(const std::vector<std::vector<double>> &rows, const std::vector<int> &classOf,
+                     const std::string &title,
+                     const std::vector<std::string> *classNames = nullptr);
+
 private:
+  // Rows scaled as Predict scales them, with their class indices.
+  ClassRows Labelled(const std::vector<std::vector<double>> &rows,
+                     const std::vector<int> &classOf) const;
+  ImportRanges Named(const std::vector<std::string> *classNames) const;
+
   ImportRanges ranges_;
   std::unique_ptr<TBasicNetwork> network_;
   TVemo *fuzzy_ = nullptr;

@@ -9,6 +9,7 @@
 #include "Tool/ToolEval.h"
 #include "Tool/ToolImport.h"
 #include "Tool/ToolPredict.h"
+#include "Tool/ToolReport.h"
 #include "Tool/ToolRules.h"
 
 #include <csignal>
@@ -19,7 +20,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify|report [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
@@ -27,6 +28,7 @@ const char *const kUsage =
     "  cv       cross-validate settings on a CSV file\n"
     "  rules    print the rules a network has learnt\n"
     "  simplify remove weak rule arcs within an accuracy limit\n"
+    "  report   write an HTML page about a network and labelled rows\n"
     "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 } // namespace
@@ -65,6 +67,8 @@ int main(int argc, char **argv) {
     run = ToolRules;
   if (command == "simplify")
     run = ToolSimplify;
+  if (command == "report")
+    run = ToolReport;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;

@@ -292,6 +292,25 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         out["classes"] = list(self.classes_)
         return out
 
+    def report(self, X, y, path, title="Kestrane report"):
+        """Write one self-contained HTML page about the model and the labelled
+        rows X, y to `path`, as ``kestrane-tool report`` does: the membership
+        functions in the features' units, the rules with their votes and the
+        rule nodes with their weights as bars, the confusion matrix, the
+        permutation importance and a few rows explained. Returns the path."""
+        check_is_fitted(self, "_model")
+        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        y = column_or_1d(y)
+        lookup = {c: k for k, c in enumerate(self.classes_)}
+        try:
+            class_index = np.array([lookup[v] for v in y], dtype=np.int32)
+        except KeyError as unknown:
+            raise ValueError(f"class {unknown.args[0]!r} is not one of the fitted classes")
+        page = self._model.report_html([str(c) for c in self.classes_], X, class_index, str(title))
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(page)
+        return path
+
     # ---- files
 
     def save(self, prefix):

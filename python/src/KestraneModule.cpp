@@ -253,6 +253,18 @@ public:
     return d;
   }
 
+  // The HTML report (Boot/HtmlReport.h) on rows X and their class indices.
+  std::string ReportHtml(const std::vector<std::string> &classes, const RowArray &X,
+                         const IndexArray &classOf, const std::string &title) {
+    std::vector<std::vector<double>> rows = Rows(X);
+    if (classOf.ndim() != 1 || static_cast<size_t>(classOf.shape(0)) != rows.size())
+      throw py::value_error("one class index per row expected");
+    std::vector<int> classIndex(classOf.data(), classOf.data() + classOf.shape(0));
+    py::gil_scoped_release free;
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.Report(rows, classIndex, title, &classes);
+  }
+
 private:
   kestrane::NetworkStructure Structure_() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -385,6 +397,8 @@ PYBIND11_MODULE(_kestrane, m) {
       .def("weight_layer", Reporting(&PyModel::WeightLayer), py::arg("layer"))
       .def("memberships", Reporting(&PyModel::Memberships), py::arg("feature"), py::arg("values"))
       .def("explain", Reporting(&PyModel::Explain), py::arg("X"), py::arg("top"))
+      .def("report_html", Reporting(&PyModel::ReportHtml), py::arg("classes"), py::arg("X"),
+           py::arg("class_index"), py::arg("title"))
       .def("rules_json", Reporting(&PyModel::RulesJson), py::arg("classes"),
            py::arg("min_weight_share"), py::arg("min_weight"), py::arg("top"), py::arg("shuffles"),
            py::arg("seed"), py::arg("X") = py::none(), py::arg("class_index") = py::none());
