@@ -40,6 +40,11 @@ def timed(run, X, y):
     return time.perf_counter() - start, networks
 
 
+def busy():
+    """Other work on the machine: then the times say nothing of the fits."""
+    return os.getloadavg()[0] > 1.0
+
+
 @pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two processors")
 def test_two_fits_in_threads_run_side_by_side_and_give_what_each_gives_alone(iris):
     _, X, y = iris
@@ -53,5 +58,7 @@ def test_two_fits_in_threads_run_side_by_side_and_give_what_each_gives_alone(iri
         parallel.append(seconds)
         assert alone[0] != alone[1]
         assert together == alone
+    if busy():
+        pytest.skip(f"the machine is busy (load {os.getloadavg()[0]:.1f}): times not compared")
     assert min(parallel) < 0.8 * min(serial), \
         f"two threads {min(parallel):.2f} s, one after the other {min(serial):.2f} s"
