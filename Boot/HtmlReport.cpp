@@ -175,10 +175,13 @@ std::string HtmlReport(TVemo &network, const ImportRanges &ranges, const ClassRo
   std::vector<int> mfIn, mfOut;
   network.GetStructure(I, C, mfIn, R, A, mfOut, O);
   const int K = O == 1 ? 2 : O;
+  std::vector<std::string> names = ranges.classes;
+  for (int o = static_cast<int>(names.size()); o < O; ++o)
+    names.push_back("y" + std::to_string(o + 1));
   const auto className = [&](int k) {
     if (O == 1)
-      return k == 1 ? ranges.classes[0] : "not " + ranges.classes[0];
-    return ranges.classes[static_cast<size_t>(k)];
+      return k == 1 ? names[0] : "not " + names[0];
+    return names[static_cast<size_t>(k)];
   };
 
   // The network's answers and the confusion matrix.
@@ -200,7 +203,7 @@ std::string HtmlReport(TVemo &network, const ImportRanges &ranges, const ClassRo
   html << "<h1>" << Escape(source.title) << "</h1>\n<p>";
   if (!source.networkFile.empty())
     html << "Network <code>" << Escape(source.networkFile) << "</code>: ";
-  html << I << " inputs, " << R << " rule nodes, " << ranges.classes.size() << " classes. ";
+  html << I << " inputs, " << R << " rule nodes, " << K << " classes. ";
   html << "On " << rows.Rows() << " rows";
   if (!source.dataFile.empty())
     html << " of <code>" << Escape(source.dataFile) << "</code>";
@@ -332,7 +335,7 @@ std::string HtmlReport(TVemo &network, const ImportRanges &ranges, const ClassRo
          << Escape(className(e.predicted)) << "</b>"
          << (e.predicted == rows.classes[r] ? "" : " (wrong)") << "<br>";
     for (int o = 0; o < O; ++o) {
-      html << Escape(ranges.classes[static_cast<size_t>(o)]) << " "
+      html << Escape(names[static_cast<size_t>(o)]) << " "
            << PlainBar(e.outputs[static_cast<size_t>(o)], 1.0, 80) << " "
            << Num(e.outputs[static_cast<size_t>(o)], "%.3f") << "&nbsp;&nbsp; ";
     }

@@ -59,10 +59,13 @@ std::vector<VoteCondition> Cuts(int input, std::vector<double> centres, const Un
   std::sort(centres.begin(), centres.end());
   std::vector<VoteCondition> cuts;
   static const int kSixteenths[] = {8, 4, 12, 2, 6, 10, 14, 1, 3, 5, 7, 9, 11, 13, 15};
-  if (!(units.max > units.min))
+  if (!(units.max > units.min) || centres.size() < 2)
     return cuts;
+  // Many functions get fewer cuts between each two, the plainest first.
+  const size_t each = std::clamp<size_t>(240 / (centres.size() - 1), 1, 15);
   for (size_t t = 0; t + 1 < centres.size(); ++t) {
-    for (int j : kSixteenths) {
+    for (size_t e = 0; e < each; ++e) {
+      const int j = kSixteenths[e];
       const double value =
           FourDigits(units.Value(centres[t] + (centres[t + 1] - centres[t]) * j / 16.0));
       const double cut = units.Scaled(value);
@@ -333,8 +336,8 @@ VoteReading FitVoteRules(TVemo &network, const ClassRows *rows, const VoteOption
   for (size_t i = 0; i < t.n; ++i) {
     for (int in = 0; in < I; ++in) {
       const std::vector<double> &s = t.sorted[in];
-      t.bucket[i * I + in] = static_cast<unsigned char>(
-          std::upper_bound(s.begin(), s.end(), t.x[i * I + in]) - s.begin());
+      t.bucket[i * I + in] =
+          static_cast<uint32_t>(std::upper_bound(s.begin(), s.end(), t.x[i * I + in]) - s.begin());
     }
   }
 
