@@ -10,6 +10,7 @@
 #include "Tool/ToolEval.h"
 #include "Tool/ToolImport.h"
 #include "Tool/ToolPredict.h"
+#include "Tool/ToolReport.h"
 #include "Tool/ToolRules.h"
 
 #include <unistd.h>
@@ -22,7 +23,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify|report [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
@@ -30,6 +31,7 @@ const char *const kUsage =
     "  cv       cross-validate settings on a CSV file\n"
     "  rules    print the rules a network has learnt\n"
     "  simplify remove weak rule arcs within an accuracy limit\n"
+    "  report   write an HTML page about a network and labelled rows\n"
     "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
 int RunTool(int argc, char **argv) {
@@ -63,6 +65,8 @@ int RunTool(int argc, char **argv) {
     run = ToolRules;
   if (command == "simplify")
     run = ToolSimplify;
+  if (command == "report")
+    run = ToolReport;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;

@@ -1,5 +1,6 @@
 #include "Tool/ToolPredict.h"
 
+#include "Boot/Explain.h"
 #include "Boot/FitPipeline.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
@@ -7,6 +8,7 @@
 #include "KQmessage/QuotedField.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Tool/ToolCommon.h"
+#include "Vemo/TVemo.h"
 
 #include <sys/stat.h>
 
@@ -31,7 +33,13 @@ const char *const kToolPredictHelp =
     "per class with the network's output for that class.\n"
     "  --ranges FILE   the ranges file of the import the network was trained on\n"
     "  --separator C   field separator of the input, one character or \"tab\" (default ,)\n"
-    "  -o FILE         write the table to FILE instead of standard output\n";
+    "  -o FILE         write the table to FILE instead of standard output\n"
+    "  --explain FILE  also write FILE, one JSON object per row (JSON lines): the\n"
+    "                  firing of every rule, its term of every output function's\n"
+    "                  net input and its vote per class, the membership degrees\n"
+    "                  of the inputs, and the conditions of the 5 strongest rules.\n"
+    "                  The terms add up to the network's net inputs exactly (see\n"
+    "                  docs/explain.md)\n";
 
 namespace {
 
@@ -96,7 +104,7 @@ constexpr size_t kBlockRows = 1024;
 } // namespace
 
 int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(args, {"--ranges", "--separator", "-o"}, {}, "predict");
+  const ToolArguments a(args, {"--ranges", "--separator", "-o", "--explain"}, {}, "predict");
   if (a.Help()) {
     out << kToolPredictHelp;
     return 0;
@@ -111,6 +119,10 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   const char separator = ParseSeparator(a.Get("--separator", ","));
   if (a.Has("-o") && a.Get("-o").empty())
     throw ToolError("-o: empty file name");
+  if (a.Has("--explain") && a.Get("--explain").empty())
+    throw ToolError("--explain: empty file name");
+  if (a.Has("--explain") && a.Has("-o") && a.Get("--explain") == a.Get("-o"))
+    throw ToolError("--explain and -o name the same file");
 
   std::ifstream rangesIn(rangesName, std::ios::binary);
   if (!rangesIn)
@@ -134,6 +146,13 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
                     std::to_string(ranges.features.size()) + " features and " +
                     std::to_string(ranges.classes.size()) + " classes");
   }
+  TVemo *fuzzy = dynamic_cast<TVemo *>(network.get());
+  if (a.Has("--explain") && fuzzy == nullptr)
+    throw ToolError("--explain: " + networkName + " is no fuzzy (Vemo) network");
+  // The explanations wait in a spool until every row has been answered.
+  std::unique_ptr<Spool> explained;
+  if (a.Has("--explain"))
+    explained = std::make_unique<Spool>();
 
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn)
@@ -183,6 +202,9 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   std::vector<std::vector<double>> block;
   const auto answer = [&] {
     if (!outputFailure) {
+      std::vector<std::vector<double>> values;
+      if (explained)
+        values = block;
       clipped += ScaleRows(ranges.features, block);
       const std::vector<double> outputs = RecallRows(*network, block);
       for (size_t r = 0; r < block.size(); ++r) {
@@ -195,6 +217,12 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
         text += "\n";
       }
       *table << text;
+      for (size_t r = 0; explained && r < block.size(); ++r) {
+        const ExplainedRow row = ExplainRow(*fuzzy, block[r].data(), kExplainedRules);
+        explained->Stream() << ExplanationJson(row, ranges, values[r],
+                                               static_cast<long>(rows - block.size() + r + 1))
+                            << "\n";
+      }
     }
     text.clear();
     block.clear();
@@ -226,10 +254,14 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   if (outputFailure)
     std::rethrow_exception(outputFailure);
 
-  if (a.Has("-o")) {
+  if (explained)
+    explained->CopyTo(pending.Add(a.Get("--explain")));
+  if (a.Has("-o") || explained) {
     if (spool)
       spool->CopyTo(pending.Add(file));
     pending.Commit();
+  }
+  if (a.Has("-o")) {
     out << "Wrote " << rows << " predictions to " << file << "\n";
   }
   if (clipped > 0) {

@@ -7,14 +7,15 @@
 The estimator runs the library the ``Kestrane`` and ``kestrane-tool``
 programs are built from; ``clf.save(prefix)`` writes files they read and
 ``kestrane.load(prefix)`` reads theirs. Plots live in ``kestrane.plot``
-(matplotlib, imported on first use).
+(imported with the package; matplotlib itself on first use).
 
 What the library reports without failing (a warning, or a value the programs
 print beside a failure) arrives as a ``KestraneWarning`` (a ``UserWarning``)
 through the ``warnings`` module; nothing is written to standard output.
 """
 
+from . import plot
 from ._estimator import FuzzyClassifier, load
 from ._kestrane import KestraneWarning
 
-__all__ = ["FuzzyClassifier", "KestraneWarning", "load"]
+__all__ = ["FuzzyClassifier", "KestraneWarning", "load", "plot"]

@@ -316,6 +316,57 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
             5, 1, **rows)
         return json.loads(text)
 
+    def explain(self, X, top=5):
+        """Why every row of X got its class, in numbers that add up.
+
+        Returns a dict of NumPy arrays over the n rows (R rules, A output
+        membership functions, O classes, C input membership functions):
+
+        - ``predicted`` (n,) the class labels; ``outputs`` (n, O) the network's outputs
+        - ``firing`` (n, R) each rule's firing degree; ``rule_net``/``rule_base`` its
+          net input and the part the layers below the conditions add
+        - ``contributions`` (n, R, A) firing x weight: rule r's term of output
+          function k's net input; ``base``, ``net``, ``activation`` (n, A)
+        - ``votes`` (n, R, O) each rule's signed vote per class: the sum over the
+          class's functions of (centre - mean centre) x contribution; with
+          ``vote_base`` it sums to ``margins`` (n, O) up to rounding
+        - ``scaled`` (n, features) and ``degrees`` (n, C) the inputs on the
+          network's scale and every membership degree
+        - ``strongest``: per row, the `top` rules with the largest |vote| for the
+          answer, each with its conditions (feature, term, degree, weight,
+          weight x degree) from the terms the row reaches
+
+        Exact: ``base[:, k] + sum(contributions[i, r, k] for r in range(R))``,
+        summed in rule order as Python's ``sum`` does, equals ``net[i, k]`` to the
+        last bit, and the sigmoid of ``net`` is ``activation``. ``np.sum`` adds
+        pairwise and agrees to rounding only. See docs/explain.md.
+        """
+        check_is_fitted(self, "_model")
+        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        out = self._model.explain(X, int(top))
+        out["predicted"] = self.classes_[out["predicted"]]
+        out["classes"] = list(self.classes_)
+        return out
+
+    def report(self, X, y, path, title="Kestrane report"):
+        """Write one self-contained HTML page about the model and the labelled
+        rows X, y to `path`, as ``kestrane-tool report`` does: the membership
+        functions in the features' units, the rules with their votes and the
+        rule nodes with their weights as bars, the confusion matrix, the
+        permutation importance and a few rows explained. Returns the path."""
+        check_is_fitted(self, "_model")
+        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        y = column_or_1d(y)
+        lookup = {c: k for k, c in enumerate(self.classes_)}
+        try:
+            class_index = np.array([lookup[v] for v in y], dtype=np.int32)
+        except KeyError as unknown:
+            raise ValueError(f"class {unknown.args[0]!r} is not one of the fitted classes")
+        page = self._model.report_html([str(c) for c in self.classes_], X, class_index, str(title))
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(page)
+        return path
+
     # ---- files
 
     def save(self, prefix):

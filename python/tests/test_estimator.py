@@ -161,7 +161,7 @@ def test_membership_plot_shows_each_function_in_feature_units(fitted):
     assert lines[0].get_ydata()[0] == 1.0 and lines[-1].get_ydata()[-1] == 1.0
     assert ax.get_xlabel() == "petal_length"
     assert [t.get_text().split(" (")[0] for t in ax.get_legend().get_texts()] == \
-        ["petal_length 0", "petal_length 1", "petal_length 2"]
+        ["low", "medium", "high"]
     plt.close("all")
 
 
@@ -173,11 +173,17 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     to_actions = right.get_images()[0].get_array()
     # Rules by default: features + classes, as import suggests.
     assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
-    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(),
-                                  clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
-    np.testing.assert_array_equal(np.asarray(to_actions).ravel(),
-                                  clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
-    assert left.get_xticklabels()[3].get_text() == "sepal_width 0"
-    assert right.get_xticklabels()[-1].get_text() == "virginica 2"
-    assert left.get_yticklabels()[0].get_text() == "rule 0"
+    # Rows in the order and with the numbers of `rules --nodes`.
+    order = [(r["rank"], r["node"]) for r in clf.rules()["rules"]]
+    nodes = [node for _, node in order]
+    assert [t.get_text() for t in left.get_yticklabels()] == \
+        [f"rule {rank} (node {node})" for rank, node in order]
+    np.testing.assert_array_equal(
+        np.asarray(to_rules),
+        np.reshape(clf._model.weight_layer(WeightLayer.RULE_WEIGHTS), (12, 7)).T[nodes])
+    np.testing.assert_array_equal(
+        np.asarray(to_actions),
+        np.reshape(clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS), (7, 9))[nodes])
+    assert left.get_xticklabels()[3].get_text() == "sepal_width low"
+    assert right.get_xticklabels()[-1].get_text() == "virginica high"
     plt.close("all")
