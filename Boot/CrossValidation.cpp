@@ -2,10 +2,12 @@
 
 #include "DataTools/CsvImport/ClassSplit.h"
 #include "KQmessage/Diagnostics.h"
+#include "KQmessage/KestraneError.h"
 
 #include <algorithm>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -38,12 +40,18 @@ FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, in
     to.rows.push_back(data.rows[r]);
     to.labels.push_back(data.labels[r]);
   }
-  Model model = Fit(training.rows, training.labels, data.featureNames, shape, settings);
-  const Prediction prediction = model.Predict(held.rows);
   FoldScore score;
   score.rows = static_cast<long>(held.rows.size());
+  std::optional<Model> model;
+  try {
+    model.emplace(Fit(training.rows, training.labels, data.featureNames, shape, settings));
+  } catch (const TDivergedError &) {
+    score.diverged = std::current_exception();
+    return score;
+  }
+  const Prediction prediction = model->Predict(held.rows);
   for (size_t r = 0; r < held.rows.size(); ++r) {
-    if (model.Classes()[static_cast<size_t>(prediction.predicted[r])] == held.labels[r])
+    if (model->Classes()[static_cast<size_t>(prediction.predicted[r])] == held.labels[r])
       ++score.correct;
   }
   return score;

@@ -8,6 +8,7 @@
 #include "Boot/FitPipeline.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ std::vector<int> StratifiedFolds(const std::vector<int> &classOf, int numClasses
 struct FoldScore {
   long correct = 0;
   long rows = 0;
+  std::exception_ptr diverged; // the TDivergedError of a training that diverged
 };
 
 // The rows and classes cross-validation works on, unscaled.
@@ -34,7 +36,9 @@ struct LabelledData {
   std::string classColumn; // for messages; may be empty
 };
 
-// Fits on the rows outside `fold` and scores the rows in it.
+// Fits on the rows outside `fold` and scores the rows in it. A training that
+// diverges is a score too (diverged set, nothing correct): a grid goes on
+// past a setting that runs away, and the caller decides.
 FoldScore ScoreFold(const LabelledData &data, const std::vector<int> &foldOf, int fold,
                     const NetworkShape &shape, const TrainSettings &settings);
 

@@ -1,6 +1,7 @@
 #include "Boot/FiniteChecks.h"
 
 #include "DataObject/Data.h"
+#include "KQmessage/KestraneError.h"
 #include "NeuralNets/TBasicConnections.h"
 #include "NeuralNets/TBasicNetwork.h"
 
@@ -29,6 +30,13 @@ long CountNonFiniteWeights(TBasicNetwork &network) {
       if (TBasicConnections *conn = network.priv_conns_index[to][from])
         conn->Iterate(visitor, FMaskExists);
   return visitor.count;
+}
+
+void RequireFiniteWeights(TBasicNetwork &network, const std::string &name) {
+  if (const long bad = CountNonFiniteWeights(network)) {
+    throw TRunError("Network " + name + " holds " + std::to_string(bad) +
+                    " weights or centres that are not finite numbers");
+  }
 }
 
 std::string FirstNonFiniteValue(const Data &table) {

@@ -16,6 +16,10 @@ class TBasicNetwork;
 // are NaN or infinite.
 long CountNonFiniteWeights(TBasicNetwork &network);
 
+// Raises TRunError ("Network NAME holds 3 weights or centres that are not
+// finite numbers") for a network no run should start from.
+void RequireFiniteWeights(TBasicNetwork &network, const std::string &name);
+
 // "row R, input column C is nan" (1-based) for the table's first non-finite
 // input or output; empty when every value is finite.
 std::string FirstNonFiniteValue(const Data &table);

@@ -1,15 +1,18 @@
 #include "Boot/FitPipeline.h"
 
+#include "Boot/FiniteChecks.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
 #include "FileHandler/ParseTools.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KestraneError.h"
 #include "KQmessage/RunRandom.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <sstream>
@@ -18,6 +21,9 @@
 namespace kestrane {
 
 namespace {
+
+// The default proportional round holds at most this many balanced rounds' rows.
+constexpr int64_t kProportionalRounds = 3;
 
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr long long kMaxWeights = 50000000;
@@ -74,6 +80,15 @@ void ExpandShape(NetworkShape &shape) {
   if (shape.inputs < 1 || shape.rules < 1 || shape.outputs < 1) {
     throw TRunError("a network needs at least one input, one rule and one output");
   }
+  // The weights are drawn as min + (max - min) * u: a span that overflows
+  // makes every weight infinite.
+  const std::string range = StreamText(shape.weightMin) + "," + StreamText(shape.weightMax);
+  if (!std::isfinite(shape.weightMin) || !std::isfinite(shape.weightMax))
+    throw TSettingError(Setting::kWeightRange, range + ": both ends must be finite numbers");
+  if (!std::isfinite(shape.weightMax - shape.weightMin)) {
+    throw TSettingError(Setting::kWeightRange,
+                        range + ": the width overflows and every weight would be infinite");
+  }
   ExpandCounts(shape.inputMFs, shape.inputs, Setting::kInputMFs);
   ExpandCounts(shape.outputMFs, shape.outputs, Setting::kOutputMFs);
   const long long conditions = Sum(shape.inputMFs);
@@ -122,30 +137,67 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
   return tools.ReadNetwork(text);
 }
 
+std::vector<int32_t> ClassExamples(const TrainSettings &settings,
+                                   const std::vector<int32_t> &rows) {
+  if (!settings.examples.empty() || rows.empty())
+    return settings.examples;
+  const int64_t perRound = settings.examplesPerRound;
+  if (perRound < 0)
+    throw TSettingError(Setting::kExamples, "must not be negative");
+  if (perRound > std::numeric_limits<int32_t>::max())
+    throw TSettingError(Setting::kExamples, "more rows per round than a table may hold");
+  const int64_t classes = static_cast<int64_t>(rows.size());
+  int64_t total = 0;
+  for (int32_t n : rows)
+    total += n;
+  std::vector<int32_t> examples;
+  if (settings.sampling == ClassSampling::kBalanced) {
+    if (perRound == 0)
+      return std::vector<int32_t>(rows.size(), *std::min_element(rows.begin(), rows.end()));
+    return std::vector<int32_t>(rows.size(),
+                                static_cast<int32_t>(std::max<int64_t>(1, perRound / classes)));
+  }
+  // By default every row, but at most three balanced rounds' worth: a round
+  // then costs at most three times a balanced one, however large the
+  // largest class.
+  const int64_t smallest = *std::min_element(rows.begin(), rows.end());
+  const int64_t wanted =
+      perRound != 0 ? perRound : std::min(total, kProportionalRounds * smallest * classes);
+  for (int32_t n : rows) {
+    // Rounded to the nearest row; a class too small for one row still gives one.
+    const int64_t share = total == 0 ? 0 : (wanted * n + total / 2) / total;
+    examples.push_back(static_cast<int32_t>(std::max<int64_t>(n > 0 ? 1 : 0, share)));
+  }
+  return examples;
+}
+
+bool DrawsWithReplacement(const TrainSettings &settings) {
+  return settings.withReplacement || settings.sampling == ClassSampling::kProportional ||
+         settings.examplesPerRound > 0;
+}
+
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
-  std::vector<int32_t> examples = settings.examples;
-  if (examples.empty() && !classTables.empty()) {
-    int64_t smallest = -1;
-    for (size_t k = 0; k < classTables.size(); ++k) {
-      int64_t rows = classTables[k]->MbrNdxDataRows;
-      if (k < settings.rowCopies.size() && !settings.rowCopies[k].empty()) {
-        rows = 0;
-        for (int32_t c : settings.rowCopies[k])
-          rows += c;
-      }
-      smallest = smallest < 0 ? rows : std::min(smallest, rows);
+  std::vector<int32_t> rows;
+  for (size_t k = 0; k < classTables.size(); ++k) {
+    int64_t n = classTables[k]->MbrNdxDataRows;
+    if (k < settings.rowCopies.size() && !settings.rowCopies[k].empty()) {
+      n = 0;
+      for (int32_t c : settings.rowCopies[k])
+        n += c;
     }
-    if (smallest > std::numeric_limits<int32_t>::max())
-      throw TRunError("the smallest class has more than 2147483647 rows to draw from");
-    examples.assign(classTables.size(), static_cast<int32_t>(smallest));
+    if (n > std::numeric_limits<int32_t>::max())
+      throw TRunError("a class has more than 2147483647 rows to draw from");
+    rows.push_back(static_cast<int32_t>(n));
   }
+  const std::vector<int32_t> examples = ClassExamples(settings, rows);
   if (examples.size() != classTables.size()) {
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
   }
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
+  trainer.SetWithReplacement(DrawsWithReplacement(settings));
   trainer.SetProgress(std::move(progress));
   if (!settings.rowCopies.empty()) {
     if (settings.rowCopies.size() != classTables.size())
@@ -158,6 +210,26 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
                                    settings.learningRate, settings.momentum, 0.0, settings.batch);
   trainer.SetProgress(nullptr);
   return error;
+}
+
+void CheckTrainSettings(const TrainSettings &settings) {
+  // A front end's settings reach the trainer exactly or not at all.
+  RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
+  RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
+  if (settings.learningRate < 0.0f) {
+    throw TSettingError(Setting::kLearningRate,
+                        StreamText(settings.learningRate) +
+                            " is negative: every step would move away from the targets");
+  }
+}
+
+void RequireConverged(TBasicNetwork &network, double error, const std::string &after) {
+  const long diverged = CountNonFiniteWeights(network);
+  if (std::isfinite(error) && diverged == 0)
+    return;
+  throw TDivergedError("the error is " + StreamText(error) + " and " + std::to_string(diverged) +
+                           " weights are not finite numbers",
+                       after);
 }
 
 namespace {
@@ -219,9 +291,7 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     if (row.size() != featureNames.size())
       throw TRunError("rows of unequal length");
   }
-  // A front end's settings reach the trainer exactly or not at all.
-  RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
-  RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
+  CheckTrainSettings(settings);
   EncodedClasses encoded = EncodeClasses(labels);
   if (encoded.names.size() < 2)
     throw TRunError("a classifier needs at least two classes");
@@ -245,6 +315,7 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     for (const auto &table : tables)
       classTables.push_back(table.get());
     error = TrainNetwork(*network, classTables, settings, std::move(progress));
+    RequireConverged(*network, error);
   }
   return Model(std::move(ranges), std::move(network), error);
 }

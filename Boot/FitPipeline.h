@@ -70,8 +70,8 @@ struct NetworkShape {
 };
 
 // The per-input and per-output counts of `shape`, expanded; raises TSettingError
-// when a list has the wrong length or the network is larger than a network
-// file may hold.
+// when a list has the wrong length, the weight range is not a finite span, or
+// the network is larger than a network file may hold.
 void ExpandShape(NetworkShape &shape);
 
 // The network create writes for `shape`, as it stands before saving.
@@ -83,10 +83,23 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape);
 
 // ---- training
 
+// How a round's rows are shared among the classes when no per-class counts are
+// given. Balanced: the same count from every class (by default the smallest
+// class's row count: what import has always written). Proportional: each class
+// its share of the rows, at least one row each; by default all the rows, or
+// three balanced rounds' worth when that is fewer (so a round costs at most
+// three balanced ones).
+enum class ClassSampling { kBalanced, kProportional };
+
 struct TrainSettings {
-  std::vector<int32_t> examples;               // rows drawn per class per round; empty: the
-                                               // smallest class's row count for every class
-                                               // (what import writes)
+  std::vector<int32_t> examples; // rows drawn per class per round; empty: from
+                                 // `sampling` and `examplesPerRound`
+  ClassSampling sampling = ClassSampling::kBalanced;
+  int64_t examplesPerRound = 0; // rows per round over all classes; 0: the default of `sampling`
+  // A class asked for more rows than it has gives all of them and the rest drawn
+  // with replacement; off, it fails ("Insufficient rows"), as the driver always
+  // has. Proportional sampling, and a per-round count, turn it on.
+  bool withReplacement = false;
   int32_t epochs = kDefaults.epochs;           // budget of the whole run
   int32_t changeAfter = kDefaults.changeAfter; // epochs on one draw before the next
   float learningRate = static_cast<float>(kDefaults.learningRate);
@@ -100,16 +113,37 @@ struct TrainSettings {
   std::vector<std::vector<int32_t>> rowCopies;
 };
 
+// Refuses (TSettingError) what no fit should start from: a learning rate or
+// momentum the trainer would read otherwise than given (Settings.h), and a
+// negative learning rate, whose every step moves away from the targets. The
+// driver only warns: a parameter file runs as it always has.
+void CheckTrainSettings(const TrainSettings &settings);
+
+// The rows each class gives every round, for classes of `rows` rows each:
+// `settings.examples` when given, else what `sampling` and `examplesPerRound`
+// ask for (TSettingError for a negative count or too many rows).
+std::vector<int32_t> ClassExamples(const TrainSettings &settings, const std::vector<int32_t> &rows);
+// Whether the draws of `settings` may repeat rows.
+bool DrawsWithReplacement(const TrainSettings &settings);
+
 // Trains `network` on the class tables as the driver does and returns the
 // error it prints ("Error = "). `progress`, when set, hears every epoch.
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr);
 
+// The check every front end makes after training. NaN compares false with any
+// threshold and reads as a small error, so a diverged network would pass for
+// a result: raises TDivergedError ("the error is nan and 147 weights are not
+// finite numbers") when `error` or a weight or centre of `network` is not a
+// finite number. `after` ends the message.
+void RequireConverged(TBasicNetwork &network, double error, const std::string &after = "");
+
 // ---- the whole chain
 
 // Fits the scaling on `rows`, encodes the classes, builds the class tables,
 // creates the network (inputs and outputs taken from the data; rules, counts,
-// weights and seed from `shape`) and trains it. Needs at least two classes.
+// weights and seed from `shape`) and trains it. Needs at least two classes;
+// a training that diverges raises TDivergedError (RequireConverged).
 //
 // `rowCopies`, when not empty, gives every row a count of copies: the fit is
 // the fit of the rows repeated that many times each (a row of 0 copies is left

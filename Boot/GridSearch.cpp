@@ -2,6 +2,7 @@
 
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "KQmessage/KestraneError.h"
+#include "KQmessage/QuotedField.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,11 +12,12 @@ namespace kestrane {
 namespace {
 
 constexpr Setting kAxisSetting[kGridAxes] = {
-    Setting::kRules,       Setting::kInputMFs,     Setting::kOutputMFs, Setting::kEpochs,
-    Setting::kChangeAfter, Setting::kLearningRate, Setting::kMomentum,  Setting::kBatch};
+    Setting::kRules,    Setting::kInputMFs,    Setting::kOutputMFs,
+    Setting::kEpochs,   Setting::kChangeAfter, Setting::kLearningRate,
+    Setting::kMomentum, Setting::kBatch,       Setting::kExamples};
 
 void CheckAxes(const GridRequest &request) {
-  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0};
+  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0, 0};
   for (int k = 0; k < kGridAxes; ++k) {
     if (request.values[k].empty())
       throw TSettingError(kAxisSetting[k], "no value to try");
@@ -23,6 +25,8 @@ void CheckAxes(const GridRequest &request) {
       if (!std::isfinite(v) || v < least[k]) {
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       }
+      if (k == kGridSampling && v != 0.0 && v != 1.0)
+        throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       if (k <= kGridChangeAfter && (v != std::floor(v) || v > 2000000000)) {
         throw TSettingError(kAxisSetting[k], std::to_string(v) + " is not a count");
       }
@@ -32,18 +36,19 @@ void CheckAxes(const GridRequest &request) {
 
 void CheckData(const LabelledData &data, const EncodedClasses &classes, int folds) {
   const std::string column =
-      data.classColumn.empty() ? std::string() : " in column \"" + data.classColumn + "\"";
+      data.classColumn.empty() ? std::string() : " in column " + QuotedField(data.classColumn);
   if (classes.names.size() < 2) {
-    throw TRunError("only one class (\"" + (classes.names.empty() ? "" : classes.names[0]) + "\")" +
-                    column + "; a classifier needs at least two");
+    throw TRunError("only one class (" +
+                    QuotedField(classes.names.empty() ? "" : classes.names[0]) + ")" + column +
+                    "; a classifier needs at least two");
   }
   std::vector<long> perClass(classes.names.size(), 0);
   for (int k : classes.classOf)
     ++perClass[static_cast<size_t>(k)];
   for (size_t k = 0; k < perClass.size(); ++k) {
     if (perClass[k] < 2) {
-      throw TRunError("class \"" + classes.names[k] +
-                      "\" has only one row; every class needs at least two");
+      throw TRunError("class " + QuotedField(classes.names[k]) +
+                      " has only one row; every class needs at least two");
     }
   }
   if (folds < 2)
@@ -67,6 +72,8 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
   if (request.values[kGridRules].empty()) {
     request.values[kGridRules] = {static_cast<double>(StarterRuleCount(result.inputs, numClasses))};
   }
+  if (request.values[kGridSampling].empty())
+    request.values[kGridSampling] = {0.0};
   CheckAxes(request);
 
   // Every combination, the last axis changing fastest; counted in 64 bits
@@ -103,12 +110,13 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     settings.learningRate = static_cast<float>(value(kGridLearningRate));
     settings.momentum = static_cast<float>(value(kGridMomentum));
     settings.batch = value(kGridBatch) != 0.0;
+    settings.sampling =
+        value(kGridSampling) != 0.0 ? ClassSampling::kProportional : ClassSampling::kBalanced;
     settings.seed = request.seed;
     // Checked before any training: a too-large network or an unusable rate fails at once.
     NetworkShape expanded = shape;
     ExpandShape(expanded);
-    RequireTrainerReadsAsGiven(Setting::kLearningRate, settings.learningRate);
-    RequireTrainerReadsAsGiven(Setting::kMomentum, settings.momentum);
+    CheckTrainSettings(settings);
     const long long conditions = static_cast<long long>(result.inputs) * expanded.inputMFs[0];
     const long long actions = static_cast<long long>(numClasses) * expanded.outputMFs[0];
     point.size = shape.rules * (conditions + actions) + conditions + actions;
@@ -128,12 +136,21 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
           started(task, tasks);
       });
 
+  std::exception_ptr firstDivergence;
+  bool converged = false;
   for (size_t c = 0; c < result.points.size(); ++c) {
     GridPoint &o = result.points[c];
     o.folds.assign(scores.begin() + static_cast<long>(c * folds),
                    scores.begin() + static_cast<long>((c + 1) * folds));
-    for (const FoldScore &f : o.folds)
-      o.percent.push_back(100.0 * f.correct / f.rows);
+    for (const FoldScore &f : o.folds) {
+      o.percent.push_back(f.diverged ? std::nan("") : 100.0 * f.correct / f.rows);
+      if (f.diverged && o.diverged++ == 0 && !firstDivergence)
+        firstDivergence = f.diverged;
+    }
+    if (o.diverged != 0) {
+      o.mean = o.deviation = std::nan("");
+      continue;
+    }
     for (double p : o.percent)
       o.mean += p;
     o.mean /= folds;
@@ -141,9 +158,12 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
       o.deviation += (p - o.mean) * (p - o.mean);
     o.deviation = std::sqrt(o.deviation / (folds - 1));
     const GridPoint &b = result.points[result.best];
-    if (o.mean > b.mean || (o.mean == b.mean && o.size < b.size))
+    if (!converged || o.mean > b.mean || (o.mean == b.mean && o.size < b.size))
       result.best = c;
+    converged = true;
   }
+  if (!converged)
+    std::rethrow_exception(firstDivergence);
   return result;
 }
 

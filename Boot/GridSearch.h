@@ -27,6 +27,7 @@ enum GridAxis {
   kGridLearningRate,
   kGridMomentum,
   kGridBatch,
+  kGridSampling, // 0 balanced, 1 proportional (ClassSampling); empty: balanced
   kGridAxes
 };
 
@@ -50,7 +51,8 @@ struct GridPoint {
   TrainSettings settings;
   long long size = 0; // weights and centres of the network
   std::vector<FoldScore> folds;
-  std::vector<double> percent; // every fold's accuracy in %
+  std::vector<double> percent; // every fold's accuracy in %; NaN where it diverged
+  int diverged = 0;            // folds whose training diverged; then no mean, and no pick
   double mean = 0.0;
   double deviation = 0.0; // the sample standard deviation of percent
 };
@@ -59,14 +61,16 @@ struct GridResult {
   std::vector<std::string> classes; // in output order
   int inputs = 0;
   std::vector<GridPoint> points; // every combination, in grid order
-  size_t best = 0;
+  size_t best = 0;               // the best combination that converged
 };
 
 // Raises TSettingError for an axis without values or a value out of range,
 // TRunError for data a cross-validation cannot use (one class, a class of
 // one row, more folds than rows) or a grid too large, before any training.
-// `started` hears every fold training (combination * folds + fold) as it
-// starts.
+// A combination that diverges in a fold is kept in the result, marked, and
+// the search goes on; when every combination diverged, the first divergence
+// (a TDivergedError) is raised. `started` hears every fold training
+// (combination * folds + fold) as it starts.
 GridResult
 GridSearch(const LabelledData &data, GridRequest request,
            const std::function<void(long long task, long long tasks)> &started = nullptr);

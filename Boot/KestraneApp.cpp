@@ -9,6 +9,7 @@
 #include "Boot/TVemoBPBootStrap.h"
 #include "Boot/Version.h"
 #include "DataObject/Data.h"
+#include "FileHandler/CheckedOutput.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
 #include "FileHandler/TextFile.h"
@@ -98,7 +99,7 @@ void WarnAboutSettings(const RunSettings &settings) {
   }
 }
 
-int Train(const RunSettings &settings) {
+int Train(const RunSettings &settings, CheckedOutput &output) {
   FileTools tools;
   std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
 
@@ -120,9 +121,7 @@ int Train(const RunSettings &settings) {
       throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
                       "; every value must be a finite number"};
   }
-  if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
-    throw TRunError{"Network " + settings.weightFile + " holds " + std::to_string(bad) +
-                    " weights or centres that are not finite numbers"};
+  RequireFiniteWeights(*PtrFunToTrain, settings.weightFile);
 
   FitDataToNetwork(settings, tables, *PtrFunToTrain);
   WarnAboutSettings(settings);
@@ -148,6 +147,7 @@ int Train(const RunSettings &settings) {
   train.learningRate = settings.learningRate;
   train.momentum = settings.momentum;
   train.batch = settings.batch;
+  train.withReplacement = settings.withReplacement;
   train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
                                 : static_cast<unsigned>(time(nullptr));
 
@@ -165,17 +165,11 @@ int Train(const RunSettings &settings) {
   }
   const double error = TrainNetwork(*PtrFunToTrain, classTables, train, report);
   progress.reset();
-  // NaN compares false with the threshold and reads as a small error; a
-  // diverged network is no result to save.
-  const long diverged = CountNonFiniteWeights(*PtrFunToTrain);
-  if (!std::isfinite(error) || diverged != 0) {
-    std::ostringstream why;
-    why << "Training diverged: the error is " << error << " and " << diverged
-        << " weights are not finite numbers (try a smaller LearningRate or Momentum); "
-        << settings.destinationFile << " is left as it was";
-    throw TRunError{why.str()};
-  }
+  // A diverged network is no result to save.
+  RequireConverged(*PtrFunToTrain, error, "; " + settings.destinationFile + " is left as it was");
   std::cout << "Error = " << error << std::endl;
+  // The run's report lost is a failed run: the destination stays as it was.
+  output.Require();
 
   tools.WriteNetwork(destination->Stream(), *PtrFunToTrain);
   destination->Commit();
@@ -183,9 +177,11 @@ int Train(const RunSettings &settings) {
   return 0;
 }
 
-} // namespace
-
-int KestraneMain(int argc, char **argv) {
+int Run(int argc, char **argv, CheckedOutput &output) {
+  // A file-size limit then fails the write (EFBIG) and the save or the check
+  // of standard output reports it, instead of the signal ending the program
+  // without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc != 2) {
     std::cerr << "Usage: Kestrane parameter.file" << std::endl;
     return 1;
@@ -201,10 +197,6 @@ int KestraneMain(int argc, char **argv) {
     std::cout << "Kestrane " << kVersion << '\n';
     return 0;
   }
-
-  // A file-size limit then fails the write (EFBIG) and the save reports it,
-  // instead of the signal ending the program without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
 
   // The parameters are read inside the handlers too: a long Features list
   // needs memory like any table.
@@ -224,11 +216,18 @@ int KestraneMain(int argc, char **argv) {
         return 1;
       }
     }
-    return Train(settings);
+    return Train(settings, output);
   } catch (...) {
     std::cerr << FailureReport(std::current_exception(), ParameterKey) << std::endl;
   }
   return 1;
+}
+
+} // namespace
+
+int KestraneMain(int argc, char **argv) {
+  CheckedOutput output(std::cout, "standard output");
+  return output.Finish(Run(argc, argv, output), std::cerr);
 }
 
 } // namespace kestrane

@@ -174,6 +174,22 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   return prediction;
 }
 
+std::vector<ExplainedRow> Model::Explain(std::vector<std::vector<double>> rows, int top) {
+  for (const std::vector<double> &row : rows) {
+    if (row.size() != ranges_.features.size()) {
+      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                      std::to_string(ranges_.features.size()));
+    }
+  }
+  TVemo &vemo = Fuzzy();
+  ScaleRows(ranges_.features, rows);
+  std::vector<ExplainedRow> explained;
+  explained.reserve(rows.size());
+  for (const std::vector<double> &row : rows)
+    explained.push_back(ExplainRow(vemo, row.data(), top));
+  return explained;
+}
+
 NetworkStructure Model::Structure() {
   NetworkStructure s;
   int conditions = 0;
@@ -208,32 +224,31 @@ std::vector<double> Model::Memberships(int feature, const std::vector<double> &s
   return degrees;
 }
 
-RuleBase Model::Rules(const RuleOptions &options, const std::vector<std::vector<double>> *rows,
-                      const std::vector<int> *classOf, const std::vector<std::string> *classNames) {
-  TVemo &vemo = Fuzzy();
-  ClassRows labelled;
-  if (rows) {
-    if (!classOf || classOf->size() != rows->size()) {
-      throw TRunError("one class index per row expected");
+ClassRows Model::Labelled(const std::vector<std::vector<double>> &rows,
+                          const std::vector<int> &classOf) const {
+  if (classOf.size() != rows.size())
+    throw TRunError("one class index per row expected");
+  std::vector<std::vector<double>> scaled = rows;
+  for (const std::vector<double> &row : scaled) {
+    if (row.size() != ranges_.features.size()) {
+      throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
+                      std::to_string(ranges_.features.size()));
     }
-    std::vector<std::vector<double>> scaled = *rows;
-    for (const std::vector<double> &row : scaled) {
-      if (row.size() != ranges_.features.size()) {
-        throw TRunError("a row of " + std::to_string(row.size()) + " values; the model takes " +
-                        std::to_string(ranges_.features.size()));
-      }
-    }
-    ScaleRows(ranges_.features, scaled);
-    labelled.inputs = static_cast<int>(ranges_.features.size());
-    for (const std::vector<double> &row : scaled) {
-      labelled.values.insert(labelled.values.end(), row.begin(), row.end());
-    }
-    for (int k : *classOf) {
-      if (k < 0 || k >= Outputs())
-        throw TRunError("class index " + std::to_string(k) + " out of range");
-    }
-    labelled.classes = *classOf;
   }
+  ScaleRows(ranges_.features, scaled);
+  ClassRows labelled;
+  labelled.inputs = static_cast<int>(ranges_.features.size());
+  for (const std::vector<double> &row : scaled)
+    labelled.values.insert(labelled.values.end(), row.begin(), row.end());
+  for (int k : classOf) {
+    if (k < 0 || k >= Outputs())
+      throw TRunError("class index " + std::to_string(k) + " out of range");
+  }
+  labelled.classes = classOf;
+  return labelled;
+}
+
+ImportRanges Model::Named(const std::vector<std::string> *classNames) const {
   ImportRanges named = ranges_;
   if (classNames) {
     if (static_cast<int>(classNames->size()) != Outputs()) {
@@ -242,7 +257,29 @@ RuleBase Model::Rules(const RuleOptions &options, const std::vector<std::vector<
     }
     named.classes = *classNames;
   }
-  return ExtractRules(vemo, VocabularyOf(named), options, rows ? &labelled : nullptr);
+  return named;
+}
+
+RuleBase Model::Rules(const RuleOptions &options, const std::vector<std::vector<double>> *rows,
+                      const std::vector<int> *classOf, const std::vector<std::string> *classNames) {
+  TVemo &vemo = Fuzzy();
+  ClassRows labelled;
+  if (rows) {
+    if (!classOf)
+      throw TRunError("one class index per row expected");
+    labelled = Labelled(*rows, *classOf);
+  }
+  return ExtractRules(vemo, VocabularyOf(Named(classNames)), options, rows ? &labelled : nullptr);
+}
+
+std::string Model::Report(const std::vector<std::vector<double>> &rows,
+                          const std::vector<int> &classOf, const std::string &title,
+                          const std::vector<std::string> *classNames) {
+  TVemo &vemo = Fuzzy();
+  const ClassRows labelled = Labelled(rows, classOf);
+  if (labelled.Rows() == 0)
+    throw TRunError("no rows to report on");
+  return HtmlReport(vemo, Named(classNames), labelled, HtmlReportSource{title, "", ""});
 }
 
 ImportRanges RangesFromText(const std::string &text) {

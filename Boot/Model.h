@@ -6,6 +6,8 @@
 // commands, the Python module and cross-validation ask it for answers; it
 // prints nothing.
 
+#include "Boot/Explain.h"
+#include "Boot/HtmlReport.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/RuleBase.h"
@@ -95,6 +97,11 @@ public:
   // Recall writes into the network's layers: one call at a time per model.
   Prediction Predict(std::vector<std::vector<double>> rows);
 
+  // Scales a copy of `rows` as Predict does and explains every row, with
+  // the conditions of its `top` strongest rules (Boot/Explain.h).
+  std::vector<ExplainedRow> Explain(std::vector<std::vector<double>> rows,
+                                    int top = kExplainedRules);
+
   NetworkStructure Structure();
   // Weight layer 1: condition centres; 2: condition -> rule; 3: rule ->
   // action; 4: output centres.
@@ -109,7 +116,18 @@ public:
                  const std::vector<int> *classOf = nullptr,
                  const std::vector<std::string> *classNames = nullptr);
 
+  // The HTML page of Boot/HtmlReport.h on labelled rows (unscaled values
+  // and class indices), in the words of the ranges or of `classNames`.
+  std::string Report(const std::vector<std::vector<double>> &rows, const std::vector<int> &classOf,
+                     const std::string &title,
+                     const std::vector<std::string> *classNames = nullptr);
+
 private:
+  // Rows scaled as Predict scales them, with their class indices.
+  ClassRows Labelled(const std::vector<std::vector<double>> &rows,
+                     const std::vector<int> &classOf) const;
+  ImportRanges Named(const std::vector<std::string> *classNames) const;
+
   ImportRanges ranges_;
   std::unique_ptr<TBasicNetwork> network_;
   TVemo *fuzzy_ = nullptr;

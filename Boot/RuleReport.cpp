@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -86,6 +87,18 @@ void RuleParagraph(std::ostream &out, const RuleBase &base, const Rule &rule, si
   }
 }
 
+void PermutationLines(std::ostream &out, const RuleBase &base) {
+  out << "Permutation importance (accuracy points lost when the feature is shuffled; mean of "
+      << std::max(1, base.options.shuffles) << " shuffles, seed " << base.options.seed << "):\n";
+  size_t nameWidth = 8;
+  for (const RuleVariable &input : base.inputs)
+    nameWidth = std::max(nameWidth, Columns(input.name) + 2);
+  for (const FeatureImportance &f : base.featureImportance) {
+    out << "  " << PadRight(base.inputs[static_cast<size_t>(f.input)].name, nameWidth)
+        << Fixed(f.drop, 2, true) << "\n";
+  }
+}
+
 } // namespace
 
 std::string ImportanceMeasure(const RuleBase &base) {
@@ -93,7 +106,78 @@ std::string ImportanceMeasure(const RuleBase &base) {
                        : "peak firing x conclusion strength (weights only)";
 }
 
+const char *const kVoteReadingHowTo =
+    "To apply them: give every class its start score; for every rule whose conditions all "
+    "hold, add its vote to its class; the answer is the class with the largest total (on a "
+    "tie, the one listed first).";
+
+std::string VoteClassName(const RuleBase &base, int k) { return ClassName(base, k); }
+
+std::string VoteConditionText(const RuleBase &base, const VoteCondition &condition) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%.4g", condition.value);
+  return base.inputs[static_cast<size_t>(condition.input)].name +
+         (condition.atLeast ? " \u2265 " : " < ") + number;
+}
+
 std::string RulesText(const RuleBase &base, const RuleReportSource &source) {
+  const VoteReading &v = base.votes;
+  std::ostringstream out;
+  out << "Rules of " << source.networkFile << ", read as votes: " << v.rules.size()
+      << " rules, fitted to the network's answers on ";
+  if (v.sampled)
+    out << v.rows << " inputs drawn evenly from the ranges (give --data for your rows)\n";
+  else
+    out << "the " << v.rows << " rows of " << source.dataFile << "\n";
+  out << kVoteReadingHowTo << "\n\nStart:";
+  for (int c = 0; c < v.classes; ++c)
+    out << (c == 0 ? " " : ", ") << ClassName(base, c) << " " << Fixed(v.start[c], 1);
+  out << "\n";
+  std::vector<std::string> lines;
+  size_t width = 0;
+  for (const VoteRule &rule : v.rules) {
+    std::string line;
+    for (size_t i = 0; i < rule.conditions.size(); ++i)
+      line += (i == 0 ? "if " : " and ") + VoteConditionText(base, rule.conditions[i]);
+    width = std::max(width, Columns(line));
+    lines.push_back(line);
+  }
+  int shown = -1;
+  const auto header = [&](int upTo) {
+    for (++shown; shown <= upTo; ++shown) {
+      out << "\n" << ClassName(base, shown) << "\n";
+      const bool hasRules = std::any_of(v.rules.begin(), v.rules.end(), [&](const VoteRule &rule) {
+        return rule.votedClass == shown;
+      });
+      if (!hasRules)
+        out << "  (no rule: it keeps its start score)\n";
+    }
+    --shown;
+  };
+  for (size_t r = 0; r < v.rules.size(); ++r) {
+    const VoteRule &rule = v.rules[r];
+    if (rule.votedClass != shown)
+      header(rule.votedClass);
+    std::string number = std::to_string(r + 1) + ".";
+    out << "  " << PadRight(number, 4) << PadRight(lines[r], width + 2) << "+"
+        << Fixed(rule.vote, 1) << "   (" << rule.covered << " rows, "
+        << Percent(rule.covered > 0 ? static_cast<double>(rule.agreeing) / rule.covered : 0.0)
+        << " " << ClassName(base, rule.votedClass) << ")\n";
+  }
+  header(v.classes - 1);
+  out << "\nThe rules give the network's class on " << Fixed(v.fidelity, 2) << "% of these "
+      << (v.sampled ? "inputs" : "rows") << " (fidelity)";
+  if (v.withClasses && base.classOutputs) {
+    out << " and the rows' own class on " << Fixed(v.accuracy, 2)
+        << "% (accuracy; the network's: " << Fixed(base.accuracy, 2) << "%)";
+  }
+  out << ".\n";
+  if (base.withRows && base.classOutputs)
+    PermutationLines(out, base);
+  return out.str();
+}
+
+std::string NodeRulesText(const RuleBase &base, const RuleReportSource &source) {
   std::ostringstream out;
   out << "Rules of " << source.networkFile << ": " << base.totalRules << " rules over "
       << base.inputs.size() << " inputs and " << base.outputs.size()
@@ -120,16 +204,7 @@ std::string RulesText(const RuleBase &base, const RuleReportSource &source) {
     if (base.classOutputs) {
       out << ": accuracy " << Fixed(base.accuracy, 2) << "%, fidelity " << Fixed(base.fidelity, 2)
           << "% (rows whose strongest rule favours the network's class)\n";
-      out << "Permutation importance (accuracy points lost when the feature is shuffled; mean of "
-          << std::max(1, base.options.shuffles) << " shuffles, seed " << base.options.seed
-          << "):\n";
-      size_t nameWidth = 8;
-      for (const RuleVariable &input : base.inputs)
-        nameWidth = std::max(nameWidth, Columns(input.name) + 2);
-      for (const FeatureImportance &f : base.featureImportance) {
-        out << "  " << PadRight(base.inputs[static_cast<size_t>(f.input)].name, nameWidth)
-            << Fixed(f.drop, 2, true) << "\n";
-      }
+      PermutationLines(out, base);
     } else {
       out << "\n";
     }
@@ -204,6 +279,39 @@ std::string RulesJson(const RuleBase &base, const RuleReportSource &source) {
     rules.push_back(rule);
   }
   doc["rules"] = rules;
+  {
+    const VoteReading &v = base.votes;
+    Json reading;
+    reading["how_to_apply"] = kVoteReadingHowTo;
+    reading["sampled"] = v.sampled;
+    reading["rows"] = v.rows;
+    Json start = Json::object();
+    for (int c = 0; c < v.classes; ++c)
+      start[ClassName(base, c)] = v.start[c];
+    reading["start"] = start;
+    Json list = Json::array();
+    for (size_t r = 0; r < v.rules.size(); ++r) {
+      const VoteRule &rule = v.rules[r];
+      Json conditions = Json::array();
+      for (const VoteCondition &c : rule.conditions) {
+        conditions.push_back({{"input", base.inputs[static_cast<size_t>(c.input)].name},
+                              {"at_least", c.atLeast},
+                              {"value", c.value},
+                              {"cut", c.cut},
+                              {"text", VoteConditionText(base, c)}});
+      }
+      list.push_back({{"number", r + 1},
+                      {"class", ClassName(base, rule.votedClass)},
+                      {"vote", rule.vote},
+                      {"conditions", conditions},
+                      {"covered", rule.covered},
+                      {"agreeing", rule.agreeing}});
+    }
+    reading["rules"] = list;
+    reading["fidelity"] = v.fidelity;
+    reading["accuracy"] = v.withClasses ? Json(v.accuracy) : Json();
+    doc["vote_rules"] = reading;
+  }
   if (base.withRows) {
     Json evaluation;
     evaluation["rows"] = base.rows;

@@ -51,8 +51,11 @@ double AsTrainerReads(double value) {
 }
 
 std::string TrainerReadsOtherwise(double value) {
-  if (!std::isfinite(value))
+  if (std::isnan(value))
     return Number(value) + " is not a finite number";
+  // Also a number past the single-precision range the settings are kept in.
+  if (std::isinf(value))
+    return Number(value) + " is not a finite number (the largest the trainer takes is 3.4e38)";
   const double read = AsTrainerReads(value);
   if (std::fabs(read - value) <= 0.005 * std::fabs(value))
     return "";

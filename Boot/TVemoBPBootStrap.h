@@ -47,6 +47,9 @@ public:
   // Per class, the copies of each row that every round's draw chooses among
   // (TDataManip::Recombine); empty, or an empty class: each row once.
   void SetRowCopies(std::vector<std::vector<int32_t>> copies) { rowCopies = std::move(copies); }
+  // Classes asked for more rows than they have are drawn with replacement
+  // (TDataManip::RecombineWithReplacement) instead of failing; off by default.
+  void SetWithReplacement(bool on) { withReplacement = on; }
   // Rounds run by the last Run.
   int32_t GetRounds() const { return rounds; }
 
@@ -55,6 +58,7 @@ private:
   ProgressFn progress;
   std::vector<std::vector<int32_t>> rowCopies;
   int32_t rounds = 0;
+  bool withReplacement = false;
 };
 
 } // namespace kestrane

@@ -25,6 +25,7 @@
 #include "FileHandler/SafeSave.h"
 #include "FileHandler/TokenChars.h"
 #include "KQmessage/KQML.h"
+#include "KQmessage/QuotedField.h"
 #include "KQmessage/TException.h"
 
 namespace kestrane {
@@ -668,7 +669,7 @@ int32_t FileTools::WriteDataSetTrailer(const char *fileName) {
 void FileTools::WriteLabels(std::ostream &out, const TLabelList &labels) {
   for (const TLabel &label : labels.labels)
     if (!IsWord(label.name))
-      throw Error("Label name is not a single word: \"" + label.name + "\"", &out);
+      throw Error("Label name is not a single word: " + QuotedField(label.name), &out);
   std::string text;
   AppendLabels(text, labels);
   out << text;

@@ -5,6 +5,7 @@
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/TextFile.h"
 #include "KQmessage/Diagnostics.h"
+#include "KQmessage/QuotedField.h"
 #include "KQmessage/TException.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/TConditionLayer.h"
@@ -195,7 +196,7 @@ private:
   ActFunction LookUpFunction(const std::string &name) {
     const ActFunction fn = net->registry->GetFunction(name.c_str());
     if (fn == ActError && !Equals(name, "error"))
-      Fail("Unknown activation function \"" + name + "\"");
+      Fail("Unknown activation function " + QuotedField(name));
     return fn;
   }
 
@@ -213,7 +214,7 @@ private:
         neuron ? FindParameter(*neuron, static_cast<int>(st.parameters.size()), key) : -1;
     if (slot < 0)
       Fail("Layer " + Str(st.index) + ": the neurons of a " + st.layer->GetLayerNType() +
-           " layer have no parameter \"" + key + "\"");
+           " layer have no parameter " + QuotedField(key));
     return slot;
   }
 
@@ -238,8 +239,8 @@ private:
       st.function = LookUpFunction(value);
     } else {
       if (st.layer == nullptr)
-        Fail("Layer " + Str(st.index) + ": parameter \"" + key +
-             "\" given before LayerType and NumberOfNeurons");
+        Fail("Layer " + Str(st.index) + ": parameter " + QuotedField(key) +
+             " given before LayerType and NumberOfNeurons");
       // A layer without neurons has no parameters to name.
       const int slot =
           ParameterSlot(st, st.layer->numNeurons > 0 ? st.layer->GetNeuron(0) : nullptr, key);
@@ -617,8 +618,8 @@ private:
           }
         }
         if (badInfo && matrix.IsValid(j, k))
-          Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not \"" + *badInfo +
-               "\"");
+          Fail("TrainableInfo of the existing " + Arc(j, k) + " must be T or F, not " +
+               QuotedField(*badInfo));
         if (frozen && *frozen)
           matrix.FreezeArc(j, k);
         else if (frozen)

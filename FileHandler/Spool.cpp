@@ -60,7 +60,9 @@ public:
           ReadBackFailed(errno);
         if (n == 0)
           break;
-        out.write(block_.data(), n);
+        // Past a failed write the rest would go nowhere.
+        if (!out.write(block_.data(), n))
+          return;
         at += n;
       }
     }

@@ -15,6 +15,8 @@ std::string Describe(const std::exception_ptr &failure, SettingNamer namer, Text
     return "out of memory";
   } catch (const TSettingError &e) {
     return (namer ? namer : PlainSettingName)(e.GetSetting()) + ": " + e.what();
+  } catch (const TDivergedError &e) {
+    return e.Wording(namer ? namer : PlainSettingName);
   } catch (const TKestraneError &e) {
     return text(e);
   } catch (const std::exception &e) {
@@ -22,6 +24,11 @@ std::string Describe(const std::exception_ptr &failure, SettingNamer namer, Text
   } catch (...) {
   }
   return "unknown failure";
+}
+
+std::string DivergedWording(const std::string &what, SettingNamer namer, const std::string &after) {
+  return "Training diverged: " + what + " (try a smaller " + namer(Setting::kLearningRate) +
+         " or " + namer(Setting::kMomentum) + ")" + after;
 }
 
 } // namespace
@@ -52,6 +59,14 @@ std::string PlainSettingName(Setting setting) {
     return "seed";
   }
   return "setting";
+}
+
+TDivergedError::TDivergedError(std::string what, std::string after)
+    : TRunError(DivergedWording(what, PlainSettingName, after)), what_(std::move(what)),
+      after_(std::move(after)) {}
+
+std::string TDivergedError::Wording(SettingNamer namer) const {
+  return DivergedWording(what_, namer, after_);
 }
 
 std::string FailureReport(const std::exception_ptr &failure, SettingNamer namer) {

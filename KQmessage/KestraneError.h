@@ -10,7 +10,8 @@
 //   TKQstructure::Error    a malformed KQML value
 //   ImportError            a CSV file, a ranges file or an import request
 //   TSettingError          a setting outside what a run can use; names the setting
-//   TRunError              a run refused or failed as a whole (diverged, no rows, ...)
+//   TRunError              a run refused or failed as a whole (no rows, ...)
+//   TDivergedError         a training whose error or weights stopped being finite numbers
 //
 // Out of memory (std::bad_alloc) is reported as "out of memory".
 
@@ -77,9 +78,24 @@ using SettingNamer = std::string (*)(Setting);
 // The settings' names in plain words ("learning rate").
 std::string PlainSettingName(Setting setting);
 
+// A training that ran away: "Training diverged: " + `what` + " (try a smaller
+// learning rate or momentum)" + `after`, the two settings in the words of the
+// front end that reports it (FailureReport's namer); what() has them in
+// plain words.
+class TDivergedError : public TRunError {
+public:
+  explicit TDivergedError(std::string what, std::string after = "");
+  std::string Wording(SettingNamer namer) const;
+
+private:
+  std::string what_;
+  std::string after_;
+};
+
 // The text the programs print for the failure `failure` (see Report); any
 // exception outside the family reads as its what(). A TSettingError's message
-// follows its setting's name as `namer` gives it.
+// follows its setting's name as `namer` gives it; a TDivergedError names its
+// settings the same way.
 std::string FailureReport(const std::exception_ptr &failure, SettingNamer namer = PlainSettingName);
 // The same on one line (see Line).
 std::string FailureLine(const std::exception_ptr &failure, SettingNamer namer = PlainSettingName);

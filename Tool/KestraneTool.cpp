@@ -2,6 +2,7 @@
 // subcommands, each of which reports its own failures.
 
 #include "Boot/Version.h"
+#include "FileHandler/CheckedOutput.h"
 #include "FileHandler/Spool.h"
 #include "Tool/ToolCommon.h"
 #include "Tool/ToolCreate.h"
@@ -9,7 +10,10 @@
 #include "Tool/ToolEval.h"
 #include "Tool/ToolImport.h"
 #include "Tool/ToolPredict.h"
+#include "Tool/ToolReport.h"
 #include "Tool/ToolRules.h"
+
+#include <unistd.h>
 
 #include <csignal>
 #include <iostream>
@@ -19,7 +23,7 @@
 namespace {
 
 const char *const kUsage =
-    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify [options] ...\n"
+    "Usage: kestrane-tool create|import|eval|predict|cv|rules|simplify|report [options] ...\n"
     "  create   write an initial fuzzy network file\n"
     "  import   turn a CSV file into data-set files and a parameter file\n"
     "  eval     measure a network on data-set files\n"
@@ -27,19 +31,15 @@ const char *const kUsage =
     "  cv       cross-validate settings on a CSV file\n"
     "  rules    print the rules a network has learnt\n"
     "  simplify remove weak rule arcs within an accuracy limit\n"
+    "  report   write an HTML page about a network and labelled rows\n"
     "kestrane-tool COMMAND --help describes a command; --version gives the version.\n";
 
-} // namespace
-
-int main(int argc, char **argv) {
+int RunTool(int argc, char **argv) {
   using namespace kestrane;
   if (argc < 2) {
     std::cerr << kUsage;
     return 1;
   }
-  // A file-size limit then fails the write (EFBIG), which the save reports,
-  // instead of the signal ending the program without a word.
-  std::signal(SIGXFSZ, SIG_IGN);
   const std::string command = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {
@@ -65,6 +65,8 @@ int main(int argc, char **argv) {
     run = ToolRules;
   if (command == "simplify")
     run = ToolSimplify;
+  if (command == "report")
+    run = ToolReport;
   if (!run) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
@@ -79,10 +81,23 @@ int main(int argc, char **argv) {
     status = RunGuarded(
         [&] {
           report.CopyTo(std::cout);
-          std::cout << std::flush;
           return 0;
         },
         std::cerr);
   }
   return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  kestrane::ReserveStandardDescriptors();
+  // A file-size limit then fails the write (EFBIG), which the save or the
+  // check of standard output reports, instead of the signal ending the
+  // program without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Every command's results, --help and --version included, end here: one
+  // that did not reach standard output fails the command.
+  kestrane::CheckedOutput output(std::cout, "standard output");
+  return output.Finish(RunTool(argc, argv), std::cerr, STDOUT_FILENO);
 }

@@ -26,6 +26,9 @@ const char *const kToolCvHelp =
     "combination is cross-validated and the best mean wins (a tie goes to the\n"
     "smaller network). Prints the create command and parameter settings of the\n"
     "winner, ready to paste after: kestrane-tool import FILE.csv\n"
+    "A combination whose training diverges in a fold (the error or a weight no\n"
+    "longer a finite number) is shown as diverged and cannot win; when every\n"
+    "combination diverges, cv fails with the first divergence.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --separator   as for import\n"
@@ -42,8 +45,10 @@ const char *const kToolCvHelp =
     "  --learning-rate LIST (default 0.1)\n"
     "  --momentum LIST      (default 0.5)\n"
     "  --batch LIST         false or true (default false)\n"
+    "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
-    "training, as the parameter file of import does.\n";
+    "training, as the parameter file of import does (balanced); proportional\n"
+    "draws every class in proportion to its rows, as import --sampling does.\n";
 
 namespace {
 
@@ -85,6 +90,16 @@ Axis BatchAxis(const ToolArguments &a) {
   return axis;
 }
 
+Axis SamplingAxis(const ToolArguments &a) {
+  Axis axis{"--sampling", {}, {}};
+  for (const std::string &part : SplitList(a.Get("--sampling", "balanced"))) {
+    const ClassSampling sampling = ParseSampling(part, "--sampling");
+    axis.value.push_back(sampling == ClassSampling::kProportional ? 1.0 : 0.0);
+    axis.text.push_back(part);
+  }
+  return axis;
+}
+
 std::string Percent(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", value);
@@ -94,6 +109,8 @@ std::string Percent(double value) {
 std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   std::string text;
   for (size_t k = 0; k < axes.size(); ++k) {
+    if (axes[k].text.empty())
+      continue; // an axis not asked for
     text += (k ? ", " : "") + axes[k].option.substr(2) + " " + axes[k].text[point.pick[k]];
   }
   return text;
@@ -105,7 +122,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const ToolArguments a(args,
                         {"--folds", "--seed", "--class", "--features", "--separator", "--jobs",
                          "--rules", "--input-mfs", "--output-mfs", "--weights", "--epochs",
-                         "--change-after", "--learning-rate", "--momentum", "--batch"},
+                         "--change-after", "--learning-rate", "--momentum", "--batch",
+                         "--sampling"},
                         {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
@@ -145,6 +163,9 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
   axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
   axes[kGridBatch] = BatchAxis(a);
+  // Not named in the report unless asked for, so that it reads as it always has.
+  if (a.Has("--sampling"))
+    axes[kGridSampling] = SamplingAxis(a);
   for (int k = 0; k < kGridAxes; ++k)
     grid.values[k] = axes[k].value;
 
@@ -167,9 +188,14 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << folds << "-fold cross-validation, seed " << grid.seed << "\n";
   for (const GridPoint &o : result.points) {
     out << Describe(axes, o) << "\n  folds:";
-    for (double p : o.percent)
-      out << " " << Percent(p);
-    out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    for (size_t f = 0; f < o.folds.size(); ++f)
+      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+    if (o.diverged != 0) {
+      out << "\n  training diverged in " << o.diverged << " of " << folds
+          << " folds: no mean, not a candidate\n";
+    } else {
+      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    }
   }
 
   const GridPoint &b = result.points[result.best];
@@ -194,6 +220,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << "  Momentum = " << text(kGridMomentum) << "\n"
       << "  Batch = " << text(kGridBatch) << "\n"
       << "  Seed = " << grid.seed << "\n";
+  if (a.Has("--sampling"))
+    out << "  (import with --sampling " << text(kGridSampling) << ")\n";
   return 0;
 }
 

@@ -1,11 +1,14 @@
 #include "Tool/ToolPredict.h"
 
+#include "Boot/Explain.h"
 #include "Boot/FitPipeline.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/Spool.h"
+#include "KQmessage/QuotedField.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Tool/ToolCommon.h"
+#include "Vemo/TVemo.h"
 
 #include <sys/stat.h>
 
@@ -30,7 +33,13 @@ const char *const kToolPredictHelp =
     "per class with the network's output for that class.\n"
     "  --ranges FILE   the ranges file of the import the network was trained on\n"
     "  --separator C   field separator of the input, one character or \"tab\" (default ,)\n"
-    "  -o FILE         write the table to FILE instead of standard output\n";
+    "  -o FILE         write the table to FILE instead of standard output\n"
+    "  --explain FILE  also write FILE, one JSON object per row (JSON lines): the\n"
+    "                  firing of every rule, its term of every output function's\n"
+    "                  net input and its vote per class, the membership degrees\n"
+    "                  of the inputs, and the conditions of the 5 strongest rules.\n"
+    "                  The terms add up to the network's net inputs exactly (see\n"
+    "                  docs/explain.md)\n";
 
 namespace {
 
@@ -68,9 +77,9 @@ std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int 
     const auto found = byName.find(f.name);
     const std::string at = "line " + std::to_string(headerLine) + ": ";
     if (found == byName.end())
-      throw ToolError(at + "no column \"" + f.name + "\", a feature of the ranges file");
+      throw ToolError(at + "no column " + QuotedField(f.name) + ", a feature of the ranges file");
     if (found->second < 0)
-      throw ToolError(at + "two columns are named \"" + f.name + "\"");
+      throw ToolError(at + "two columns are named " + QuotedField(f.name));
     columns.push_back(found->second);
   }
   return columns;
@@ -95,7 +104,7 @@ constexpr size_t kBlockRows = 1024;
 } // namespace
 
 int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(args, {"--ranges", "--separator", "-o"}, {}, "predict");
+  const ToolArguments a(args, {"--ranges", "--separator", "-o", "--explain"}, {}, "predict");
   if (a.Help()) {
     out << kToolPredictHelp;
     return 0;
@@ -110,6 +119,10 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   const char separator = ParseSeparator(a.Get("--separator", ","));
   if (a.Has("-o") && a.Get("-o").empty())
     throw ToolError("-o: empty file name");
+  if (a.Has("--explain") && a.Get("--explain").empty())
+    throw ToolError("--explain: empty file name");
+  if (a.Has("--explain") && a.Has("-o") && a.Get("--explain") == a.Get("-o"))
+    throw ToolError("--explain and -o name the same file");
 
   std::ifstream rangesIn(rangesName, std::ios::binary);
   if (!rangesIn)
@@ -133,6 +146,13 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
                     std::to_string(ranges.features.size()) + " features and " +
                     std::to_string(ranges.classes.size()) + " classes");
   }
+  TVemo *fuzzy = dynamic_cast<TVemo *>(network.get());
+  if (a.Has("--explain") && fuzzy == nullptr)
+    throw ToolError("--explain: " + networkName + " is no fuzzy (Vemo) network");
+  // The explanations wait in a spool until every row has been answered.
+  std::unique_ptr<Spool> explained;
+  if (a.Has("--explain"))
+    explained = std::make_unique<Spool>();
 
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn)
@@ -182,6 +202,9 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   std::vector<std::vector<double>> block;
   const auto answer = [&] {
     if (!outputFailure) {
+      std::vector<std::vector<double>> values;
+      if (explained)
+        values = block;
       clipped += ScaleRows(ranges.features, block);
       const std::vector<double> outputs = RecallRows(*network, block);
       for (size_t r = 0; r < block.size(); ++r) {
@@ -194,6 +217,12 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
         text += "\n";
       }
       *table << text;
+      for (size_t r = 0; explained && r < block.size(); ++r) {
+        const ExplainedRow row = ExplainRow(*fuzzy, block[r].data(), kExplainedRules);
+        explained->Stream() << ExplanationJson(row, ranges, values[r],
+                                               static_cast<long>(rows - block.size() + r + 1))
+                            << "\n";
+      }
     }
     text.clear();
     block.clear();
@@ -225,10 +254,14 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   if (outputFailure)
     std::rethrow_exception(outputFailure);
 
-  if (a.Has("-o")) {
+  if (explained)
+    explained->CopyTo(pending.Add(a.Get("--explain")));
+  if (a.Has("-o") || explained) {
     if (spool)
       spool->CopyTo(pending.Add(file));
     pending.Commit();
+  }
+  if (a.Has("-o")) {
     out << "Wrote " << rows << " predictions to " << file << "\n";
   }
   if (clipped > 0) {

@@ -1,5 +1,6 @@
 #include "Tool/ToolRules.h"
 
+#include "Boot/FiniteChecks.h"
 #include "Boot/RuleReport.h"
 #include "Boot/RuleToolInputs.h"
 #include "FileHandler/ParseTools.h"
@@ -15,21 +16,25 @@ namespace kestrane {
 
 const char *const kToolRulesHelp =
     "Usage: kestrane-tool rules NETWORK --ranges RANGES [options]\n"
-    "Prints the rule base of a trained network: for every rule node its\n"
-    "conditions (\"feature is term\" or \"feature is not term\", with the\n"
-    "term's centre in the feature's units) and its conclusions, strongest\n"
-    "first, with their weights; rules in order of importance.\n"
+    "Prints the rules of a trained network as a reader applies them by hand: at\n"
+    "most 20 rules of at most 5 conditions (\"feature >= value\", \"feature < value\"\n"
+    "in the feature's units), each voting for one class, fitted to the network's\n"
+    "own answers on the rows of --data (without it, on 4000 inputs drawn evenly\n"
+    "from the ranges). Every class starts at its start score; every rule whose\n"
+    "conditions all hold adds its vote to its class; the largest total is the\n"
+    "answer. Fidelity is the share of rows on which that gives the network's class.\n"
     "  --ranges FILE      the ranges file of the import (feature and class names)\n"
     "  --data FILE.csv    labelled rows (CSV with header, scaled through the\n"
-    "                     ranges): firing, share of rows, class purity of every\n"
-    "                     rule, fidelity and permutation importance of features\n"
-    "  --top K            print the K most important rules only\n"
-    "  --min-weight W     list arcs with |weight| >= W (default: arcs with at\n"
-    "                     least half of the rule's largest |weight|)\n"
-    "  --json             one JSON document instead of text\n"
-    "Importance: a rule's conclusion strength (how far it moves an output per\n"
-    "unit of firing) times its mean firing on the rows, or its peak firing\n"
-    "without rows. See docs/rules.md.\n";
+    "                     ranges): the rules are fitted to the network's answers\n"
+    "                     on them; also accuracy and permutation importance\n"
+    "  --top K            at most K rules (default 20; with --nodes, all nodes)\n"
+    "  --nodes            print the network's rule nodes instead, one paragraph\n"
+    "                     each: conditions \"feature is [not] term\" and conclusions\n"
+    "                     with their weights, in order of importance\n"
+    "  --min-weight W     with --nodes, list arcs with |weight| >= W (default: arcs\n"
+    "                     with at least half of the rule's largest |weight|)\n"
+    "  --json             one JSON document (both readings) instead of text\n"
+    "See docs/rules.md.\n";
 
 const char *const kToolSimplifyHelp =
     "Usage: kestrane-tool simplify NETWORK --ranges RANGES --data FILE.csv -o SMALLER.wgt\n"
@@ -65,7 +70,8 @@ auto OneLine(Call call) -> decltype(call()) {
 
 // Warnings reach the error stream through the sink RunGuarded installs.
 int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
-  const ToolArguments a(args, {"--ranges", "--data", "--top", "--min-weight"}, {"--json"}, "rules");
+  const ToolArguments a(args, {"--ranges", "--data", "--top", "--min-weight"},
+                        {"--json", "--nodes"}, "rules");
   if (a.Help()) {
     out << kToolRulesHelp;
     return 0;
@@ -80,6 +86,8 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
       throw ToolError("--min-weight must be 0 or more");
   }
   const int top = a.Has("--top") ? ParseCount(a.Get("--top"), "--top", 0, 1000000) : -1;
+  if (top >= 0)
+    options.votes.maxRules = top;
 
   const ImportRanges ranges = LoadRangesFile(a.Require("--ranges"));
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
@@ -96,7 +104,10 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
                         a.Has("--data") ? &rows : nullptr);
   });
   KeepTopRules(base, top);
-  out << (a.Has("--json") ? RulesJson(base, source) : RulesText(base, source));
+  if (a.Has("--json"))
+    out << RulesJson(base, source);
+  else
+    out << (a.Has("--nodes") ? NodeRulesText(base, source) : RulesText(base, source));
   return 0;
 }
 
@@ -117,6 +128,9 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   const ImportRanges ranges = LoadRangesFile(a.Require("--ranges"));
   FuzzyNetworkFile loaded = LoadFuzzyNetwork(networkFile);
   CheckRangesFit(ranges, *loaded.network, networkFile);
+  // eval and rules only report on such a network (with a warning); simplify
+  // would write one, chosen by accuracies that mean nothing.
+  RequireFiniteWeights(*loaded.owner, networkFile);
   const std::string dataFile = a.Require("--data");
   const ClassRows rows = ReadClassRowsCsv(dataFile, ranges);
   if (rows.Rows() == 0)

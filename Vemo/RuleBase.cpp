@@ -355,6 +355,10 @@ RuleBase ExtractRules(TVemo &network, const RuleVocabulary &vocabulary, const Ru
       base.actionArcs += RulesToActions(network)->IsValid(r, k) ? 1 : 0;
     base.rules.push_back(ReadRule(network, s, base, options, r));
   }
+  VoteOptions votes = options.votes;
+  votes.inputMin = vocabulary.inputMin;
+  votes.inputMax = vocabulary.inputMax;
+  base.votes = FitVoteRules(network, rows, votes);
   if (rows != nullptr) {
     base.withRows = true;
     MeasureOnRows(network, s, *rows, base);

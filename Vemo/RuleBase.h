@@ -8,6 +8,7 @@
 // line tool prints it as text or JSON; other front ends read the structure.
 
 #include "Vemo/RuleRows.h"
+#include "Vemo/VoteRules.h"
 
 #include <cstdint>
 #include <string>
@@ -38,6 +39,8 @@ struct RuleOptions {
   // Permutation importance: shuffles per feature, and the seed of the first.
   int shuffles = 5;
   uint32_t seed = 1;
+  // The reading by votes (Vemo/VoteRules.h): its size, and its draws without rows.
+  VoteOptions votes;
 };
 
 // A membership function of an input or an output.
@@ -107,6 +110,9 @@ struct RuleBase {
   double accuracy = 0; // percent
   double fidelity = 0; // percent of rows whose strongest rule favours the network's class
   std::vector<FeatureImportance> featureImportance; // in input order
+  // The rules as a reader applies them: crisp conditions, one class and a
+  // vote each, fitted to the network's answers on the rows (or on drawn inputs).
+  VoteReading votes;
 };
 
 // Names the membership functions of a variable with `count` functions.

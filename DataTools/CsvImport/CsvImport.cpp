@@ -1,6 +1,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 
 #include "DataTools/CsvImport/ClassSplit.h"
+#include "KQmessage/QuotedField.h"
 
 #include <algorithm>
 #include <cctype>
@@ -69,11 +70,11 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
     ++uses[f];
   for (int f : chosen.features) {
     if (f == chosen.classColumn) {
-      throw ImportError("column \"" + csv.header[f] +
-                        "\" is the class column; it cannot be a feature");
+      throw ImportError("column " + QuotedField(csv.header[f]) +
+                        " is the class column; it cannot be a feature");
     }
     if (uses[f] > 1)
-      throw ImportError("column \"" + csv.header[f] + "\" is chosen twice as a feature");
+      throw ImportError("column " + QuotedField(csv.header[f]) + " is chosen twice as a feature");
   }
   if (chosen.features.empty())
     throw ImportError("no feature columns (the CSV has only the class column)");
@@ -116,8 +117,8 @@ void CheckNamesForRanges(const std::vector<std::string> &header,
                          const std::string &classColumn, const std::vector<std::string> &classes) {
   auto oneLine = [](const std::string &name, const std::string &what) {
     if (name.find_first_of("\t\r\n") != std::string::npos)
-      throw ImportError(what + " \"" + name +
-                        "\" holds a tab or a line break, which the ranges file cannot hold");
+      throw ImportError(what + " " + QuotedField(name) +
+                        " holds a tab or a line break, which the ranges file cannot hold");
   };
   std::unordered_map<std::string, int> count;
   for (const std::string &name : header)
@@ -126,8 +127,8 @@ void CheckNamesForRanges(const std::vector<std::string> &header,
   used.push_back(classColumn);
   for (const std::string &name : used) {
     if (count[name] > 1)
-      throw ImportError("column name \"" + name +
-                        "\" appears more than once in the header; the ranges file could not tell "
+      throw ImportError("column name " + QuotedField(name) +
+                        " appears more than once in the header; the ranges file could not tell "
                         "the columns apart");
     oneLine(name, "column name");
   }
@@ -188,7 +189,7 @@ public:
       throw ImportError(at + "missing class value");
     ++rows_;
     if (request_.reuse && index_.find(label) == index_.end()) {
-      const std::string unknown = at + "class \"" + label + "\" is not in the ranges file";
+      const std::string unknown = at + "class " + QuotedField(label) + " is not in the ranges file";
       if (eachRow_)
         throw ImportError(unknown);
       if (unknown_.empty())
@@ -253,15 +254,15 @@ public:
     }
 
     if (numClasses < 2) {
-      throw ImportError("only one class (\"" + ranges.classes[0] + "\") in column \"" +
-                        ranges.classColumn + "\"; a classifier needs at least two");
+      throw ImportError("only one class (" + QuotedField(ranges.classes[0]) + ") in column " +
+                        QuotedField(ranges.classColumn) + "; a classifier needs at least two");
     }
     std::vector<std::vector<int>> rowsOfClass(order.size());
     for (size_t k = 0; k < order.size(); ++k) {
       const ClassRows &c = classes_[order[k]];
       if (c.count < 2) {
-        throw ImportError("line " + std::to_string(c.firstLine) + ": class \"" + c.name +
-                          "\" has only this one row; every class needs at least two");
+        throw ImportError("line " + std::to_string(c.firstLine) + ": class " + QuotedField(c.name) +
+                          " has only this one row; every class needs at least two");
       }
       rowsOfClass[k].resize(static_cast<size_t>(c.count));
       for (int r = 0; r < c.count; ++r)
@@ -427,12 +428,12 @@ std::vector<double> OneHot(int k, int n) {
 double ReadFeatureField(const std::string &cell, const std::string &column, int line) {
   double value = 0.0;
   if (cell.find_first_not_of(" \t") == std::string::npos) {
-    throw ImportError("line " + std::to_string(line) + ": missing value in column \"" + column +
-                      "\"");
+    throw ImportError("line " + std::to_string(line) + ": missing value in column " +
+                      QuotedField(column));
   }
   if (!ParseFeatureValue(cell, value)) {
-    throw ImportError("line " + std::to_string(line) + ": \"" + cell + "\" in column \"" + column +
-                      "\" is not a number");
+    throw ImportError("line " + std::to_string(line) + ": " + QuotedField(cell) + " in column " +
+                      QuotedField(column) + " is not a number");
   }
   return value;
 }

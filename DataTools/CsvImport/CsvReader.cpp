@@ -1,5 +1,7 @@
 #include "DataTools/CsvImport/CsvReader.h"
 
+#include "KQmessage/QuotedField.h"
+
 #include <cstdlib>
 #include <istream>
 
@@ -109,7 +111,7 @@ int CsvTable::FindColumn(const std::string &text) const {
     if (header[i] != text)
       continue;
     if (found >= 0)
-      throw ImportError("column name \"" + text + "\" appears more than once");
+      throw ImportError("column name " + QuotedField(text) + " appears more than once");
     found = static_cast<int>(i);
   }
   if (found >= 0)
@@ -119,7 +121,8 @@ int CsvTable::FindColumn(const std::string &text) const {
   if (!text.empty() && *end == '\0' && index >= 0 && index < static_cast<long>(header.size())) {
     return static_cast<int>(index);
   }
-  throw ImportError("no column \"" + text + "\" (neither a header name nor a column index 0 to " +
+  throw ImportError("no column " + QuotedField(text) +
+                    " (neither a header name nor a column index 0 to " +
                     std::to_string(header.size() - 1) + ")");
 }
 

@@ -1,5 +1,7 @@
 #include "DataTools/CsvImport/RangesFile.h"
 
+#include "KQmessage/QuotedField.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -81,8 +83,8 @@ void CheckRangesWritable(const ImportRanges &ranges) {
                         " a ranges file holds");
     }
     if (!seen.insert(OneLine(name)).second)
-      throw ImportError(std::string("two ") + what + "s would be named \"" + OneLine(name) +
-                        "\" in the ranges file");
+      throw ImportError(std::string("two ") + what + "s would be named " +
+                        QuotedField(OneLine(name)) + " in the ranges file");
     bytes += lineBytes + static_cast<int64_t>(name.size());
   };
   check(ranges.classColumn, "class column", 0);
@@ -154,14 +156,14 @@ ImportRanges ReadRanges(std::istream &in) {
         throw fail("a feature needs two numbers, minimum <= maximum");
       }
       if (!features.insert(f.name).second)
-        throw fail("two features are named \"" + f.name + "\"");
+        throw fail("two features are named " + QuotedField(f.name));
       ranges.features.push_back(f);
     } else if (parts[0] == "output" && parts.size() == 2) {
       if (!classes.insert(parts[1]).second)
-        throw fail("two classes are named \"" + parts[1] + "\"");
+        throw fail("two classes are named " + QuotedField(parts[1]));
       ranges.classes.push_back(parts[1]);
     } else {
-      throw fail("unknown line \"" + line + "\"");
+      throw fail("unknown line " + QuotedField(line));
     }
     if (ranges.features.size() + ranges.classes.size() > kMaxColumns)
       throw fail("more than " + std::to_string(kMaxColumns) + " features and classes");

@@ -57,16 +57,25 @@ const std::vector<int32_t> *RowCopies(const std::vector<std::vector<int32_t>> *c
 }
 
 // The rows the draw of a table chooses among: its rows, or their copies.
-int32_t DrawnRows(const Data &table, const std::vector<int32_t> *rowCopies) {
+int32_t DrawnRows(const Data &table, const std::vector<int32_t> *rowCopies, const char *function) {
   if (rowCopies == nullptr)
     return table.MbrNdxDataRows;
   int64_t total = 0;
   for (int32_t c : *rowCopies) {
     if (c < 0)
-      throw TException("Invalid number of copies", kBadParameter, "TDataManip::Recombine");
+      throw TException("Invalid number of copies", kBadParameter, function);
     total += c;
   }
-  return CheckedTotal(total, "TDataManip::Recombine");
+  return CheckedTotal(total, function);
+}
+
+// Copy j of the drawn order is a copy of row rowOf[j].
+std::vector<int32_t> RowOfCopy(const std::vector<int32_t> &rowCopies, int32_t n) {
+  std::vector<int32_t> rowOf;
+  rowOf.reserve(static_cast<size_t>(n));
+  for (size_t r = 0; r < rowCopies.size(); ++r)
+    rowOf.insert(rowOf.end(), static_cast<size_t>(rowCopies[r]), static_cast<int32_t>(r));
+  return rowOf;
 }
 
 std::unique_ptr<Data> TimeStep(Data *source, int32_t window, bool lag, const char *function) {
@@ -249,7 +258,21 @@ std::unique_ptr<Data> TDataManip::Concatenate(int32_t count, Data *const *tables
 std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
                                             const int32_t *counts,
                                             const std::vector<std::vector<int32_t>> *copies) {
-  const char *function = "TDataManip::Recombine";
+  return Draw(count, tables, counts, false, "TDataManip::Recombine", copies);
+}
+
+std::unique_ptr<Data>
+TDataManip::RecombineWithReplacement(int32_t count, Data *const *tables, const int32_t *counts,
+                                     const std::vector<std::vector<int32_t>> *copies) {
+  return Draw(count, tables, counts, true, "TDataManip::RecombineWithReplacement", copies);
+}
+
+// With `withReplacement`, a class asked for more rows than it has gives all of
+// them in their shuffled order, then draws the rest one by one. With row
+// copies, the draws choose among the copies and each pick names its row.
+std::unique_ptr<Data> TDataManip::Draw(int32_t count, Data *const *tables, const int32_t *counts,
+                                       bool withReplacement, const char *function,
+                                       const std::vector<std::vector<int32_t>> *copies) {
   if (count < 2)
     throw TException("Insufficient number of classes", kBadParameter, function);
   if (tables == nullptr || counts == nullptr)
@@ -269,32 +292,31 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
     RequireSource(tables[i], "Null data source", "TDataManip::Shuffle");
     Data &table = *tables[i];
     const std::vector<int32_t> *rowCopies = RowCopies(copies, i, table.MbrNdxDataRows, function);
-    const int32_t n = DrawnRows(table, rowCopies);
+    const int32_t n = DrawnRows(table, rowCopies, function);
     const std::vector<int32_t> index = DrawPermutation(n);
     table.Rewind(); // where a full pass of sequential reading leaves the cursor
-    if (counts[i] > n)
+    const bool beyond = counts[i] > n;
+    if (beyond && (!withReplacement || n == 0))
       continue;
     std::vector<int32_t> &pick = picks[static_cast<size_t>(i)];
-    pick.assign(static_cast<size_t>(counts[i]), 0);
-    // Position j of the drawn order is a copy of row `row`.
-    int32_t row = 0;
-    int32_t copiesLeft = rowCopies ? 0 : 1;
-    for (int32_t j = 0; j < n; ++j) {
-      if (rowCopies) {
-        while (copiesLeft == 0)
-          copiesLeft = (*rowCopies)[static_cast<size_t>(row++)];
-        --copiesLeft;
-      } else {
-        row = j + 1;
-      }
+    pick.assign(static_cast<size_t>(beyond ? n : counts[i]), 0);
+    for (int32_t j = 0; j < n; ++j)
       if (index[j] < counts[i])
-        pick[static_cast<size_t>(index[j])] = row - 1;
+        pick[static_cast<size_t>(index[j])] = j;
+    for (int32_t k = n; k < counts[i]; ++k)
+      pick.push_back(RandomDraw() % n);
+    if (rowCopies) {
+      const std::vector<int32_t> rowOf = RowOfCopy(*rowCopies, n);
+      for (int32_t &p : pick)
+        p = rowOf[static_cast<size_t>(p)];
     }
   }
-  for (int32_t i = 0; i < count; ++i)
-    if (counts[i] >
-        DrawnRows(*tables[i], RowCopies(copies, i, tables[i]->MbrNdxDataRows, function)))
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t n =
+        DrawnRows(*tables[i], RowCopies(copies, i, tables[i]->MbrNdxDataRows, function), function);
+    if (counts[i] > n && (!withReplacement || n == 0))
       throw TException("Insufficient rows", kBadParameter, "TDataManip::GetFirstRows");
+  }
 
   const Data &first = *tables[0];
   auto concatenation = std::make_unique<Data>(static_cast<int32_t>(total), first.MbrNdxInputs,

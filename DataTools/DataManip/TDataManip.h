@@ -44,6 +44,18 @@ public:
   // and a row of 0 copies is never drawn.
   static std::unique_ptr<Data> Recombine(int32_t count, Data *const *tables, const int32_t *counts,
                                          const std::vector<std::vector<int32_t>> *copies = nullptr);
+  // As Recombine, with the same draws, except that a class asked for more
+  // rows than it has gives every row once, in its shuffled order, and the rest
+  // drawn with replacement (one draw each) instead of failing. A class without
+  // rows that is asked for some still raises "Insufficient rows".
+  static std::unique_ptr<Data>
+  RecombineWithReplacement(int32_t count, Data *const *tables, const int32_t *counts,
+                           const std::vector<std::vector<int32_t>> *copies = nullptr);
+
+private:
+  static std::unique_ptr<Data> Draw(int32_t count, Data *const *tables, const int32_t *counts,
+                                    bool withReplacement, const char *function,
+                                    const std::vector<std::vector<int32_t>> *copies);
 };
 
 } // namespace kestrane

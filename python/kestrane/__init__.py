@@ -7,7 +7,7 @@
 The estimator runs the library the ``Kestrane`` and ``kestrane-tool``
 programs are built from; ``clf.save(prefix)`` writes files they read and
 ``kestrane.load(prefix)`` reads theirs. Plots live in ``kestrane.plot``
-(matplotlib, imported on first use).
+(imported with the package; matplotlib itself on first use).
 
 What the library reports without failing (a warning, or a value the programs
 print beside a failure) arrives as a ``KestraneWarning`` (a ``UserWarning``)
@@ -23,7 +23,8 @@ except ImportError as missing:  # the sources alone, or a build without the modu
         "source tree, or build it with CMake (-DKESTRANE_PYTHON=ON, which needs "
         "pybind11) and put the build's python/ folder on PYTHONPATH") from missing
 
+from . import plot
 from ._estimator import FuzzyClassifier, load
 from ._version import __version__
 
-__all__ = ["FuzzyClassifier", "KestraneWarning", "__version__", "load"]
+__all__ = ["FuzzyClassifier", "KestraneWarning", "__version__", "load", "plot"]

@@ -233,6 +233,8 @@ public:
     options.minWeight = minWeight;
     options.shuffles = shuffles;
     options.seed = seed;
+    if (top >= 0)
+      options.votes.maxRules = top;
     std::optional<std::vector<std::vector<double>>> rows;
     std::vector<int> classIndex;
     if (X) {
@@ -253,7 +255,107 @@ public:
     return kestrane::RulesJson(base, kestrane::RuleReportSource{});
   }
 
+  // Every row explained (Boot/Explain.h), as arrays over the rows: the
+  // rules' terms of every action neuron's net input sum, in node order and
+  // after the base, to the net input bit for bit.
+  py::dict Explain(const RowArray &X, int top) {
+    std::vector<std::vector<double>> rows = Rows(X);
+    std::vector<kestrane::ExplainedRow> explained;
+    {
+      py::gil_scoped_release free;
+      std::lock_guard<std::mutex> hold(lock_);
+      explained = model_.Explain(std::move(rows), top);
+    }
+    const auto n = static_cast<py::ssize_t>(explained.size());
+    const kestrane::NetworkStructure s = Structure_();
+    py::ssize_t A = 0, C = 0;
+    for (int m : s.outputMFs)
+      A += m;
+    for (int m : s.inputMFs)
+      C += m;
+    const py::ssize_t R = s.rules, O = s.outputs, I = s.inputs;
+    py::array_t<double> outputs({n, O}), margins({n, O}), voteBase({n, O});
+    py::array_t<int64_t> predicted(n);
+    py::array_t<double> scaled({n, I}), degrees({n, C});
+    py::array_t<double> firing({n, R}), ruleNet({n, R}), ruleBase({n, R});
+    py::array_t<double> toTerms({n, R, A}), votes({n, R, O});
+    py::array_t<double> base({n, A}), net({n, A}), activation({n, A});
+    py::list strongest;
+    for (py::ssize_t r = 0; r < n; ++r) {
+      const kestrane::ExplainedRow &e = explained[static_cast<size_t>(r)];
+      std::copy(e.outputs.begin(), e.outputs.end(), outputs.mutable_data(r, 0));
+      std::copy(e.margins.begin(), e.margins.end(), margins.mutable_data(r, 0));
+      std::copy(e.voteBase.begin(), e.voteBase.end(), voteBase.mutable_data(r, 0));
+      predicted.mutable_at(r) = e.predicted;
+      std::copy(e.scaled.begin(), e.scaled.end(), scaled.mutable_data(r, 0));
+      std::copy(e.degrees.begin(), e.degrees.end(), degrees.mutable_data(r, 0));
+      for (py::ssize_t q = 0; q < R; ++q) {
+        const kestrane::ExplainedRule &rule = e.rules[static_cast<size_t>(q)];
+        firing.mutable_at(r, q) = rule.firing;
+        ruleNet.mutable_at(r, q) = rule.net;
+        ruleBase.mutable_at(r, q) = rule.base;
+        std::copy(rule.toTerms.begin(), rule.toTerms.end(), toTerms.mutable_data(r, q, 0));
+        std::copy(rule.votes.begin(), rule.votes.end(), votes.mutable_data(r, q, 0));
+      }
+      for (py::ssize_t k = 0; k < A; ++k) {
+        const kestrane::ExplainedTerm &t = e.terms[static_cast<size_t>(k)];
+        base.mutable_at(r, k) = t.base;
+        net.mutable_at(r, k) = t.net;
+        activation.mutable_at(r, k) = t.activation;
+      }
+      py::list rules;
+      for (size_t q = 0; q < e.strongest.size(); ++q) {
+        py::list conditions;
+        for (const kestrane::ExplainedCondition &c : e.behind[q]) {
+          const std::string &feature = model_.Features()[static_cast<size_t>(c.input)].name;
+          const int terms = s.inputMFs[static_cast<size_t>(c.input)];
+          conditions.append(py::dict(py::arg("feature") = feature,
+                                     py::arg("term") = kestrane::TermName(c.term, terms),
+                                     py::arg("degree") = c.degree, py::arg("weight") = c.weight,
+                                     py::arg("contribution") = c.contribution));
+        }
+        rules.append(
+            py::dict(py::arg("rule") = e.strongest[q], py::arg("conditions") = conditions));
+      }
+      strongest.append(rules);
+    }
+    py::dict d;
+    d["outputs"] = outputs;
+    d["predicted"] = predicted;
+    d["margins"] = margins;
+    d["vote_base"] = voteBase;
+    d["scaled"] = scaled;
+    d["degrees"] = degrees;
+    d["firing"] = firing;
+    d["rule_net"] = ruleNet;
+    d["rule_base"] = ruleBase;
+    d["contributions"] = toTerms;
+    d["votes"] = votes;
+    d["base"] = base;
+    d["net"] = net;
+    d["activation"] = activation;
+    d["strongest"] = strongest;
+    return d;
+  }
+
+  // The HTML report (Boot/HtmlReport.h) on rows X and their class indices.
+  std::string ReportHtml(const std::vector<std::string> &classes, const RowArray &X,
+                         const IndexArray &classOf, const std::string &title) {
+    std::vector<std::vector<double>> rows = Rows(X);
+    if (classOf.ndim() != 1 || static_cast<size_t>(classOf.shape(0)) != rows.size())
+      throw py::value_error("one class index per row expected");
+    std::vector<int> classIndex(classOf.data(), classOf.data() + classOf.shape(0));
+    py::gil_scoped_release free;
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.Report(rows, classIndex, title, &classes);
+  }
+
 private:
+  kestrane::NetworkStructure Structure_() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return model_.Structure();
+  }
+
   kestrane::Model model_;
   std::mutex lock_;
 };
@@ -381,9 +483,15 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("weight_min", &kestrane::NetworkShape::weightMin)
       .def_readwrite("weight_max", &kestrane::NetworkShape::weightMax)
       .def_readwrite("seed", &kestrane::NetworkShape::seed);
+  py::enum_<kestrane::ClassSampling>(m, "ClassSampling")
+      .value("balanced", kestrane::ClassSampling::kBalanced)
+      .value("proportional", kestrane::ClassSampling::kProportional);
   py::class_<kestrane::TrainSettings>(m, "TrainSettings")
       .def(py::init<>())
       .def_readwrite("examples", &kestrane::TrainSettings::examples)
+      .def_readwrite("sampling", &kestrane::TrainSettings::sampling)
+      .def_readwrite("examples_per_round", &kestrane::TrainSettings::examplesPerRound)
+      .def_readwrite("with_replacement", &kestrane::TrainSettings::withReplacement)
       .def_readwrite("epochs", &kestrane::TrainSettings::epochs)
       .def_readwrite("change_after", &kestrane::TrainSettings::changeAfter)
       .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
@@ -418,6 +526,9 @@ PYBIND11_MODULE(_kestrane, m) {
       .def("structure", Reporting(&PyModel::Structure))
       .def("weight_layer", Reporting(&PyModel::WeightLayer), py::arg("layer"))
       .def("memberships", Reporting(&PyModel::Memberships), py::arg("feature"), py::arg("values"))
+      .def("explain", Reporting(&PyModel::Explain), py::arg("X"), py::arg("top"))
+      .def("report_html", Reporting(&PyModel::ReportHtml), py::arg("classes"), py::arg("X"),
+           py::arg("class_index"), py::arg("title"))
       .def("rules_json", Reporting(&PyModel::RulesJson), py::arg("classes"),
            py::arg("min_weight_share"), py::arg("min_weight"), py::arg("top"), py::arg("shuffles"),
            py::arg("seed"), py::arg("X") = py::none(), py::arg("class_index") = py::none());
@@ -433,6 +544,10 @@ PYBIND11_MODULE(_kestrane, m) {
         "report_every seconds.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
+  m.def(
+      "sorted_class_names",
+      +[](const std::vector<std::string> &labels) { return kestrane::EncodeClasses(labels).names; },
+      py::arg("labels"), "The classes of the labels in output order.");
   m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
         py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",

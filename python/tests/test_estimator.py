@@ -227,17 +227,24 @@ def test_sample_weights_count_as_copies_of_rows(iris, weights, equivalent):
     ({"weight_range": (1, 0)}, "'weight_range'"),
     ({"weight_range": (0, 0)}, "'weight_range'"),
     ({"weight_range": (-np.inf, np.inf)}, "'weight_range'"),
+    ({"weight_range": (-1e308, 1e308)}, "^weight_range: .* the width overflows"),
     ({"epochs": 0}, "'epochs'"),
     ({"epochs": 2**31}, "'epochs'"),
     ({"change_after": 1.5}, "'change_after'"),
     ({"learning_rate": -1}, "'learning_rate'"),
     ({"learning_rate": np.nan}, "'learning_rate'"),
     ({"learning_rate": np.inf}, "learning_rate"),
+    ({"learning_rate": 1e39}, "^learning_rate: inf"),
     ({"momentum": -5}, "'momentum'"),
     ({"momentum": 1.1}, "'momentum'"),
     ({"batch": "no"}, "'batch'"),
     ({"examples_per_class": 0}, "'examples_per_class'"),
-    ({"examples_per_class": 51}, "'examples_per_class'.*at most the 50 rows"),
+    ({"class_weight": None, "examples_per_class": 3}, "'examples_per_class'"),
+    ({"class_weight": "balanced", "examples_per_class": 51},
+     "'examples_per_class'.*at most the 50 rows"),
+    ({"class_weight": "proportional"}, "'class_weight'"),
+    ({"class_weight": {"setosa": -1.0}}, "class_weight"),
+    ({"examples_per_round": 0}, "'examples_per_round'"),
     ({"random_state": -1}, "'random_state'"),
     ({"verbose": -1}, "'verbose'"),
 ])
@@ -312,6 +319,19 @@ def test_the_version_is_the_one_of_the_programs():
         pass  # the build tree's package, not installed
 
 
+@pytest.mark.parametrize("params, same_as_default", [
+    ({"class_weight": None}, True),
+    ({"class_weight": "balanced"}, False),
+    ({"examples_per_round": 400}, False),
+])
+def test_class_sampling(iris, params, same_as_default):
+    _, X, y = iris
+    X, y = X[20:], y[20:]  # classes of 30, 50 and 50 rows
+    default = kestrane.FuzzyClassifier(**FAST).fit(X, y)._model.text()
+    assert (kestrane.FuzzyClassifier(**params, **FAST).fit(X, y)._model.text() == default) \
+        == same_as_default
+
+
 def test_fits_in_threads_equal_fits_one_after_another(iris):
     _, X, y = iris
     settings = [dict(random_state=s, n_rules=r, **FAST) for s, r in ((1, 6), (2, 9))]
@@ -343,7 +363,7 @@ def test_membership_plot_shows_each_function_in_feature_units(fitted):
     assert lines[0].get_ydata()[0] == 1.0 and lines[-1].get_ydata()[-1] == 1.0
     assert ax.get_xlabel() == "petal_length"
     assert [t.get_text().split(" (")[0] for t in ax.get_legend().get_texts()] == \
-        ["petal_length 0", "petal_length 1", "petal_length 2"]
+        ["low", "medium", "high"]
     plt.close("all")
 
 
@@ -355,11 +375,17 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     to_actions = right.get_images()[0].get_array()
     # Rules by default: features + classes, as import suggests.
     assert to_rules.shape == (7, 12) and to_actions.shape == (7, 9)
-    np.testing.assert_array_equal(np.asarray(to_rules).T.ravel(),
-                                  clf._model.weight_layer(WeightLayer.RULE_WEIGHTS))
-    np.testing.assert_array_equal(np.asarray(to_actions).ravel(),
-                                  clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS))
-    assert left.get_xticklabels()[3].get_text() == "sepal_width 0"
-    assert right.get_xticklabels()[-1].get_text() == "virginica 2"
-    assert left.get_yticklabels()[0].get_text() == "rule 0"
+    # Rows in the order and with the numbers of `rules --nodes`.
+    order = [(r["rank"], r["node"]) for r in clf.rules()["rules"]]
+    nodes = [node for _, node in order]
+    assert [t.get_text() for t in left.get_yticklabels()] == \
+        [f"rule {rank} (node {node})" for rank, node in order]
+    np.testing.assert_array_equal(
+        np.asarray(to_rules),
+        np.reshape(clf._model.weight_layer(WeightLayer.RULE_WEIGHTS), (12, 7)).T[nodes])
+    np.testing.assert_array_equal(
+        np.asarray(to_actions),
+        np.reshape(clf._model.weight_layer(WeightLayer.ACTION_WEIGHTS), (7, 9))[nodes])
+    assert left.get_xticklabels()[3].get_text() == "sepal_width low"
+    assert right.get_xticklabels()[-1].get_text() == "virginica high"
     plt.close("all")

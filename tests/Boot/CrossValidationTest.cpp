@@ -30,7 +30,7 @@ TEST(RunTasksTest, OrderAndFailureDoNotDependOnTheThreads) {
     const std::vector<FoldScore> scores = RunTasks(12, jobs, [](int i) {
       Pause((12 - i) % 4);
       Warn("task " + std::to_string(i));
-      return FoldScore{i * i, i};
+      return FoldScore{i * i, i, nullptr};
     });
     ASSERT_EQ(scores.size(), 12u);
     for (int i = 0; i < 12; ++i) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 using namespace kestrane;
@@ -43,6 +45,24 @@ TEST(GridSearchTest, EveryCombinationOnTheSameFoldsAndTheBestPicked) {
   for (const GridPoint &p : result.points) {
     EXPECT_TRUE(best.mean > p.mean || (best.mean == p.mean && best.size <= p.size));
   }
+}
+
+// A setting that runs away is one result of the search, not its end; only
+// when nothing converged is there nothing to pick.
+TEST(GridSearchTest, ADivergedCombinationIsMarkedAndCannotWin) {
+  GridRequest grid = Small();
+  grid.values[kGridRules] = {2};
+  grid.values[kGridEpochs] = {300};
+  grid.values[kGridMomentum] = {1.5, 0.5};
+  const GridResult result = GridSearch(TwoClasses(), grid);
+  ASSERT_EQ(result.points.size(), 2u);
+  EXPECT_EQ(result.points[0].diverged, 3);
+  EXPECT_TRUE(std::isnan(result.points[0].mean));
+  EXPECT_EQ(result.points[1].diverged, 0);
+  EXPECT_EQ(result.best, 1u);
+
+  grid.values[kGridMomentum] = {1.5};
+  EXPECT_THROW(GridSearch(TwoClasses(), grid), TDivergedError);
 }
 
 TEST(GridSearchTest, RefusesBeforeTraining) {

@@ -426,6 +426,40 @@ std::vector<BadInput> Cases() {
   cases.push_back(Tool("CvRaggedRowAfterABadRow", "cv bad.csv",
                        Write("bad.csv", badCell + "5.1,3.5\n"),
                        "line 3004: 2 fields, but the header has 5"));
+
+  // A training that runs away, and settings no fit should start from (the
+  // driver only warns of those: a parameter file runs as it always has).
+  cases.push_back(Tool("CvDiverged", "cv iris.csv --momentum 1.1 --epochs 300", Nothing(),
+                       "Training diverged: the error is "));
+  cases.push_back(Tool("CvNegativeRate", "cv iris.csv --learning-rate -1", Nothing(),
+                       "--learning-rate: -1 is negative"));
+  cases.push_back(Tool("CreateWeightRangeWiderThanADouble",
+                       "create --inputs 4 --rules 6 --outputs 3 --weights -1e308,1e308 -o out.wgt",
+                       Nothing(), "--weights: -1e+308,1e+308: the width overflows"));
+  cases.push_back(Tool("SimplifyNotFiniteNetwork",
+                       "simplify " + kNet + " --ranges iris.ranges --data iris.csv -o out.wgt",
+                       Edit(kNet, "0.223502304147465 T", "nan T"), "not finite numbers"));
+  // Combinations x folds past 2^31 once wrapped or aborted.
+  std::string counts = "1";
+  for (int k = 2; k <= 1000; ++k)
+    counts += "," + std::to_string(k);
+  std::string manyRows = kCsvHead;
+  for (int r = 0; r < 3000; ++r)
+    manyRows += std::to_string(r % 7) + "," + std::to_string(r % 5) + (r % 2 ? ",A\n" : ",B\n");
+  cases.push_back(Tool("CvTrainingsPastTheLimit",
+                       "cv many.csv --rules " + counts + " --epochs " + counts + " --folds 3000",
+                       Write("many.csv", manyRows), "more than 1000000 trainings"));
+  // A field quoted in a message is a bounded excerpt with its control
+  // characters escaped: the report stays one short line.
+  cases.push_back(Tool("ImportHugeFieldWithLineBreaks", "import bad.csv -o iris",
+                       Write("bad.csv", kCsvHead + "1,\"\n\x1b[31m" + std::string(100000, 'x') +
+                                            "\n\n\",A\n2,3,B\n"),
+                       "line 2: \"\\n\\x1b[31m" + std::string(54, 'x') +
+                           "\xe2\x80\xa6\" in column \"b\" is not a number"));
+  cases.push_back(Tool("RangesHugeUnknownLine",
+                       "eval " + kNet + " iris-test.dat --ranges bad.ranges",
+                       Write("bad.ranges", "kestrane-ranges 1\n" + std::string(60000, 'z') + "\n"),
+                       "unknown line \"zzz"));
   return cases;
 }
 
@@ -448,6 +482,8 @@ TEST_P(BadInputTest, FailsAtOnceWithAShortReportAndWritesNothing) {
   }
   for (const char *text : kForbidden)
     EXPECT_EQ((o.out + o.err).find(text), std::string::npos) << o.out << o.err;
+  // Whatever the input holds, it is not echoed whole.
+  EXPECT_LT((o.out + o.err).size(), 1000u);
   EXPECT_LT(o.seconds, 5.0);
   EXPECT_EQ(Changes(before, Snapshot(dir)), "");
   fs::remove_all(dir);
@@ -723,6 +759,81 @@ TEST(SaveTargetsTest, AnImportKilledDuringItsRenamesLeavesOneWholeSet) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name.find(".tmp") == std::string::npos && name != "P.journal") << name;
   }
+  fs::remove_all(dir);
+}
+
+// Standard output carries the results: a write there that fails is a failed
+// run (one line, status 1), for every command, --help and --version included.
+// The driver keeps its destination; a closed descriptor is never reused for
+// a file the program opens.
+TEST(StandardOutputTest, AWriteThatFailsIsOneLineAndStatusOne) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string shortRun = "sed 's/Epochs = 2000/Epochs = 20/' iris.param >short.param && ";
+  const struct {
+    std::string command, target, reason;
+  } cases[] = {
+      {Tool("--help"), ">/dev/full", "No space left on device"},
+      {Tool("cv --help"), ">&-", "Bad file descriptor"},
+      {Driver("--version"), ">/dev/full", "No space left on device"},
+      {Tool("eval " + kNet + " iris-test.dat"), ">&-", "Bad file descriptor"},
+      {Tool("rules " + kNet + " --ranges iris.ranges"), ">/dev/full", "No space left on device"},
+      // The table waits in a spool; a size limit cuts its copy short.
+      {"ulimit -f 4 && " + Tool("predict " + kNet + " iris.csv --ranges iris.ranges"), ">table",
+       "File too large"},
+      {shortRun + Driver("short.param"), ">/dev/full", "No space left on device"},
+      {shortRun + Driver("short.param"), ">&-", "Bad file descriptor"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command + " " + c.target);
+    const std::string line = "cd '" + dir + "' && (" + c.command + ") " + c.target + " 2>err";
+    const int raw = std::system(line.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    // Warnings about the network may come first.
+    const std::string err = std::regex_replace(Slurp(dir + "/err"), std::regex("!Warning.*\n"), "");
+    EXPECT_EQ(err, "cannot write to standard output: " + c.reason + "\n");
+    EXPECT_EQ(Slurp(dir + "/iris-trained.wgt"), kPrevious);
+  }
+  fs::remove_all(dir);
+}
+
+// What a network reader has to say about a bad file reaches the tool's
+// standard error, never its results; the driver prints the unknown word on
+// standard output as it always has.
+TEST(StandardOutputTest, AnUnknownWordInAnArcListLeavesTheToolsStandardOutputEmpty) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  Edit(kNet, "From=0 To=0 ", "From=0 To=0 Bogus ")(dir);
+  const std::string report = "Unknown keyword in weights list\n";
+  const struct {
+    std::string command, out, err;
+  } cases[] = {
+      {Tool("predict " + kNet + " iris.csv --ranges iris.ranges"), "",
+       "Bogus\n" + kNet + ": " + report},
+      {Tool("eval " + kNet + " iris-test.dat"), "", "Bogus\n" + kNet + ": " + report},
+      {Tool("rules " + kNet + " --ranges iris.ranges"), "", "Bogus\n" + kNet + ": " + report},
+      {Driver("iris.param"), "Bogus\n", report},
+  };
+  for (const auto &c : cases) {
+    const Outcome o = Shell(dir, c.command);
+    EXPECT_EQ(o.status, 1) << c.command;
+    EXPECT_EQ(o.out, c.out) << c.command;
+    EXPECT_EQ(o.err, c.err) << c.command;
+  }
+  fs::remove_all(dir);
+}
+
+// cv trains its folds on threads: killing it ends all of its work, and
+// nothing is left holding the caller's pipe.
+TEST(ProcessesTest, AKilledCvLeavesNothingHoldingItsPipe) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  const Outcome o =
+      Shell(dir, "(((" + Tool("cv iris.csv --epochs 20000 --jobs 2") +
+                     " & echo $! >pid) | cat >/dev/null; touch ended) & "
+                     "while [ ! -s pid ]; do sleep 0.1; done; sleep 0.5; kill -TERM $(cat pid); "
+                     "for i in $(seq 50); do [ -e ended ] && exit 0; sleep 0.1; done; exit 1)");
+  EXPECT_EQ(o.status, 0) << o.err;
   fs::remove_all(dir);
 }
 

@@ -59,9 +59,10 @@ TEST(ToolRulesTest, TextAndJsonTellTheSameRules) {
     std::vector<std::string> args = {f.network, "--ranges", f.ranges};
     if (withData)
       args.insert(args.end(), {"--data", f.csv});
+    args.push_back("--nodes");
     const Outcome text = RunCommand(ToolRules, args);
     ASSERT_EQ(text.status, 0) << text.err;
-    args.push_back("--json");
+    args.back() = "--json";
     const Outcome json = RunCommand(ToolRules, args);
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json doc = nlohmann::json::parse(json.out);
