@@ -118,7 +118,7 @@ int Train(const RunSettings &settings) {
     const std::string where = FirstNonFiniteValue(*tables[i]);
     if (!where.empty())
       throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
-                      "; every value must be a finite number"};
+                      "; every value must be a finite number (an input may be nan: missing)"};
   }
   if (const long bad = CountNonFiniteWeights(*PtrFunToTrain))
     throw TRunError{"Network " + settings.weightFile + " holds " + std::to_string(bad) +

@@ -78,6 +78,11 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) 
     }
     rows.classes.push_back(expected);
   }
+  if (result.skipped > 0) {
+    std::string warning = SkippedWarning(result.skipped, " of " + file);
+    warning.pop_back(); // the sink ends the line
+    Warn(warning);
+  }
   if (result.clipped > 0) {
     std::string warning =
         ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");

@@ -30,6 +30,9 @@ const char *const kToolPredictHelp =
     "per class with the network's output for that class.\n"
     "  --ranges FILE   the ranges file of the import the network was trained on\n"
     "  --separator C   field separator of the input, one character or \"tab\" (default ,)\n"
+    "  --na LIST       texts that mark a missing value, a comma list (default: the\n"
+    "                  empty field, NA, NaN and ?: \",NA,NaN,?\"); a missing value\n"
+    "                  gets degree 0 in every membership function of its input\n"
     "  -o FILE         write the table to FILE instead of standard output\n";
 
 namespace {
@@ -95,7 +98,7 @@ constexpr size_t kBlockRows = 1024;
 } // namespace
 
 int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(args, {"--ranges", "--separator", "-o"}, {}, "predict");
+  const ToolArguments a(args, {"--ranges", "--separator", "--na", "-o"}, {}, "predict");
   if (a.Help()) {
     out << kToolPredictHelp;
     return 0;
@@ -108,6 +111,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   const std::string &csvName = a.Operands()[1];
   const std::string rangesName = a.Require("--ranges");
   const char separator = ParseSeparator(a.Get("--separator", ","));
+  const std::vector<std::string> missing = ParseMissingMarks(a);
   if (a.Has("-o") && a.Get("-o").empty())
     throw ToolError("-o: empty file name");
 
@@ -208,7 +212,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
     values.reserve(columns.size());
     try {
       for (int c : columns)
-        values.push_back(ReadFeatureField(fields[c], header[c], line));
+        values.push_back(ReadFeatureField(fields[c], header[c], line, missing));
     } catch (const ImportError &) {
       failure = std::current_exception();
       continue;

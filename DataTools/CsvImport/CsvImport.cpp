@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <istream>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -85,6 +86,13 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   return chosen;
 }
 
+// Rows without a class are skipped; a table of nothing else has nothing to learn.
+void CheckSomeRows(const LabelledRows &read) {
+  if (read.values.empty())
+    throw ImportError("no row has a class value (every one of column \"" + read.classColumn +
+                      "\" is missing)");
+}
+
 ImportError NoDataRows() { return ImportError("the CSV file has a header but no data rows"); }
 
 LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &columns) {
@@ -96,14 +104,19 @@ LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &
 }
 
 void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header,
-                    const Columns &columns, const std::vector<std::string> &fields, int line) {
+                    const Columns &columns, const std::vector<std::string> &fields, int line,
+                    const std::vector<std::string> &missing) {
   std::vector<double> values;
   values.reserve(columns.features.size());
   for (int f : columns.features)
-    values.push_back(ReadFeatureField(fields[f], header[f], line));
+    values.push_back(ReadFeatureField(fields[f], header[f], line, missing));
   const std::string &label = fields[columns.classColumn];
-  if (label.empty())
-    throw ImportError("line " + std::to_string(line) + ": missing class value");
+  if (label.empty() || IsMissingMark(label, missing)) {
+    ++read.skipped;
+    return;
+  }
+  for (double v : values)
+    read.missing += std::isnan(v) ? 1 : 0;
   read.values.push_back(std::move(values));
   read.labels.push_back(label);
 }
@@ -166,11 +179,15 @@ public:
     const std::string at = "line " + std::to_string(line) + ": ";
     cells_.clear();
     for (int f : features_)
-      cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line));
+      cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line, request_.missing));
     const std::string &label = fields[classColumn_];
-    if (label.empty())
-      throw ImportError(at + "missing class value");
     ++rows_;
+    if (label.empty() || IsMissingMark(label, request_.missing)) {
+      ++skipped_;
+      return;
+    }
+    for (double v : cells_)
+      missing_ += std::isnan(v) ? 1 : 0;
     if (request_.reuse && index_.find(label) == index_.end()) {
       const std::string unknown = at + "class \"" + label + "\" is not in the ranges file";
       if (eachRow_)
@@ -191,6 +208,11 @@ public:
   ImportResult Finish() {
     ImportResult result;
     result.rows = rows_;
+    result.skipped = skipped_;
+    result.missing = missing_;
+    if (rows_ == skipped_)
+      throw ImportError("no row has a class value (every one of column \"" +
+                        header_.header[classColumn_] + "\" is missing)");
     ImportRanges &ranges = result.ranges;
     ranges.classColumn = header_.header[classColumn_];
     std::vector<std::string> names;
@@ -256,26 +278,32 @@ public:
     rowsOfClass.clear();
     // The scaling is part of what training learns: fitted on the held-out rows
     // too, it would make their accuracy look better than new data will see.
+    // Missing values (NaN) are passed over.
     ranges.features.resize(width);
-    bool first = true;
+    std::vector<char> seen(width, 0);
     for (size_t k = 0; k < splits.size(); ++k) {
       const double *values = classes_[order[k]].values.data();
       for (int r : splits[k].training) {
         const double *row = values + static_cast<size_t>(r) * width;
         for (size_t f = 0; f < width; ++f) {
           FeatureRange &range = ranges.features[f];
-          if (first)
+          if (std::isnan(row[f]))
+            continue;
+          if (!seen[f])
             range.min = range.max = row[f];
+          seen[f] = 1;
           if (row[f] < range.min)
             range.min = row[f];
           if (row[f] > range.max)
             range.max = row[f];
         }
-        first = false;
       }
     }
-    for (size_t f = 0; f < width; ++f)
+    for (size_t f = 0; f < width; ++f) {
       ranges.features[f].name = names[f];
+      if (!seen[f])
+        throw ImportError(MissingColumnText(names[f]));
+    }
     size_t tests = 0;
     for (const ClassSplit &split : splits)
       tests += split.test.size();
@@ -346,6 +374,8 @@ private:
   std::vector<ClassRows> classes_; // in the order first seen (reused: the ranges' order)
   std::unordered_map<std::string, size_t> index_;
   int64_t rows_ = 0;
+  long skipped_ = 0;
+  long missing_ = 0;
   std::vector<double> cells_; // the row being read
   std::string unknown_;       // the first row of a class the reused ranges lack
 };
@@ -408,6 +438,13 @@ std::vector<double> OneHot(int k, int n) {
   return v;
 }
 
+double ReadFeatureField(const std::string &cell, const std::string &column, int line,
+                        const std::vector<std::string> &missing) {
+  if (IsMissingMark(cell, missing))
+    return std::numeric_limits<double>::quiet_NaN();
+  return ReadFeatureField(cell, column, line);
+}
+
 double ReadFeatureField(const std::string &cell, const std::string &column, int line) {
   double value = 0.0;
   if (cell.find_first_not_of(" \t") == std::string::npos) {
@@ -433,8 +470,9 @@ LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request)
   // Read every value before anything is scaled, so that a bad cell is
   // reported with its line whatever the options.
   for (size_t r = 0; r < csv.rows.size(); ++r) {
-    AddLabelledRow(read, csv.header, columns, csv.rows[r], csv.rowLines[r]);
+    AddLabelledRow(read, csv.header, columns, csv.rows[r], csv.rowLines[r], request.missing);
   }
+  CheckSomeRows(read);
   return read;
 }
 
@@ -464,7 +502,7 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
     if (failure)
       continue;
     try {
-      AddLabelledRow(read, header.header, columns, fields, line);
+      AddLabelledRow(read, header.header, columns, fields, line, request.missing);
     } catch (const ImportError &) {
       failure = std::current_exception();
       read = LabelledRows(); // the rows read so far are of no more use
@@ -474,6 +512,7 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
     throw NoDataRows();
   if (failure)
     std::rethrow_exception(failure);
+  CheckSomeRows(read);
   return read;
 }
 

@@ -13,9 +13,14 @@ from sklearn.utils.validation import check_is_fitted, column_or_1d
 
 from . import _kestrane
 
+# A missing value (NaN) is kept: the network gives it degree 0 in every
+# membership function of its input, in training and in recall alike.
 try:  # scikit-learn >= 1.6
     from sklearn.utils.validation import validate_data as _validate_data
+    _ALLOW_NAN = {"ensure_all_finite": "allow-nan"}
 except ImportError:  # older releases: a method of BaseEstimator
+    _ALLOW_NAN = {"force_all_finite": "allow-nan"}
+
     def _validate_data(estimator, *args, **kwargs):
         return estimator._validate_data(*args, **kwargs)
 
@@ -128,7 +133,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     def fit(self, X, y):
         """Fit the scaling, build the network and train it on X and y."""
         class_column = getattr(y, "name", None)
-        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False)
+        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False, **_ALLOW_NAN)
         y = column_or_1d(y, warn=True)
         check_classification_targets(y)
         classes = np.unique(y)
@@ -195,7 +200,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
 
     def _recall(self, X):
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, X, dtype=np.float64, reset=False, **_ALLOW_NAN)
         return self._model.recall(X)
 
     def predict(self, X):
@@ -246,7 +251,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         check_is_fitted(self, "_model")
         rows = {}
         if X is not None:
-            X = _validate_data(self, X, dtype=np.float64, reset=False)
+            X = _validate_data(self, X, dtype=np.float64, reset=False, **_ALLOW_NAN)
             y = column_or_1d(y)
             lookup = {c: k for k, c in enumerate(self.classes_)}
             try:
@@ -298,7 +303,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
             self._model = _kestrane.Model.from_text(text, names, mins, maxs)
 
     def _more_tags(self):
-        return {"requires_y": True}
+        return {"requires_y": True, "allow_nan": True}
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.input_tags.allow_nan = True
+        return tags
 
 
 def _probabilities(outputs):

@@ -157,3 +157,21 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     assert right.get_xticklabels()[-1].get_text() == "virginica 2"
     assert left.get_yticklabels()[0].get_text() == "rule 0"
     plt.close("all")
+
+
+def test_missing_values_are_kept_in_fit_and_predict(iris):
+    header, X, y = iris
+    holes = X.copy()
+    holes[::4, 0] = np.nan
+    holes[1::5, 2] = np.nan
+    frame = pd.DataFrame(holes, columns=header[:-1])
+    clf = kestrane.FuzzyClassifier(random_state=3, **FAST).fit(frame, y)
+    assert np.isfinite(clf.feature_ranges_).all()
+    proba = clf.predict_proba(frame)
+    assert np.isfinite(proba).all()
+    assert clf.score(frame, y) > 0.6
+    blank = np.full((1, X.shape[1]), np.nan)
+    assert np.isfinite(clf.decision_function(blank)).all()
+    holes[0, 1] = np.inf
+    with pytest.raises(ValueError, match="infinity"):
+        clf.predict(holes)

@@ -417,8 +417,9 @@ TEST_F(ToolTest, PredictFailsOnOneLineAndLeavesNoFile) {
       {"noise,width\n1,\n", "line 2: missing value in column \"width\"\n"},
   };
   for (const auto &c : cases) {
-    const Outcome o = RunTool(kestrane::ToolPredict, {net, WriteFile("rows.csv", c.first),
-                                                      "--ranges", prefix + ".ranges", "-o", out});
+    const Outcome o =
+        RunTool(kestrane::ToolPredict, {net, WriteFile("rows.csv", c.first), "--ranges",
+                                        prefix + ".ranges", "--na", "NA", "-o", out});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, c.second);
     EXPECT_FALSE(Exists(out));
