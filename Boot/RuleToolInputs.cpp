@@ -98,6 +98,8 @@ RuleVocabulary VocabularyOf(const ImportRanges &ranges) {
     vocabulary.inputNames.push_back(f.name);
     vocabulary.inputMin.push_back(f.min);
     vocabulary.inputMax.push_back(f.max);
+    vocabulary.inputColumns.push_back(f.categorical ? f.column : std::string());
+    vocabulary.inputCategories.push_back(f.categorical ? f.category : std::string());
   }
   vocabulary.outputNames = ranges.classes;
   vocabulary.classOutputs = true;

@@ -34,6 +34,10 @@ const char *const kToolImportHelp =
     "Options:\n"
     "  --class COLUMN      class column: header name or 0-based index (default: last)\n"
     "  --features LIST     comma list of feature columns (default: all but the class)\n"
+    "  --categorical LIST  feature columns taken as categories even though they\n"
+    "                      hold numbers (a column holding text always is): one\n"
+    "                      0/1 input \"column=category\" per category\n"
+    "  --drop LIST         comma list of columns to leave out (an ID, say)\n"
     "  --separator C       field separator, one character or \"tab\" (default ,)\n"
     "  --na LIST           texts that mark a missing value, a comma list (default:\n"
     "                      the empty field, NA, NaN and ?: \",NA,NaN,?\")\n"
@@ -115,9 +119,9 @@ std::string SuggestCreate(int features, int classes, const std::string &weightFi
 
 int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args,
-                        {"--class", "--features", "--separator", "--na", "--holdout", "--seed",
-                         "--ranges", "-o", "--epochs", "--change-after", "--learning-rate",
-                         "--momentum"},
+                        {"--class", "--features", "--categorical", "--drop", "--separator", "--na",
+                         "--holdout", "--seed", "--ranges", "-o", "--epochs", "--change-after",
+                         "--learning-rate", "--momentum"},
                         {"--batch"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
@@ -144,6 +148,10 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   if (a.Has("--features"))
     request.features = SplitList(a.Get("--features"));
   request.missing = ParseMissingMarks(a);
+  if (a.Has("--categorical"))
+    request.categorical = SplitList(a.Get("--categorical"));
+  if (a.Has("--drop"))
+    request.drop = SplitList(a.Get("--drop"));
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
   ImportRanges reused;
@@ -171,8 +179,11 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
       << ranges.classColumn << "\")"
       << (result.missing > 0 ? ", " + CountOf(result.missing, "missing value") : std::string())
       << "\n";
+  for (const std::string &note : result.notes)
+    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
   const std::string skipped =
-      result.skipped > 0 ? SkippedWarning(result.skipped, " of " + csvName) : std::string();
+      (result.skipped > 0 ? SkippedWarning(result.skipped, " of " + csvName) : std::string()) +
+      result.unseenWarning;
   if (request.reuse) {
     const std::string file = prefix + ".dat";
     SaveTable(pending, file, *result.test);

