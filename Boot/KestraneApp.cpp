@@ -212,6 +212,7 @@ int KestraneMain(int argc, char **argv) {
     RunSettings settings;
     {
       std::string text;
+      RequireNoSetJournal(argv[1]);
       if (!ReadTextFile(argv[1], text)) {
         std::cerr << "Unable to open file " << argv[1] << std::endl;
         return 1;

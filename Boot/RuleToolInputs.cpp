@@ -3,6 +3,7 @@
 #include "Boot/Wording.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
+#include "FileHandler/SafeSave.h"
 #include "KQmessage/Diagnostics.h"
 #include "KQmessage/KestraneError.h"
 #include "Vemo/TVemo.h"
@@ -32,6 +33,7 @@ ImportRanges LoadRangesFile(const std::string &file) {
   std::ifstream in(file, std::ios::binary);
   if (!in)
     throw TRunError("Unable to open file " + file);
+  RequireNoSetJournal(file);
   try {
     return ReadRanges(in);
   } catch (const ImportError &e) {

@@ -114,22 +114,28 @@ struct Layout {
   bool HasSecond() const { return generated > 0 || errors > 0 || labels2; }
 };
 
-// Limits on what a header may ask for, far beyond any real data set: they keep
-// a few hostile bytes from making the reader allocate gigabytes.
-constexpr int64_t kMaxNumbersPerRow = 1000000; // the four column counts together
-constexpr int64_t kMaxNumbers = std::numeric_limits<int32_t>::max(); // rows x numbers per row
+using dataset_limits::kMaxNumbers;
+using dataset_limits::kMaxNumbersPerRow;
 
 int64_t NumbersPerRow(const Layout &layout) {
   return int64_t{layout.inputs} + layout.expected + layout.generated + layout.errors;
 }
 
-// Bytes from the current position to the end of the stream. A stream that has
-// met its end (or failed) has nothing left; its position is not known then.
+// A pipe or FIFO cannot tell how many bytes are left.
+constexpr int64_t kUnknownSize = -1;
+
+// Bytes from the current position to the end of the stream, or kUnknownSize
+// when the stream cannot seek. A stream that has met its end (or failed) has
+// nothing left; its position is not known then.
 int64_t BytesLeft(std::istream &in) {
   if (!in)
     return 0;
   const std::streamoff here = in.tellg();
-  if (here < 0 || !in.seekg(0, std::ios::end))
+  if (here < 0) {
+    in.clear(in.rdstate() & ~std::ios::failbit);
+    return kUnknownSize;
+  }
+  if (!in.seekg(0, std::ios::end))
     return 0;
   const std::streamoff end = in.tellg();
   in.seekg(here);
@@ -138,7 +144,8 @@ int64_t BytesLeft(std::istream &in) {
 
 // Refuses, before anything is allocated, `rows` rows that the `available`
 // bytes cannot hold: every number takes at least a character and a separator,
-// every label bracket at least "[]".
+// every label bracket at least "[]". With kUnknownSize only the limit on the
+// numbers applies; the rows are then read in pieces (ReadRows).
 void CheckRowsFit(std::istream &in, const Layout &layout, int32_t rows, int64_t available) {
   const int64_t numbers = NumbersPerRow(layout);
   const int64_t rowBytes = 2 * numbers + (layout.labels1 ? 2 : 0) + (layout.labels2 ? 2 : 0);
@@ -147,6 +154,8 @@ void CheckRowsFit(std::istream &in, const Layout &layout, int32_t rows, int64_t 
                                std::to_string(numbers) + " numbers exceed " +
                                std::to_string(kMaxNumbers) + " numbers",
                            &in);
+  if (available == kUnknownSize)
+    return;
   // The last number of a file may end it without a separator.
   const int64_t needed = int64_t{rows} * rowBytes - 1;
   if (needed > available)
@@ -183,34 +192,86 @@ Layout ReadHead(FileTools &tools, std::istream &in, std::string &dataSetName,
   return layout;
 }
 
-// Reads `rows` rows into new tables of `slots` row slots.
+// The tables of one piece of rows; none where the layout has no such table.
+struct Tables {
+  std::unique_ptr<Data> first, second;
+
+  Tables(const Layout &layout, int32_t rows) {
+    if (layout.HasFirst())
+      first = std::make_unique<Data>(rows, layout.inputs, layout.expected, layout.labels1);
+    if (layout.HasSecond())
+      second = std::make_unique<Data>(rows, layout.generated, layout.errors, layout.labels2);
+  }
+};
+
+// Rows of a piece read from a stream of unknown length: about 16 MB of table,
+// so that rows a header promises cost memory only once they have arrived.
+int32_t PieceRows(const Layout &layout, int32_t rows) {
+  constexpr int64_t kPieceBytes = int64_t{1} << 24;
+  const int64_t rowBytes =
+      int64_t{sizeof(double)} * NumbersPerRow(layout) +
+      int64_t{sizeof(TLabelList)} * ((layout.labels1 ? 1 : 0) + (layout.labels2 ? 1 : 0));
+  const int64_t piece = std::max<int64_t>(1, kPieceBytes / std::max<int64_t>(rowBytes, 1));
+  return static_cast<int32_t>(std::min<int64_t>(rows, piece));
+}
+
+// Appends every row of `from` to `to`.
+void AppendTable(Data *to, const Data *from) {
+  if (!to)
+    return;
+  for (int32_t slot = 0; slot < from->MbrNdxRows; ++slot)
+    to->AppendRow(from->InputSlot(slot), from->OutputSlot(slot), from->GetLabels(slot));
+}
+
+// Reads `rows` rows into new tables of `rows` row slots. A file of known size
+// is checked first and read into tables of the full size; a pipe or FIFO is
+// read into pieces, joined once every row has arrived.
 void ReadRows(FileTools &tools, std::istream &in, const char *blockName, const Layout &layout,
               int32_t rows, std::unique_ptr<Data> &first, std::unique_ptr<Data> &second) {
-  CheckRowsFit(in, layout, rows, BytesLeft(in));
-  if (layout.HasFirst())
-    first = std::make_unique<Data>(rows, layout.inputs, layout.expected, layout.labels1);
-  if (layout.HasSecond())
-    second = std::make_unique<Data>(rows, layout.generated, layout.errors, layout.labels2);
-  if (!first && !second)
+  const int64_t available = BytesLeft(in);
+  CheckRowsFit(in, layout, rows, available);
+  if (!layout.HasFirst() && !layout.HasSecond())
     return; // rows without numbers or labels hold nothing to read
+  const int32_t pieceRows = available == kUnknownSize ? PieceRows(layout, rows) : rows;
+  std::vector<Tables> pieces;
+  pieces.emplace_back(layout, pieceRows);
   std::vector<double> in1(static_cast<size_t>(layout.inputs));
   std::vector<double> out1(static_cast<size_t>(layout.expected));
   std::vector<double> in2(static_cast<size_t>(layout.generated));
   std::vector<double> out2(static_cast<size_t>(layout.errors));
-  for (int32_t r = 0; r < rows; ++r) {
+  for (int32_t r = 0, inPiece = 0; r < rows; ++r, ++inPiece) {
     for (std::vector<double> *group : {&in1, &out1, &in2, &out2})
       for (double &value : *group)
         value = ReadDatum(tools, in, blockName);
     std::unique_ptr<TLabelList> labels1, labels2;
-    if (first && layout.labels1)
+    if (layout.HasFirst() && layout.labels1)
       labels1 = tools.ReadLabels(in);
-    if (second && layout.labels2)
+    if (layout.HasSecond() && layout.labels2)
       labels2 = tools.ReadLabels(in);
-    if (first)
-      first->AppendRow(in1.data(), out1.data(), labels1.get());
-    if (second)
-      second->AppendRow(in2.data(), out2.data(), labels2.get());
+    if (inPiece == pieceRows) {
+      pieces.emplace_back(layout, std::min(pieceRows, rows - r));
+      inPiece = 0;
+    }
+    Tables &piece = pieces.back();
+    if (piece.first)
+      piece.first->AppendRow(in1.data(), out1.data(), labels1.get());
+    if (piece.second)
+      piece.second->AppendRow(in2.data(), out2.data(), labels2.get());
   }
+  if (pieces.size() == 1) {
+    first = std::move(pieces[0].first);
+    second = std::move(pieces[0].second);
+    return;
+  }
+  Tables whole(layout, rows);
+  for (Tables &piece : pieces) {
+    AppendTable(whole.first.get(), piece.first.get());
+    AppendTable(whole.second.get(), piece.second.get());
+    piece.first.reset(); // its memory goes as the whole grows
+    piece.second.reset();
+  }
+  first = std::move(whole.first);
+  second = std::move(whole.second);
 }
 
 // Row count and column counts of the tables to save; -83 when they do not fit one file.
@@ -241,6 +302,11 @@ int32_t SaveCounts(Data *first, Data *second, DataSetCounts &counts) {
     }
   }
   if (counts.rows == -1)
+    return kDataSetInconsistent;
+  if (!DataSetSizeProblem(
+           counts.rows, int64_t{std::max(counts.inputs, 0)} + std::max(counts.expectedOutputs, 0) +
+                            std::max(counts.generatedOutputs, 0) + std::max(counts.errors, 0))
+           .empty())
     return kDataSetInconsistent;
   for (Data *table : {first, second})
     if (table && table->MbrBlnLabels)
@@ -314,6 +380,16 @@ int32_t Finish(std::ofstream &out) {
 }
 
 } // namespace
+
+std::string DataSetSizeProblem(int64_t rows, int64_t numbersPerRow) {
+  if (numbersPerRow > kMaxNumbersPerRow)
+    return std::to_string(numbersPerRow) + " numbers per row, more than " +
+           std::to_string(kMaxNumbersPerRow);
+  if (rows > 0 && numbersPerRow > 0 && rows * numbersPerRow > kMaxNumbers)
+    return std::to_string(rows) + " rows of " + std::to_string(numbersPerRow) +
+           " numbers, more than " + std::to_string(kMaxNumbers) + " numbers in all";
+  return std::string();
+}
 
 int32_t FileTools::ReadDataSetHeader(std::istream &in, DataSetCounts &counts, Statement &ended) {
   counts = DataSetCounts();
@@ -442,6 +518,8 @@ int32_t FileTools::LoadDataSetChunk(const char *fileName, int64_t &offset, int32
   std::string dataSetName, dataName;
   const Layout layout = ReadHead(*this, in, dataSetName, dataName);
   const std::streamoff start = in.tellg();
+  if (start < 0 && in)
+    throw Error("Chunks are read from a file that can seek, not from a pipe or FIFO", &in);
   if (start < 0 || !in.seekg(start + offset))
     throw Error("Chunk offset beyond the file", &in);
   std::unique_ptr<Data> table1, table2;
@@ -474,6 +552,16 @@ int32_t FileTools::SaveDataSet(const char *fileName, Data *first, Data *second) 
 }
 
 void FileTools::WriteDataSet(std::ostream &out, Data *first, Data *second) {
+  int64_t rows = 0, numbers = 0;
+  for (Data *table : {second, first}) {
+    if (table) {
+      rows = table->MbrNdxRows;
+      numbers += int64_t{table->MbrNdxInputs} + table->MbrNdxOutputs;
+    }
+  }
+  const std::string problem = DataSetSizeProblem(rows, numbers);
+  if (!problem.empty())
+    throw Error("Data set too large for its readers: " + problem, &out);
   DataSetCounts counts;
   if (SaveCounts(first, second, counts) != kDataSetSuccess)
     throw Error("Inconsistent tables for a data-set file", &out);
@@ -539,7 +627,10 @@ void FileTools::WriteTrailer(std::ostream &out) {
 
 int32_t FileTools::WriteDataSetHeader(const char *fileName, int32_t inputs, int32_t expectedOutputs,
                                       int32_t generatedOutputs, int32_t errors, int32_t rows) {
-  if (rows < 0)
+  if (rows < 0 ||
+      !DataSetSizeProblem(rows, int64_t{std::max(inputs, 0)} + std::max(expectedOutputs, 0) +
+                                    std::max(generatedOutputs, 0) + std::max(errors, 0))
+           .empty())
     return kDataSetInconsistent;
   if (fileName == nullptr)
     return kDataSetCannotOpen;

@@ -50,6 +50,19 @@ struct DataSetCounts {
   int32_t errors = 0;
 };
 
+// What a data-set file may hold, far beyond any real data set: the reader
+// refuses more before it allocates anything, so that a few hostile bytes
+// cannot cost gigabytes, and the writers refuse to write more
+// (DataSetSizeProblem).
+namespace dataset_limits {
+inline constexpr int64_t kMaxNumbersPerRow = 1000000; // the four column counts together
+inline constexpr int64_t kMaxNumbers = 2147483647;    // rows x numbers per row: 32-bit sizes
+} // namespace dataset_limits
+
+// Why the readers would refuse `rows` rows of `numbersPerRow` numbers, on one
+// line ("1000002 numbers per row, more than 1000000"); empty when they take them.
+std::string DataSetSizeProblem(int64_t rows, int64_t numbersPerRow);
+
 // Result codes of the data-set operations.
 inline constexpr int32_t kDataSetSuccess = 0;
 inline constexpr int32_t kDataSetCannotOpen = -81;
@@ -123,9 +136,11 @@ public:
                            std::unique_ptr<Data> &first, std::unique_ptr<Data> &second);
   int32_t ReadDataSetHeader(std::istream &in, DataSetCounts &counts, Statement &ended);
   std::unique_ptr<TLabelList> ReadLabels(std::istream &in);
-  // Replaces the file through SafeSave; kDataSetCannotOpen when that fails.
+  // Replaces the file through SafeSave; kDataSetCannotOpen when that fails,
+  // kDataSetInconsistent for tables the readers would refuse as too large.
   int32_t SaveDataSet(const char *fileName, Data *first, Data *second);
-  // The whole data-set file; raises Error when the tables disagree.
+  // The whole data-set file; raises Error when the tables disagree or are
+  // too large for the readers.
   void WriteDataSet(std::ostream &out, Data *first, Data *second);
   int32_t WriteDataSetHeader(const char *fileName, int32_t inputs, int32_t expectedOutputs,
                              int32_t generatedOutputs, int32_t errors, int32_t rows);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <locale>
 #include <mutex>
 #include <ostream>
@@ -203,18 +204,12 @@ struct SafeSave::State {
       FailErrno(target, errno);
   }
 
-  // Gives the complete temporary file the target's name.
-  void Place() {
-    if (straight) {
-      if (::close(fd) != 0) {
-        fd = -1;
-        FailErrno(target, errno);
-      }
-      fd = -1;
-      return;
-    }
+  // Gives the complete temporary file a name of its own: `wanted`, or when
+  // that is empty any free one beside the target; and closes it.
+  void Name(const std::string &wanted) {
     while (temporary.empty()) {
-      const std::string name = TemporaryName(Folder(path), BaseName(path));
+      const std::string name =
+          wanted.empty() ? TemporaryName(Folder(path), BaseName(path)) : wanted;
       const std::string self = "/proc/self/fd/" + std::to_string(fd);
       int linked = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
@@ -223,17 +218,35 @@ struct SafeSave::State {
 #endif
       if (linked == 0)
         temporary = name;
-      else if (errno != EEXIST)
+      else if (errno != EEXIST || !wanted.empty())
         FailErrno(target, errno);
     }
-    if (::close(fd) != 0) {
+    Close();
+  }
+
+  void Close() {
+    if (fd >= 0 && ::close(fd) != 0) {
       fd = -1;
       FailErrno(target, errno);
     }
     fd = -1;
+  }
+
+  // Gives the named temporary file the target's name.
+  void Rename() {
     if (std::rename(temporary.c_str(), path.c_str()) != 0)
       FailErrno(target, errno);
     temporary.clear();
+  }
+
+  // Gives the complete temporary file the target's name.
+  void Place() {
+    if (straight) {
+      Close();
+      return;
+    }
+    Name(std::string());
+    Rename();
   }
 };
 
@@ -280,7 +293,79 @@ const std::string &SafeSave::Target() const { return state_->target; }
 
 void SafeSave::Commit() { CommitTogether({this}); }
 
-void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves) {
+namespace {
+
+void SyncFolder(const std::string &folder) {
+  const int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    ::close(fd);
+  }
+}
+
+// A journal: its first line, the state ("undo" or "redo"), then for every
+// file its target and its temporary file, each as "<length> <bytes>\n" so
+// that any name survives. A target in the journal's folder is written by its
+// name alone, one elsewhere by its full path; the temporary file by its name
+// alone, in its target's folder.
+constexpr const char *kJournalHead = "kestrane-journal 1\n";
+constexpr off_t kMaxJournalBytes = off_t{1} << 26;
+
+void AppendField(std::string &text, const std::string &field) {
+  text += std::to_string(field.size());
+  text += ' ';
+  text += field;
+  text += '\n';
+}
+
+// The field at `at`, or false when the text does not hold one there.
+bool ReadField(const std::string &text, size_t &at, std::string &field) {
+  size_t length = 0, digits = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 9) {
+    length = length * 10 + static_cast<size_t>(text[at++] - '0');
+    ++digits;
+  }
+  if (digits == 0 || at >= text.size() || text[at++] != ' ' || text.size() - at < length + 1 ||
+      text[at + length] != '\n')
+    return false;
+  field = text.substr(at, length);
+  at += length + 1;
+  return true;
+}
+
+// The target a journal names, as a path from here.
+std::string JournalTarget(const std::string &journal, const std::string &target) {
+  return target[0] == '/' ? target : Folder(journal) + "/" + target;
+}
+
+// True when `name` is a temporary name TemporaryName gives for `target`:
+// a journal moves nothing else.
+bool IsTemporaryOf(const std::string &name, const std::string &target) {
+  const std::string start = "." + BaseName(target).substr(0, 100) + ".";
+  if (name.compare(0, start.size(), start) != 0 || name.size() < start.size() + 4 ||
+      name.compare(name.size() - 4, 4, ".tmp") != 0)
+    return false;
+  const std::string numbers = name.substr(start.size(), name.size() - 4 - start.size());
+  const size_t dot = numbers.find('.');
+  const auto digits = [](const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  return dot != std::string::npos && digits(numbers.substr(0, dot)) &&
+         digits(numbers.substr(dot + 1));
+}
+
+} // namespace
+
+void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves, const std::string &journal) {
+  // One descriptor per folder, locked in a fixed order.
+  std::vector<std::pair<std::pair<dev_t, ino_t>, int>> folders;
+  struct Unlock {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> &folders;
+    ~Unlock() {
+      for (const auto &f : folders)
+        ::close(f.second);
+    }
+  } unlock{folders};
   try {
     for (SafeSave *save : saves)
       save->state_->Finish();
@@ -288,12 +373,19 @@ void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves) {
     // The lock is taken on the folders: the target itself is replaced by the
     // rename and may not exist yet. One descriptor per folder, in a fixed
     // order, so that two runs locking overlapping sets cannot deadlock.
-    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> folders;
+    std::vector<std::string> folderNames;
+    size_t renamed = 0;
     for (SafeSave *save : saves) {
-      if (save->state_->straight)
-        continue;
-      const int fd =
-          OpenRetrying(Folder(save->state_->path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (!save->state_->straight) {
+        folderNames.push_back(Folder(save->state_->path));
+        ++renamed;
+      }
+    }
+    const bool journalled = !journal.empty() && renamed > 1;
+    if (journalled)
+      folderNames.push_back(Folder(journal));
+    for (const std::string &name : folderNames) {
+      const int fd = OpenRetrying(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       struct stat st {};
       if (fd < 0)
         continue; // unreadable folder: saved unlocked
@@ -301,33 +393,245 @@ void SafeSave::CommitTogether(const std::vector<SafeSave *> &saves) {
       folders.push_back({{st.st_dev, st.st_ino}, fd});
     }
     std::sort(folders.begin(), folders.end());
-    struct Unlock {
-      std::vector<std::pair<std::pair<dev_t, ino_t>, int>> &folders;
-      ~Unlock() {
-        for (const auto &f : folders)
-          ::close(f.second);
-      }
-    } unlock{folders};
+    std::vector<int> distinct;
     for (size_t i = 0; i < folders.size(); ++i) {
       if (i > 0 && folders[i].first == folders[i - 1].first)
         continue;
+      distinct.push_back(folders[i].second);
       while (flock(folders[i].second, LOCK_EX) != 0 && errno == EINTR) {
       }
     }
 
+    if (journalled) {
+      CommitJournalled(saves, journal, distinct);
+      return;
+    }
     for (SafeSave *save : saves)
       save->state_->Place();
     for (SafeSave *save : saves)
       save->state_->committed = true;
     // The renames themselves reach the disk.
-    for (size_t i = 0; i < folders.size(); ++i)
-      if (i == 0 || folders[i].first != folders[i - 1].first)
-        fsync(folders[i].second);
+    for (int fd : distinct)
+      fsync(fd);
   } catch (...) {
     for (SafeSave *save : saves)
       if (!save->state_->committed)
         save->state_->Abandon();
     throw;
+  }
+}
+
+namespace {
+
+[[noreturn]] void FailRecovery(const std::string &journal, const std::string &reason) {
+  throw FileTools::Error("cannot finish the interrupted save that " + journal +
+                         " records: " + reason);
+}
+
+// Recover's work, the journal's folder being locked.
+bool RecoverLocked(const std::string &journal) {
+  struct stat st {};
+  if (lstat(journal.c_str(), &st) != 0) {
+    if (errno == ENOENT)
+      return false;
+    FailRecovery(journal, std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode) || st.st_size > kMaxJournalBytes)
+    FailRecovery(journal, "not a journal");
+  std::string text;
+  {
+    std::ifstream in(journal, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.is_open() || in.bad())
+      FailRecovery(journal, "it cannot be read");
+  }
+  const size_t head = std::strlen(kJournalHead);
+  const bool redo = text.compare(head, 5, "redo\n") == 0;
+  if (text.compare(0, head, kJournalHead) != 0 || (!redo && text.compare(head, 5, "undo\n") != 0))
+    FailRecovery(journal, "not a journal");
+  std::vector<std::pair<std::string, std::string>> moves; // temporary file, target
+  for (size_t at = head + 5; at < text.size();) {
+    std::string target, temporary;
+    if (!ReadField(text, at, target) || !ReadField(text, at, temporary) || target.empty())
+      FailRecovery(journal, "not a journal");
+    target = JournalTarget(journal, target);
+    if (!IsTemporaryOf(temporary, target))
+      FailRecovery(journal, "it names a file that is no temporary file of " + target);
+    moves.emplace_back(Folder(target) + "/" + temporary, target);
+  }
+  std::vector<std::string> touched;
+  for (const auto &move : moves) {
+    struct stat file {};
+    if (lstat(move.first.c_str(), &file) != 0) {
+      if (errno == ENOENT)
+        continue; // renamed (redo) or never named (undo) before the kill
+      FailRecovery(journal, std::strerror(errno));
+    }
+    if (redo ? std::rename(move.first.c_str(), move.second.c_str()) != 0
+             : ::unlink(move.first.c_str()) != 0)
+      FailRecovery(journal, move.second + ": " + std::strerror(errno));
+    touched.push_back(Folder(move.second));
+  }
+  std::sort(touched.begin(), touched.end());
+  touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+  for (const std::string &name : touched)
+    SyncFolder(name);
+  if (::unlink(journal.c_str()) != 0)
+    FailRecovery(journal, std::strerror(errno));
+  SyncFolder(Folder(journal));
+  return true;
+}
+
+// Writes `text` as the journal, which must not exist, on disk before it has
+// its name; returns a descriptor open for writing on it.
+int CreateJournal(const std::string &journal, const std::string &text) {
+  const std::string folder = Folder(journal);
+  std::string temporary;
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+#endif
+  while (fd < 0) {
+    temporary = TemporaryName(folder, BaseName(journal));
+    fd =
+        OpenRetrying(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && errno != EEXIST)
+      FailErrno(journal, errno);
+  }
+  const auto fail = [&](int error) {
+    ::close(fd);
+    if (!temporary.empty())
+      ::unlink(temporary.c_str());
+    FailErrno(journal, error);
+  };
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      fail(n < 0 ? errno : EIO);
+    done += static_cast<size_t>(n);
+  }
+  if (fsync(fd) != 0)
+    fail(errno);
+  if (temporary.empty()) {
+    // The file gets its one name at once: a kill leaves it whole or nothing.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    int linked = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, journal.c_str(), AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+    if (linked != 0 && errno == ENOENT)
+      linked = linkat(fd, "", AT_FDCWD, journal.c_str(), AT_EMPTY_PATH);
+#endif
+    if (linked != 0)
+      fail(errno);
+  } else if (std::rename(temporary.c_str(), journal.c_str()) != 0) {
+    fail(errno);
+  }
+  SyncFolder(folder);
+  return fd;
+}
+
+} // namespace
+
+void SafeSave::CommitJournalled(const std::vector<SafeSave *> &saves, const std::string &journal,
+                                const std::vector<int> &folders) {
+  // An earlier commit of the set that was killed is finished first.
+  RecoverLocked(journal);
+  std::vector<State *> files;
+  for (SafeSave *save : saves)
+    if (!save->state_->straight)
+      files.push_back(save->state_.get());
+  char *here = getcwd(nullptr, 0);
+  const std::string cwd = here ? here : ".";
+  std::free(here);
+  std::vector<std::string> names; // the temporary files, each with its folder
+  std::string text = std::string(kJournalHead) + "undo\n";
+  const size_t stateAt = std::strlen(kJournalHead);
+  for (State *file : files) {
+    const std::string folder = Folder(file->path);
+    names.push_back(file->temporary.empty() ? TemporaryName(folder, BaseName(file->path))
+                                            : file->temporary);
+    std::string target = file->path;
+    if (folder == Folder(journal))
+      target = BaseName(target);
+    else if (target[0] != '/')
+      target = cwd + "/" + target;
+    AppendField(text, target);
+    AppendField(text, BaseName(names.back()));
+  }
+
+  const int journalFd = CreateJournal(journal, text);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{journalFd};
+  try {
+    for (size_t i = 0; i < files.size(); ++i)
+      files[i]->Name(names[i]);
+    for (int fd : folders)
+      fsync(fd);
+    // Four bytes in place: the journal says "undo" or "redo", never anything between.
+    if (pwrite(journalFd, "redo", 4, static_cast<off_t>(stateAt)) != 4 || fsync(journalFd) != 0)
+      FailErrno(journal, errno ? errno : EIO);
+  } catch (...) {
+    ::unlink(journal.c_str()); // the caller removes the temporary files
+    throw;
+  }
+  // From here on the journal finishes the set: nothing it lists is removed.
+  for (size_t i = 0; i < files.size(); ++i) {
+    try {
+      files[i]->Rename();
+    } catch (const FileTools::Error &e) {
+      for (size_t j = i; j < files.size(); ++j)
+        files[j]->temporary.clear();
+      throw FileTools::Error(e.GetMessage() + "; " + journal +
+                             " lists the files still to be put in place");
+    }
+  }
+  for (SafeSave *save : saves)
+    if (save->state_->straight)
+      save->state_->Place();
+  for (SafeSave *save : saves)
+    save->state_->committed = true;
+  for (int fd : folders)
+    fsync(fd);
+  ::unlink(journal.c_str());
+  SyncFolder(Folder(journal));
+}
+
+bool SafeSave::Recover(const std::string &journal) {
+  struct stat st {};
+  if (lstat(journal.c_str(), &st) != 0) {
+    if (errno == ENOENT)
+      return false;
+    FailRecovery(journal, std::strerror(errno));
+  }
+  const int folder = OpenRetrying(Folder(journal).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0)
+    FailRecovery(journal, std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{folder};
+  // A commit under way holds the folder; its journal is gone when it ends.
+  while (flock(folder, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  return RecoverLocked(journal);
+}
+
+std::string SetJournal(const std::string &prefix) { return prefix + ".journal"; }
+
+void RequireNoSetJournal(const std::string &file) {
+  const size_t slash = file.find_last_of('/');
+  const size_t dot = file.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return;
+  const std::string journal = SetJournal(file.substr(0, dot));
+  struct stat st {};
+  if (lstat(journal.c_str(), &st) == 0) {
+    throw FileTools::Error(file + ": " + journal +
+                           " shows that this set of files is being replaced or that its "
+                           "replacement was interrupted; run the import that writes it again");
   }
 }
 

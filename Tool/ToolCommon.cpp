@@ -242,7 +242,7 @@ void PendingFiles::Commit() {
   std::vector<SafeSave *> saves;
   for (const auto &save : saves_)
     saves.push_back(save.get());
-  SafeSave::CommitTogether(saves);
+  SafeSave::CommitTogether(saves, journal_);
 }
 
 } // namespace kestrane

@@ -16,6 +16,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrane {
@@ -89,10 +90,12 @@ int RunGuarded(const std::function<int()> &command, std::ostream &err);
 // The output files of one command, each written through SafeSave and put in
 // place together by Commit; whatever is not committed is removed, so a failure
 // half-way leaves no partial output behind, and a concurrent run writing the
-// same files never leaves a set that is half its and half ours.
+// same files never leaves a set that is half its and half ours. With a
+// journal (SetJournal) a kill during the commit cannot either: the set is
+// recovered by SafeSave::Recover.
 class PendingFiles {
 public:
-  PendingFiles() = default;
+  explicit PendingFiles(std::string journal = std::string()) : journal_(std::move(journal)) {}
   PendingFiles(const PendingFiles &) = delete;
   PendingFiles &operator=(const PendingFiles &) = delete;
   ~PendingFiles();
@@ -104,6 +107,7 @@ public:
   void Commit();
 
 private:
+  std::string journal_;
   std::vector<std::unique_ptr<SafeSave>> saves_;
 };
 

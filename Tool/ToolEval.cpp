@@ -142,6 +142,7 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
     if (!rangesIn)
       throw ToolError("Unable to open file " + a.Get("--ranges"));
+    RequireNoSetJournal(a.Get("--ranges"));
     classNames = ReadRanges(rangesIn).classes;
   }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -61,6 +62,11 @@ const char *const kToolImportHelp =
     "flat beyond it. kestrane-tool cv measures other counts on your data.\n";
 
 namespace {
+
+// A data-set row of an import holds a number per feature and per class; the
+// import refuses more columns than a ranges file holds, and so never writes a
+// row the data-set reader would refuse.
+static_assert(ranges_limits::kMaxColumns <= dataset_limits::kMaxNumbersPerRow);
 
 // Class names become part of file names: keep them to portable characters.
 std::vector<std::string> ClassFileNames(const std::string &prefix,
@@ -141,7 +147,23 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     throw ToolError(
         "-o: the prefix must not contain blanks (the parameter file names files by single words)");
   }
+  // A prefix names files: "adir/" or an existing folder "adir" would put
+  // them in or beside the folder with names the user never chose.
+  std::error_code ignored;
+  if ((!prefix.empty() && prefix.back() == '/') || std::filesystem::is_directory(prefix, ignored)) {
+    std::string folder = prefix;
+    while (folder.size() > 1 && folder.back() == '/')
+      folder.pop_back();
+    std::string stem = csvName.substr(csvName.find_last_of('/') + 1);
+    if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".csv") == 0)
+      stem.resize(stem.size() - 4);
+    throw ToolError("-o: " + prefix + " is a folder; give a prefix for the files' names, such as " +
+                    (folder == "/" ? std::string() : folder) + "/" + stem);
+  }
   RequireOutputFolder(prefix, "-o");
+  // A set that an earlier import of this prefix left half replaced is made
+  // whole first (old or new, as far as that import got).
+  SafeSave::Recover(SetJournal(prefix));
 
   ImportRequest request;
   request.classColumn = a.Get("--class");
@@ -161,6 +183,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
     if (!rangesIn)
       throw ToolError("Unable to open file " + a.Get("--ranges"));
+    RequireNoSetJournal(a.Get("--ranges"));
     reused = ReadRanges(rangesIn);
     request.reuse = &reused;
   }
@@ -172,7 +195,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   ImportResult result = ImportCsv(csvIn, separator, request);
   const ImportRanges &ranges = result.ranges;
 
-  PendingFiles pending;
+  PendingFiles pending(SetJournal(prefix));
   out << "Read " << CountOf(static_cast<long long>(result.rows), "row") << " of " << csvName << ": "
       << CountOf(static_cast<long long>(ranges.features.size()), "feature") << ", "
       << CountOf(static_cast<long long>(ranges.classes.size()), "class", "classes") << " (column \""

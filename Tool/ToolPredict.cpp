@@ -120,6 +120,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   std::ifstream rangesIn(rangesName, std::ios::binary);
   if (!rangesIn)
     throw ToolError("Unable to open file " + rangesName);
+  RequireNoSetJournal(rangesName);
   const ImportRanges ranges = ReadRanges(rangesIn);
 
   FileTools tools;

@@ -200,6 +200,13 @@ void CheckNamesForRanges(const std::vector<std::string> &header,
   }
   for (const std::string &name : classes)
     oneLine(name, "class");
+  // Within the limits of the ranges file, and so of a data-set row too.
+  ImportRanges names;
+  names.classColumn = classColumn;
+  for (const std::string &name : featureNames)
+    names.features.push_back(FeatureRange{name, 0.0, 0.0});
+  names.classes = classes;
+  CheckRangesWritable(names);
 }
 
 std::string LimitText(int64_t numbers, int64_t limit) {
@@ -221,6 +228,15 @@ public:
     const Columns columns = ChooseColumns(header_, request);
     classColumn_ = columns.classColumn;
     features_ = columns.features;
+    // With the two classes an import needs at least, too wide for a ranges
+    // file: refused before a row is read.
+    if (!request.reuse && features_.size() + 2 > ranges_limits::kMaxColumns) {
+      throw ImportError(std::to_string(features_.size()) +
+                        " features and at least 2 classes, more than the " +
+                        std::to_string(ranges_limits::kMaxColumns) +
+                        " columns a ranges file and a data-set row hold; choose fewer with "
+                        "--features");
+    }
     if (request.reuse) {
       for (const std::string &name : request.reuse->classes)
         ClassOf(name);

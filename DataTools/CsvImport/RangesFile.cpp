@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <unordered_set>
 
 namespace kestrane {
 
@@ -39,23 +40,66 @@ std::vector<std::string> SplitTabs(const std::string &line) {
   }
 }
 
-// std::getline, except that a NUL byte ends the line at once: /dev/zero has
-// no line ends.
-bool ReadLine(std::istream &in, std::string &line) {
+// std::getline, except that a NUL byte ends the line at once (/dev/zero has
+// no line ends) and so does a line longer than any the file may hold, with a
+// carriage return. `bytes` counts what was read.
+bool ReadLine(std::istream &in, std::string &line, int64_t &bytes) {
   line.clear();
   for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+    ++bytes;
     if (c == '\n')
       return true;
     line += static_cast<char>(c);
-    if (c == 0)
+    if (c == 0 || line.size() > ranges_limits::kMaxLine + 1)
       return true;
   }
   return !line.empty();
 }
 
+// The longest text of a number Exact writes ("-2.2250738585072014e-308").
+constexpr int64_t kNumberText = 24;
+
 } // namespace
 
+void CheckRangesWritable(const ImportRanges &ranges) {
+  using namespace ranges_limits;
+  const size_t columns = ranges.features.size() + ranges.classes.size();
+  if (columns > kMaxColumns) {
+    throw ImportError(std::to_string(ranges.features.size()) + " features and " +
+                      std::to_string(ranges.classes.size()) + " classes, more than the " +
+                      std::to_string(kMaxColumns) +
+                      " columns a ranges file and a data-set row hold; choose fewer with "
+                      "--features");
+  }
+  // What WriteRanges writes, its numbers counted at their longest.
+  int64_t bytes = 120 + 7 + static_cast<int64_t>(ranges.classColumn.size());
+  std::unordered_set<std::string> seen;
+  auto check = [&](const std::string &name, const char *what, int64_t lineBytes) {
+    if (name.size() > kMaxName) {
+      throw ImportError(std::string(what) + " name of " + std::to_string(name.size()) +
+                        " bytes, more than the " + std::to_string(kMaxName) +
+                        " a ranges file holds");
+    }
+    if (!seen.insert(OneLine(name)).second)
+      throw ImportError(std::string("two ") + what + "s would be named \"" + OneLine(name) +
+                        "\" in the ranges file");
+    bytes += lineBytes + static_cast<int64_t>(name.size());
+  };
+  check(ranges.classColumn, "class column", 0);
+  seen.clear();
+  for (const FeatureRange &f : ranges.features)
+    check(f.name, "feature", 11 + 2 * kNumberText);
+  seen.clear();
+  for (const std::string &c : ranges.classes)
+    check(c, "class", 8);
+  if (bytes > kMaxBytes) {
+    throw ImportError("the ranges file would take more than " + std::to_string(kMaxBytes) +
+                      " bytes; choose fewer or shorter columns with --features");
+  }
+}
+
 void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
+  CheckRangesWritable(ranges);
   out << "kestrane-ranges 1\n"
       << "# Scaling of the features to [0, 1] and the classes in output order.\n"
       << "class\t" << OneLine(ranges.classColumn) << "\n";
@@ -70,19 +114,26 @@ void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
 }
 
 ImportRanges ReadRanges(std::istream &in) {
+  using namespace ranges_limits;
   ImportRanges ranges;
   std::string line;
   int number = 0;
+  int64_t bytes = 0;
   bool haveClass = false;
+  std::unordered_set<std::string> features, classes;
   auto fail = [&](const std::string &what) {
     return ImportError("ranges file, line " + std::to_string(number) + ": " + what);
   };
-  while (ReadLine(in, line)) {
+  while (ReadLine(in, line, bytes)) {
     ++number;
     if (line.find('\0') != std::string::npos)
       throw fail("NUL byte: not a text file");
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
+    if (line.size() > kMaxLine)
+      throw fail("longer than " + std::to_string(kMaxLine) + " bytes");
+    if (bytes > kMaxBytes)
+      throw fail("the file passes " + std::to_string(kMaxBytes) + " bytes");
     if (number == 1) {
       if (line != "kestrane-ranges 1")
         throw fail("not a ranges file (\"kestrane-ranges 1\" expected)");
@@ -105,6 +156,8 @@ ImportRanges ReadRanges(std::istream &in) {
           !std::isfinite(f.max) || f.min > f.max) {
         throw fail("a feature needs two numbers, minimum <= maximum");
       }
+      if (!features.insert(f.name).second)
+        throw fail("two features are named \"" + f.name + "\"");
       ranges.features.push_back(f);
     } else if (parts[0] == "category" && parts.size() == 3) {
       FeatureRange f;
@@ -115,10 +168,14 @@ ImportRanges ReadRanges(std::istream &in) {
       f.category = parts[2];
       ranges.features.push_back(f);
     } else if (parts[0] == "output" && parts.size() == 2) {
+      if (!classes.insert(parts[1]).second)
+        throw fail("two classes are named \"" + parts[1] + "\"");
       ranges.classes.push_back(parts[1]);
     } else {
       throw fail("unknown line \"" + line + "\"");
     }
+    if (ranges.features.size() + ranges.classes.size() > kMaxColumns)
+      throw fail("more than " + std::to_string(kMaxColumns) + " features and classes");
   }
   if (number == 0)
     throw ImportError("ranges file is empty");

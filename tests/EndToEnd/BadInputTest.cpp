@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -367,6 +369,42 @@ std::vector<BadInput> Cases() {
                        Write("good.csv", kCsvGood), "more than a parameter file takes"));
   cases.push_back(Tool("ImportBadRanges", "import iris.csv --ranges iris.csv -o new", Nothing(),
                        "not a ranges file"));
+  // A prefix is no folder: the files would land in it or beside it under names nobody chose.
+  cases.push_back(Tool("ImportIntoAFolder", "import good.csv -o adir/", Write("good.csv", kCsvGood),
+                       "-o: adir/ is a folder; give a prefix for the files' names, such as "
+                       "adir/good"));
+  cases.push_back(Tool("ImportOntoAFolderName", "import good.csv -o adir",
+                       Write("good.csv", kCsvGood), "-o: adir is a folder"));
+  // A million features and a class: more than a data-set row holds, refused
+  // at the header (the rows are never read).
+  cases.push_back(Tool(
+      "ImportMoreColumnsThanADataSetRowHolds", "import wide.csv -o iris",
+      [](const std::string &dir) {
+        std::string csv;
+        for (int c = 0; c < 1000000; ++c)
+          csv += std::to_string(c) + ",";
+        Put(dir + "/wide.csv", csv + "kind\n0,A\n0,B\n");
+      },
+      "1000000 features and at least 2 classes, more than the 1000000 columns"));
+  // Ranges files: a name twice would feed one column to two inputs; a line
+  // or a stream without end is cut off.
+  cases.push_back(Tool("RangesFeatureTwice", "predict " + kNet + " iris.csv --ranges iris.ranges",
+                       Edit("iris.ranges", "\tsepal_width", "\tsepal_length"),
+                       "line 5: two features are named \"sepal_length\""));
+  cases.push_back(Tool("RangesClassTwice", "rules " + kNet + " --ranges iris.ranges",
+                       Edit("iris.ranges", "output\tversicolor", "output\tsetosa"),
+                       "two classes are named \"setosa\""));
+  cases.push_back(Tool("RangesEndlessLine", "eval " + kNet + " iris-test.dat --ranges bad.ranges",
+                       Write("bad.ranges", "kestrane-ranges 1\n" + std::string(70000, 'x')),
+                       "longer than 65536 bytes"));
+  // The journal of an import killed while it replaced its files: the set may
+  // be half old and half new until the next import of it finishes it.
+  const std::string journal = "kestrane-journal 1\nredo\n";
+  cases.push_back(Run("ParametersOfAnInterruptedImport", Write("iris.journal", journal),
+                      "iris.param: iris.journal shows that this set of files is being replaced"));
+  cases.push_back(Tool("RangesOfAnInterruptedImport",
+                       "predict " + kNet + " iris.csv --ranges iris.ranges",
+                       Write("iris.journal", journal), "iris.journal shows"));
   // A bad record after thousands of answered rows: the file kept, nothing
   // printed, and the fault reported as when the whole file was read first
   // (a ragged row anywhere before a bad cell, a bad cell before the -o file).
@@ -581,6 +619,110 @@ TEST(SaveTargetsTest, ConcurrentEvalsToOneFileLeaveOneCompleteResult) {
   }
   for (const auto &entry : fs::directory_iterator(dir))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  fs::remove_all(dir);
+}
+
+// A data-set file may come through a FIFO or a pipe, which cannot tell its
+// length; a ranges stream without end is cut off at the file's limits.
+TEST(PipesTest, DataSetFilesComeThroughFifosAndPipesAndEndlessRangesAreCutOff) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  ASSERT_EQ(mkfifo((dir + "/data.fifo").c_str(), 0600), 0);
+  const Outcome file = Shell(dir, Tool("eval " + kNet + " iris-test.dat"));
+  ASSERT_EQ(file.status, 0) << file.err;
+  for (const std::string &command :
+       {"(cat iris-test.dat >data.fifo & " + Tool("eval " + kNet + " data.fifo") + ")",
+        "(cat iris-test.dat | " + Tool("eval " + kNet + " /dev/stdin") + ")"}) {
+    const Outcome piped = Shell(dir, command);
+    EXPECT_EQ(piped.status, 0) << command << piped.err;
+    EXPECT_EQ(piped.out, file.out) << command;
+  }
+  // The driver trains on a class read from the FIFO as on the file.
+  Edit("iris.param", "Epochs = 2000", "Epochs = 20")(dir);
+  const Outcome run = Shell(dir, Driver("iris.param"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string trained = Slurp(dir + "/iris-trained.wgt");
+  Edit("iris.param", "DataFile = " + kData, "DataFile = data.fifo")(dir);
+  const Outcome fromFifo =
+      Shell(dir, "(cat " + kData + " >data.fifo & " + Driver("iris.param") + ")");
+  EXPECT_EQ(fromFifo.status, 0) << fromFifo.err;
+  EXPECT_EQ(fromFifo.out, run.out);
+  EXPECT_EQ(Slurp(dir + "/iris-trained.wgt"), trained);
+
+  const Outcome endless =
+      Shell(dir, "(awk 'BEGIN { print \"kestrane-ranges 1\"; for (;;) print \"output\\tc\" i++ }' "
+                 ">data.fifo & timeout 20 " +
+                     Tool("predict " + kNet + " iris.csv --ranges data.fifo") + ")");
+  EXPECT_EQ(endless.status, 1);
+  EXPECT_EQ(endless.err, "ranges file, line 1000002: more than 1000000 features and classes\n");
+  EXPECT_LT(endless.seconds, 10.0);
+  fs::remove_all(dir);
+}
+
+// An import of many classes killed at its first rename: the next reader is
+// told, and the next import makes the set whole (all from one import) before
+// it writes its own.
+TEST(SaveTargetsTest, AnImportKilledDuringItsRenamesLeavesOneWholeSet) {
+  const std::string dir = ExampleDir();
+  ASSERT_FALSE(dir.empty());
+  for (int version = 0; version < 2; ++version) {
+    std::string csv = "x,y,kind\n";
+    for (int k = 0; k < 100; ++k)
+      for (int row = 0; row < 2; ++row)
+        csv += std::to_string((k * 7 + row + version * 3) % 11) + "," +
+               std::to_string(row + version * 5) + ",c" + std::to_string(k) + "\n";
+    Put(dir + "/v" + std::to_string(version) + ".csv", csv);
+    ASSERT_EQ(Shell(dir, Tool("import v" + std::to_string(version) + ".csv -o V" +
+                              std::to_string(version)))
+                  .status,
+              0);
+  }
+  // Whether every file of P is that of V0, or every file that of V1.
+  const auto version = [&](const std::string &prefix) {
+    std::set<int> seen;
+    for (int k = 0; k < 100; ++k)
+      for (int v = 0; v < 2; ++v)
+        if (Slurp(dir + "/" + prefix + "-c" + std::to_string(k) + ".dat") ==
+            Slurp(dir + "/V" + std::to_string(v) + "-c" + std::to_string(k) + ".dat"))
+          seen.insert(v);
+    for (int v = 0; v < 2; ++v)
+      if (Slurp(dir + "/" + prefix + ".ranges") ==
+          Slurp(dir + "/V" + std::to_string(v) + ".ranges"))
+        seen.insert(v);
+    return seen.size() == 1 ? *seen.begin() : -1;
+  };
+  ASSERT_EQ(Shell(dir, Tool("import v0.csv -o P")).status, 0);
+  struct stat before {};
+  stat((dir + "/P-c0.dat").c_str(), &before);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir.c_str()) == 0 && freopen("/dev/null", "w", stdout))
+      execl(KESTRANE_TOOL_BINARY, KESTRANE_TOOL_BINARY, "import", "v1.csv", "-o", "P",
+            static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    struct stat now {};
+    if ((stat((dir + "/P-c0.dat").c_str(), &now) == 0 && now.st_ino != before.st_ino) ||
+        waitpid(child, nullptr, WNOHANG) == child ||
+        std::chrono::steady_clock::now() - start > std::chrono::seconds(30))
+      break;
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  if (fs::exists(dir + "/P.journal")) {
+    const Outcome refused = Shell(dir, Tool("predict " + kNet + " iris.csv --ranges P.ranges"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("P.journal shows"), std::string::npos) << refused.err;
+    // The import's first step makes the set whole; its CSV fails later.
+    EXPECT_EQ(Shell(dir, Tool("import none.csv -o P")).status, 1);
+  }
+  EXPECT_NE(version("P"), -1);
+  for (const auto &entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name.find(".tmp") == std::string::npos && name != "P.journal") << name;
+  }
   fs::remove_all(dir);
 }
 

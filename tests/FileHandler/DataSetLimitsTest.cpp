@@ -1,17 +1,22 @@
 // Headers that ask for more than the file can hold are refused before the
-// tables are allocated: a few bytes must never cost gigabytes.
+// tables are allocated: a few bytes must never cost gigabytes. A pipe, whose
+// length nobody knows, is read as its rows come.
 
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
+#include "tests/Support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -110,6 +115,85 @@ TEST(DataSetLimitsTest, ChunksLargerThanTheRestOfTheFileAreRefused) {
   int64_t beyond = 1 << 20;
   EXPECT_THROW(tools.LoadDataSetChunk(path.c_str(), beyond, 1, first, second), FileTools::Error);
   std::remove(path.c_str());
+}
+
+// Loads `text` through a FIFO in a folder of the test's own, the writer
+// running beside the reader; the message of the error, empty when none.
+std::string LoadThroughFifo(const std::string &text, std::unique_ptr<Data> &first,
+                            std::unique_ptr<Data> &second, bool chunk = false) {
+  testsupport::ScratchDir dir("kestrane_fifo_");
+  const std::string fifo = dir.File("data.fifo");
+  if (mkfifo(fifo.c_str(), 0600) != 0)
+    return "no FIFO";
+  // A reader that stops early fails the writer's next write, quietly.
+  void (*const previous)(int) = std::signal(SIGPIPE, SIG_IGN);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+  std::string message;
+  try {
+    FileTools tools;
+    int64_t offset = 0;
+    if (chunk)
+      tools.LoadDataSetChunk(fifo.c_str(), offset, 1, first, second);
+    else
+      tools.LoadDataSet(fifo.c_str(), first, second);
+  } catch (const FileTools::Error &e) {
+    message = e.GetMessage();
+  }
+  writer.join();
+  std::signal(SIGPIPE, previous);
+  return message;
+}
+
+TEST(DataSetLimitsTest, APipeIsReadAsItsRowsComeAndKeepsTheProtection) {
+  // Rows of a million numbers: pieces of two rows each, joined in order.
+  std::string rows;
+  for (int r = 0; r < 5; ++r) {
+    rows += std::to_string(r + 1);
+    for (int i = 1; i < 1000000; ++i)
+      rows += i == 999999 ? " 0.5" : " 0";
+    rows += "\n";
+  }
+  const std::string text = DataSet("[Rows = 5] [Inputs = 999999] [ExpectedOutputs = 1]", rows);
+  std::unique_ptr<Data> piped, unused;
+  ASSERT_EQ(LoadThroughFifo(text, piped, unused), "");
+  const std::string path = WriteFile(text);
+  std::unique_ptr<Data> file, second;
+  FileTools tools;
+  ASSERT_EQ(tools.LoadDataSet(path.c_str(), file, second), 0);
+  std::remove(path.c_str());
+  ASSERT_NE(piped, nullptr);
+  EXPECT_EQ(piped->MbrDyaRtpInputs, file->MbrDyaRtpInputs);
+  EXPECT_EQ(piped->MbrDyaRtpOutputs, file->MbrDyaRtpOutputs);
+  EXPECT_EQ(piped->GetInputDatum(4, 0), 5.0);
+  for (const auto &[a, b] : {std::pair{piped->MbrNdxRows, file->MbrNdxRows},
+                             {piped->MbrNdxDataRows, file->MbrNdxDataRows},
+                             {piped->MbrNdxFirst, file->MbrNdxFirst},
+                             {piped->MbrNdxLast, file->MbrNdxLast},
+                             {piped->MbrNdxCursor, file->MbrNdxCursor}})
+    EXPECT_EQ(a, b);
+
+  // Labels and a second table come through too.
+  const std::string labelled =
+      DataSet("[Rows = 2] [Inputs = 1] [ExpectedOutputs = Labels] [Error = 1]",
+              "1 0.5 [cat]\n2 0.25 [dog=2]\n");
+  std::unique_ptr<Data> first, errors;
+  ASSERT_EQ(LoadThroughFifo(labelled, first, errors), "");
+  EXPECT_EQ(first->GetLabels(1)->GetLabel(0).name, "dog");
+  EXPECT_EQ(errors->GetOutputDatum(1, 0), 0.25);
+
+  // Two billion rows promised, two sent: refused when the rows run out,
+  // having held no more than a piece.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(LoadThroughFifo(DataSet("[Rows = 2000000000] [Inputs = 1]", "1 2\n"), first, errors),
+            "Token (number) expected");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(first, nullptr);
+  EXPECT_EQ(LoadThroughFifo(DataSet("[Rows = 65536] [Inputs = 65536]", ""), first, errors)
+                .rfind("Data set too large", 0),
+            0u);
+  // Chunks are found by seeking, which a pipe cannot.
+  EXPECT_EQ(LoadThroughFifo(labelled, first, errors, true),
+            "Chunks are read from a file that can seek, not from a pipe or FIFO");
 }
 
 } // namespace

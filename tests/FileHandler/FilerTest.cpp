@@ -321,6 +321,19 @@ TEST(FilerTest, InconsistentTablesGiveMinus83) {
   EXPECT_EQ(tools.SaveDataSet(path.c_str(), nullptr, &labelsAndOutputs), -83);
   EXPECT_EQ(tools.SaveDataSet(path.c_str(), &badName, nullptr), -83);
   EXPECT_EQ(tools.WriteDataSetHeader(path.c_str(), 1, 1, 0, 0, -1), -83);
+  // More numbers in a row than the readers take.
+  Data wide(1, 999999, 2, false);
+  EXPECT_EQ(tools.SaveDataSet(path.c_str(), &wide, nullptr), -83);
+  EXPECT_EQ(tools.WriteDataSetHeader(path.c_str(), 999999, 1, 1, 0, 1), -83);
+  std::ostringstream out;
+  try {
+    tools.WriteDataSet(out, &wide, nullptr);
+    ADD_FAILURE() << "written";
+  } catch (const FileTools::Error &e) {
+    EXPECT_EQ(e.GetMessage(),
+              "Data set too large for its readers: 1000001 numbers per row, more than 1000000");
+  }
+  EXPECT_EQ(out.str(), "");
   EXPECT_FALSE(Exists(path));
 }
 

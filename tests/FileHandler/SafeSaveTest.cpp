@@ -192,4 +192,80 @@ TEST_F(SafeSaveTest, ACommitWaitsForTheFolderLockAndRenamesTheSetTogether) {
   EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
 }
 
+// A set of files committed with a journal, killed at the journal's first
+// appearance or at the first rename: recovered, the set is wholly old or
+// wholly new, and nothing else is left.
+TEST_F(SafeSaveTest, AJournalledSetKilledDuringItsCommitIsRecoveredWhole) {
+  const int kFiles = 60;
+  const std::string journal = kestrane::SetJournal(Path("set"));
+  std::string firstNew, firstOld;
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    for (int i = 0; i < kFiles; ++i)
+      std::ofstream(Path("set-" + std::to_string(i))) << "old " << i;
+    struct stat before {};
+    stat(Path("set-0").c_str(), &before);
+    const pid_t child = fork();
+    if (child == 0) {
+      std::vector<std::unique_ptr<SafeSave>> saves;
+      std::vector<SafeSave *> set;
+      for (int i = 0; i < kFiles; ++i) {
+        saves.push_back(std::make_unique<SafeSave>(Path("set-" + std::to_string(i))));
+        saves.back()->Stream() << "new " << i;
+        set.push_back(saves.back().get());
+      }
+      SafeSave::CommitTogether(set, journal);
+      _exit(0);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+      struct stat now {};
+      const bool seen = round % 2 == 0
+                            ? stat(journal.c_str(), &now) == 0
+                            : stat(Path("set-0").c_str(), &now) == 0 && now.st_ino != before.st_ino;
+      if (seen || waitpid(child, nullptr, WNOHANG) == child ||
+          std::chrono::steady_clock::now() - start > std::chrono::seconds(20))
+        break;
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    SafeSave::Recover(journal);
+    const std::string kind = Slurp(Path("set-0")).substr(0, 3);
+    for (int i = 0; i < kFiles; ++i)
+      ASSERT_EQ(Slurp(Path("set-" + std::to_string(i))), kind + " " + std::to_string(i));
+    EXPECT_EQ(Entries().size(), static_cast<size_t>(kFiles));
+  }
+}
+
+TEST_F(SafeSaveTest, RecoveryCarriesOutWhatItsJournalMayAskAndNothingElse) {
+  const std::string journal = kestrane::SetJournal(Path("set"));
+  const auto prepare = [&](const std::string &state, const std::string &temporaryB) {
+    std::ofstream(Path("a")) << "old a";
+    std::ofstream(Path("b")) << "old b";
+    std::ofstream(Path(".a.77.1.tmp")) << "new a";
+    std::ofstream(Path(temporaryB)) << "new b";
+    std::ofstream(journal) << "kestrane-journal 1\n"
+                           << state << "\n1 a\n11 .a.77.1.tmp\n1 b\n"
+                           << temporaryB.size() << " " << temporaryB << "\n";
+  };
+  prepare("redo", ".b.77.2.tmp");
+  EXPECT_TRUE(SafeSave::Recover(journal));
+  EXPECT_EQ(Slurp(Path("a")) + ", " + Slurp(Path("b")), "new a, new b");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
+
+  prepare("undo", ".b.77.2.tmp");
+  EXPECT_TRUE(SafeSave::Recover(journal));
+  EXPECT_EQ(Slurp(Path("a")) + ", " + Slurp(Path("b")), "old a, old b");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_FALSE(SafeSave::Recover(journal));
+
+  // A file that is no temporary file of its target is never moved.
+  prepare("redo", "victim");
+  EXPECT_EQ(SaveError([&] { SafeSave::Recover(journal); }),
+            "cannot finish the interrupted save that " + journal +
+                " records: it names a file that is no temporary file of " + Path("b"));
+  EXPECT_EQ(Slurp(Path("victim")), "new b");
+  EXPECT_EQ(Slurp(Path("a")), "old a");
+}
+
 } // namespace

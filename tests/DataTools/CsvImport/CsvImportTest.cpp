@@ -188,6 +188,27 @@ TEST(RangesFileTest, RejectsMalformedFiles) {
   }
 }
 
+// The writer refuses what the reader would: one case each.
+TEST(RangesFileTest, WritesNothingItsReaderRefuses) {
+  const auto writeError = [](const kestrane::ImportRanges &ranges) {
+    std::ostringstream out;
+    const std::string error = ErrorOf([&] { kestrane::WriteRanges(out, ranges); });
+    EXPECT_EQ(out.str(), "");
+    return error;
+  };
+  kestrane::ImportRanges ranges;
+  ranges.classColumn = "kind";
+  ranges.features = {{"a\tb", 0, 1}, {"a b", 0, 1}};
+  ranges.classes = {"x", "y"};
+  EXPECT_EQ(writeError(ranges), "two features would be named \"a b\" in the ranges file");
+  ranges.features = {{std::string(65473, 'f'), 0, 1}};
+  EXPECT_EQ(writeError(ranges),
+            "feature name of 65473 bytes, more than the 65472 a ranges file holds");
+  ranges.features.assign(999999, {"f", 0, 1});
+  EXPECT_EQ(writeError(ranges).rfind("999999 features and 2 classes, more than the 1000000", 0),
+            0u);
+}
+
 TEST(StarterParametersTest, ReadsBackAsWritten) {
   kestrane::StarterParameters p;
   p.weightFile = "w.wgt";
