@@ -18,8 +18,8 @@ struct FeatureRange {
   // 0 when it holds another one, missing when it holds none. Its range is
   // [0, 1] and its name "column=category".
   bool categorical = false;
-  std::string column;
-  std::string category;
+  std::string column{};
+  std::string category{};
 };
 
 // The CSV column an input reads: its name, or the column of its category.
