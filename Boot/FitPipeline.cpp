@@ -1,5 +1,6 @@
 #include "Boot/FitPipeline.h"
 
+#include "Boot/Wording.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
@@ -114,7 +115,8 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
 }
 
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
-                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
+                    const std::vector<std::string> &classNames) {
   std::vector<int32_t> examples = settings.examples;
   if (examples.empty() && !classTables.empty()) {
     int32_t smallest = classTables[0]->MbrNdxDataRows;
@@ -125,6 +127,17 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   if (examples.size() != classTables.size()) {
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
+  }
+  // Every draw takes that many distinct rows of each class.
+  for (size_t k = 0; k < classTables.size(); ++k) {
+    const int32_t rows = classTables[k] != nullptr ? classTables[k]->MbrNdxDataRows : 0;
+    if (classTables[k] != nullptr && examples[k] > rows) {
+      const std::string name =
+          k < classNames.size() ? classNames[k] : "class number " + std::to_string(k + 1);
+      throw TRunError("Insufficient rows: " + name + " has " + CountOf(rows, "row") + ", " +
+                      std::to_string(examples[k]) + " examples per draw asked of it; ask at most " +
+                      std::to_string(rows));
+    }
   }
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
@@ -176,7 +189,10 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     std::vector<Data *> classTables;
     for (const auto &table : tables)
       classTables.push_back(table.get());
-    error = TrainNetwork(*network, classTables, settings, std::move(progress));
+    std::vector<std::string> names;
+    for (const std::string &name : ranges.classes)
+      names.push_back("class " + name);
+    error = TrainNetwork(*network, classTables, settings, std::move(progress), names);
   }
   return Model(std::move(ranges), std::move(network), error);
 }

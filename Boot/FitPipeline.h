@@ -97,8 +97,11 @@ struct TrainSettings {
 
 // Trains `network` on the class tables as the driver does and returns the
 // error it prints ("Error = "). `progress`, when set, hears every epoch.
+// `classNames` ("class setosa") name the tables in a refusal of more examples than a class has
+// rows (a TRunError, before any training).
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
-                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr);
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
+                    const std::vector<std::string> &classNames = {});
 
 // ---- the whole chain
 

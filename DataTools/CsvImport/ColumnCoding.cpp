@@ -109,7 +109,7 @@ std::vector<FeatureRange> ColumnLearner::Finish() {
                         "\" (--na lists the texts of missing values)");
     throw ImportError(at + "\"" + column.firstText + "\" in column \"" + column.name +
                       "\" is not a number; most of the column's values are (--categorical " +
-                      column.name + " takes every value as a category)");
+                      column.name + " takes every value as a category)" + classHint_);
   }
   for (Column &column : columns_) {
     if (!column.Categorical()) {

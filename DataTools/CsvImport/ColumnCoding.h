@@ -40,6 +40,9 @@ public:
   // as a slip is likelier than a category. Also raises ImportError for a
   // column without any value.
   std::vector<FeatureRange> Finish();
+  // Added to the refusal of a value that is not a number: where the class
+  // column came from, when the user did not name it.
+  void SetClassHint(std::string hint) { classHint_ = std::move(hint); }
   // One row's cells as the inputs Finish listed.
   void Expand(const double *values, const int32_t *codes, double *inputs) const;
   // What a user should know: the columns taken as categories, and those
@@ -65,6 +68,7 @@ private:
 
   std::vector<Column> columns_;
   std::vector<std::string> missing_;
+  std::string classHint_;
 };
 
 // The inputs of a ranges file, read from the rows of new data: numbers as

@@ -111,6 +111,32 @@ void CheckSomeRows(const LabelledRows &read) {
 
 ImportError NoDataRows() { return ImportError("the CSV file has a header but no data rows"); }
 
+// When the class column was not named: which one was taken, for a message
+// about the others (a class column that is not last reads as a feature).
+std::string ClassHint(const ImportRequest &request, const std::string &classColumn) {
+  if (!request.classColumn.empty() || request.reuse)
+    return std::string();
+  return "; the class is the last column, \"" + classColumn + "\", unless --class names another";
+}
+
+// A feature column named like a class column, while the class defaulted to
+// the last one: likely a table whose class is not last.
+void NoteClassLikeFeature(const ImportRequest &request, const std::vector<std::string> &header,
+                          const Columns &columns, std::vector<std::string> &notes) {
+  if (!request.classColumn.empty() || request.reuse)
+    return;
+  for (int f : columns.features) {
+    std::string lower;
+    for (char c : header[f])
+      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "class" || lower == "label" || lower == "target") {
+      notes.push_back("!Warning: column \"" + header[f] +
+                      "\" is taken as a feature: the class is the last column, \"" +
+                      header[columns.classColumn] + "\", unless --class names another");
+    }
+  }
+}
+
 // Reads the labelled rows of a table, learning its columns of categories.
 class LabelledReader {
 public:
@@ -120,6 +146,8 @@ public:
         learner_(ColumnNames(header, columns), request.categorical, request.missing),
         missing_(request.missing) {
     read_.classColumn = header[columns.classColumn];
+    learner_.SetClassHint(ClassHint(request, read_.classColumn));
+    NoteClassLikeFeature(request, header, columns, classNotes_);
   }
 
   void Add(const std::vector<std::string> &fields, int line) {
@@ -143,6 +171,7 @@ public:
     CheckSomeRows(read_);
     const std::vector<FeatureRange> inputs = learner_.Finish();
     read_.notes = learner_.Notes();
+    read_.notes.insert(read_.notes.begin(), classNotes_.begin(), classNotes_.end());
     bool categories = false;
     for (const FeatureRange &input : inputs) {
       read_.featureNames.push_back(input.name);
@@ -173,6 +202,7 @@ private:
   std::vector<std::string> missing_;
   LabelledRows read_;
   std::vector<std::vector<int32_t>> codes_;
+  std::vector<std::string> classNotes_;
 };
 
 // The ranges file names the columns and classes for a later import of the
@@ -248,6 +278,8 @@ public:
       for (int f : features_)
         names.push_back(header[f]);
       learner_ = std::make_unique<ColumnLearner>(names, request.categorical, request.missing);
+      learner_->SetClassHint(ClassHint(request, header[classColumn_]));
+      NoteClassLikeFeature(request, header, columns, classNotes_);
       width_ = features_.size();
     }
   }
@@ -303,6 +335,7 @@ public:
     if (learner_) {
       inputs = learner_->Finish();
       result.notes = learner_->Notes();
+      result.notes.insert(result.notes.begin(), classNotes_.begin(), classNotes_.end());
     }
     ImportRanges &ranges = result.ranges;
     ranges.classColumn = header_.header[classColumn_];
@@ -487,7 +520,8 @@ private:
   size_t width_ = 0; // values per row: the columns, then (after Finish's expansion) the inputs
   std::unique_ptr<ColumnLearner> learner_; // a new import
   std::unique_ptr<RowEncoder> encoder_;    // an import through reused ranges
-  std::vector<ClassRows> classes_;         // in the order first seen (reused: the ranges' order)
+  std::vector<std::string> classNotes_;
+  std::vector<ClassRows> classes_; // in the order first seen (reused: the ranges' order)
   std::unordered_map<std::string, size_t> index_;
   int64_t rows_ = 0;
   long skipped_ = 0;

@@ -289,7 +289,8 @@ std::vector<BadInput> Cases() {
           Edit("iris.param", "Seed = 7", "Seed = 7 #Features = 9 Features = 0 1 2 3 4 5 6 7 8"),
           "More features"));
   cases.push_back(Run("MoreExamplesThanRows", Edit("iris.param", "Examples = 35", "Examples = 99"),
-                      "Bad Parameter"));
+                      "Insufficient rows: data file iris-setosa.dat has 35 rows, 99 examples per "
+                      "draw asked of it; ask at most 35\n"));
 
   cases.push_back(Tool("ToolUnknownCommand", "frobnicate", Nothing(), "unknown command"));
   cases.push_back(Tool("CreateWithoutInputs", "create --rules 2 --outputs 2 -o out.wgt", Nothing(),

@@ -128,6 +128,13 @@ TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
        "line 3: \"pink\" in column \"colour\")\n"},
       {tool + "cv gaps.csv --drop id --folds 2 --epochs 20 --rules 4 --jobs 1", 0, "mean "},
       {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps.csv", 0, "colour is "},
+      {tool + "eval gaps-trained.wgt gaps.csv --ranges gaps.ranges", 1,
+       "(eval reads data-set files: kestrane-tool import gaps.csv --ranges RANGES"},
+      {"printf 'Class,v\\nA,1\\nB,1\\nA,2\\nB,2\\n' > swapped.csv && " + tool +
+           "import swapped.csv -o swapped",
+       0,
+       "!Warning: column \"Class\" is taken as a feature: the class is the last column, "
+       "\"v\", unless --class names another\n"},
   };
   for (const Step &step : steps) {
     const Ran ran = Shell(dir, step.command);

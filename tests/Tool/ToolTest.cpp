@@ -169,7 +169,8 @@ TEST_F(ToolTest, FailedImportWritesNothing) {
   const Outcome o = RunTool(kestrane::ToolImport, {csv, "-o", prefix});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "line 3: \"oops\" in column \"b\" is not a number; most of the column's "
-                   "values are (--categorical b takes every value as a category)\n");
+                   "values are (--categorical b takes every value as a category); the class is the "
+                   "last column, \"c\", unless --class names another\n");
   for (const char *suffix : {"-x.dat", "-y.dat", ".ranges", ".param"})
     EXPECT_FALSE(Exists(prefix + suffix)) << suffix;
   // An output that cannot take its place (a directory of that name) stops all of them.

@@ -114,7 +114,8 @@ TEST(CsvImportTest, BadCellsNameTheLine) {
             "line 3: missing value in column \"f\" (--na lists the texts of missing values)");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n\"1,5\",b\n"), {}); }),
             "line 3: \"1,5\" in column \"f\" is not a number; most of the column's values are "
-            "(--categorical f takes every value as a category)");
+            "(--categorical f takes every value as a category); the class is the last column, "
+            "\"c\", unless --class names another");
   EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
             ""); // "nan" is not a mark of a missing value
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,NA\n2,\n"), {}); }),
