@@ -11,12 +11,16 @@
 #include "Vemo/TVemo.h"
 
 #include <algorithm>
+#include <limits>
 #include <sstream>
 #include <unordered_map>
 
 namespace kestrane {
 
 namespace {
+
+// The default proportional round holds at most this many balanced rounds' rows.
+constexpr int64_t kProportionalRounds = 3;
 
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr long long kMaxWeights = 50000000;
@@ -114,33 +118,69 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
   return tools.ReadNetwork(text);
 }
 
+std::vector<int32_t> ClassExamples(const TrainSettings &settings,
+                                   const std::vector<int32_t> &rows) {
+  if (!settings.examples.empty() || rows.empty())
+    return settings.examples;
+  const int64_t perRound = settings.examplesPerRound;
+  if (perRound < 0)
+    throw TSettingError(Setting::kExamples, "must not be negative");
+  if (perRound > std::numeric_limits<int32_t>::max())
+    throw TSettingError(Setting::kExamples, "more rows per round than a table may hold");
+  const int64_t classes = static_cast<int64_t>(rows.size());
+  int64_t total = 0;
+  for (int32_t n : rows)
+    total += n;
+  std::vector<int32_t> examples;
+  if (settings.sampling == ClassSampling::kBalanced) {
+    if (perRound == 0)
+      return std::vector<int32_t>(rows.size(), *std::min_element(rows.begin(), rows.end()));
+    return std::vector<int32_t>(rows.size(),
+                                static_cast<int32_t>(std::max<int64_t>(1, perRound / classes)));
+  }
+  // By default every row, but at most three balanced rounds' worth: a round
+  // then costs at most three times a balanced one, however large the
+  // largest class.
+  const int64_t smallest = *std::min_element(rows.begin(), rows.end());
+  const int64_t wanted =
+      perRound != 0 ? perRound : std::min(total, kProportionalRounds * smallest * classes);
+  for (int32_t n : rows) {
+    // Rounded to the nearest row; a class too small for one row still gives one.
+    const int64_t share = total == 0 ? 0 : (wanted * n + total / 2) / total;
+    examples.push_back(static_cast<int32_t>(std::max<int64_t>(n > 0 ? 1 : 0, share)));
+  }
+  return examples;
+}
+
+bool DrawsWithReplacement(const TrainSettings &settings) {
+  return settings.withReplacement || settings.sampling == ClassSampling::kProportional ||
+         settings.examplesPerRound > 0;
+}
+
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
                     const std::vector<std::string> &classNames) {
-  std::vector<int32_t> examples = settings.examples;
-  if (examples.empty() && !classTables.empty()) {
-    int32_t smallest = classTables[0]->MbrNdxDataRows;
-    for (const Data *table : classTables)
-      smallest = std::min(smallest, table->MbrNdxDataRows);
-    examples.assign(classTables.size(), smallest);
-  }
+  std::vector<int32_t> rows;
+  for (const Data *table : classTables)
+    rows.push_back(table->MbrNdxDataRows);
+  const std::vector<int32_t> examples = ClassExamples(settings, rows);
   if (examples.size() != classTables.size()) {
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
   }
-  // Every draw takes that many distinct rows of each class.
-  for (size_t k = 0; k < classTables.size(); ++k) {
-    const int32_t rows = classTables[k] != nullptr ? classTables[k]->MbrNdxDataRows : 0;
-    if (classTables[k] != nullptr && examples[k] > rows) {
+  // A draw without replacement takes that many distinct rows of each class.
+  for (size_t k = 0; k < classTables.size() && !DrawsWithReplacement(settings); ++k) {
+    if (classTables[k] != nullptr && examples[k] > rows[k]) {
       const std::string name =
           k < classNames.size() ? classNames[k] : "class number " + std::to_string(k + 1);
-      throw TRunError("Insufficient rows: " + name + " has " + CountOf(rows, "row") + ", " +
+      throw TRunError("Insufficient rows: " + name + " has " + CountOf(rows[k], "row") + ", " +
                       std::to_string(examples[k]) + " examples per draw asked of it; ask at most " +
-                      std::to_string(rows));
+                      std::to_string(rows[k]) + ", or draw with replacement");
     }
   }
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
+  trainer.SetWithReplacement(DrawsWithReplacement(settings));
   trainer.SetProgress(std::move(progress));
   const double error = trainer.Run(static_cast<int32_t>(classTables.size()), classTables.data(),
                                    examples.data(), settings.epochs, settings.changeAfter,

@@ -83,10 +83,23 @@ std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape);
 
 // ---- training
 
+// How a round's rows are shared among the classes when no per-class counts are
+// given. Balanced: the same count from every class (by default the smallest
+// class's row count: what import has always written). Proportional: each class
+// its share of the rows, at least one row each; by default all the rows, or
+// three balanced rounds' worth when that is fewer (so a round costs at most
+// three balanced ones).
+enum class ClassSampling { kBalanced, kProportional };
+
 struct TrainSettings {
-  std::vector<int32_t> examples;               // rows drawn per class per round; empty: the
-                                               // smallest class's row count for every class
-                                               // (what import writes)
+  std::vector<int32_t> examples; // rows drawn per class per round; empty: from
+                                 // `sampling` and `examplesPerRound`
+  ClassSampling sampling = ClassSampling::kBalanced;
+  int64_t examplesPerRound = 0; // rows per round over all classes; 0: the default of `sampling`
+  // A class asked for more rows than it has gives all of them and the rest drawn
+  // with replacement; off, it fails ("Insufficient rows"), as the driver always
+  // has. Proportional sampling, and a per-round count, turn it on.
+  bool withReplacement = false;
   int32_t epochs = kDefaults.epochs;           // budget of the whole run
   int32_t changeAfter = kDefaults.changeAfter; // epochs on one draw before the next
   float learningRate = static_cast<float>(kDefaults.learningRate);
@@ -94,6 +107,13 @@ struct TrainSettings {
   bool batch = kDefaults.batch;
   uint32_t seed = kDefaults.seed; // the draws of srand(seed), rand()
 };
+
+// The rows each class gives every round, for classes of `rows` rows each:
+// `settings.examples` when given, else what `sampling` and `examplesPerRound`
+// ask for (TSettingError for a negative count or too many rows).
+std::vector<int32_t> ClassExamples(const TrainSettings &settings, const std::vector<int32_t> &rows);
+// Whether the draws of `settings` may repeat rows.
+bool DrawsWithReplacement(const TrainSettings &settings);
 
 // Trains `network` on the class tables as the driver does and returns the
 // error it prints ("Error = "). `progress`, when set, hears every epoch.

@@ -27,6 +27,7 @@ enum GridAxis {
   kGridLearningRate,
   kGridMomentum,
   kGridBatch,
+  kGridSampling, // 0 balanced, 1 proportional (ClassSampling); empty: balanced
   kGridAxes
 };
 

@@ -162,6 +162,7 @@ int Train(const RunSettings &settings) {
   train.learningRate = settings.learningRate;
   train.momentum = settings.momentum;
   train.batch = settings.batch;
+  train.withReplacement = settings.withReplacement;
   train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
                                 : static_cast<unsigned>(time(nullptr));
 

@@ -26,7 +26,8 @@ enum class Key {
   Batch,
   FeatureCount,
   Features,
-  Seed
+  Seed,
+  WithReplacement
 };
 
 struct KeyName {
@@ -48,6 +49,7 @@ const KeyName kKeys[] = {
     {"#Features", Key::FeatureCount},
     {"Features", Key::Features},
     {"Seed", Key::Seed},
+    {"WithReplacement", Key::WithReplacement},
 };
 
 Key Lookup(const std::string &word, const char *&name) {
@@ -275,6 +277,11 @@ private:
       message = ReadText(name, kMaxBatchWord, word, "value");
       if (message.empty())
         s_.batch = strcasecmp(word.c_str(), "true") == 0;
+      break;
+    case Key::WithReplacement:
+      message = ReadText(name, kMaxBatchWord, word, "value");
+      if (message.empty())
+        s_.withReplacement = strcasecmp(word.c_str(), "true") == 0;
       break;
     case Key::FeatureCount:
       message = ReadInteger(name, number);

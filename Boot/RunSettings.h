@@ -23,6 +23,10 @@ struct RunSettings {
   float learningRate = 0.5f;
   float momentum = 0.5f;
   bool batch = false;
+  // WithReplacement = true: a class whose Examples exceed its rows gives all of
+  // them and the rest drawn with replacement; absent or false, such a run
+  // fails ("Insufficient rows"), as it always has.
+  bool withReplacement = false;
   int32_t featureCount = 0;      // #Features; 0 keeps every input column
   std::vector<int32_t> features; // Features: 0-based input columns to keep
   bool hasSeed = false;          // Seed given: the run draws from it, not the clock

@@ -42,7 +42,9 @@ double TVemoBPBootStrap::Run(int32_t numClasses, Data *const *tables, const int3
   } unhook{trainer->epochDone};
 
   while (spent < totalEpochs && error > threshold) {
-    std::unique_ptr<Data> drawn = TDataManip::Recombine(numClasses, tables, examples);
+    std::unique_ptr<Data> drawn =
+        withReplacement ? TDataManip::RecombineWithReplacement(numClasses, tables, examples)
+                        : TDataManip::Recombine(numClasses, tables, examples);
     // Training on nothing would report an error of 0 as if the run had succeeded.
     if (drawn->MbrNdxDataRows == 0)
       throw TException("Empty training set: every class gives 0 examples", kBadParameter,

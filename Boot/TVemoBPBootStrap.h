@@ -41,6 +41,9 @@ public:
 
   // Called after every epoch (keep it cheap); none by default.
   void SetProgress(ProgressFn fn) { progress = std::move(fn); }
+  // Classes asked for more rows than they have are drawn with replacement
+  // (TDataManip::RecombineWithReplacement) instead of failing; off by default.
+  void SetWithReplacement(bool on) { withReplacement = on; }
   // Rounds run by the last Run.
   int32_t GetRounds() const { return rounds; }
 
@@ -48,6 +51,7 @@ private:
   std::unique_ptr<TVemoBP> trainer;
   ProgressFn progress;
   int32_t rounds = 0;
+  bool withReplacement = false;
 };
 
 } // namespace kestrane

@@ -141,6 +141,14 @@ double ParseReal(const std::string &text, const std::string &what) {
   return value;
 }
 
+ClassSampling ParseSampling(const std::string &text, const std::string &what) {
+  if (text == "balanced")
+    return ClassSampling::kBalanced;
+  if (text == "proportional")
+    return ClassSampling::kProportional;
+  throw ToolError(what + ": \"" + text + "\" is neither balanced nor proportional");
+}
+
 uint32_t ParseSeed(const std::string &text) {
   char *end = nullptr;
   errno = 0;

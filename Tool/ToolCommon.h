@@ -4,6 +4,7 @@
 // Shared pieces of the kestrane-tool subcommands: the command-line reader, the
 // number parsers, the failure guard and the all-or-nothing output files.
 
+#include "Boot/FitPipeline.h"
 #include "Boot/Wording.h"
 #include "FileHandler/SafeSave.h"
 #include "KQmessage/KestraneError.h"
@@ -62,6 +63,8 @@ std::vector<int> ParseCountList(const std::string &text, int n, const std::strin
 std::vector<std::string> SplitList(const std::string &text);
 double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
+// "balanced" or "proportional".
+ClassSampling ParseSampling(const std::string &text, const std::string &what);
 
 // The --weights value MIN,MAX, MIN <= MAX.
 void ParseWeightRange(const std::string &text, double &min, double &max);

@@ -42,8 +42,10 @@ const char *const kToolCvHelp =
     "  --learning-rate LIST (default 0.1)\n"
     "  --momentum LIST      (default 0.5)\n"
     "  --batch LIST         false or true (default false)\n"
+    "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
-    "training, as the parameter file of import does.\n";
+    "training, as the parameter file of import does (balanced); proportional\n"
+    "draws every class in proportion to its rows, as import --sampling does.\n";
 
 namespace {
 
@@ -85,6 +87,16 @@ Axis BatchAxis(const ToolArguments &a) {
   return axis;
 }
 
+Axis SamplingAxis(const ToolArguments &a) {
+  Axis axis{"--sampling", {}, {}};
+  for (const std::string &part : SplitList(a.Get("--sampling", "balanced"))) {
+    const ClassSampling sampling = ParseSampling(part, "--sampling");
+    axis.value.push_back(sampling == ClassSampling::kProportional ? 1.0 : 0.0);
+    axis.text.push_back(part);
+  }
+  return axis;
+}
+
 std::string Percent(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f %%", value);
@@ -94,6 +106,8 @@ std::string Percent(double value) {
 std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   std::string text;
   for (size_t k = 0; k < axes.size(); ++k) {
+    if (axes[k].text.empty())
+      continue; // an axis not asked for
     text += (k ? ", " : "") + axes[k].option.substr(2) + " " + axes[k].text[point.pick[k]];
   }
   return text;
@@ -106,7 +120,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
                         {"--folds", "--seed", "--class", "--features", "--categorical", "--drop",
                          "--separator", "--na", "--jobs", "--rules", "--input-mfs", "--output-mfs",
                          "--weights", "--epochs", "--change-after", "--learning-rate", "--momentum",
-                         "--batch"},
+                         "--batch", "--sampling"},
                         {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
@@ -155,6 +169,9 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
   axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
   axes[kGridBatch] = BatchAxis(a);
+  // Not named in the report unless asked for, so that it reads as it always has.
+  if (a.Has("--sampling"))
+    axes[kGridSampling] = SamplingAxis(a);
   for (int k = 0; k < kGridAxes; ++k)
     grid.values[k] = axes[k].value;
 
@@ -204,6 +221,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << "  Momentum = " << text(kGridMomentum) << "\n"
       << "  Batch = " << text(kGridBatch) << "\n"
       << "  Seed = " << grid.seed << "\n";
+  if (a.Has("--sampling"))
+    out << "  (import with --sampling " << text(kGridSampling) << ")\n";
   return 0;
 }
 

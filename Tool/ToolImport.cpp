@@ -54,8 +54,16 @@ const char *const kToolImportHelp =
     "  --batch             Batch = true: one weight change per pass over a draw, with\n"
     "                      the learning rate divided by the rows of one draw, so that\n"
     "                      a step stays about the size of an on-line step\n"
+    "  --sampling S        balanced: as many rows from every class per round;\n"
+    "                      proportional: every class in proportion to its rows, at\n"
+    "                      least one (default balanced)\n"
+    "  --examples N        rows per round over all classes (default: balanced, the\n"
+    "                      smallest class's rows from every class; proportional, all\n"
+    "                      the rows, at most three times the balanced count); a\n"
+    "                      class short of rows repeats some of them\n"
     "The parameter file also gets Seed = the --seed value, and Examples = the\n"
-    "training rows of the smallest class for every class.\n"
+    "training rows of the smallest class for every class (without --sampling and\n"
+    "--examples; with them, one count per class and WithReplacement = true).\n"
     "The create command printed at the end suggests features + classes rules (at\n"
     "most 100, or the class count when that is larger): in cross-validation on\n"
     "several data sets accuracy rose steeply up to about that count and stayed\n"
@@ -127,7 +135,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   const ToolArguments a(args,
                         {"--class", "--features", "--categorical", "--drop", "--separator", "--na",
                          "--holdout", "--seed", "--ranges", "-o", "--epochs", "--change-after",
-                         "--learning-rate", "--momentum"},
+                         "--learning-rate", "--momentum", "--sampling", "--examples"},
                         {"--batch"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
@@ -252,6 +260,21 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   params.examples = result.training[0]->MbrNdxDataRows;
   for (const auto &table : result.training)
     params.examples = std::min(params.examples, static_cast<int>(table->MbrNdxDataRows));
+  if (a.Has("--sampling") || a.Has("--examples")) {
+    TrainSettings sampling;
+    sampling.sampling = ParseSampling(a.Get("--sampling", "balanced"), "--sampling");
+    if (a.Has("--examples"))
+      sampling.examplesPerRound = ParseCount(a.Get("--examples"), "--examples", 1, 2000000000);
+    std::vector<int32_t> rows;
+    for (const auto &table : result.training)
+      rows.push_back(table->MbrNdxDataRows);
+    const std::vector<int32_t> counts = ClassExamples(sampling, rows);
+    params.classExamples.assign(counts.begin(), counts.end());
+    params.examplesNote = std::string(sampling.sampling == ClassSampling::kBalanced
+                                          ? "the same count from every class"
+                                          : "each class in proportion to its training rows") +
+                          (a.Has("--examples") ? ", " + a.Get("--examples") + " in all" : "");
+  }
   if (a.Has("--batch")) {
     // A batch step follows the change summed over the whole draw: scaled
     // down by the draw's rows it is about one on-line step.

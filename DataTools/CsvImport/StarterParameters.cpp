@@ -15,6 +15,15 @@ int StarterRuleCount(int features, int classes) {
   return static_cast<int>(std::min<long long>(rules, std::max(100, classes)));
 }
 
+long long RowsPerRound(const StarterParameters &p) {
+  if (p.classExamples.empty())
+    return static_cast<long long>(p.examples) * static_cast<long long>(p.dataFiles.size());
+  long long rows = 0;
+  for (int count : p.classExamples)
+    rows += count;
+  return rows;
+}
+
 void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   // Every free word here is skipped by the reader only because none of them
   // is a key, in any letter case: keep it so when editing the comments.
@@ -25,9 +34,16 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
       << "#DataClasses = " << p.dataFiles.size() << "\n";
   for (const std::string &file : p.dataFiles)
     out << "DataFile = " << file << "\n";
-  out << "// rows drawn from each class per round: the smallest class's training rows\n";
-  for (size_t i = 0; i < p.dataFiles.size(); ++i)
-    out << "Examples = " << p.examples << "\n";
+  if (p.classExamples.empty()) {
+    out << "// rows drawn from each class per round: the smallest class's training rows\n";
+    for (size_t i = 0; i < p.dataFiles.size(); ++i)
+      out << "Examples = " << p.examples << "\n";
+  } else {
+    out << "// rows drawn from each class per round: " << p.examplesNote << "\n";
+    for (int count : p.classExamples)
+      out << "Examples = " << count << "\n";
+    out << "WithReplacement = true   // a class short of rows repeats some of them\n";
+  }
   out << "\n"
       << "Epochs = " << p.epochs << "   // budget of the whole run (default 500)\n"
       << "ChangeAfter = " << p.changeAfter
@@ -35,9 +51,9 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
       << "LearningRate = " << p.learningRate;
   if (p.batch && p.rateRaised) {
     out << "   // the smallest rate the run trains with: " << p.onlineRate << " divided by the "
-        << p.examples * p.dataFiles.size() << " rows of one draw would train nothing\n";
+        << RowsPerRound(p) << " rows of one draw would train nothing\n";
   } else if (p.batch) {
-    out << "   // " << p.onlineRate << " divided by the " << p.examples * p.dataFiles.size()
+    out << "   // " << p.onlineRate << " divided by the " << RowsPerRound(p)
         << " rows of one draw: a step sums the changes of them all\n";
   } else {
     out << "   // default 0.1\n";

@@ -18,6 +18,11 @@ struct StarterParameters {
   std::string destinationFile;
   std::vector<std::string> dataFiles;
   int examples = 0; // rows drawn from every class per round
+  // When set (import --sampling, --examples): the rows of each class per round
+  // instead of `examples`, described by `examplesNote`, and the file asks for
+  // draws with replacement.
+  std::vector<int> classExamples;
+  std::string examplesNote;
   int epochs = 500;
   int changeAfter = 10;
   double learningRate = 0.1;
@@ -35,6 +40,9 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p);
 // The rule count import suggests for a first network: features + classes,
 // at most 100 (or the class count, when that is larger).
 int StarterRuleCount(int features, int classes);
+
+// Rows one round draws over all classes.
+long long RowsPerRound(const StarterParameters &p);
 
 } // namespace kestrane
 

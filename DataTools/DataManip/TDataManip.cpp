@@ -223,7 +223,18 @@ std::unique_ptr<Data> TDataManip::Concatenate(int32_t count, Data *const *tables
 // index[j] is k.
 std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
                                             const int32_t *counts) {
-  const char *function = "TDataManip::Recombine";
+  return Draw(count, tables, counts, false, "TDataManip::Recombine");
+}
+
+std::unique_ptr<Data> TDataManip::RecombineWithReplacement(int32_t count, Data *const *tables,
+                                                           const int32_t *counts) {
+  return Draw(count, tables, counts, true, "TDataManip::RecombineWithReplacement");
+}
+
+// With `withReplacement`, a class asked for more rows than it has gives all of
+// them in their shuffled order, then draws the rest one by one.
+std::unique_ptr<Data> TDataManip::Draw(int32_t count, Data *const *tables, const int32_t *counts,
+                                       bool withReplacement, const char *function) {
   if (count < 2)
     throw TException("Insufficient number of classes", kBadParameter, function);
   if (tables == nullptr || counts == nullptr)
@@ -245,16 +256,20 @@ std::unique_ptr<Data> TDataManip::Recombine(int32_t count, Data *const *tables,
     const int32_t n = table.MbrNdxDataRows;
     const std::vector<int32_t> index = DrawPermutation(n);
     table.Rewind(); // where a full pass of sequential reading leaves the cursor
-    if (counts[i] > n)
+    const bool beyond = counts[i] > n;
+    if (beyond && (!withReplacement || n == 0))
       continue;
     std::vector<int32_t> &pick = picks[static_cast<size_t>(i)];
-    pick.assign(static_cast<size_t>(counts[i]), 0);
+    pick.assign(static_cast<size_t>(beyond ? n : counts[i]), 0);
     for (int32_t j = 0; j < n; ++j)
       if (index[j] < counts[i])
         pick[static_cast<size_t>(index[j])] = j;
+    for (int32_t k = n; k < counts[i]; ++k)
+      pick.push_back(RandomDraw() % n);
   }
   for (int32_t i = 0; i < count; ++i)
-    if (counts[i] > tables[i]->MbrNdxDataRows)
+    if (counts[i] > tables[i]->MbrNdxDataRows &&
+        (!withReplacement || tables[i]->MbrNdxDataRows == 0))
       throw TException("Insufficient rows", kBadParameter, "TDataManip::GetFirstRows");
 
   const Data &first = *tables[0];

@@ -39,6 +39,16 @@ public:
   // shuffles the result. The draws are the classes' shuffles in order, then the
   // final one.
   static std::unique_ptr<Data> Recombine(int32_t count, Data *const *tables, const int32_t *counts);
+  // As Recombine, with the same draws, except that a class asked for more
+  // rows than it has gives every row once, in its shuffled order, and the rest
+  // drawn with replacement (one draw each) instead of failing. A class without
+  // rows that is asked for some still raises "Insufficient rows".
+  static std::unique_ptr<Data> RecombineWithReplacement(int32_t count, Data *const *tables,
+                                                        const int32_t *counts);
+
+private:
+  static std::unique_ptr<Data> Draw(int32_t count, Data *const *tables, const int32_t *counts,
+                                    bool withReplacement, const char *function);
 };
 
 } // namespace kestrane

@@ -263,9 +263,15 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("weight_min", &kestrane::NetworkShape::weightMin)
       .def_readwrite("weight_max", &kestrane::NetworkShape::weightMax)
       .def_readwrite("seed", &kestrane::NetworkShape::seed);
+  py::enum_<kestrane::ClassSampling>(m, "ClassSampling")
+      .value("balanced", kestrane::ClassSampling::kBalanced)
+      .value("proportional", kestrane::ClassSampling::kProportional);
   py::class_<kestrane::TrainSettings>(m, "TrainSettings")
       .def(py::init<>())
       .def_readwrite("examples", &kestrane::TrainSettings::examples)
+      .def_readwrite("sampling", &kestrane::TrainSettings::sampling)
+      .def_readwrite("examples_per_round", &kestrane::TrainSettings::examplesPerRound)
+      .def_readwrite("with_replacement", &kestrane::TrainSettings::withReplacement)
       .def_readwrite("epochs", &kestrane::TrainSettings::epochs)
       .def_readwrite("change_after", &kestrane::TrainSettings::changeAfter)
       .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
@@ -305,6 +311,10 @@ PYBIND11_MODULE(_kestrane, m) {
         "does with Seed. Releases the GIL.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
+  m.def(
+      "sorted_class_names",
+      +[](const std::vector<std::string> &labels) { return kestrane::EncodeClasses(labels).names; },
+      py::arg("labels"), "The classes of the labels in output order.");
   m.def("starter_rule_count", Reporting(&kestrane::StarterRuleCount), py::arg("features"),
         py::arg("classes"), "The rule count import suggests for create.");
   m.def("ranges_text",

@@ -99,11 +99,28 @@ def test_save_replaces_both_files_or_neither(fitted, tmp_path):
     ({"epochs": 0}, "epochs"),
     ({"change_after": 1.5}, "change_after"),
     ({"random_state": -1}, "random_state"),
+    ({"class_weight": "proportional"}, "class_weight"),
+    ({"class_weight": None, "examples_per_class": 3}, "examples_per_class"),
+    ({"examples_per_round": 0}, "examples_per_round"),
+    ({"class_weight": {"setosa": -1.0}}, "class_weight"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
     with pytest.raises(ValueError, match=message):
         kestrane.FuzzyClassifier(**params).fit(X, y)
+
+
+@pytest.mark.parametrize("params, same_as_default", [
+    ({"class_weight": None}, True),
+    ({"class_weight": "balanced"}, False),
+    ({"examples_per_round": 400}, False),
+])
+def test_class_sampling(iris, params, same_as_default):
+    _, X, y = iris
+    X, y = X[20:], y[20:]  # classes of 30, 50 and 50 rows
+    default = kestrane.FuzzyClassifier(**FAST).fit(X, y)._model.text()
+    assert (kestrane.FuzzyClassifier(**params, **FAST).fit(X, y)._model.text() == default) \
+        == same_as_default
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):

@@ -105,6 +105,39 @@ TEST(FitPipelineTest, FitEqualsImportCreateAndDriverRun) {
   EXPECT_GT(correct, 24); // chance is 12
 }
 
+// The rows each class gives per round, from the sampling and the count per round.
+TEST(FitPipelineTest, ClassExamplesFollowTheSampling) {
+  struct Case {
+    const char *name;
+    ClassSampling sampling;
+    int64_t perRound;
+    std::vector<int32_t> examples, expected;
+  };
+  const std::vector<int32_t> rows = {10, 30, 2};
+  const Case cases[] = {
+      {"balanced: the smallest class", ClassSampling::kBalanced, 0, {}, {2, 2, 2}},
+      {"balanced, 30 a round", ClassSampling::kBalanced, 30, {}, {10, 10, 10}},
+      {"proportional: at most three balanced rounds",
+       ClassSampling::kProportional,
+       0,
+       {},
+       {4, 13, 1}},
+      {"proportional, 20 a round, one at least", ClassSampling::kProportional, 20, {}, {5, 14, 1}},
+      {"proportional, 84 a round", ClassSampling::kProportional, 84, {}, {20, 60, 4}},
+      {"counts given", ClassSampling::kProportional, 50, {1, 2, 3}, {1, 2, 3}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TrainSettings settings;
+    settings.sampling = c.sampling;
+    settings.examplesPerRound = c.perRound;
+    settings.examples = c.examples;
+    EXPECT_EQ(ClassExamples(settings, rows), c.expected);
+    EXPECT_EQ(DrawsWithReplacement(settings),
+              c.sampling == ClassSampling::kProportional || c.perRound > 0);
+  }
+}
+
 // Each fit draws from its own generator and shares no state with the other:
 // side by side, each gives the network it gives alone (on-line and batch).
 TEST(FitPipelineTest, FitsInTwoThreadsGiveWhatEachGivesAlone) {

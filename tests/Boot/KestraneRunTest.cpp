@@ -194,6 +194,41 @@ TEST(KestraneRun, RefusesDataThatDoesNotFitBeforeTraining) {
                 "destination");
 }
 
+// Examples above a class's rows: refused as always, unless the file asks for
+// draws with replacement; the key changes nothing for counts within the rows.
+TEST(KestraneRun, WithReplacementDrawsBeyondAClass) {
+  struct Case {
+    const char *name, *examples, *key;
+    int status;
+  };
+  const Case cases[] = {
+      {"beyond, no key", "Examples = 12 Examples = 4", "", 1},
+      {"beyond, key false", "Examples = 12 Examples = 4", " WithReplacement = false", 1},
+      {"beyond, key true", "Examples = 12 Examples = 4", " WithReplacement = true", 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Params p = Standard();
+    p.examples = c.examples;
+    p.rest += c.key;
+    const RunResult r = p.Run();
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    if (c.status != 0) {
+      EXPECT_NE(r.err.find("Insufficient rows: data file "), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("class.dat has 8 rows, 12 examples per draw asked of it; ask at most 8, "
+                           "or draw with replacement\n"),
+                std::string::npos)
+          << r.err;
+    }
+  }
+  Params p = Standard();
+  p.Run();
+  const std::string without = Slurp(p.destination);
+  p.rest += " WithReplacement = true";
+  p.Run();
+  EXPECT_EQ(Slurp(p.destination), without);
+}
+
 TEST(KestraneRun, RefusesANetworkItCannotTrain) {
   const int sizes[] = {2, 3, 1};
   TMLPNetwork mlp(3, sizes, true);

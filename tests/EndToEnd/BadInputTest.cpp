@@ -290,7 +290,7 @@ std::vector<BadInput> Cases() {
           "More features"));
   cases.push_back(Run("MoreExamplesThanRows", Edit("iris.param", "Examples = 35", "Examples = 99"),
                       "Insufficient rows: data file iris-setosa.dat has 35 rows, 99 examples per "
-                      "draw asked of it; ask at most 35\n"));
+                      "draw asked of it; ask at most 35, or draw with replacement\n"));
 
   cases.push_back(Tool("ToolUnknownCommand", "frobnicate", Nothing(), "unknown command"));
   cases.push_back(Tool("CreateWithoutInputs", "create --rules 2 --outputs 2 -o out.wgt", Nothing(),

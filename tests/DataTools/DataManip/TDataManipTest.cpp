@@ -314,3 +314,53 @@ TEST(TDataManipTest, RecombineEqualsItsCompositionTableAndDraws) {
 }
 
 } // namespace
+
+namespace {
+
+// Within every class's rows it draws as Recombine does; beyond them, every
+// row once and the rest repeated; a class without rows cannot give any.
+TEST(TDataManipTest, RecombineWithReplacement) {
+  struct Case {
+    const char *name;
+    std::vector<int32_t> rows, counts;
+    const char *error; // nullptr: draws
+  };
+  const std::vector<Case> cases = {
+      {"within the rows: Recombine's draws", {6, 9}, {6, 3}, nullptr},
+      {"beyond a class's rows", {3, 9}, {8, 2}, nullptr},
+      {"a class without rows", {0, 4}, {1, 4}, "Insufficient rows"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<Data>> owned;
+    std::vector<Data *> classes;
+    for (size_t i = 0; i < c.rows.size(); ++i) {
+      owned.push_back(Table(c.rows[i], 1000.0 * i, true));
+      classes.push_back(owned.back().get());
+    }
+    std::srand(99);
+    if (c.error) {
+      ExpectThrows(
+          [&] { TDataManip::RecombineWithReplacement(2, classes.data(), c.counts.data()); },
+          c.error, "Bad Parameter", "TDataManip::GetFirstRows");
+      continue;
+    }
+    auto drawn = TDataManip::RecombineWithReplacement(2, classes.data(), c.counts.data());
+    const bool within = c.counts[0] <= c.rows[0] && c.counts[1] <= c.rows[1];
+    if (within) {
+      std::srand(99);
+      ExpectSameTable(*drawn, *TDataManip::Recombine(2, classes.data(), c.counts.data()));
+      continue;
+    }
+    ASSERT_EQ(drawn->MbrNdxDataRows, c.counts[0] + c.counts[1]);
+    std::multiset<double> fromZero;
+    for (int32_t r = 0; r < drawn->MbrNdxDataRows; ++r)
+      if (drawn->GetInputDatum(r, 0) < 1000)
+        fromZero.insert(drawn->GetInputDatum(r, 0));
+    EXPECT_EQ(static_cast<int32_t>(fromZero.size()), c.counts[0]);
+    for (int32_t r = 0; r < c.rows[0]; ++r)
+      EXPECT_GE(fromZero.count(r), 1u) << "row " << r;
+  }
+}
+
+} // namespace

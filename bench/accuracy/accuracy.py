@@ -1,0 +1,207 @@
+#!/usr/bin/python3
+"""Accuracy of Kestrane's FuzzyClassifier with its defaults against four
+scikit-learn classifiers with theirs, on nine public data sets.
+
+The sets are R's mlbench Vowel, Satellite, Zoo, HouseVotes84, Soybean,
+BreastCancer, Shuttle and LetterRecognition (exported once by export.R) and
+scikit-learn's iris. Each is split once into 70 % training and 30 % held-out
+rows, stratified, with a fixed seed; every classifier sees the same split.
+Categorical columns are one-hot encoded and missing values imputed (median,
+or the most frequent category) here, fitted on the training rows, since
+Kestrane takes numbers only. By default the two largest sets are subsampled
+to a few thousand rows (stratified, at least 10 rows a class) so that a run takes minutes; --full uses
+every row.
+
+Prints one table: held-out accuracy of Kestrane, the best baseline and its
+name, the gap (Kestrane minus best, in points), the rules, and the fit times.
+
+Needs: r-base-core, r-cran-mlbench, python3-sklearn, python3-pandas,
+python3-numpy (Debian), and the Python module of a build configured with
+-DKESTRANE_PYTHON=ON.
+
+Usage: /usr/bin/python3 bench/accuracy/accuracy.py [--build BUILD_DIR] [--full]
+           [--sets Vowel,Zoo,...] [--kestrane key=value ...] [--no-baselines]
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+import warnings
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SEED = 26
+TEST_SHARE = 0.3
+SETS = ["iris", "Vowel", "Satellite", "Zoo", "HouseVotes84", "Soybean", "BreastCancer",
+        "Shuttle", "LetterRecognition"]
+SUBSAMPLE = {"Shuttle": 3000, "LetterRecognition": 3000}  # rows, unless --full
+DEBIAN = {"numpy": "python3-numpy", "pandas": "python3-pandas", "sklearn": "python3-sklearn"}
+
+
+def require_packages():
+    """Says which Debian packages are missing and how to install them."""
+    missing = []
+    for module, package in DEBIAN.items():
+        try:
+            __import__(module)
+        except ImportError:
+            missing.append(package)
+    if shutil.which("Rscript") is None:
+        missing.append("r-base-core")
+    elif subprocess.run(["Rscript", "-e", "library(mlbench)"], capture_output=True,
+                        check=False).returncode:
+        missing.append("r-cran-mlbench")
+    if missing:
+        sys.exit("the accuracy benchmark needs: " + " ".join(missing) +
+                 "\ninstall them with: apt-get update && apt-get install -y " + " ".join(missing) +
+                 "\n(and run it with Debian's /usr/bin/python3)")
+
+
+def export(cache):
+    names = [s for s in SETS if s != "iris"]
+    if all(os.path.exists(os.path.join(cache, n + ".csv")) for n in names):
+        return
+    os.makedirs(cache, exist_ok=True)
+    subprocess.run(["Rscript", os.path.join(HERE, "export.R"), cache], check=True)
+
+
+def load(name, cache):
+    import pandas as pd
+    if name == "iris":
+        from sklearn.datasets import load_iris
+        iris = load_iris(as_frame=True)
+        return iris.data, iris.target.astype(str)
+    frame = pd.read_csv(os.path.join(cache, name + ".csv"), keep_default_na=False,
+                        na_values=["NA"])
+    y = frame.pop("class").astype(str)
+    for column in frame.columns:  # R's logical columns
+        if frame[column].dtype == object and set(frame[column].dropna()) <= {"TRUE", "FALSE"}:
+            frame[column] = frame[column].map({"TRUE": 1.0, "FALSE": 0.0})
+    return frame, y
+
+
+def encoder(X):
+    """One-hot for text columns, imputation for missing values."""
+    from sklearn.compose import ColumnTransformer
+    from sklearn.impute import SimpleImputer
+    from sklearn.pipeline import make_pipeline
+    from sklearn.preprocessing import OneHotEncoder
+    text = [c for c in X.columns if X[c].dtype == object]
+    numbers = [c for c in X.columns if c not in text]
+    parts = [("numbers", SimpleImputer(strategy="median"), numbers)]
+    if text:
+        parts.append(("text", make_pipeline(SimpleImputer(strategy="most_frequent"),
+                                            OneHotEncoder(handle_unknown="ignore",
+                                                          sparse_output=False)), text))
+    return ColumnTransformer(parts), len(text), int(X.isna().sum().sum())
+
+
+def baselines():
+    from sklearn.ensemble import RandomForestClassifier
+    from sklearn.linear_model import LogisticRegression
+    from sklearn.neural_network import MLPClassifier
+    from sklearn.tree import DecisionTreeClassifier
+    return {"logreg": LogisticRegression(random_state=SEED), "mlp": MLPClassifier(random_state=SEED),
+            "forest": RandomForestClassifier(random_state=SEED),
+            "tree4": DecisionTreeClassifier(max_depth=4, random_state=SEED)}
+
+
+def subsample(X, y, size):
+    """About `size` rows, each class in its share but with at least 10 rows
+    (all of a smaller class), so that the rare classes stay."""
+    import numpy as np
+    random = np.random.RandomState(SEED)
+    keep = []
+    for label in sorted(set(y)):
+        rows = np.flatnonzero(y.to_numpy() == label)
+        take = min(len(rows), max(10, round(len(rows) * size / len(y))))
+        keep.extend(random.choice(rows, take, replace=False))
+    keep = np.sort(keep)
+    return X.iloc[keep].reset_index(drop=True), y.iloc[keep].reset_index(drop=True)
+
+
+def parse_value(text):
+    for kind in (int, float):
+        try:
+            return kind(text)
+        except ValueError:
+            pass
+    return {"None": None, "True": True, "False": False}.get(text, text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--full", action="store_true", help="every row of every set")
+    parser.add_argument("--sets", help="comma-separated subset of " + ",".join(SETS))
+    parser.add_argument("--kestrane", nargs="*", default=[], metavar="KEY=VALUE",
+                        help="FuzzyClassifier parameters other than the defaults")
+    parser.add_argument("--no-baselines", action="store_true")
+    parser.add_argument("--cache", default=os.path.join(os.path.expanduser("~"), ".cache",
+                                                        "kestrane-accuracy"))
+    args = parser.parse_args()
+    require_packages()
+    sys.path.insert(0, os.path.join(os.path.abspath(args.build), "python"))
+    import numpy as np
+    from sklearn.model_selection import train_test_split
+
+    import kestrane
+
+    params = {k: parse_value(v) for k, v in (p.split("=", 1) for p in args.kestrane)}
+    sets = args.sets.split(",") if args.sets else SETS
+    export(args.cache)
+    print(f"Kestrane {kestrane.__file__}: FuzzyClassifier({', '.join(f'{k}={v!r}' for k, v in params.items())})")
+    print(f"hold-out {TEST_SHARE:.0%}, stratified, seed {SEED}; categorical columns one-hot "
+          "encoded and missing values imputed by this script (median or most frequent), "
+          "fitted on the training rows")
+    if not args.full:
+        print("subsampled (stratified, at least 10 rows a class; --full for every row): " +
+              ", ".join(f"{k} to {v} rows" for k, v in SUBSAMPLE.items()))
+    header = (f"{'set':<18}{'rows':>6}{'feat':>5}{'cls':>4}  {'kestrane':>8} {'best':>6} "
+              f"{'(of)':<7}{'gap':>6}{'rules':>6}{'fit s':>7}{'best s':>7}")
+    print(header)
+    print("-" * len(header))
+    for name in sets:
+        X, y = load(name, args.cache)
+        if not args.full and name in SUBSAMPLE and len(y) > SUBSAMPLE[name]:
+            X, y = subsample(X, y, SUBSAMPLE[name])
+        counts = y.value_counts()
+        Xtr, Xte, ytr, yte = train_test_split(X, y, test_size=TEST_SHARE, random_state=SEED,
+                                              stratify=y)
+        enc, n_text, n_missing = encoder(Xtr)
+        Atr = enc.fit_transform(Xtr)
+        Ate = enc.transform(Xte)
+        results = {}
+        times = {}
+        if not args.no_baselines:
+            for label, clf in baselines().items():
+                start = time.perf_counter()
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    clf.fit(Atr, ytr)
+                times[label] = time.perf_counter() - start
+                results[label] = float(np.mean(clf.predict(Ate) == yte.to_numpy()))
+        clf = kestrane.FuzzyClassifier(**params)
+        start = time.perf_counter()
+        clf.fit(Atr, ytr.to_numpy())
+        fit_time = time.perf_counter() - start
+        accuracy = float(np.mean(clf.predict(Ate) == yte.to_numpy()))
+        rules = clf.n_rules if isinstance(clf.n_rules, int) else kestrane._kestrane.starter_rule_count(
+            Atr.shape[1], len(clf.classes_))
+        if results:
+            best = max(results, key=results.get)
+            line = (f"{results[best] * 100:6.1f} {best:<7}{(accuracy - results[best]) * 100:+6.1f}")
+            best_time = f"{times[best]:7.1f}"
+        else:
+            line, best_time = f"{'-':>6} {'':<7}{'-':>6}", f"{'-':>7}"
+        note = (f" (one-hot {n_text})" if n_text else "") + (f" (imputed {n_missing})"
+                                                             if n_missing else "")
+        print(f"{name:<18}{len(y):>6}{Atr.shape[1]:>5}{len(counts):>4}  {accuracy * 100:8.1f} "
+              f"{line}{rules:>6}{fit_time:>7.1f}{best_time}{note}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
