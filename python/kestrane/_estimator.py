@@ -11,11 +11,16 @@ from sklearn.utils import check_random_state
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted, column_or_1d
 
-from . import _kestrane
+from . import _kestrane, _tables
 
+# A missing value (NaN) is kept: the network gives it degree 0 in every
+# membership function of its input, in training and in recall alike.
 try:  # scikit-learn >= 1.6
     from sklearn.utils.validation import validate_data as _validate_data
+    _ALLOW_NAN = {"ensure_all_finite": "allow-nan"}
 except ImportError:  # older releases: a method of BaseEstimator
+    _ALLOW_NAN = {"force_all_finite": "allow-nan"}
+
     def _validate_data(estimator, *args, **kwargs):
         return estimator._validate_data(*args, **kwargs)
 
@@ -133,9 +138,20 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     random_state : int, RandomState or None, default=1
         Seeds the initial weights and the training draws (a 32-bit integer is
         used as given; anything else draws one).
+    categorical_features : list of column names (or indices) or None
+        Columns taken as categories even though they hold numbers. Columns of
+        a DataFrame of object or category type always are. Each category
+        becomes one 0/1 input "column=category"; a missing value (NaN, None)
+        counts as missing in all of them, and so does a category that fit did
+        not see (with a warning). Missing values elsewhere (NaN) are kept: the
+        network gives them degree 0 in every membership function of their
+        input. Sparse input is made dense.
 
     Attributes
     ----------
+    categories_ : dict
+        The categories of every categorical column, in input order; empty
+        when there is none.
     classes_ : ndarray
         The class labels in output order (sorted).
     n_features_in_ : int
@@ -154,7 +170,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None):
+                 examples_per_round=None, categorical_features=None):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -168,13 +184,18 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.random_state = random_state
         self.class_weight = class_weight
         self.examples_per_round = examples_per_round
+        self.categorical_features = categorical_features
 
     # ---- fitting
 
     def fit(self, X, y):
         """Fit the scaling, build the network and train it on X and y."""
         class_column = getattr(y, "name", None)
-        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False)
+        X = _tables.dense(X)
+        self.categories_ = _tables.learn_categories(X, self.categorical_features)
+        if self.categories_:
+            X = _tables.encode(X, self.categories_)
+        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False, **_ALLOW_NAN)
         y = column_or_1d(y, warn=True)
         check_classification_targets(y)
         classes = np.unique(y)
@@ -251,8 +272,13 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
 
     def _recall(self, X):
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         return self._model.recall(X)
+
+    def _inputs(self, X):
+        X = _tables.dense(X)
+        categories = getattr(self, "categories_", None)
+        return _tables.encode(X, categories) if categories else X
 
     def predict(self, X):
         """The class of the largest output of every row (the first on a tie)."""
@@ -302,7 +328,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         check_is_fitted(self, "_model")
         rows = {}
         if X is not None:
-            X = _validate_data(self, X, dtype=np.float64, reset=False)
+            X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False,
+                               **_ALLOW_NAN)
             y = column_or_1d(y)
             lookup = {c: k for k, c in enumerate(self.classes_)}
             try:
@@ -405,7 +432,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
             self._model = _kestrane.Model.from_text(text, names, mins, maxs)
 
     def _more_tags(self):
-        return {"requires_y": True}
+        return {"requires_y": True, "allow_nan": True}
+
+    def __sklearn_tags__(self):
+        tags = super().__sklearn_tags__()
+        tags.input_tags.allow_nan = True
+        return tags
 
 
 def _probabilities(outputs):
