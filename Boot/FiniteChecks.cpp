@@ -47,7 +47,7 @@ std::string FirstNonFiniteValue(const Data &table) {
       const int32_t n =
           part == 0 ? table.MbrNdxInputs : (table.MbrBlnLabels ? 0 : table.MbrNdxOutputs);
       for (int32_t c = 0; c < n; ++c) {
-        if (std::isfinite(values[c]))
+        if (std::isfinite(values[c]) || (part == 0 && std::isnan(values[c])))
           continue;
         std::ostringstream text;
         text << "row " << r + 1 << ", " << (part == 0 ? "input" : "output") << " column " << c + 1

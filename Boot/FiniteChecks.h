@@ -20,8 +20,9 @@ long CountNonFiniteWeights(TBasicNetwork &network);
 // finite numbers") for a network no run should start from.
 void RequireFiniteWeights(TBasicNetwork &network, const std::string &name);
 
-// "row R, input column C is nan" (1-based) for the table's first non-finite
-// input or output; empty when every value is finite.
+// "row R, input column C is inf" (1-based) for the table's first infinite
+// input or non-finite output; empty when there is none. A NaN input is a
+// missing value, which the condition layer gives degree 0 in every term.
 std::string FirstNonFiniteValue(const Data &table);
 
 } // namespace kestrane

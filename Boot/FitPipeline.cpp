@@ -1,6 +1,7 @@
 #include "Boot/FitPipeline.h"
 
 #include "Boot/FiniteChecks.h"
+#include "Boot/Wording.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/NetworkFile.h"
@@ -177,7 +178,8 @@ bool DrawsWithReplacement(const TrainSettings &settings) {
 }
 
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
-                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress) {
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
+                    const std::vector<std::string> &classNames) {
   std::vector<int32_t> rows;
   for (size_t k = 0; k < classTables.size(); ++k) {
     int64_t n = classTables[k]->MbrNdxDataRows;
@@ -194,6 +196,16 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   if (examples.size() != classTables.size()) {
     throw TRunError(std::to_string(examples.size()) + " example counts for " +
                     std::to_string(classTables.size()) + " classes");
+  }
+  // A draw without replacement takes that many distinct rows of each class.
+  for (size_t k = 0; k < classTables.size() && !DrawsWithReplacement(settings); ++k) {
+    if (classTables[k] != nullptr && examples[k] > rows[k]) {
+      const std::string name =
+          k < classNames.size() ? classNames[k] : "class number " + std::to_string(k + 1);
+      throw TRunError("Insufficient rows: " + name + " has " + CountOf(rows[k], "row") + ", " +
+                      std::to_string(examples[k]) + " examples per draw asked of it; ask at most " +
+                      std::to_string(rows[k]) + ", or draw with replacement");
+    }
   }
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
@@ -314,7 +326,10 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     std::vector<Data *> classTables;
     for (const auto &table : tables)
       classTables.push_back(table.get());
-    error = TrainNetwork(*network, classTables, settings, std::move(progress));
+    std::vector<std::string> names;
+    for (const std::string &name : ranges.classes)
+      names.push_back("class " + name);
+    error = TrainNetwork(*network, classTables, settings, std::move(progress), names);
     RequireConverged(*network, error);
   }
   return Model(std::move(ranges), std::move(network), error);

@@ -128,8 +128,11 @@ bool DrawsWithReplacement(const TrainSettings &settings);
 
 // Trains `network` on the class tables as the driver does and returns the
 // error it prints ("Error = "). `progress`, when set, hears every epoch.
+// `classNames` ("class setosa") name the tables in a refusal of more examples than a class has
+// rows (a TRunError, before any training).
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
-                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr);
+                    const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
+                    const std::vector<std::string> &classNames = {});
 
 // The check every front end makes after training. NaN compares false with any
 // threshold and reads as a small error, so a diverged network would pass for

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -99,8 +100,21 @@ void WarnAboutSettings(const RunSettings &settings) {
   }
 }
 
+// The class tables as a refusal names them.
+std::vector<std::string> DataFileNames(const RunSettings &settings) {
+  std::vector<std::string> names;
+  for (const std::string &file : settings.dataFiles)
+    names.push_back("data file " + file);
+  return names;
+}
+
 int Train(const RunSettings &settings, CheckedOutput &output) {
   FileTools tools;
+  // The library's message alone does not say which file, and a forgotten
+  // create is the usual cause.
+  if (!std::ifstream(settings.weightFile, std::ios::binary))
+    throw TRunError("Error on File Open: " + settings.weightFile +
+                    " (the WeightFile; kestrane-tool create makes a network)");
   std::unique_ptr<TBasicNetwork> PtrFunToTrain = tools.LoadNetwork(settings.weightFile.c_str());
 
   // Every class is tried, so that one run names every file that is missing.
@@ -119,7 +133,7 @@ int Train(const RunSettings &settings, CheckedOutput &output) {
     const std::string where = FirstNonFiniteValue(*tables[i]);
     if (!where.empty())
       throw TRunError{"Data file " + settings.dataFiles[i] + ": " + where +
-                      "; every value must be a finite number"};
+                      "; every value must be a finite number (an input may be nan: missing)"};
   }
   RequireFiniteWeights(*PtrFunToTrain, settings.weightFile);
 
@@ -163,7 +177,8 @@ int Train(const RunSettings &settings, CheckedOutput &output) {
     progress = std::make_unique<TRunProgress>(stderr);
     report = [&progress](const TVemoBPBootStrap::Progress &p) { progress->Update(p); };
   }
-  const double error = TrainNetwork(*PtrFunToTrain, classTables, train, report);
+  const double error =
+      TrainNetwork(*PtrFunToTrain, classTables, train, report, DataFileNames(settings));
   progress.reset();
   // A diverged network is no result to save.
   RequireConverged(*PtrFunToTrain, error, "; " + settings.destinationFile + " is left as it was");

@@ -80,6 +80,11 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) 
     }
     rows.classes.push_back(expected);
   }
+  if (result.skipped > 0) {
+    std::string warning = SkippedWarning(result.skipped, " of " + file);
+    warning.pop_back(); // the sink ends the line
+    Warn(warning);
+  }
   if (result.clipped > 0) {
     std::string warning =
         ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
@@ -95,6 +100,8 @@ RuleVocabulary VocabularyOf(const ImportRanges &ranges) {
     vocabulary.inputNames.push_back(f.name);
     vocabulary.inputMin.push_back(f.min);
     vocabulary.inputMax.push_back(f.max);
+    vocabulary.inputColumns.push_back(f.categorical ? f.column : std::string());
+    vocabulary.inputCategories.push_back(f.categorical ? f.category : std::string());
   }
   vocabulary.outputNames = ranges.classes;
   vocabulary.classOutputs = true;

@@ -11,4 +11,9 @@ std::string ClippedWarning(long long count, const std::string &noun, const std::
          " clipped to [0, 1]\n";
 }
 
+std::string SkippedWarning(long long count, const std::string &where) {
+  return "!Warning: " + CountOf(count, "row") + where + (count == 1 ? " has" : " have") +
+         " no class value and " + (count == 1 ? "was" : "were") + " skipped\n";
+}
+
 } // namespace kestrane

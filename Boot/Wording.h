@@ -14,6 +14,10 @@ std::string CountOf(long long count, const std::string &noun, const std::string 
 // was clipped to [0, 1]", the noun and verb plural for other counts.
 std::string ClippedWarning(long long count, const std::string &noun, const std::string &where);
 
+// The warning line for rows left out because their class is missing:
+// "!Warning: 2 rows<where> have no class value and were skipped".
+std::string SkippedWarning(long long count, const std::string &where);
+
 } // namespace kestrane
 
 #endif

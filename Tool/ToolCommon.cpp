@@ -1,5 +1,6 @@
 #include "Tool/ToolCommon.h"
 
+#include "DataTools/CsvImport/FeatureScaling.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
 #include "KQmessage/Diagnostics.h"
@@ -88,6 +89,12 @@ int ParseCount(const std::string &text, const std::string &what, int minimum, in
                     std::to_string(maximum) + ", not " + text);
   }
   return static_cast<int>(value);
+}
+
+std::vector<std::string> ParseMissingMarks(const ToolArguments &a) {
+  if (!a.Has("--na"))
+    return DefaultMissingMarks();
+  return SplitList(a.Get("--na"));
 }
 
 std::vector<std::string> SplitList(const std::string &text) {

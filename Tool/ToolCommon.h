@@ -69,6 +69,10 @@ ClassSampling ParseSampling(const std::string &text, const std::string &what);
 // The --weights value MIN,MAX, MIN <= MAX.
 void ParseWeightRange(const std::string &text, double &min, double &max);
 
+// The --na value: the comma list of field texts that mark a missing value
+// (an empty part is the empty field); the default marks when not given.
+std::vector<std::string> ParseMissingMarks(const ToolArguments &a);
+
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
 

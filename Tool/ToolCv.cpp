@@ -31,7 +31,7 @@ const char *const kToolCvHelp =
     "combination diverges, cv fails with the first divergence.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
-    "  --class, --features, --separator   as for import\n"
+    "  --class, --features, --categorical, --drop, --separator, --na   as for import\n"
     "  --jobs N             folds trained at once, on as many threads (default: the\n"
     "                       number of processors); the results do not depend on it\n"
     "Network (as for create; each a comma list of values to try):\n"
@@ -120,10 +120,10 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args,
-                        {"--folds", "--seed", "--class", "--features", "--separator", "--jobs",
-                         "--rules", "--input-mfs", "--output-mfs", "--weights", "--epochs",
-                         "--change-after", "--learning-rate", "--momentum", "--batch",
-                         "--sampling"},
+                        {"--folds", "--seed", "--class", "--features", "--categorical", "--drop",
+                         "--separator", "--na", "--jobs", "--rules", "--input-mfs", "--output-mfs",
+                         "--weights", "--epochs", "--change-after", "--learning-rate", "--momentum",
+                         "--batch", "--sampling"},
                         {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
@@ -145,11 +145,20 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   request.classColumn = a.Get("--class");
   if (a.Has("--features"))
     request.features = SplitList(a.Get("--features"));
+  request.missing = ParseMissingMarks(a);
+  if (a.Has("--categorical"))
+    request.categorical = SplitList(a.Get("--categorical"));
+  if (a.Has("--drop"))
+    request.drop = SplitList(a.Get("--drop"));
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn)
     throw ToolError("Unable to open file " + csvName);
   LabelledRows read = ReadLabelledRows(csvIn, ParseSeparator(a.Get("--separator", ",")), request);
   const int inputs = static_cast<int>(read.featureNames.size());
+  if (read.skipped > 0)
+    err << SkippedWarning(read.skipped, " of " + csvName);
+  for (const std::string &note : read.notes)
+    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
 
   std::vector<Axis> axes(kGridAxes);
   const std::string starterRules = std::to_string(

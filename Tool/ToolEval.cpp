@@ -9,6 +9,7 @@
 #include "Tool/ToolCommon.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -126,6 +127,21 @@ ClassReport Classify(const std::vector<double> &targets, const std::vector<doubl
   return report;
 }
 
+namespace {
+
+// eval reads the data-set files import writes; a CSV file has to go through it first.
+std::string CsvHint(const std::string &name) {
+  std::string tail = name.size() >= 4 ? name.substr(name.size() - 4) : std::string();
+  for (char &c : tail)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (tail != ".csv")
+    return std::string();
+  return " (eval reads data-set files: kestrane-tool import " + name +
+         " --ranges RANGES -o NEW writes NEW.dat from a CSV file)";
+}
+
+} // namespace
+
 int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args, {"--ranges", "-o"}, {}, "eval");
   if (a.Help()) {
@@ -175,12 +191,13 @@ int ToolEval(const std::vector<std::string> &args, std::ostream &out, std::ostre
     try {
       code = tools.LoadDataSet(name.c_str(), table, second);
     } catch (const FileTools::Error &e) {
-      throw ToolError(name + ": " + e.GetMessage());
+      throw ToolError(name + ": " + e.GetMessage() + CsvHint(name));
     }
     if (code == kDataSetCannotOpen)
       throw ToolError("Unable to open file " + name);
     if (code != kDataSetSuccess || !table)
-      throw ToolError(name + ": not a data-set file with inputs and expected outputs");
+      throw ToolError(name + ": not a data-set file with inputs and expected outputs" +
+                      CsvHint(name));
     if (table->MbrNdxInputs != I) {
       throw ToolError(name + ": " + std::to_string(table->MbrNdxInputs) +
                       " inputs per row, the network takes " + std::to_string(I));

@@ -22,7 +22,9 @@ const char *const kToolImportHelp =
     "minimum and maximum over the training rows (a constant column becomes 0.5;\n"
     "held-out values outside are clipped) and encodes the class as\n"
     "one output per class (classes in sorted order, numbers by value, 1 for the\n"
-    "row's class, else 0).\n"
+    "row's class, else 0). A missing feature value (see --na) stays missing: the\n"
+    "network gives it degree 0 in every membership function of its input, so it\n"
+    "adds nothing to any rule; a row without a class is skipped, with a warning.\n"
     "Writes, for the output prefix P:\n"
     "  P-<class>.dat   training rows of each class (data-set files)\n"
     "  P-test.dat      the held-out rows of every class (with --holdout)\n"
@@ -33,7 +35,13 @@ const char *const kToolImportHelp =
     "Options:\n"
     "  --class COLUMN      class column: header name or 0-based index (default: last)\n"
     "  --features LIST     comma list of feature columns (default: all but the class)\n"
+    "  --categorical LIST  feature columns taken as categories even though they\n"
+    "                      hold numbers (a column holding text always is): one\n"
+    "                      0/1 input \"column=category\" per category\n"
+    "  --drop LIST         comma list of columns to leave out (an ID, say)\n"
     "  --separator C       field separator, one character or \"tab\" (default ,)\n"
+    "  --na LIST           texts that mark a missing value, a comma list (default:\n"
+    "                      the empty field, NA, NaN and ?: \",NA,NaN,?\")\n"
     "  --holdout F         fraction of each class held out for testing (default 0)\n"
     "  --seed N            seed of the hold-out choice (default 1)\n"
     "  --ranges FILE       reuse the ranges file of an earlier import\n"
@@ -125,9 +133,9 @@ std::string SuggestCreate(int features, int classes, const std::string &weightFi
 
 int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   const ToolArguments a(args,
-                        {"--class", "--features", "--separator", "--holdout", "--seed", "--ranges",
-                         "-o", "--epochs", "--change-after", "--learning-rate", "--momentum",
-                         "--sampling", "--examples"},
+                        {"--class", "--features", "--categorical", "--drop", "--separator", "--na",
+                         "--holdout", "--seed", "--ranges", "-o", "--epochs", "--change-after",
+                         "--learning-rate", "--momentum", "--sampling", "--examples"},
                         {"--batch"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
@@ -169,6 +177,11 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   request.classColumn = a.Get("--class");
   if (a.Has("--features"))
     request.features = SplitList(a.Get("--features"));
+  request.missing = ParseMissingMarks(a);
+  if (a.Has("--categorical"))
+    request.categorical = SplitList(a.Get("--categorical"));
+  if (a.Has("--drop"))
+    request.drop = SplitList(a.Get("--drop"));
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
   ImportRanges reused;
@@ -194,7 +207,14 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   out << "Read " << CountOf(static_cast<long long>(result.rows), "row") << " of " << csvName << ": "
       << CountOf(static_cast<long long>(ranges.features.size()), "feature") << ", "
       << CountOf(static_cast<long long>(ranges.classes.size()), "class", "classes") << " (column \""
-      << ranges.classColumn << "\")\n";
+      << ranges.classColumn << "\")"
+      << (result.missing > 0 ? ", " + CountOf(result.missing, "missing value") : std::string())
+      << "\n";
+  for (const std::string &note : result.notes)
+    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
+  const std::string skipped =
+      (result.skipped > 0 ? SkippedWarning(result.skipped, " of " + csvName) : std::string()) +
+      result.unseenWarning;
   if (request.reuse) {
     const std::string file = prefix + ".dat";
     SaveTable(pending, file, *result.test);
@@ -207,6 +227,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     if (result.clipped > 0) {
       err << ClippedWarning(result.clipped, "value", " outside the ranges of the earlier import");
     }
+    err << skipped;
     return 0;
   }
 
@@ -298,7 +319,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
     err << ClippedWarning(result.clipped, "held-out value",
                           " outside the ranges of the training rows");
   }
-  err << rateRaised;
+  err << rateRaised << skipped;
   return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Boot/Explain.h"
 #include "Boot/FitPipeline.h"
+#include "DataTools/CsvImport/ColumnCoding.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/Spool.h"
@@ -28,11 +29,15 @@ const char *const kToolPredictHelp =
     "Answers for new rows: reads the CSV file (a header row naming the columns\n"
     "the import saw; the feature columns in any order, other columns such as the\n"
     "class are ignored), scales the features as the import did (values outside\n"
-    "its ranges are clipped) and runs the network. Writes a CSV table: the\n"
+    "its ranges are clipped; a category it did not see counts as missing, with a\n"
+    "warning) and runs the network. Writes a CSV table: the\n"
     "column \"predicted\" with each row's class, in input order, then one column\n"
     "per class with the network's output for that class.\n"
     "  --ranges FILE   the ranges file of the import the network was trained on\n"
     "  --separator C   field separator of the input, one character or \"tab\" (default ,)\n"
+    "  --na LIST       texts that mark a missing value, a comma list (default: the\n"
+    "                  empty field, NA, NaN and ?: \",NA,NaN,?\"); a missing value\n"
+    "                  gets degree 0 in every membership function of its input\n"
     "  -o FILE         write the table to FILE instead of standard output\n"
     "  --explain FILE  also write FILE, one JSON object per row (JSON lines): the\n"
     "                  firing of every rule, its term of every output function's\n"
@@ -65,7 +70,7 @@ std::string Number(double value) {
 
 // The columns named in the ranges file, by exact header name.
 std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int headerLine,
-                                    const std::vector<FeatureRange> &features) {
+                                    const std::vector<std::string> &features) {
   std::unordered_map<std::string, int> byName;
   for (int c = 0; c < static_cast<int>(header.size()); ++c) {
     const auto inserted = byName.emplace(header[c], c);
@@ -73,13 +78,13 @@ std::vector<int> FindFeatureColumns(const std::vector<std::string> &header, int 
       inserted.first->second = -1;
   }
   std::vector<int> columns;
-  for (const FeatureRange &f : features) {
-    const auto found = byName.find(f.name);
+  for (const std::string &name : features) {
+    const auto found = byName.find(name);
     const std::string at = "line " + std::to_string(headerLine) + ": ";
     if (found == byName.end())
-      throw ToolError(at + "no column " + QuotedField(f.name) + ", a feature of the ranges file");
+      throw ToolError(at + "no column " + QuotedField(name) + ", a feature of the ranges file");
     if (found->second < 0)
-      throw ToolError(at + "two columns are named " + QuotedField(f.name));
+      throw ToolError(at + "two columns are named " + QuotedField(name));
     columns.push_back(found->second);
   }
   return columns;
@@ -104,7 +109,8 @@ constexpr size_t kBlockRows = 1024;
 } // namespace
 
 int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(args, {"--ranges", "--separator", "-o", "--explain"}, {}, "predict");
+  const ToolArguments a(args, {"--ranges", "--separator", "--na", "-o", "--explain"}, {},
+                        "predict");
   if (a.Help()) {
     out << kToolPredictHelp;
     return 0;
@@ -117,6 +123,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   const std::string &csvName = a.Operands()[1];
   const std::string rangesName = a.Require("--ranges");
   const char separator = ParseSeparator(a.Get("--separator", ","));
+  const std::vector<std::string> missing = ParseMissingMarks(a);
   if (a.Has("-o") && a.Get("-o").empty())
     throw ToolError("-o: empty file name");
   if (a.Has("--explain") && a.Get("--explain").empty())
@@ -167,9 +174,12 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   // then the first bad cell, then an output file that cannot be written. The
   // first of the later kinds waits for the end of the text.
   std::exception_ptr failure;
-  std::vector<int> columns;
+  std::unique_ptr<RowEncoder> encoder;
   try {
-    columns = FindFeatureColumns(header, line, ranges.features);
+    encoder = std::make_unique<RowEncoder>(
+        ranges.features,
+        FindFeatureColumns(header, line, RowEncoder::SourceColumns(ranges.features)), header,
+        missing);
   } catch (const ToolError &) {
     failure = std::current_exception();
   }
@@ -234,11 +244,9 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
       throw FieldCountError(line, fields.size(), header.size());
     if (failure)
       continue;
-    std::vector<double> values;
-    values.reserve(columns.size());
+    std::vector<double> values(ranges.features.size());
     try {
-      for (int c : columns)
-        values.push_back(ReadFeatureField(fields[c], header[c], line));
+      encoder->Encode(fields, line, values.data());
     } catch (const ImportError &) {
       failure = std::current_exception();
       continue;
@@ -267,6 +275,7 @@ int ToolPredict(const std::vector<std::string> &args, std::ostream &out, std::os
   if (clipped > 0) {
     err << ClippedWarning(clipped, "value", " outside the ranges of the import");
   }
+  err << encoder->UnseenWarning();
   if (rows >= 2 && O >= 2 &&
       *std::max_element(perClass.begin(), perClass.end()) == static_cast<long>(rows)) {
     err << kOneClassWarning;

@@ -81,6 +81,11 @@ std::vector<RuleVariable> InputVariables(TVemo &network, const Shape &s, const R
   for (int i = 0; i < s.I; ++i) {
     inputs[i].name =
         i < static_cast<int>(v.inputNames.size()) ? v.inputNames[i] : "x" + std::to_string(i + 1);
+    if (i < static_cast<int>(v.inputCategories.size()) &&
+        i < static_cast<int>(v.inputColumns.size()) && s.mfIn[i] == 2) {
+      inputs[i].column = v.inputColumns[i];
+      inputs[i].category = v.inputCategories[i];
+    }
   }
   for (int k = 0; k < s.C; ++k) {
     const int i = s.inputOf[k];
@@ -115,6 +120,10 @@ std::vector<RuleVariable> OutputVariables(TVemo &network, const Shape &s, const 
 
 std::string ConditionText(const RuleVariable &input, int term, bool negated) {
   const RuleTerm &t = input.terms[term];
+  if (!input.category.empty()) {
+    const bool is = (term == 1) != negated;
+    return input.column + (is ? " is " : " is not ") + input.category;
+  }
   return input.name + (negated ? " is not " : " is ") + t.name + " (\u2248 " + Number(t.value) +
          ")";
 }

@@ -24,6 +24,10 @@ struct RuleVocabulary {
   std::vector<std::string> inputNames;
   std::vector<double> inputMin; // the value an input of 0 stands for
   std::vector<double> inputMax; // the value an input of 1 stands for
+  // Per input, when it stands for one category of a column: that column and
+  // category (empty for an ordinary input, or when the lists are short).
+  std::vector<std::string> inputColumns;
+  std::vector<std::string> inputCategories;
   std::vector<std::string> outputNames;
   // Outputs are one-hot classes: "class X is high" reads as "X" and
   // "class X is low" as "not X", and every rule concludes for or against one class.
@@ -53,6 +57,10 @@ struct RuleTerm {
 struct RuleVariable {
   std::string name;
   std::vector<RuleTerm> terms;
+  // An input that is 1 for one category of a column and 0 for the others:
+  // its high term reads "column is category", its low term "column is not category".
+  std::string column;
+  std::string category; // empty: an ordinary variable
 };
 
 // One listed arc of a rule: "feature is [not] term" or "output is [not] term".

@@ -1,6 +1,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 
 #include "DataTools/CsvImport/ClassSplit.h"
+#include "DataTools/CsvImport/ColumnCoding.h"
 #include "KQmessage/QuotedField.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <exception>
 #include <istream>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -39,13 +41,18 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
                                      : request.classColumn;
   chosen.classColumn = named ? csv.FindColumn(classText) : static_cast<int>(csv.header.size()) - 1;
   std::vector<std::string> names = request.features;
-  if (names.empty() && request.reuse) {
-    for (const FeatureRange &f : request.reuse->features)
-      names.push_back(f.name);
+  if (names.empty() && request.reuse)
+    names = RowEncoder::SourceColumns(request.reuse->features);
+  std::vector<char> dropped(csv.header.size(), 0);
+  for (const std::string &name : request.drop) {
+    const int column = csv.FindColumn(name);
+    if (column == chosen.classColumn)
+      throw ImportError("--drop: column \"" + csv.header[column] + "\" is the class column");
+    dropped[column] = 1;
   }
   if (names.empty()) {
     for (int c = 0; c < static_cast<int>(csv.header.size()); ++c) {
-      if (c != chosen.classColumn)
+      if (c != chosen.classColumn && !dropped[c])
         chosen.features.push_back(c);
     }
   } else {
@@ -62,8 +69,16 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
       int column = found != byName.end() ? found->second : ColumnIndex(csv, name);
       if (column < 0)
         column = csv.FindColumn(name); // raises the error
-      chosen.features.push_back(column);
+      if (!dropped[column])
+        chosen.features.push_back(column);
     }
+  }
+  for (const std::string &name : request.categorical) {
+    bool found = false;
+    for (int f : chosen.features)
+      found = found || csv.header[f] == name;
+    if (!found)
+      throw ImportError("--categorical: \"" + name + "\" is not a feature column");
   }
   std::vector<int> uses(csv.header.size(), 0);
   for (int f : chosen.features)
@@ -78,36 +93,118 @@ Columns ChooseColumns(const CsvTable &csv, const ImportRequest &request) {
   }
   if (chosen.features.empty())
     throw ImportError("no feature columns (the CSV has only the class column)");
-  if (request.reuse && chosen.features.size() != request.reuse->features.size()) {
-    throw ImportError(std::to_string(chosen.features.size()) +
-                      " features chosen, the ranges file has " +
-                      std::to_string(request.reuse->features.size()));
+  if (request.reuse) {
+    const size_t columns = RowEncoder::SourceColumns(request.reuse->features).size();
+    if (chosen.features.size() != columns) {
+      throw ImportError(std::to_string(chosen.features.size()) +
+                        " features chosen, the ranges file has " + std::to_string(columns));
+    }
   }
   return chosen;
 }
 
+// Rows without a class are skipped; a table of nothing else has nothing to learn.
+void CheckSomeRows(const LabelledRows &read) {
+  if (read.values.empty())
+    throw ImportError("no row has a class value (every one of column \"" + read.classColumn +
+                      "\" is missing)");
+}
+
 ImportError NoDataRows() { return ImportError("the CSV file has a header but no data rows"); }
 
-LabelledRows NameColumns(const std::vector<std::string> &header, const Columns &columns) {
-  LabelledRows read;
-  read.classColumn = header[columns.classColumn];
-  for (int f : columns.features)
-    read.featureNames.push_back(header[f]);
-  return read;
+// When the class column was not named: which one was taken, for a message
+// about the others (a class column that is not last reads as a feature).
+std::string ClassHint(const ImportRequest &request, const std::string &classColumn) {
+  if (!request.classColumn.empty() || request.reuse)
+    return std::string();
+  return "; the class is the last column, \"" + classColumn + "\", unless --class names another";
 }
 
-void AddLabelledRow(LabelledRows &read, const std::vector<std::string> &header,
-                    const Columns &columns, const std::vector<std::string> &fields, int line) {
-  std::vector<double> values;
-  values.reserve(columns.features.size());
-  for (int f : columns.features)
-    values.push_back(ReadFeatureField(fields[f], header[f], line));
-  const std::string &label = fields[columns.classColumn];
-  if (label.empty())
-    throw ImportError("line " + std::to_string(line) + ": missing class value");
-  read.values.push_back(std::move(values));
-  read.labels.push_back(label);
+// A feature column named like a class column, while the class defaulted to
+// the last one: likely a table whose class is not last.
+void NoteClassLikeFeature(const ImportRequest &request, const std::vector<std::string> &header,
+                          const Columns &columns, std::vector<std::string> &notes) {
+  if (!request.classColumn.empty() || request.reuse)
+    return;
+  for (int f : columns.features) {
+    std::string lower;
+    for (char c : header[f])
+      lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "class" || lower == "label" || lower == "target") {
+      notes.push_back("!Warning: column \"" + header[f] +
+                      "\" is taken as a feature: the class is the last column, \"" +
+                      header[columns.classColumn] + "\", unless --class names another");
+    }
+  }
 }
+
+// Reads the labelled rows of a table, learning its columns of categories.
+class LabelledReader {
+public:
+  LabelledReader(const std::vector<std::string> &header, const Columns &columns,
+                 const ImportRequest &request)
+      : columns_(columns),
+        learner_(ColumnNames(header, columns), request.categorical, request.missing),
+        missing_(request.missing) {
+    read_.classColumn = header[columns.classColumn];
+    learner_.SetClassHint(ClassHint(request, read_.classColumn));
+    NoteClassLikeFeature(request, header, columns, classNotes_);
+  }
+
+  void Add(const std::vector<std::string> &fields, int line) {
+    const size_t n = columns_.features.size();
+    std::vector<double> values(n);
+    std::vector<int32_t> codes(n);
+    learner_.Read(fields, columns_.features, line, values.data(), codes.data());
+    const std::string &label = fields[columns_.classColumn];
+    if (label.empty() || IsMissingMark(label, missing_)) {
+      ++read_.skipped;
+      return;
+    }
+    for (size_t c = 0; c < n; ++c)
+      read_.missing += std::isnan(values[c]) && codes[c] < 0 ? 1 : 0;
+    read_.values.push_back(std::move(values));
+    codes_.push_back(std::move(codes));
+    read_.labels.push_back(label);
+  }
+
+  LabelledRows Finish() {
+    CheckSomeRows(read_);
+    const std::vector<FeatureRange> inputs = learner_.Finish();
+    read_.notes = learner_.Notes();
+    read_.notes.insert(read_.notes.begin(), classNotes_.begin(), classNotes_.end());
+    bool categories = false;
+    for (const FeatureRange &input : inputs) {
+      read_.featureNames.push_back(input.name);
+      categories = categories || input.categorical;
+    }
+    if (categories) {
+      for (size_t r = 0; r < read_.values.size(); ++r) {
+        std::vector<double> wide(inputs.size());
+        learner_.Expand(read_.values[r].data(), codes_[r].data(), wide.data());
+        read_.values[r].swap(wide);
+        std::vector<int32_t>().swap(codes_[r]);
+      }
+    }
+    return std::move(read_);
+  }
+
+private:
+  static std::vector<std::string> ColumnNames(const std::vector<std::string> &header,
+                                              const Columns &columns) {
+    std::vector<std::string> names;
+    for (int f : columns.features)
+      names.push_back(header[f]);
+    return names;
+  }
+
+  Columns columns_;
+  ColumnLearner learner_;
+  std::vector<std::string> missing_;
+  LabelledRows read_;
+  std::vector<std::vector<int32_t>> codes_;
+  std::vector<std::string> classNotes_;
+};
 
 // The ranges file names the columns and classes for a later import of the
 // same CSV: a name it cannot hold on one line or cannot find again is refused
@@ -174,6 +271,17 @@ public:
     if (request.reuse) {
       for (const std::string &name : request.reuse->classes)
         ClassOf(name);
+      encoder_ =
+          std::make_unique<RowEncoder>(request.reuse->features, features_, header, request.missing);
+      width_ = request.reuse->features.size();
+    } else {
+      std::vector<std::string> names;
+      for (int f : features_)
+        names.push_back(header[f]);
+      learner_ = std::make_unique<ColumnLearner>(names, request.categorical, request.missing);
+      learner_->SetClassHint(ClassHint(request, header[classColumn_]));
+      NoteClassLikeFeature(request, header, columns, classNotes_);
+      width_ = features_.size();
     }
   }
 
@@ -181,13 +289,23 @@ public:
     if (fields.size() != header_.header.size())
       throw FieldCountError(line, fields.size(), header_.header.size());
     const std::string at = "line " + std::to_string(line) + ": ";
-    cells_.clear();
-    for (int f : features_)
-      cells_.push_back(ReadFeatureField(fields[f], header_.header[f], line));
+    int missing = 0;
+    cells_.resize(width_);
+    if (encoder_) {
+      missing = encoder_->Encode(fields, line, cells_.data());
+    } else {
+      codes_.resize(width_);
+      learner_->Read(fields, features_, line, cells_.data(), codes_.data());
+      for (size_t c = 0; c < width_; ++c)
+        missing += std::isnan(cells_[c]) && codes_[c] < 0 ? 1 : 0;
+    }
     const std::string &label = fields[classColumn_];
-    if (label.empty())
-      throw ImportError(at + "missing class value");
     ++rows_;
+    if (label.empty() || IsMissingMark(label, request_.missing)) {
+      ++skipped_;
+      return;
+    }
+    missing_ += missing;
     if (request_.reuse && index_.find(label) == index_.end()) {
       const std::string unknown = at + "class " + QuotedField(label) + " is not in the ranges file";
       if (eachRow_)
@@ -198,6 +316,7 @@ public:
     }
     ClassRows &rows = classes_[ClassOf(label)];
     rows.values.insert(rows.values.end(), cells_.begin(), cells_.end());
+    rows.codes.insert(rows.codes.end(), codes_.begin(), codes_.end());
     if (rows.count++ == 0)
       rows.firstLine = line;
     const int64_t numbers = Numbers();
@@ -208,11 +327,22 @@ public:
   ImportResult Finish() {
     ImportResult result;
     result.rows = rows_;
+    result.skipped = skipped_;
+    result.missing = missing_;
+    if (rows_ == skipped_)
+      throw ImportError("no row has a class value (every one of column \"" +
+                        header_.header[classColumn_] + "\" is missing)");
+    std::vector<FeatureRange> inputs;
+    if (learner_) {
+      inputs = learner_->Finish();
+      result.notes = learner_->Notes();
+      result.notes.insert(result.notes.begin(), classNotes_.begin(), classNotes_.end());
+    }
     ImportRanges &ranges = result.ranges;
     ranges.classColumn = header_.header[classColumn_];
-    std::vector<std::string> names;
+    std::vector<std::string> columnNames;
     for (int f : features_)
-      names.push_back(header_.header[f]);
+      columnNames.push_back(header_.header[f]);
     // Classes in output order: sorted, or as the reused ranges list them.
     std::vector<int> order(classes_.size());
     for (size_t k = 0; k < order.size(); ++k)
@@ -230,17 +360,20 @@ public:
         indexOf[classes_[k].name] = static_cast<int>(k);
       for (size_t k = 0; k < order.size(); ++k)
         order[k] = indexOf.at(ranges.classes[k]);
-      CheckNamesForRanges(header_.header, names, ranges.classColumn, ranges.classes);
+      CheckNamesForRanges(header_.header, columnNames, ranges.classColumn, ranges.classes);
     }
     if (Numbers() > request_.maxNumbers)
       throw ImportError(LimitText(Numbers(), request_.maxNumbers));
     if (!unknown_.empty())
       throw ImportError(unknown_);
     const int numClasses = static_cast<int>(ranges.classes.size());
-    const size_t width = features_.size();
 
     if (request_.reuse) {
-      result.test = std::make_unique<Data>(static_cast<int32_t>(rows_), static_cast<int32_t>(width),
+      result.unseenWarning = encoder_->UnseenWarning();
+      int64_t kept = 0;
+      for (const ClassRows &c : classes_)
+        kept += c.count;
+      result.test = std::make_unique<Data>(static_cast<int32_t>(kept), static_cast<int32_t>(width_),
                                            numClasses, false);
       for (int k = 0; k < numClasses; ++k) {
         ClassRows &c = classes_[order[k]];
@@ -271,28 +404,54 @@ public:
     const std::vector<ClassSplit> splits =
         SplitClasses(rowsOfClass, request_.holdout, request_.seed);
     rowsOfClass.clear();
+    // The columns of categories become an input per category.
+    for (const FeatureRange &input : inputs) {
+      if (input.categorical && input.category.find_first_of("\t\r\n") != std::string::npos)
+        throw ImportError("category \"" + input.category + "\" of column \"" + input.column +
+                          "\" holds a tab or a line break, which the ranges file cannot hold");
+    }
+    const size_t columns = width_;
+    width_ = inputs.size();
+    const size_t width = width_;
+    if (Numbers() > request_.maxNumbers)
+      throw ImportError(LimitText(Numbers(), request_.maxNumbers));
+    if (std::any_of(inputs.begin(), inputs.end(),
+                    [](const FeatureRange &input) { return input.categorical; })) {
+      for (ClassRows &c : classes_) {
+        std::vector<double> wide(static_cast<size_t>(c.count) * width);
+        for (size_t r = 0; r < static_cast<size_t>(c.count); ++r)
+          learner_->Expand(&c.values[r * columns], &c.codes[r * columns], &wide[r * width]);
+        c.values.swap(wide);
+        std::vector<int32_t>().swap(c.codes);
+      }
+    }
     // The scaling is part of what training learns: fitted on the held-out rows
     // too, it would make their accuracy look better than new data will see.
-    ranges.features.resize(width);
-    bool first = true;
+    // Missing values (NaN) are passed over.
+    ranges.features = inputs;
+    std::vector<char> seen(width, 0);
     for (size_t k = 0; k < splits.size(); ++k) {
       const double *values = classes_[order[k]].values.data();
       for (int r : splits[k].training) {
         const double *row = values + static_cast<size_t>(r) * width;
         for (size_t f = 0; f < width; ++f) {
           FeatureRange &range = ranges.features[f];
-          if (first)
+          if (std::isnan(row[f]) || range.categorical)
+            continue;
+          if (!seen[f])
             range.min = range.max = row[f];
+          seen[f] = 1;
           if (row[f] < range.min)
             range.min = row[f];
           if (row[f] > range.max)
             range.max = row[f];
         }
-        first = false;
       }
     }
-    for (size_t f = 0; f < width; ++f)
-      ranges.features[f].name = names[f];
+    for (size_t f = 0; f < width; ++f) {
+      if (!seen[f] && !ranges.features[f].categorical)
+        throw ImportError(MissingColumnText(ranges.features[f].name));
+    }
     size_t tests = 0;
     for (const ClassSplit &split : splits)
       tests += split.test.size();
@@ -319,6 +478,7 @@ private:
   struct ClassRows {
     std::string name;
     std::vector<double> values; // count rows of the chosen features, unscaled until Finish
+    std::vector<int32_t> codes; // their category codes (ColumnLearner), until Finish
     int count = 0;
     int firstLine = 0;
   };
@@ -328,13 +488,11 @@ private:
     if (found != index_.end())
       return found->second;
     index_.emplace(label, classes_.size());
-    classes_.push_back(ClassRows{label, {}, 0, 0});
+    classes_.push_back(ClassRows{label, {}, {}, 0, 0});
     return classes_.size() - 1;
   }
 
-  int64_t Numbers() const {
-    return rows_ * static_cast<int64_t>(features_.size() + classes_.size());
-  }
+  int64_t Numbers() const { return rows_ * static_cast<int64_t>(width_ + classes_.size()); }
 
   static long Scale(const std::vector<FeatureRange> &ranges, std::vector<double> &values) {
     long clipped = 0;
@@ -349,7 +507,7 @@ private:
   }
 
   void AppendTo(Data &table, const ClassRows &c, int r, int k, int numClasses) const {
-    table.AppendRow(c.values.data() + static_cast<size_t>(r) * features_.size(),
+    table.AppendRow(c.values.data() + static_cast<size_t>(r) * width_,
                     OneHot(k, numClasses).data());
   }
 
@@ -360,11 +518,18 @@ private:
   CsvTable header_; // the header only, for the column choice
   int classColumn_ = -1;
   std::vector<int> features_;
+  size_t width_ = 0; // values per row: the columns, then (after Finish's expansion) the inputs
+  std::unique_ptr<ColumnLearner> learner_; // a new import
+  std::unique_ptr<RowEncoder> encoder_;    // an import through reused ranges
+  std::vector<std::string> classNotes_;
   std::vector<ClassRows> classes_; // in the order first seen (reused: the ranges' order)
   std::unordered_map<std::string, size_t> index_;
   int64_t rows_ = 0;
+  long skipped_ = 0;
+  long missing_ = 0;
   std::vector<double> cells_; // the row being read
-  std::string unknown_;       // the first row of a class the reused ranges lack
+  std::vector<int32_t> codes_;
+  std::string unknown_; // the first row of a class the reused ranges lack
 };
 
 void CheckHoldout(const ImportRequest &request) {
@@ -425,6 +590,13 @@ std::vector<double> OneHot(int k, int n) {
   return v;
 }
 
+double ReadFeatureField(const std::string &cell, const std::string &column, int line,
+                        const std::vector<std::string> &missing) {
+  if (IsMissingMark(cell, missing))
+    return std::numeric_limits<double>::quiet_NaN();
+  return ReadFeatureField(cell, column, line);
+}
+
 double ReadFeatureField(const std::string &cell, const std::string &column, int line) {
   double value = 0.0;
   if (cell.find_first_not_of(" \t") == std::string::npos) {
@@ -445,14 +617,12 @@ double ReadFeatureCell(const CsvTable &csv, size_t row, int column) {
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request) {
   if (csv.rows.empty())
     throw NoDataRows();
-  const Columns columns = ChooseColumns(csv, request);
-  LabelledRows read = NameColumns(csv.header, columns);
+  LabelledReader reader(csv.header, ChooseColumns(csv, request), request);
   // Read every value before anything is scaled, so that a bad cell is
   // reported with its line whatever the options.
-  for (size_t r = 0; r < csv.rows.size(); ++r) {
-    AddLabelledRow(read, csv.header, columns, csv.rows[r], csv.rowLines[r]);
-  }
-  return read;
+  for (size_t r = 0; r < csv.rows.size(); ++r)
+    reader.Add(csv.rows[r], csv.rowLines[r]);
+  return reader.Finish();
 }
 
 LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequest &request) {
@@ -463,11 +633,10 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
   // the text anywhere in the file first, then the column choice, then the
   // first bad cell. The first of the later kinds waits for the end of the text.
   std::exception_ptr failure;
-  Columns columns;
-  LabelledRows read;
+  std::unique_ptr<LabelledReader> reader;
   try {
-    columns = ChooseColumns(header, request);
-    read = NameColumns(header.header, columns);
+    reader =
+        std::make_unique<LabelledReader>(header.header, ChooseColumns(header, request), request);
   } catch (const ImportError &) {
     failure = std::current_exception();
   }
@@ -481,17 +650,17 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
     if (failure)
       continue;
     try {
-      AddLabelledRow(read, header.header, columns, fields, line);
+      reader->Add(fields, line);
     } catch (const ImportError &) {
       failure = std::current_exception();
-      read = LabelledRows(); // the rows read so far are of no more use
+      reader.reset(); // the rows read so far are of no more use
     }
   }
   if (!any)
     throw NoDataRows();
   if (failure)
     std::rethrow_exception(failure);
-  return read;
+  return reader->Finish();
 }
 
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request) {

@@ -27,6 +27,13 @@ struct ImportRequest {
   std::vector<std::string> features; // names or indices; empty: every other column
   double holdout = 0.0;              // fraction of each class held out, 0 <= holdout < 1
   uint64_t seed = 1;
+  // Field texts that mean "no value": a missing feature value stays missing
+  // (NaN in the tables), a row without a class is skipped and counted.
+  std::vector<std::string> missing = DefaultMissingMarks();
+  // Columns taken as categories even when they hold numbers (a column that
+  // holds text always is), and columns left out.
+  std::vector<std::string> categorical;
+  std::vector<std::string> drop;
   // Reuse the scaling and classes of an earlier import: every row then goes
   // to `test` and no training tables are built. Values outside the earlier
   // ranges are clipped; class and features default to those of the ranges.
@@ -41,22 +48,30 @@ struct ImportResult {
   std::vector<std::unique_ptr<Data>> training; // one per class, in ranges.classes order
   std::unique_ptr<Data> test;                  // held-out rows; none when nothing is held out
   std::vector<int> testRowsPerClass;
-  int64_t rows = 0; // data rows read
-  long clipped = 0; // feature values clipped to [0, 1]:
-                    // held-out rows outside the training
-                    // rows' ranges, or rows outside reused ranges
+  int64_t rows = 0;               // data rows read, the skipped ones included
+  long skipped = 0;               // rows without a class, left out
+  long missing = 0;               // missing feature values kept as missing
+  std::vector<std::string> notes; // the columns taken as categories, ID-like columns
+  std::string unseenWarning;      // reused ranges: categories they lack, or ""
+  long clipped = 0;               // feature values clipped to [0, 1]:
+                                  // held-out rows outside the training
+                                  // rows' ranges, or rows outside reused ranges
 };
 
 // The feature values and the class of every row, unscaled, as import reads
 // them: the columns chosen as the request says (its holdout is not used).
 struct LabelledRows {
   std::string classColumn;
-  std::vector<std::string> featureNames;
-  std::vector<std::vector<double>> values; // per row, one value per feature
+  std::vector<std::string> featureNames;   // the inputs: a column, or "column=category"
+  std::vector<std::vector<double>> values; // per row, one value per input
   std::vector<std::string> labels;         // per row
+  long skipped = 0;                        // rows without a class, left out
+  long missing = 0;                        // missing feature values (NaN in values)
+  std::vector<std::string> notes;          // as ImportResult's
 };
-// Raises ImportError for a table without data rows, bad column choices, and
-// ("line N: ...") a missing or non-numeric feature value or a missing class.
+// Raises ImportError for a table without data rows, bad column choices, a
+// feature column without any value and ("line N: ...") a non-numeric feature
+// value. Rows without a class are skipped and counted.
 LabelledRows ReadLabelledRows(const CsvTable &csv, const ImportRequest &request);
 // The same, reading the CSV text record by record: only the numbers and the
 // labels are held. Raises the errors of ReadCsv and then of the table
@@ -68,9 +83,12 @@ LabelledRows ReadLabelledRows(std::istream &in, char separator, const ImportRequ
 double ReadFeatureCell(const CsvTable &csv, size_t row, int column);
 // The same for the text of one field of column `column` on line `line`.
 double ReadFeatureField(const std::string &cell, const std::string &column, int line);
+// The same, except that a field that is one of `missing` gives NaN.
+double ReadFeatureField(const std::string &cell, const std::string &column, int line,
+                        const std::vector<std::string> &missing);
 
-// Raises ImportError with the CSV line number for a missing or non-numeric
-// feature value, a missing class, a class with a single row, a class unknown
+// Raises ImportError with the CSV line number for a non-numeric feature
+// value, a class with a single row, a class unknown
 // to reused ranges, a table without data rows and tables beyond kMaxImportNumbers.
 ImportResult ImportCsv(const CsvTable &csv, const ImportRequest &request);
 // The same, reading the CSV text record by record: it holds the parsed

@@ -7,6 +7,8 @@ namespace kestrane {
 
 double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
   clipped = false;
+  if (std::isnan(value))
+    return value;
   if (value < range.min) {
     clipped = true;
     return 0.0;
@@ -36,20 +38,50 @@ bool ParseFeatureValue(const std::string &text, double &value) {
   return *end == '\0' && std::isfinite(value);
 }
 
+const std::vector<std::string> &DefaultMissingMarks() {
+  static const std::vector<std::string> marks{"", "NA", "NaN", "?"};
+  return marks;
+}
+
+bool IsMissingMark(const std::string &text, const std::vector<std::string> &marks) {
+  const size_t first = text.find_first_not_of(" \t");
+  const std::string trimmed = first == std::string::npos
+                                  ? std::string()
+                                  : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  for (const std::string &mark : marks) {
+    if (trimmed == mark)
+      return true;
+  }
+  return false;
+}
+
 std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
                                         const std::vector<std::vector<double>> &values) {
   std::vector<FeatureRange> ranges(names.size());
   for (size_t f = 0; f < names.size(); ++f) {
     ranges[f].name = names[f];
-    ranges[f].min = ranges[f].max = values.at(0).at(f);
+    bool seen = false;
     for (const auto &row : values) {
-      if (row[f] < ranges[f].min)
-        ranges[f].min = row[f];
-      if (row[f] > ranges[f].max)
-        ranges[f].max = row[f];
+      const double v = row.at(f);
+      if (std::isnan(v))
+        continue;
+      if (!seen)
+        ranges[f].min = ranges[f].max = v;
+      seen = true;
+      if (v < ranges[f].min)
+        ranges[f].min = v;
+      if (v > ranges[f].max)
+        ranges[f].max = v;
     }
+    if (!seen)
+      throw ImportError(MissingColumnText(names[f]));
   }
   return ranges;
+}
+
+std::string MissingColumnText(const std::string &name) {
+  return "column \"" + name +
+         "\" has no value in any row; leave it out with --drop (Python: drop the column)";
 }
 
 long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<double>> &rows) {

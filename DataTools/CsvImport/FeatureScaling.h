@@ -3,6 +3,8 @@
 
 // Scaling of feature values into [0, 1], the scale of the network's inputs.
 
+#include "DataTools/CsvImport/ImportError.h"
+
 #include <string>
 #include <vector>
 
@@ -12,19 +14,42 @@ struct FeatureRange {
   std::string name;
   double min = 0.0;
   double max = 0.0;
+  // One input of a categorical column: 1 when the column holds `category`,
+  // 0 when it holds another one, missing when it holds none. Its range is
+  // [0, 1] and its name "column=category".
+  bool categorical = false;
+  std::string column{};
+  std::string category{};
 };
 
+// The CSV column an input reads: its name, or the column of its category.
+inline const std::string &SourceColumn(const FeatureRange &f) {
+  return f.categorical ? f.column : f.name;
+}
+
 // (value - min) / (max - min); a constant feature (min == max) gives 0.5.
-// A value outside [min, max] is clipped to 0 or 1 and sets `clipped`.
+// A value outside [min, max] is clipped to 0 or 1 and sets `clipped`. A
+// missing value (NaN) stays missing.
 double ScaleFeature(const FeatureRange &range, double value, bool &clipped);
 
 // Reads a feature value: a finite decimal number, blanks around it allowed.
 // False for anything else (empty text included).
 bool ParseFeatureValue(const std::string &text, double &value);
 
-// The range of every column of `values` (rows of equal length, at least one row).
+// The texts that mark a missing value unless the user names others: the
+// empty field, NA, NaN and ?.
+const std::vector<std::string> &DefaultMissingMarks();
+// Whether `text`, blanks around it dropped, is one of `marks`.
+bool IsMissingMark(const std::string &text, const std::vector<std::string> &marks);
+
+// The range of every column of `values` (rows of equal length, at least one
+// row) over its present values; missing values (NaN) are passed over. Raises
+// ImportError for a column with no value at all.
 std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
                                         const std::vector<std::vector<double>> &values);
+
+// The message of a feature column without any value.
+std::string MissingColumnText(const std::string &name);
 
 // Scales every value in place by its column's range (ScaleFeature); returns
 // how many values were clipped.

@@ -106,7 +106,10 @@ void WriteRanges(std::ostream &out, const ImportRanges &ranges) {
       << "# Scaling of the features to [0, 1] and the classes in output order.\n"
       << "class\t" << OneLine(ranges.classColumn) << "\n";
   for (const FeatureRange &f : ranges.features) {
-    out << "feature\t" << Exact(f.min) << "\t" << Exact(f.max) << "\t" << OneLine(f.name) << "\n";
+    if (f.categorical)
+      out << "category\t" << OneLine(f.column) << "\t" << OneLine(f.category) << "\n";
+    else
+      out << "feature\t" << Exact(f.min) << "\t" << Exact(f.max) << "\t" << OneLine(f.name) << "\n";
   }
   for (const std::string &c : ranges.classes)
     out << "output\t" << OneLine(c) << "\n";
@@ -157,6 +160,14 @@ ImportRanges ReadRanges(std::istream &in) {
       }
       if (!features.insert(f.name).second)
         throw fail("two features are named " + QuotedField(f.name));
+      ranges.features.push_back(f);
+    } else if (parts[0] == "category" && parts.size() == 3) {
+      FeatureRange f;
+      f.name = parts[1] + "=" + parts[2];
+      f.max = 1.0;
+      f.categorical = true;
+      f.column = parts[1];
+      f.category = parts[2];
       ranges.features.push_back(f);
     } else if (parts[0] == "output" && parts.size() == 2) {
       if (!classes.insert(parts[1]).second)

@@ -11,6 +11,10 @@
 //   feature<TAB>4.3<TAB>7.9<TAB>sepal_length
 //   output<TAB>setosa
 //
+// An input of a categorical column is a line "category<TAB>column<TAB>name"
+// in place of a feature line, one per category in input order: the input is
+// 1 when the column holds that name, else 0.
+//
 // Lines starting with "#" are comments.
 
 #include "DataTools/CsvImport/FeatureScaling.h"

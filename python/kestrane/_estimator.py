@@ -15,11 +15,16 @@ from sklearn.utils._param_validation import Interval, InvalidParameterError, Str
 from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import _check_sample_weight, check_is_fitted, column_or_1d
 
-from . import _kestrane
+from . import _kestrane, _tables
 
+# A missing value (NaN) is kept: the network gives it degree 0 in every
+# membership function of its input, in training and in recall alike.
 try:  # scikit-learn >= 1.6
     from sklearn.utils.validation import validate_data as _validate_data
+    _ALLOW_NAN = {"ensure_all_finite": "allow-nan"}
 except ImportError:  # older releases: a method of BaseEstimator
+    _ALLOW_NAN = {"force_all_finite": "allow-nan"}
+
     def _validate_data(estimator, *args, **kwargs):
         return estimator._validate_data(*args, **kwargs)
 
@@ -182,12 +187,23 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     random_state : int, RandomState or None, default=1
         Seeds the initial weights and the training draws (a 32-bit integer is
         used as given; anything else draws one).
+    categorical_features : list of column names (or indices) or None
+        Columns taken as categories even though they hold numbers. Columns of
+        a DataFrame of object or category type always are. Each category
+        becomes one 0/1 input "column=category"; a missing value (NaN, None)
+        counts as missing in all of them, and so does a category that fit did
+        not see (with a warning). Missing values elsewhere (NaN) are kept: the
+        network gives them degree 0 in every membership function of their
+        input. Sparse input is made dense.
     verbose : int, default=0
         Above 0: a progress line on standard error (epoch, error, seconds
         since the start) about every second of training, and one at the end.
 
     Attributes
     ----------
+    categories_ : dict
+        The categories of every categorical column, in input order; empty
+        when there is none.
     classes_ : ndarray
         The class labels in output order (sorted).
     n_features_in_ : int
@@ -238,6 +254,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         "random_state": ["random_state"],
         "class_weight": [StrOptions({"balanced"}), dict, None],
         "examples_per_round": [Interval(numbers.Integral, 1, _INT_MAX, closed="both"), None],
+        "categorical_features": ["array-like", None],
         "verbose": ["verbose"],
     }
 
@@ -247,7 +264,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None, verbose=0):
+                 examples_per_round=None, categorical_features=None, verbose=0):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -261,6 +278,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.random_state = random_state
         self.class_weight = class_weight
         self.examples_per_round = examples_per_round
+        self.categorical_features = categorical_features
         self.verbose = verbose
 
     # ---- fitting
@@ -271,7 +289,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         Parameters
         ----------
         X : array-like of shape (n_samples, n_features)
-            Finite feature values; a DataFrame's column names become the
+            Feature values (NaN kept as missing); a DataFrame's column names become the
             feature names (those the saved files and the rule report use).
         y : array-like of shape (n_samples,)
             Class labels: numbers, strings or booleans; at least two classes.
@@ -315,7 +333,11 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
 
     def _fit(self, X, y, sample_weight, input_mfs, output_mfs, weight_min, weight_max):
         class_column = getattr(y, "name", None)
-        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False)
+        X = _tables.dense(X)
+        self.categories_ = _tables.learn_categories(X, self.categorical_features)
+        if self.categories_:
+            X = _tables.encode(X, self.categories_)
+        X, y = _validate_data(self, X, y, dtype=np.float64, y_numeric=False, **_ALLOW_NAN)
         y = column_or_1d(y, warn=True)
         check_classification_targets(y)
         classes = np.unique(y)
@@ -406,8 +428,13 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
 
     def _recall(self, X):
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         return self._model.recall(X)
+
+    def _inputs(self, X):
+        X = _tables.dense(X)
+        categories = getattr(self, "categories_", None)
+        return _tables.encode(X, categories) if categories else X
 
     def predict(self, X):
         """The class of the largest output of every row (the first on a tie).
@@ -551,7 +578,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
             raise ValueError(f"top must be an integer in [0, {_INT_MAX}], got {top!r}")
         rows = {}
         if X is not None:
-            X = _validate_data(self, X, dtype=np.float64, reset=False)
+            X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False,
+                               **_ALLOW_NAN)
             y = column_or_1d(y)
             lookup = {c: k for k, c in enumerate(self.classes_)}
             try:
@@ -686,11 +714,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     # ---- scikit-learn's tags, in the form of each release
 
     def _more_tags(self):
-        return {"requires_y": True, "_xfail_checks": _XFAIL_CHECKS}
+        return {"requires_y": True, "allow_nan": True, "_xfail_checks": _XFAIL_CHECKS}
 
     def __sklearn_tags__(self):
         tags = super().__sklearn_tags__()
         tags.target_tags.required = True
+        tags.input_tags.allow_nan = True
         return tags
 
 

@@ -389,3 +389,55 @@ def test_rule_weight_plot_labels_and_shows_the_weights(fitted):
     assert left.get_xticklabels()[3].get_text() == "sepal_width low"
     assert right.get_xticklabels()[-1].get_text() == "virginica high"
     plt.close("all")
+
+
+def test_missing_values_are_kept_in_fit_and_predict(iris):
+    header, X, y = iris
+    holes = X.copy()
+    holes[::4, 0] = np.nan
+    holes[1::5, 2] = np.nan
+    frame = pd.DataFrame(holes, columns=header[:-1])
+    clf = kestrane.FuzzyClassifier(random_state=3, **FAST).fit(frame, y)
+    assert np.isfinite(clf.feature_ranges_).all()
+    proba = clf.predict_proba(frame)
+    assert np.isfinite(proba).all()
+    assert clf.score(frame, y) > 0.6
+    blank = np.full((1, X.shape[1]), np.nan)
+    assert np.isfinite(clf.decision_function(blank)).all()
+    holes[0, 1] = np.inf
+    with pytest.raises(ValueError, match="infinity"):
+        clf.predict(holes)
+
+
+def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
+    from sklearn.compose import ColumnTransformer
+    from sklearn.model_selection import GridSearchCV
+    from sklearn.pipeline import Pipeline
+    from sklearn.preprocessing import OneHotEncoder
+
+    rng = np.random.default_rng(0)
+    n = 120
+    colour = rng.choice(["red", "green", "blue"], n).astype(object)
+    size = rng.normal(size=n) + (colour == "red") * 2.0
+    y = np.where((colour == "red") | (size > 1.5), "yes", "no")
+    colour[::9] = None
+    size[::7] = np.nan
+    frame = pd.DataFrame({"colour": colour, "size": size,
+                          "legs": pd.Series(rng.choice([2, 4], n)).astype("category")})
+    clf = kestrane.FuzzyClassifier(random_state=3, **FAST)
+    search = GridSearchCV(Pipeline([("clf", clf)]), {"clf__n_rules": [4, 6]}, cv=3).fit(frame, y)
+    fitted = search.best_estimator_.named_steps["clf"]
+    assert fitted.categories_ == {"colour": ["blue", "green", "red"], "legs": ["2", "4"]}
+    assert list(fitted.feature_names_in_[:3]) == ["colour=blue", "colour=green", "colour=red"]
+    assert search.score(frame, y) > 0.7
+    with pytest.warns(UserWarning, match="1 value is a category the fit did not see"):
+        fitted.predict(frame.assign(colour=["pink"] + list(colour[1:])))
+    assert kestrane.FuzzyClassifier(categorical_features=["size"], **FAST).fit(
+        frame.assign(size=np.round(frame["size"])), y).categories_["size"][0] == "-2.0"
+
+    encoded = Pipeline([
+        ("onehot", ColumnTransformer([("c", OneHotEncoder(), ["colour", "legs"])],
+                                     remainder="passthrough")),
+        ("clf", kestrane.FuzzyClassifier(random_state=3, **FAST)),
+    ]).fit(frame.fillna({"colour": "none"}), y)
+    assert encoded.score(frame.fillna({"colour": "none"}), y) > 0.7

@@ -95,7 +95,8 @@ TEST(KestraneMainTest, ValidFilePassesValidation) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(kestrane::KestraneMain(2, argv.data()), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error on File Open\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error on File Open: w.wgt (the WeightFile; kestrane-tool create makes a network)\n");
   std::remove(path.c_str());
 }
 

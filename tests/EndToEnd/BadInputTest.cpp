@@ -239,7 +239,9 @@ std::vector<BadInput> Cases() {
   cases.push_back(Run("DataNotANumber", Edit(kData, "0.5 ", "abc "), "number-expected"));
 
   // Numbers that would train to NaN and report it as a result.
-  cases.push_back(Run("DataNotFinite", Edit(kData, "0.5 ", "nan "), "iris-setosa.dat: row"));
+  // (A nan input is a missing value, which trains; a nan expected output is not.)
+  cases.push_back(
+      Run("DataNotFinite", Edit(kData, "   1 0 0", "   nan 0 0"), "output column 1 is nan"));
   cases.push_back(Run("DataInfinite", Edit(kData, "0.5 ", "-inf "), "is -inf"));
   cases.push_back(
       Run("NetworkNotFinite", Edit(kNet, "0.223502304147465 T", "nan T"), "not finite"));
@@ -287,7 +289,8 @@ std::vector<BadInput> Cases() {
           Edit("iris.param", "Seed = 7", "Seed = 7 #Features = 9 Features = 0 1 2 3 4 5 6 7 8"),
           "More features"));
   cases.push_back(Run("MoreExamplesThanRows", Edit("iris.param", "Examples = 35", "Examples = 99"),
-                      "Bad Parameter"));
+                      "Insufficient rows: data file iris-setosa.dat has 35 rows, 99 examples per "
+                      "draw asked of it; ask at most 35, or draw with replacement\n"));
 
   cases.push_back(Tool("ToolUnknownCommand", "frobnicate", Nothing(), "unknown command"));
   cases.push_back(Tool("CreateWithoutInputs", "create --rules 2 --outputs 2 -o out.wgt", Nothing(),

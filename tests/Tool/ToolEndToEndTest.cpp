@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,6 +74,77 @@ TEST(ToolEndToEndTest, TrainedNetworkClassifiesHeldOutRows) {
   const size_t at = eval.out.find("Accuracy: ");
   ASSERT_NE(at, std::string::npos) << eval.out;
   EXPECT_GE(std::atof(eval.out.c_str() + at + 10), 80.0) << eval.out; // chance is 50 %
+  std::filesystem::remove_all(dir);
+}
+
+// A table of numbers, text, an ID and missing values in every form through
+// every command: categories become 0/1 inputs, missing values stay missing.
+TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
+  std::string pattern = testing::TempDir() + "kestrane_na_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const std::string dir = pattern;
+  {
+    std::ofstream csv(dir + "/gaps.csv");
+    csv << "id,a,colour,b,kind\n";
+    const char *const gaps[] = {"", "NA", "NaN", "?", " NA "};
+    const char *const colours[] = {"red", "green", "blue"};
+    for (int i = 0; i < 30; ++i) {
+      const std::string b = std::to_string((i * 7) % 11);
+      csv << "r" << 2 * i << ","
+          << (i % 6 == 0 ? std::string(gaps[i % 5]) : std::to_string(0.1 * (i % 10))) << ","
+          << colours[i % 2] << "," << b << ",low\n";
+      csv << "r" << 2 * i + 1 << "," << 2.0 + 0.1 * (i % 10) << ","
+          << (i % 7 == 0 ? "?" : colours[1 + i % 2]) << "," << (i % 4 == 0 ? "?" : b) << ",high\n";
+    }
+    csv << "x1,1,red,2,NA\nx2,3,red,4,\n";
+  }
+  struct Step {
+    std::string command;
+    int status;
+    std::string shows;
+  };
+  const std::string tool = kTool + " ";
+  const std::vector<Step> steps = {
+      {tool + "import gaps.csv -o gaps", 0,
+       "!Warning: every value of column \"id\" is different, as in an ID column, which tells "
+       "nothing about new rows; leave it out with --drop id\n"},
+      {tool + "import gaps.csv --drop id --epochs 200 -o gaps", 0,
+       "62 rows of gaps.csv: 5 features, 2 classes (column \"kind\"), 18 missing values\n"
+       "column \"colour\" taken as categories: 3 inputs \"colour=...\" (it holds text)\n"},
+      {"cat gaps.ranges", 0, "category\tcolour\tblue\ncategory\tcolour\tgreen\n"},
+      {tool + "import gaps.csv --drop id -o gaps", 0,
+       "!Warning: 2 rows of gaps.csv have no class value and were skipped\n"},
+      {tool + "import gaps.csv --drop id --na NA -o gaps-x", 1,
+       "line 2: missing value in column \"a\" (--na lists"},
+      {tool + "import gaps.csv --drop kind -o gaps-x", 1,
+       "--drop: column \"kind\" is the class column\n"},
+      {tool + "create --inputs 5 --rules 6 --outputs 2 --input-mfs 2 --seed 3 -o gaps-initial.wgt",
+       0, ""},
+      {std::string("'") + KESTRANE_BINARY + "' gaps.param", 0, ""},
+      {"printf 'a,colour,b\\n?,red,3\\n2.5,pink,NA\\n,,\\n' > rows.csv && " + tool +
+           "predict gaps-trained.wgt rows.csv --ranges gaps.ranges",
+       0,
+       "!Warning: 1 value is a category the import did not see, taken as missing (the first: "
+       "line 3: \"pink\" in column \"colour\")\n"},
+      {tool + "cv gaps.csv --drop id --folds 2 --epochs 20 --rules 4 --jobs 1", 0, "mean "},
+      {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps.csv --nodes", 0,
+       "colour is "},
+      {tool + "eval gaps-trained.wgt gaps.csv --ranges gaps.ranges", 1,
+       "(eval reads data-set files: kestrane-tool import gaps.csv --ranges RANGES"},
+      {"printf 'Class,v\\nA,1\\nB,1\\nA,2\\nB,2\\n' > swapped.csv && " + tool +
+           "import swapped.csv -o swapped",
+       0,
+       "!Warning: column \"Class\" is taken as a feature: the class is the last column, "
+       "\"v\", unless --class names another\n"},
+  };
+  for (const Step &step : steps) {
+    const Ran ran = Shell(dir, step.command);
+    EXPECT_EQ(ran.status, step.status) << step.command << "\n" << ran.out;
+    EXPECT_NE(ran.out.find(step.shows), std::string::npos) << step.command << "\n" << ran.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/gaps-x.ranges"));
+  const Ran predict = Shell(dir, tool + "predict gaps-trained.wgt gaps.csv --ranges gaps.ranges");
+  EXPECT_EQ(predict.out.find("nan"), std::string::npos) << predict.out;
   std::filesystem::remove_all(dir);
 }
 

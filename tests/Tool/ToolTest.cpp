@@ -168,7 +168,9 @@ TEST_F(ToolTest, FailedImportWritesNothing) {
   const std::string csv = WriteFile("bad.csv", "a,b,c\n1,2,x\n1,oops,y\n3,4,x\n5,6,y\n");
   const Outcome o = RunTool(kestrane::ToolImport, {csv, "-o", prefix});
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "line 3: \"oops\" in column \"b\" is not a number\n");
+  EXPECT_EQ(o.err, "line 3: \"oops\" in column \"b\" is not a number; most of the column's "
+                   "values are (--categorical b takes every value as a category); the class is the "
+                   "last column, \"c\", unless --class names another\n");
   for (const char *suffix : {"-x.dat", "-y.dat", ".ranges", ".param"})
     EXPECT_FALSE(Exists(prefix + suffix)) << suffix;
   // An output that cannot take its place (a directory of that name) stops all of them.
@@ -417,8 +419,9 @@ TEST_F(ToolTest, PredictFailsOnOneLineAndLeavesNoFile) {
       {"noise,width\n1,\n", "line 2: missing value in column \"width\"\n"},
   };
   for (const auto &c : cases) {
-    const Outcome o = RunTool(kestrane::ToolPredict, {net, WriteFile("rows.csv", c.first),
-                                                      "--ranges", prefix + ".ranges", "-o", out});
+    const Outcome o =
+        RunTool(kestrane::ToolPredict, {net, WriteFile("rows.csv", c.first), "--ranges",
+                                        prefix + ".ranges", "--na", "NA", "-o", out});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, c.second);
     EXPECT_FALSE(Exists(out));

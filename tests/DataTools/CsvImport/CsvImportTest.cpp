@@ -108,14 +108,21 @@ TEST(CsvImportTest, ChosenColumns) {
 }
 
 TEST(CsvImportTest, BadCellsNameTheLine) {
-  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n,b\n"), {}); }),
-            "line 3: missing value in column \"f\"");
+  kestrane::ImportRequest noMarks;
+  noMarks.missing = {};
+  EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(Csv("f,c\n1,a\n,b\n"), noMarks); }),
+            "line 3: missing value in column \"f\" (--na lists the texts of missing values)");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n\"1,5\",b\n"), {}); }),
-            "line 3: \"1,5\" in column \"f\" is not a number");
-  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
-            "line 3: \"nan\" in column \"f\" is not a number");
-  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,\n"), {}); }),
-            "line 3: missing class value");
+            "line 3: \"1,5\" in column \"f\" is not a number; most of the column's values are "
+            "(--categorical f takes every value as a category); the class is the last column, "
+            "\"c\", unless --class names another");
+  EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\nnan,b\n"), {}); }),
+            ""); // "nan" is not a mark of a missing value
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,NA\n2,\n"), {}); }),
+            "no row has a class value (every one of column \"c\" is missing)");
+  EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\nNA,a\n?,b\nNaN,a\n,b\n"), {}); }),
+            "column \"f\" has no value in any row; leave it out with --drop (Python: drop the "
+            "column)");
   EXPECT_EQ(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,b\n3,a\n"), {}); }),
             "line 3: class \"b\" has only this one row; every class needs at least two");
   EXPECT_NE(ErrorOf([] { kestrane::ImportCsv(Csv("f,c\n1,a\n2,a\n"), {}); }), ""); // one class
