@@ -41,13 +41,18 @@ def _sorted(texts):
     return [t for _, t in sorted(zip(values, texts), key=lambda p: (p[0], p[1]))]
 
 
+def _holds_text(kind):
+    """Object, category or string type (pandas 3 gives text columns the last)."""
+    import pandas as pd
+    return kind == object or isinstance(kind, (pd.CategoricalDtype, pd.StringDtype))
+
+
 def learn_categories(X, categorical_features):
     """{column: [categories]}: the columns of object or category type and those
     named in categorical_features (names, or indices for an array)."""
     import pandas as pd
     named = [] if categorical_features is None else list(categorical_features)
-    text_columns = isinstance(X, pd.DataFrame) and any(
-        X[c].dtype == object or isinstance(X[c].dtype, pd.CategoricalDtype) for c in X.columns)
+    text_columns = isinstance(X, pd.DataFrame) and any(_holds_text(X[c].dtype) for c in X.columns)
     if not named and not text_columns:
         return {}
     frame = _frame(X)
@@ -64,7 +69,7 @@ def learn_categories(X, categorical_features):
             raise ValueError(f"categorical_features: {name!r} is not a column of X")
     for c in columns:
         kind = frame[c].dtype
-        if c not in chosen and (kind == object or isinstance(kind, pd.CategoricalDtype)):
+        if c not in chosen and _holds_text(kind):
             chosen.append(c)
     categories = {}
     for c in columns:
