@@ -91,6 +91,19 @@ int ParseCount(const std::string &text, const std::string &what, int minimum, in
   return static_cast<int>(value);
 }
 
+ImportRequest ParseColumnChoices(const ToolArguments &a) {
+  ImportRequest request;
+  request.classColumn = a.Get("--class");
+  if (a.Has("--features"))
+    request.features = SplitList(a.Get("--features"));
+  request.missing = ParseMissingMarks(a);
+  if (a.Has("--categorical"))
+    request.categorical = SplitList(a.Get("--categorical"));
+  if (a.Has("--drop"))
+    request.drop = SplitList(a.Get("--drop"));
+  return request;
+}
+
 std::vector<std::string> ParseMissingMarks(const ToolArguments &a) {
   if (!a.Has("--na"))
     return DefaultMissingMarks();

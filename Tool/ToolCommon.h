@@ -6,6 +6,7 @@
 
 #include "Boot/FitPipeline.h"
 #include "Boot/Wording.h"
+#include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/SafeSave.h"
 #include "KQmessage/KestraneError.h"
 
@@ -72,6 +73,8 @@ void ParseWeightRange(const std::string &text, double &min, double &max);
 // The --na value: the comma list of field texts that mark a missing value
 // (an empty part is the empty field); the default marks when not given.
 std::vector<std::string> ParseMissingMarks(const ToolArguments &a);
+// The columns import and cv read: --class, --features, --na, --categorical, --drop.
+ImportRequest ParseColumnChoices(const ToolArguments &a);
 
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);

@@ -141,15 +141,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   if (a.Has("--weights"))
     ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
 
-  ImportRequest request;
-  request.classColumn = a.Get("--class");
-  if (a.Has("--features"))
-    request.features = SplitList(a.Get("--features"));
-  request.missing = ParseMissingMarks(a);
-  if (a.Has("--categorical"))
-    request.categorical = SplitList(a.Get("--categorical"));
-  if (a.Has("--drop"))
-    request.drop = SplitList(a.Get("--drop"));
+  ImportRequest request = ParseColumnChoices(a);
   std::ifstream csvIn(csvName, std::ios::binary);
   if (!csvIn)
     throw ToolError("Unable to open file " + csvName);

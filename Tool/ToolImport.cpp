@@ -173,15 +173,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   // whole first (old or new, as far as that import got).
   SafeSave::Recover(SetJournal(prefix));
 
-  ImportRequest request;
-  request.classColumn = a.Get("--class");
-  if (a.Has("--features"))
-    request.features = SplitList(a.Get("--features"));
-  request.missing = ParseMissingMarks(a);
-  if (a.Has("--categorical"))
-    request.categorical = SplitList(a.Get("--categorical"));
-  if (a.Has("--drop"))
-    request.drop = SplitList(a.Get("--drop"));
+  ImportRequest request = ParseColumnChoices(a);
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
   ImportRanges reused;
