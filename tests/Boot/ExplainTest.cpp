@@ -11,6 +11,8 @@
 #include "NeuralNets/ActFunctions.h"
 #include "Vemo/TVemo.h"
 
+#include "DataTools/CsvImport/CsvImport.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -79,21 +81,11 @@ void ExpectAddsUp(TVemo &network, const ExplainedRow &row, const std::string &wh
 
 TEST(Explain, AddsUpOnEveryRowOfIrisAndOfARandomManyClassTable) {
   // The iris example, trained briefly.
-  std::ifstream csv(std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/iris.csv");
-  std::string line;
-  std::getline(csv, line);
-  std::vector<std::vector<double>> rows;
-  std::vector<std::string> labels;
-  while (std::getline(csv, line)) {
-    std::istringstream fields(line);
-    std::string cell;
-    std::vector<double> row;
-    for (int i = 0; i < 4 && std::getline(fields, cell, ','); ++i)
-      row.push_back(std::stod(cell));
-    std::getline(fields, cell);
-    rows.push_back(row);
-    labels.push_back(cell);
-  }
+  // The example's rows as the tool reads them.
+  std::ifstream csv(std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/iris.csv", std::ios::binary);
+  LabelledRows read = ReadLabelledRows(csv, ',', ImportRequest{});
+  const std::vector<std::vector<double>> rows = std::move(read.values);
+  const std::vector<std::string> labels = std::move(read.labels);
   ASSERT_EQ(rows.size(), 150u);
   NetworkShape shape;
   shape.rules = 12;

@@ -9,6 +9,8 @@
 #include "Tool/ToolCommon.h"
 #include "tests/Boot/ProgramRunner.h"
 
+#include "DataTools/CsvImport/CsvImport.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -23,21 +25,11 @@ using programtest::WriteFile;
 
 TEST(ToolReportTest, IrisReportRendersInChromiumWithoutScriptErrors) {
   const std::string source = std::string(KESTRANE_SOURCE_DIR) + "/examples/iris/";
-  std::ifstream csv(source + "iris.csv");
-  std::string line;
-  std::getline(csv, line);
-  std::vector<std::vector<double>> rows;
-  std::vector<std::string> labels;
-  while (std::getline(csv, line)) {
-    std::istringstream fields(line);
-    std::string cell;
-    std::vector<double> row;
-    for (int i = 0; i < 4 && std::getline(fields, cell, ','); ++i)
-      row.push_back(std::stod(cell));
-    std::getline(fields, cell);
-    rows.push_back(row);
-    labels.push_back(cell);
-  }
+  // The example's rows as the tool reads them.
+  std::ifstream csv(source + "iris.csv", std::ios::binary);
+  LabelledRows read = ReadLabelledRows(csv, ',', ImportRequest{});
+  const std::vector<std::vector<double>> rows = std::move(read.values);
+  const std::vector<std::string> labels = std::move(read.labels);
   NetworkShape shape;
   shape.rules = 12;
   TrainSettings settings;
