@@ -40,6 +40,12 @@ struct GridRequest {
   int folds = kDefaults.folds;
   uint32_t seed = kDefaults.seed; // of the folds, the networks and the training
   int jobs = 1;                   // combinations and folds trained at once
+  // When not empty, only these combinations (indices in grid order) are
+  // cross-validated, in this order; the result's points follow it.
+  std::vector<long long> only;
+  // Off, a grid whose every combination diverged is a result too (its best
+  // is then no candidate): for a caller that searches in several parts.
+  bool failWhenAllDiverge = true;
 };
 
 // The most fold trainings one grid may ask for.

@@ -4,6 +4,7 @@
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "Tool/ToolCommon.h"
+#include "Tool/ToolCvAuto.h"
 
 #include <unistd.h>
 
@@ -48,7 +49,9 @@ const char *const kToolCvHelp =
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
     "training, as the parameter file of import does (balanced); proportional\n"
-    "draws every class in proportion to its rows, as import --sampling does.\n";
+    "draws every class in proportion to its rows, as import --sampling does.\n"
+    "  --auto               tune the settings within a time budget and train the\n"
+    "                       best on all rows (see kestrane-tool cv --auto --help)\n";
 
 namespace {
 
@@ -119,6 +122,8 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  if (std::find(args.begin(), args.end(), "--auto") != args.end())
+    return ToolCvAuto(args, out, err);
   const ToolArguments a(args,
                         {"--folds", "--seed", "--class", "--features", "--categorical", "--drop",
                          "--separator", "--na", "--jobs", "--rules", "--input-mfs", "--output-mfs",
