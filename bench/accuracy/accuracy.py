@@ -21,6 +21,11 @@ python3-numpy (Debian), and the Python module of a build configured with
 
 Usage: /usr/bin/python3 bench/accuracy/accuracy.py [--build BUILD_DIR] [--full]
            [--sets Vowel,Zoo,...] [--kestrane key=value ...] [--no-baselines]
+           [--auto [--auto-budget SECONDS]]
+
+--auto adds FuzzyClassifierCV (the search of kestrane-tool cv --auto, both
+processors) beside the defaults: its held-out accuracy, the settings it
+picked, and its time (search and refit).
 """
 
 import argparse
@@ -140,6 +145,10 @@ def main():
     parser.add_argument("--kestrane", nargs="*", default=[], metavar="KEY=VALUE",
                         help="FuzzyClassifier parameters other than the defaults")
     parser.add_argument("--no-baselines", action="store_true")
+    parser.add_argument("--auto", action="store_true",
+                        help="also FuzzyClassifierCV, the self-tuning search, beside the defaults")
+    parser.add_argument("--auto-budget", type=float, default=None,
+                        help="its time_budget in seconds (default: the estimator's)")
     parser.add_argument("--cache", default=os.path.join(os.path.expanduser("~"), ".cache",
                                                         "kestrane-accuracy"))
     args = parser.parse_args()
@@ -161,7 +170,8 @@ def main():
         print("subsampled (stratified, at least 10 rows a class; --full for every row): " +
               ", ".join(f"{k} to {v} rows" for k, v in SUBSAMPLE.items()))
     header = (f"{'set':<18}{'rows':>6}{'feat':>5}{'cls':>4}  {'kestrane':>8} {'best':>6} "
-              f"{'(of)':<7}{'gap':>6}{'rules':>6}{'fit s':>7}{'best s':>7}")
+              f"{'(of)':<7}{'gap':>6}{'rules':>6}{'fit s':>7}{'best s':>7}" +
+              (f"  {'auto':>6}{'gap':>6}{'auto s':>8}  picked" if args.auto else ""))
     print(header)
     print("-" * len(header))
     for name in sets:
@@ -199,8 +209,23 @@ def main():
             line, best_time = f"{'-':>6} {'':<7}{'-':>6}", f"{'-':>7}"
         note = (f" (one-hot {n_text})" if n_text else "") + (f" (imputed {n_missing})"
                                                              if n_missing else "")
+        auto = ""
+        if args.auto:
+            budget = {} if args.auto_budget is None else {"time_budget": args.auto_budget}
+            search = kestrane.FuzzyClassifierCV(n_jobs=-1, **budget)
+            start = time.perf_counter()
+            search.fit(Atr, ytr.to_numpy())
+            auto_time = time.perf_counter() - start
+            auto_accuracy = float(np.mean(search.predict(Ate) == yte.to_numpy()))
+            gap = f"{(auto_accuracy - results[best]) * 100:+6.1f}" if results else f"{'-':>6}"
+            p = search.best_params_
+            picked = (f"{p['n_rules']} rules, {p['input_mfs']} mfs, rate {p['learning_rate']}, "
+                      f"{p['epochs']} epochs, {p['class_weight'] or 'proportional'}, "
+                      f"{len(search.cv_results_['params'])} tried" +
+                      (" (budget)" if search.budget_cut_ else ""))
+            auto = f"  {auto_accuracy * 100:6.1f}{gap}{auto_time:8.1f}  {picked}"
         print(f"{name:<18}{len(y):>6}{Atr.shape[1]:>5}{len(counts):>4}  {accuracy * 100:8.1f} "
-              f"{line}{rules:>6}{fit_time:>7.1f}{best_time}{note}", flush=True)
+              f"{line}{rules:>6}{fit_time:>7.1f}{best_time}{auto}{note}", flush=True)
 
 
 if __name__ == "__main__":
