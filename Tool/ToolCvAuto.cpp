@@ -196,7 +196,10 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
   }
   const size_t ran = result.search.points.size();
   out << "Searched " << ran << " of " << result.entries << " combinations in "
-      << Seconds(result.seconds) << " (the first took " << Seconds(result.firstSeconds) << ")\n";
+      << Seconds(result.seconds) << " (the first took " << Seconds(result.firstSeconds);
+  if (request.timeBudget > 0.0 && ran > 1)
+    out << "; predicted " << Seconds(result.predictedSeconds);
+  out << ")\n";
   if (result.cut) {
     out << "  the time budget left the rest out; how many fit depends on this machine's\n"
         << "  speed: --combinations " << ran << " repeats this search exactly, --time-budget 0 "
