@@ -124,16 +124,14 @@ AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
     std::vector<int32_t> classRows(classes.names.size(), 0);
     for (int k : classes.classOf)
       ++classRows[static_cast<size_t>(k)];
-    // The first entry's folds ran in waves of `threads`; in the batch that
-    // follows they fill the pool, so an entry takes its share of it.
-    const int threads = std::max(1, std::min(request.jobs, folds));
-    const double waves = std::ceil(static_cast<double>(folds) / threads);
-    const double perFold = out.firstSeconds / waves;
+    // Predicted from the first entry's wall time alone: on a machine
+    // others share, folds that share the threads run slower than one alone,
+    // so counting on the pool filling better overran budgets.
     const int inputs = static_cast<int>(data.featureNames.size());
     const double firstCost = Cost(grid, picks[0], inputs, classRows);
     long long fits = 1;
     for (; fits < planned; ++fits) {
-      const double seconds = perFold * folds / std::max(1, request.jobs) *
+      const double seconds = out.firstSeconds *
                              Cost(grid, picks[static_cast<size_t>(fits)], inputs, classRows) /
                              firstCost;
       if (out.predictedSeconds + seconds > request.timeBudget)

@@ -9,13 +9,13 @@
 //
 // The budget rule: the first entry always runs, and its wall time is the
 // measure. Every later entry's time is predicted from it by its cost
-// (epochs x rows drawn per round x network size, relative to the first's)
-// and by how many of its folds share the threads; the longest run of entries,
-// in list order, whose predicted times fit what is left of the budget runs
-// next, all of them together on the thread pool. Nothing is cut short once
-// started. When every entry fits, the result depends on the seed alone; when
-// the budget cuts the list, how many entries ran depends on the machine's
-// speed, and the result says so (`cut`): asking for that count
+// (epochs x rows drawn per round x network size, relative to the first's);
+// the longest run of entries, in list order, whose predicted times fit what
+// is left of the budget runs next, all of them together on the thread pool
+// (which makes them faster than predicted on a quiet machine). Nothing is
+// cut short once started. When every entry fits, the result depends on the
+// seed alone; when the budget cuts the list, how many entries ran depends on
+// the machine's speed, and the result says so (`cut`): asking for that count
 // (`maxCombinations`) repeats it exactly anywhere.
 
 #include "Boot/GridSearch.h"
