@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -308,3 +309,34 @@ TEST(CsvImportTest, StreamedImportStopsAtTheRowThatPassesTheLimit) {
 }
 
 } // namespace
+
+// A feature field reads as strtod reads it, whole and finite, blanks around it allowed.
+TEST(CsvImportTest, FeatureFieldsReadAsStrtodReadsThem) {
+  const struct {
+    const char *text;
+    bool number;
+  } cases[] = {
+      {"0.1", true},    {" -2.5e-3\t", true},
+      {"+7", true},     {"0x1p-2", true},
+      {".5", true},     {"5.", true},
+      {"1e-310", true}, {"1e-400", true},
+      {"\r1", true},    {"12345678901234567890123", true},
+      {"1e400", false}, {"inf", false},
+      {"nan", false},   {"", false},
+      {" \t", false},   {"1e", false},
+      {"1,5", false},   {"- 1", false},
+      {"1 2", false},
+  };
+  for (const auto &c : cases) {
+    double value = -1;
+    const bool number = kestrane::ParseFeatureValue(c.text, value);
+    EXPECT_EQ(number, c.number) << c.text;
+    if (number) {
+      std::string trimmed(c.text);
+      trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+      EXPECT_EQ(value, std::strtod(trimmed.c_str(), nullptr)) << c.text;
+    }
+  }
+  EXPECT_TRUE(kestrane::IsMissingMark(" NA\t", kestrane::DefaultMissingMarks()));
+  EXPECT_FALSE(kestrane::IsMissingMark("N A", kestrane::DefaultMissingMarks()));
+}
