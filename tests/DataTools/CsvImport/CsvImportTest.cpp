@@ -340,3 +340,27 @@ TEST(CsvImportTest, FeatureFieldsReadAsStrtodReadsThem) {
   EXPECT_TRUE(kestrane::IsMissingMark(" NA\t", kestrane::DefaultMissingMarks()));
   EXPECT_FALSE(kestrane::IsMissingMark("N A", kestrane::DefaultMissingMarks()));
 }
+
+// A column of numbers with more values than a column of categories may hold
+// stops keeping codes; the categories beside it, before and after, stay right.
+TEST(CsvImportTest, CategoriesBesideAColumnOfManyNumbers) {
+  std::string text = "n,colour,few,kind\n";
+  for (int i = 0; i < 2500; ++i) {
+    text += std::to_string(i) + "," + (i % 3 == 0 ? "red" : "blue") + "," +
+            std::to_string(i % 4) + "," + (i % 2 ? "x" : "y") + "\n";
+  }
+  std::istringstream in(text);
+  const kestrane::ImportResult r = kestrane::ImportCsv(in, ',', {});
+  ASSERT_EQ(r.ranges.features.size(), 4u); // n, colour=blue, colour=red, few
+  for (int k = 0; k < 2; ++k) {
+    const kestrane::Data &table = *r.training[k];
+    ASSERT_EQ(table.MbrNdxDataRows, 1250);
+    for (int row = 0; row < 1250; ++row) {
+      const int i = 2 * row + (k == 0 ? 1 : 0); // x: odd rows, y: even rows
+      EXPECT_EQ(table.GetInputDatum(row, 0), i / 2499.0);
+      EXPECT_EQ(table.GetInputDatum(row, 1), i % 3 == 0 ? 0.0 : 1.0) << i;
+      EXPECT_EQ(table.GetInputDatum(row, 2), i % 3 == 0 ? 1.0 : 0.0) << i;
+      EXPECT_EQ(table.GetInputDatum(row, 3), (i % 4) / 3.0);
+    }
+  }
+}
