@@ -517,6 +517,12 @@ TEST(FilerTest, NumbersAreWrittenAsPrintfWroteThem) {
     std::memcpy(&any, &word, sizeof any);
     values.push_back(any);
     values.push_back(static_cast<double>(bits() >> 11) / 9007199254740992.0);
+    // Decimals of 15 and 16 digits: whether fifteen digits read back.
+    std::string decimal = std::to_string(1 + bits() % 9) + ".";
+    for (int d = i % 2 == 0 ? 14 : 15; d > 0; --d)
+      decimal += static_cast<char>('0' + bits() % 10);
+    decimal += "e" + std::to_string(static_cast<int>(bits() % 601) - 300);
+    values.push_back(std::strtod(decimal.c_str(), nullptr));
   }
   Data table(static_cast<int32_t>(values.size()), 1, 0, false);
   for (double value : values)
