@@ -138,17 +138,16 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
 
   // The centres stay put through the run: on-line the idle check above holds
   // for them, and a batch epoch steps them only after its last pattern.
-  inputOf.resize(static_cast<size_t>(numCond));
-  triangles.resize(static_cast<size_t>(numCond));
+  triangles.Size(numCond);
   for (int j = 0; j < numCond; ++j) {
     const TConditionNeuron &node = condition->nodes[static_cast<size_t>(j)];
-    Triangle &t = triangles[static_cast<size_t>(j)];
-    inputOf[static_cast<size_t>(j)] = condition->GetInputOfNeuron(j);
-    t.centre = node.centre;
-    t.left = node.left != nullptr ? node.left->centre : node.centre;
-    t.right = node.right != nullptr ? node.right->centre : node.centre;
-    t.hasLeft = node.left != nullptr;
-    t.hasRight = node.right != nullptr;
+    const size_t at = static_cast<size_t>(j);
+    triangles.inputOf[at] = condition->GetInputOfNeuron(j);
+    triangles.centre[at] = node.centre;
+    triangles.left[at] = node.left != nullptr ? node.left->centre : node.centre;
+    triangles.right[at] = node.right != nullptr ? node.right->centre : node.centre;
+    triangles.hasLeft[at] = node.left != nullptr ? -1 : 0;
+    triangles.hasRight[at] = node.right != nullptr ? -1 : 0;
   }
   outputOf.resize(static_cast<size_t>(numActions));
   for (int k = 0; k < numActions; ++k)
@@ -206,9 +205,9 @@ void TVemoPatternLoop::Columns::Return(ArcBlock &b) const {
     }
 }
 
-void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int actionStride,
+void TVemoPatternLoop::Lane::Size(int condStride, int ruleStride, int numRules, int actionStride,
                                   int numActions, int numOut) {
-  degrees.assign(static_cast<size_t>(numCond), 0.0);
+  degrees.assign(static_cast<size_t>(condStride), 0.0);
   ruleSum.assign(static_cast<size_t>(ruleStride), 0.0);
   rule.assign(static_cast<size_t>(numRules), 0.0);
   ruleDelta.assign(static_cast<size_t>(ruleStride), 0.0);
@@ -234,28 +233,13 @@ void TVemoPatternLoop::LayerSums(const ArcBlock &arcs, const Columns *held,
 
 void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
   std::copy(input, input + numIn, x);
-  // ConditionDegree without its branches, which the inputs decide at random:
-  // both slopes are computed and the first case that holds picks the value.
-  const Triangle *t = triangles.data();
-  for (int j = 0; j < numCond; ++j) {
-    const double n = x[inputOf[static_cast<size_t>(j)]];
-    const double c = t[j].centre, l = t[j].left, r = t[j].right;
-    const double falling = 1.0 - (n - c) / (r - c);
-    const double rising = 1.0 - (c - n) / (c - l);
-    double v = 0.0;
-    v = t[j].hasLeft && l < n && n <= c ? rising : v;
-    v = t[j].hasRight && c <= n && n < r ? falling : v;
-    v = !t[j].hasRight && n >= c ? 1.0 : v;
-    v = !t[j].hasLeft && n <= c ? 1.0 : v;
-    degreesOut[j] = v;
-  }
+  kernels::Degrees(triangles, x, degreesOut);
 }
 
 // The layer's net inputs start at +0.0 before its one matrix adds its sums
 // (a sum that starts at +0.0 is never -0.0, so adding +0.0 twice is harmless).
 void TVemoPatternLoop::Activate(const double *sums, double *a, int n) {
-  for (int k = 0; k < n; ++k)
-    a[k] = SigmoidOf(0.0 + sums[k]);
+  kernels::Sigmoids(sums, a, n);
 }
 
 bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double &bad) {
@@ -399,7 +383,7 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   const int stride = columns ? ruleCols.stride : numRules;
   Lane *lanes = lanePool; // this pattern's and the next one's
   for (Lane &lane : lanePool)
-    lane.Size(numCond, stride, numRules, numActions, numActions, numOut);
+    lane.Size(triangles.stride, stride, numRules, numActions, numActions, numOut);
   double *ruleSum = lanes[0].ruleSum.data(); // one for both: filled for the next pattern
   double *ruleDelta = lanes[0].ruleDelta.data();
   double *actionDelta = lanes[0].actionDelta.data();
@@ -492,7 +476,7 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
   const size_t inputWidth = static_cast<size_t>(std::max(rows.table->MbrNdxInputs, 1));
   const size_t targetWidth = static_cast<size_t>(std::max(rows.table->MbrNdxOutputs, 1));
   for (Lane &lane : lanePool) {
-    lane.Size(numCond, ruleStride, numRules, actionStride, numActions, numOut);
+    lane.Size(triangles.stride, ruleStride, numRules, actionStride, numActions, numOut);
     lane.input.assign(inputWidth, 0.0);
     lane.target.assign(targetWidth, 0.0);
   }
@@ -562,7 +546,7 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
         rows.table->MoveCursor(-1); // one row per call
       const Lane &lane = lanes[done];
       std::copy(lane.input.begin(), lane.input.begin() + numIn, x);
-      std::copy(lane.degrees.begin(), lane.degrees.end(), cond);
+      std::copy(lane.degrees.begin(), lane.degrees.begin() + numCond, cond);
       std::copy(lane.rule.begin(), lane.rule.end(), rule);
       std::copy(lane.action.begin(), lane.action.end(), action);
       // The outputs before the failed one are its own, the rest the last pattern's.

@@ -14,6 +14,7 @@
 // each lane one pattern; every arc still adds the patterns in their order.
 
 #include "NeuralNets/PatternLoop.h"
+#include "Vemo/PatternKernels.h"
 
 #include <vector>
 
@@ -41,7 +42,7 @@ private:
   struct Lane {
     std::vector<double> input, target, degrees, ruleSum, rule, ruleDelta, actionSum, action,
         actionDelta, out;
-    void Size(int numCond, int ruleStride, int numRules, int actionStride, int numActions,
+    void Size(int condStride, int ruleStride, int numRules, int actionStride, int numActions,
               int numOut);
   };
 
@@ -84,14 +85,7 @@ private:
   kernels::ArcBlock *ruleArcs = nullptr, *actionArcs = nullptr;
   const unsigned char *ruleExists = nullptr, *actionExists = nullptr; // nullptr: every arc
   const double *centres = nullptr; // of the output terms, per action node
-  // A condition neuron's membership function: its centre and its
-  // neighbours' (its own where it has none).
-  struct Triangle {
-    double centre, left, right;
-    bool hasLeft, hasRight;
-  };
-  std::vector<int> inputOf;        // per condition neuron
-  std::vector<Triangle> triangles; // per condition neuron
+  kernels::Triangles triangles;    // the condition neurons' membership functions
   std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
   std::vector<double> num, den, outDelta, degrees;
