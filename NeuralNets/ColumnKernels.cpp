@@ -168,16 +168,21 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
 // For four patterns p at once, sums[p][lane] += line_i[lane] * x[p][i] over
 // the lines i in order, on 4 R lanes kept in registers meanwhile: the layer
 // sums of AddColumnSums4 (lines: columns) and the errors of PassDown4 (lines:
-// rows) alike.
+// rows) alike. FromZero: the sums start at +0.0 instead of their stored
+// values (the same bits as storing +0.0 first).
 template <int R, size_t FixedStride = 0>
 KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t lineStride,
-                                     const double *const x[4], double *const sums[4], size_t at) {
+                                     const double *const x[4], double *const sums[4], size_t at,
+                                     bool fromZero) {
   if (FixedStride > 0)
     lineStride = FixedStride; // rows of a known length: the addresses fold
   Lanes acc[4][R];
   for (int p = 0; p < 4; ++p)
     for (int r = 0; r < R; ++r)
-      std::memcpy(&acc[p][r], sums[p] + at + 4 * r, sizeof(Lanes));
+      if (fromZero)
+        acc[p][r] = Lanes{0.0, 0.0, 0.0, 0.0};
+      else
+        std::memcpy(&acc[p][r], sums[p] + at + 4 * r, sizeof(Lanes));
   for (int i = 0; i < lines; ++i) {
     const double *line = first + static_cast<size_t>(i) * lineStride;
     Lanes wr[R];
@@ -196,20 +201,24 @@ KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t line
 }
 
 KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
-                                    const double *const delta[4], double *const dFrom[4]) {
+                                    const double *const delta[4], double *const dFrom[4],
+                                    bool fromZero) {
   // Rows of at most 16 arcs: the four patterns' errors stay in registers.
   switch (cols) {
   case 4:
-    return AddLines<1, 4>(rows, w, 4, delta, dFrom, 0);
+    return AddLines<1, 4>(rows, w, 4, delta, dFrom, 0, fromZero);
   case 8:
-    return AddLines<2, 8>(rows, w, 8, delta, dFrom, 0);
+    return AddLines<2, 8>(rows, w, 8, delta, dFrom, 0, fromZero);
   case 12:
-    return AddLines<3, 12>(rows, w, 12, delta, dFrom, 0);
+    return AddLines<3, 12>(rows, w, 12, delta, dFrom, 0, fromZero);
   case 16:
-    return AddLines<4, 16>(rows, w, 16, delta, dFrom, 0);
+    return AddLines<4, 16>(rows, w, 16, delta, dFrom, 0, fromZero);
   default:
     break;
   }
+  if (fromZero)
+    for (int p = 0; p < 4; ++p)
+      std::memset(dFrom[p], 0, static_cast<size_t>(cols) * sizeof(double));
   double *__restrict f0 = dFrom[0], *__restrict f1 = dFrom[1], *__restrict f2 = dFrom[2],
                      *__restrict f3 = dFrom[3];
   for (int k = 0; k < rows; ++k) {
@@ -254,16 +263,17 @@ KESTRANE_WIDE_KERNEL void AddColumnSums(int stride, int cols, const double *wT, 
 // columns go by.
 template <int R>
 KESTRANE_KERNEL_INLINE int SumBlocks(int k, int stride, int cols, const double *wT,
-                                     const double *const a[4], double *const s[4]) {
+                                     const double *const a[4], double *const s[4], bool fromZero) {
   for (; k + 4 * R <= stride; k += 4 * R)
-    AddLines<R>(cols, wT + k, static_cast<size_t>(stride), a, s, static_cast<size_t>(k));
+    AddLines<R>(cols, wT + k, static_cast<size_t>(stride), a, s, static_cast<size_t>(k), fromZero);
   return k;
 }
 
 KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
-                                         const double *const a[4], double *const s[4]) {
-  const int k = SumBlocks<2>(0, stride, cols, wT, a, s);
-  SumBlocks<1>(k, stride, cols, wT, a, s);
+                                         const double *const a[4], double *const s[4],
+                                         bool fromZero) {
+  const int k = SumBlocks<2>(0, stride, cols, wT, a, s, fromZero);
+  SumBlocks<1>(k, stride, cols, wT, a, s, fromZero);
 }
 
 template <int N>

@@ -91,5 +91,19 @@ KESTRANE_WIDE_KERNEL void Sigmoids(const double *sums, double *a, int n) {
   }
 }
 
+KESTRANE_WIDE_KERNEL void SigmoidSlopes(double *delta, const double *y, int n) {
+  const Lanes one = {1.0, 1.0, 1.0, 1.0};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    Lanes d, yk;
+    Load(d, delta + k);
+    Load(yk, y + k);
+    d = d * (yk * (one - yk));
+    std::memcpy(delta + k, &d, sizeof d);
+  }
+  for (; k < n; ++k)
+    delta[k] *= y[k] * (1 - y[k]);
+}
+
 } // namespace kernels
 } // namespace kestrane

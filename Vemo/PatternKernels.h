@@ -29,6 +29,9 @@ void Degrees(const Triangles &t, const double *x, double *degrees);
 // a[k] = sigmoid(+0.0 + sums[k]) for k < n (in place allowed).
 void Sigmoids(const double *sums, double *a, int n);
 
+// delta[k] = delta[k] * (y[k] * (1 - y[k])) for k < n: the sigmoid's slope.
+void SigmoidSlopes(double *delta, const double *y, int n);
+
 } // namespace kernels
 } // namespace kestrane
 

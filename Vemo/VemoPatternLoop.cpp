@@ -62,11 +62,6 @@ bool IdleUnder(const ArcBlock &b, const kernels::StepAfterBackprop &step) {
          kernels::SameBits(b.idleMomentum, step.momentum);
 }
 
-void SigmoidSlopes(double *delta, const double *y, int n) {
-  for (int i = 0; i < n; ++i)
-    delta[i] *= y[i] * (1 - y[i]);
-}
-
 } // namespace
 
 bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
@@ -219,16 +214,18 @@ void TVemoPatternLoop::Lane::Size(int condStride, int ruleStride, int numRules, 
 
 void TVemoPatternLoop::LayerSums(const ArcBlock &arcs, const Columns *held,
                                  const unsigned char *exists, int n, const double *const a[],
-                                 double *const sums[]) {
+                                 double *const sums[], int width) {
   if (held != nullptr && n == 4) {
-    kernels::AddColumnSums4(held->stride, held->cols, held->w.data(), a, sums);
+    kernels::AddColumnSums4(held->stride, held->cols, held->w.data(), a, sums, true);
     return;
   }
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < n; ++i) {
+    std::fill(sums[i], sums[i] + width, 0.0);
     if (held != nullptr)
       kernels::AddColumnSums(held->stride, held->cols, held->w.data(), a[i], sums[i]);
     else
       kernels::AddRowSums(arcs.rows, arcs.cols, arcs.w, exists, a[i], sums[i]);
+  }
 }
 
 void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
@@ -314,7 +311,7 @@ void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
     k += m;
   }
   for (int i = 0; i < n; ++i)
-    SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
+    kernels::SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
 }
 
 [[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
@@ -337,7 +334,7 @@ void TVemoPatternLoop::ActionDeltas(const double *outputs, const double *target,
     for (int l = 0; l < m; ++l, ++k)
       delta[k] = actions[k] - degrees[l];
   }
-  SigmoidSlopes(delta, actions, numActions);
+  kernels::SigmoidSlopes(delta, actions, numActions);
 }
 
 void TVemoPatternLoop::ClearStoreDeltas(TFastEpoch &epoch) {
@@ -389,8 +386,7 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   double *actionDelta = lanes[0].actionDelta.data();
   const Columns *ruleHeld = columns ? &ruleCols : nullptr;
   auto ruleSums = [&](const double *a) {
-    std::fill(ruleSum, ruleSum + stride, 0.0);
-    LayerSums(*ruleArcs, ruleHeld, ruleExists, 1, &a, &ruleSum);
+    LayerSums(*ruleArcs, ruleHeld, ruleExists, 1, &a, &ruleSum, stride);
   };
   try {
     int now = 0;
@@ -416,7 +412,7 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
                          rule, step.rate, step.momentum);
       else
         kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
-      SigmoidSlopes(ruleDelta, rule, numRules);
+      kernels::SigmoidSlopes(ruleDelta, rule, numRules);
       const bool more = p + 1 < count;
       double *degreesNext = lanes[1 - now].degrees.data();
       if (more) {
@@ -489,18 +485,17 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
       Lane &lane = lanes[i];
       rows.table->GetNextRow(lane.input.data(), lane.target.data());
       Fuzzify(lane.input.data(), lane.degrees.data());
-      std::fill(lane.ruleSum.begin(), lane.ruleSum.end(), 0.0);
-      std::fill(lane.actionSum.begin(), lane.actionSum.end(), 0.0);
       a[i] = lane.degrees.data();
       sums[i] = lane.ruleSum.data();
     }
-    LayerSums(*ruleArcs, ruleColumns ? &ruleCols : nullptr, ruleExists, n, a, sums);
+    LayerSums(*ruleArcs, ruleColumns ? &ruleCols : nullptr, ruleExists, n, a, sums, ruleStride);
     for (int i = 0; i < n; ++i) {
       Activate(lanes[i].ruleSum.data(), lanes[i].rule.data(), numRules);
       a[i] = lanes[i].rule.data();
       sums[i] = lanes[i].actionSum.data();
     }
-    LayerSums(*actionArcs, actionColumns ? &actionCols : nullptr, actionExists, n, a, sums);
+    LayerSums(*actionArcs, actionColumns ? &actionCols : nullptr, actionExists, n, a, sums,
+              actionStride);
     for (int i = 0; i < n; ++i)
       Activate(lanes[i].actionSum.data(), lanes[i].action.data(), numActions);
     // The patterns in order; one whose output fails ends the run as the
@@ -516,18 +511,21 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
     double *down[kLanes];
     for (int i = 0; i < done; ++i) {
       Lane &lane = lanes[i];
-      std::fill(lane.ruleDelta.begin(), lane.ruleDelta.end(), 0.0);
       to[i] = lane.actionDelta.data();
       from[i] = lane.rule.data();
       down[i] = lane.ruleDelta.data();
     }
-    if (done == kLanes && actionArcs->mask == nullptr)
-      kernels::PassDown4(numActions, numRules, actionArcs->w, to, down);
-    else
-      for (int i = 0; i < done; ++i)
+    // The errors passed down start at +0.0 (the rows past numRules stay so).
+    if (done == kLanes && actionArcs->mask == nullptr) {
+      kernels::PassDown4(numActions, numRules, actionArcs->w, to, down, true);
+    } else {
+      for (int i = 0; i < done; ++i) {
+        std::fill(lanes[i].ruleDelta.begin(), lanes[i].ruleDelta.end(), 0.0);
         kernels::PassDown(*actionArcs, to[i], down[i]);
+      }
+    }
     for (int i = 0; i < done; ++i)
-      SigmoidSlopes(down[i], from[i], numRules);
+      kernels::SigmoidSlopes(down[i], from[i], numRules);
     if (actionColumns)
       kernels::AddColumnGradients(actionStride, numRules, actionCols.g.data(), done, to, from);
     else

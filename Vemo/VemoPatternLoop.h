@@ -55,11 +55,11 @@ private:
   void RunOnline(TFastEpoch &epoch, const Rows &rows, int count);
   void RunBatch(TFastEpoch &epoch, const Rows &rows, int count);
 
-  // A layer's sums (added to `sums`) for n <= 4 patterns' activations `a` of
-  // the layer below: through the matrix held by columns (four patterns in one
-  // pass), or else by rows with the given exists flags.
+  // A layer's sums, from +0.0 over `width` slots, for n <= 4 patterns'
+  // activations `a` of the layer below: through the matrix held by columns
+  // (four patterns in one pass), or else by rows with the given exists flags.
   void LayerSums(const kernels::ArcBlock &arcs, const Columns *held, const unsigned char *exists,
-                 int n, const double *const a[], double *const sums[]);
+                 int n, const double *const a[], double *const sums[], int width);
   // The input (into the network's input layer) and the condition degrees.
   void Fuzzify(const double *input, double *degreesOut);
   // A sigmoid layer's activations from its matrix's sums.
