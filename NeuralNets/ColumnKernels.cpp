@@ -281,17 +281,23 @@ KESTRANE_KERNEL_INLINE void ColumnGradients(int stride, int cols, double *gT, in
                                             const double *const delta[4],
                                             const double *const y[4]) {
   const int count = N > 0 ? N : n;
+  // Local copies of the pointers: the stores to g cannot change them.
+  const double *d[4], *yp[4];
+  for (int p = 0; p < count; ++p) {
+    d[p] = delta[p];
+    yp[p] = y[p];
+  }
   for (int j = 0; j < cols; ++j) {
     double *g = gT + static_cast<size_t>(j) * static_cast<size_t>(stride);
     double yj[4];
     for (int p = 0; p < count; ++p)
-      yj[p] = y[p][j];
+      yj[p] = yp[p][j];
     for (int k = 0; k < stride; k += 4) {
       Lanes gk;
       std::memcpy(&gk, g + k, sizeof gk);
       for (int p = 0; p < count; ++p) {
         Lanes dk;
-        std::memcpy(&dk, delta[p] + k, sizeof dk);
+        std::memcpy(&dk, d[p] + k, sizeof dk);
         const Lanes yp = {yj[p], yj[p], yj[p], yj[p]};
         gk = gk + dk * yp;
       }
