@@ -105,5 +105,100 @@ KESTRANE_WIDE_KERNEL void SigmoidSlopes(double *delta, const double *y, int n) {
     delta[k] *= y[k] * (1 - y[k]);
 }
 
+namespace {
+
+// Lane p of v: values[p][at], for the four patterns.
+KESTRANE_KERNEL_INLINE void Gather(Lanes &v, const double *const values[4], int at) {
+  v = Lanes{values[0][at], values[1][at], values[2][at], values[3][at]};
+}
+
+// TVemoBP::DesiredDegrees on four values at once: the same comparisons pick
+// the same case, and only the picked quotient is computed.
+KESTRANE_KERNEL_INLINE void DesiredDegrees4(const Lanes &x, const double *c, int m, double *mu) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const Lanes one = {1.0, 1.0, 1.0, 1.0};
+  {
+    const Lanes c0 = {c[0], c[0], c[0], c[0]}, c1 = {c[1], c[1], c[1], c[1]};
+    const Lanes slope = one - (x - c0) / (c1 - c0);
+    const Lanes v = x <= c0 ? one : (x < c1 ? slope : zero);
+    std::memcpy(mu, &v, sizeof v);
+  }
+  for (int i = 1; i < m - 1; ++i) {
+    const Lanes L = {c[i - 1], c[i - 1], c[i - 1], c[i - 1]}, C = {c[i], c[i], c[i], c[i]},
+                R = {c[i + 1], c[i + 1], c[i + 1], c[i + 1]};
+    const Mask fall = (C < x) & (x < R);
+    const Mask rise = (L < x) & (x < C);
+    const Lanes num = fall ? x - C : C - x;
+    const Lanes den = fall ? R - C : C - L;
+    const Lanes slope = one - num / den;
+    const Lanes v = (fall | rise) ? slope : (x == C ? one : zero);
+    std::memcpy(mu + 4 * i, &v, sizeof v);
+  }
+  const int last = m - 1;
+  const Lanes cl = {c[last], c[last], c[last], c[last]},
+              cb = {c[last - 1], c[last - 1], c[last - 1], c[last - 1]};
+  const Lanes slope = one - (cl - x) / (cl - cb);
+  const Lanes v = x >= cl ? one : (cb < x ? slope : zero);
+  std::memcpy(mu + 4 * last, &v, sizeof v);
+}
+
+// The pointers of the n patterns, the spare lanes pointing at pattern 0's.
+KESTRANE_KERNEL_INLINE void FillLanes(int n, const double *const from[4], const double *to[4]) {
+  for (int p = 0; p < 4; ++p)
+    to[p] = from[p < n ? p : 0];
+}
+
+} // namespace
+
+KESTRANE_WIDE_KERNEL void CentresOfGravity4(const ActionGroups &g, int n,
+                                            const double *const actions[4], double *y) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const double *a[4];
+  FillLanes(n, actions, a);
+  int k = 0;
+  for (int o = 0; o < g.numOut; ++o) {
+    Lanes num = zero, den = zero;
+    for (const int end = k + g.counts[o]; k < end; ++k) {
+      Lanes ak;
+      Gather(ak, a, k);
+      const double c = g.centres[k];
+      const Lanes ck = {c, c, c, c};
+      num = num + ak * ck;
+      den = den + ak;
+    }
+    // A sum that is 0 or not a number gives 0.
+    const Mask none = ~((num < zero) | (num > zero)) | ~((den < zero) | (den > zero));
+    const Lanes v = none ? zero : num / den;
+    std::memcpy(y + 4 * o, &v, sizeof v);
+  }
+}
+
+KESTRANE_WIDE_KERNEL void ActionErrors4(const ActionGroups &g, int n, const double *const out[4],
+                                        const double *const target[4],
+                                        const double *const actions[4], double *const delta[4],
+                                        double *scratch) {
+  const double *y[4], *t[4], *a[4];
+  FillLanes(n, out, y);
+  FillLanes(n, target, t);
+  FillLanes(n, actions, a);
+  int k = 0;
+  for (int o = 0; o < g.numOut; ++o) {
+    const int m = g.counts[o];
+    Lanes yo, to;
+    Gather(yo, y, o);
+    Gather(to, t, o);
+    const Lanes outputDelta = yo - to;
+    DesiredDegrees4(yo - outputDelta, g.centres + k, m, scratch);
+    for (int l = 0; l < m; ++l, ++k) {
+      Lanes mu, ak;
+      Load(mu, scratch + 4 * l);
+      Gather(ak, a, k);
+      const Lanes d = ak - mu;
+      for (int p = 0; p < n; ++p)
+        delta[p][k] = d[p];
+    }
+  }
+}
+
 } // namespace kernels
 } // namespace kestrane

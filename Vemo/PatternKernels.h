@@ -32,6 +32,27 @@ void Sigmoids(const double *sums, double *a, int n);
 // delta[k] = delta[k] * (y[k] * (1 - y[k])) for k < n: the sigmoid's slope.
 void SigmoidSlopes(double *delta, const double *y, int n);
 
+// For n <= 4 patterns at once (lane p: pattern p; the lanes from n on
+// repeat pattern 0 and are not written): the action nodes come in groups of
+// counts[o] per output o, with the centres of their output terms.
+struct ActionGroups {
+  int numOut;
+  const int *counts;
+  const double *centres;
+};
+
+// Each output's centre of gravity, y[4 * o + p] = sum(a * c) / sum(a) over
+// the group, summed in node order; 0 when either sum is 0 or not a number.
+void CentresOfGravity4(const ActionGroups &g, int n, const double *const actions[4], double *y);
+
+// The action nodes' errors before the slope: each target, recovered as
+// out - (out - target), fuzzified with its output's terms (the triangles of
+// the desired degrees: shoulders at both ends), delta = action - degree.
+// scratch: four doubles per term of the largest group.
+void ActionErrors4(const ActionGroups &g, int n, const double *const out[4],
+                   const double *const target[4], const double *const actions[4],
+                   double *const delta[4], double *scratch);
+
 } // namespace kernels
 } // namespace kestrane
 

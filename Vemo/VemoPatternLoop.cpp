@@ -106,10 +106,12 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
     return false;
   auto *own = static_cast<TToOutputConnections *>(centreMatrix);
   counts = output->GetMFCounts();
-  int mapped = 0;
-  for (int c : counts)
+  int mapped = 0, fewest = 2;
+  for (int c : counts) {
     mapped += c;
-  if (static_cast<int>(counts.size()) != numOut || mapped != numActions ||
+    fewest = std::min(fewest, c);
+  }
+  if (static_cast<int>(counts.size()) != numOut || mapped != numActions || fewest < 2 ||
       output->GetNumMapped() != numActions || own->NumCentres() < numActions)
     return false;
   centres = own->weights.data();
@@ -158,11 +160,9 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   num.assign(static_cast<size_t>(numOut), 0.0);
   den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
-  mostTerms = most;
-  laneNum.assign(4 * static_cast<size_t>(numOut), 0.0);
-  laneDen.assign(4 * static_cast<size_t>(numOut), 0.0);
   laneY.assign(4 * static_cast<size_t>(numOut), 0.0);
-  degrees.assign(4 * static_cast<size_t>(most), 0.0); // one row per lane
+  groups = {numOut, counts.data(), centres};
+  degrees.assign(4 * static_cast<size_t>(most), 0.0); // four lanes per term
   return true;
 }
 
@@ -263,53 +263,35 @@ bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double 
 // Defuzzify for up to four patterns side by side, which keeps the divider
 // busy; the lanes are then checked in order.
 int TVemoPatternLoop::DefuzzifyLanes(Lane *lanes, int n, double &bad) {
-  const size_t o4 = static_cast<size_t>(numOut);
-  std::fill(laneNum.begin(), laneNum.end(), 0.0);
-  std::fill(laneDen.begin(), laneDen.end(), 0.0);
-  for (int k = 0; k < numActions; ++k) {
-    const size_t o = static_cast<size_t>(outputOf[static_cast<size_t>(k)]);
-    const double c = centres[k];
-    for (int i = 0; i < n; ++i) {
-      const double a = lanes[i].action[static_cast<size_t>(k)];
-      laneNum[i * o4 + o] += a * c;
-      laneDen[i * o4 + o] += a;
-    }
-  }
-  for (size_t o = 0; o < o4; ++o)
-    for (int i = 0; i < n; ++i) {
-      const double nu = laneNum[i * o4 + o], de = laneDen[i * o4 + o];
-      // A sum that is 0 or not a number gives 0.
-      const bool none = !(nu < 0.0 || nu > 0.0) || !(de < 0.0 || de > 0.0);
-      laneY[i * o4 + o] = none ? 0.0 : nu / de;
-    }
+  const double *a[4] = {};
   for (int i = 0; i < n; ++i)
-    for (size_t o = 0; o < o4; ++o) {
-      const double y = laneY[i * o4 + o];
+    a[i] = lanes[i].action.data();
+  kernels::CentresOfGravity4(groups, n, a, laneY.data());
+  for (int i = 0; i < n; ++i)
+    for (int o = 0; o < numOut; ++o) {
+      const double y = laneY[4 * static_cast<size_t>(o) + static_cast<size_t>(i)];
       if (!(y >= 0 && y <= 1)) {
         bad = y;
         return i;
       }
-      lanes[i].out[o] = y;
+      lanes[i].out[static_cast<size_t>(o)] = y;
     }
   return n;
 }
 
-// ActionDeltas for up to four patterns, output by output.
+// ActionDeltas for up to four patterns side by side.
 void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
-  int k = 0;
-  for (int j = 0; j < numOut; ++j) {
-    const int m = counts[static_cast<size_t>(j)];
-    for (int i = 0; i < n; ++i) {
-      const double y = lanes[i].out[static_cast<size_t>(j)];
-      const double outputDelta = y - lanes[i].target[static_cast<size_t>(j)];
-      double *mu = degrees.data() + static_cast<size_t>(i) * static_cast<size_t>(mostTerms);
-      TVemoBP::DesiredDegrees(y - outputDelta, centres + k, m, mu);
-      for (int l = 0; l < m; ++l)
-        lanes[i].actionDelta[static_cast<size_t>(k + l)] =
-            lanes[i].action[static_cast<size_t>(k + l)] - mu[l];
-    }
-    k += m;
+  if (n == 0)
+    return;
+  const double *y[4] = {}, *t[4] = {}, *a[4] = {};
+  double *d[4] = {};
+  for (int i = 0; i < n; ++i) {
+    y[i] = lanes[i].out.data();
+    t[i] = lanes[i].target.data();
+    a[i] = lanes[i].action.data();
+    d[i] = lanes[i].actionDelta.data();
   }
+  kernels::ActionErrors4(groups, n, y, t, a, d, degrees.data());
   for (int i = 0; i < n; ++i)
     kernels::SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
 }

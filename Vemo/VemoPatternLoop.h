@@ -89,8 +89,8 @@ private:
   std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
   std::vector<double> num, den, outDelta, degrees;
-  int mostTerms = 0;
-  std::vector<double> laneNum, laneDen, laneY; // [lane * outputs + output]
+  std::vector<double> laneY;    // [output * 4 + lane]
+  kernels::ActionGroups groups; // the output terms, for the four-lane kernels
   Columns ruleCols, actionCols;
   Lane lanePool[4]; // kept from run to run, so that their memory is too
 };
