@@ -146,9 +146,11 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
     triangles.hasLeft[at] = node.left != nullptr ? -1 : 0;
     triangles.hasRight[at] = node.right != nullptr ? -1 : 0;
   }
-  outputOf.resize(static_cast<size_t>(numActions));
-  for (int k = 0; k < numActions; ++k)
-    outputOf[static_cast<size_t>(k)] = output->GetOutputOfAction(k);
+  // The kernels take the action nodes in groups, output by output.
+  for (int o = 0, k = 0; o < numOut; ++o)
+    for (int l = 0; l < counts[static_cast<size_t>(o)]; ++l, ++k)
+      if (output->GetOutputOfAction(k) != o)
+        return false;
   x = inputLayer.activations.data();
   cond = condition->activations.data();
   rule = ruleLayer.activations.data();
@@ -157,8 +159,6 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   int most = 0;
   for (int c : counts)
     most = std::max(most, c);
-  num.assign(static_cast<size_t>(numOut), 0.0);
-  den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
   laneY.assign(4 * static_cast<size_t>(numOut), 0.0);
   groups = {numOut, counts.data(), centres};
@@ -240,17 +240,9 @@ void TVemoPatternLoop::Activate(const double *sums, double *a, int n) {
 }
 
 bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double &bad) {
-  std::fill(num.begin(), num.end(), 0.0);
-  std::fill(den.begin(), den.end(), 0.0);
-  for (int k = 0; k < numActions; ++k) {
-    const int o = outputOf[static_cast<size_t>(k)];
-    num[o] += actions[k] * centres[k];
-    den[o] += actions[k];
-  }
+  kernels::CentresOfGravity4(groups, 1, &actions, laneY.data());
   for (int o = 0; o < numOut; ++o) {
-    // A sum that is 0 or not a number gives 0.
-    const bool none = !(num[o] < 0.0 || num[o] > 0.0) || !(den[o] < 0.0 || den[o] > 0.0);
-    const double y = none ? 0.0 : num[o] / den[o];
+    const double y = laneY[4 * static_cast<size_t>(o)];
     if (!(y >= 0 && y <= 1)) {
       bad = y;
       return false;

@@ -86,9 +86,8 @@ private:
   const unsigned char *ruleExists = nullptr, *actionExists = nullptr; // nullptr: every arc
   const double *centres = nullptr; // of the output terms, per action node
   kernels::Triangles triangles;    // the condition neurons' membership functions
-  std::vector<int> outputOf;       // per action neuron
   std::vector<int> counts;         // output terms per output
-  std::vector<double> num, den, outDelta, degrees;
+  std::vector<double> outDelta, degrees;
   std::vector<double> laneY;    // [output * 4 + lane]
   kernels::ActionGroups groups; // the output terms, for the four-lane kernels
   Columns ruleCols, actionCols;
