@@ -62,32 +62,34 @@ KESTRANE_WIDE_KERNEL void Degrees(const Triangles &t, const double *x, double *d
 }
 
 // The exps one at a time (a library call each) into a short scratch array,
-// then the quotients four at once.
+// then the quotients four at once. The exp is taken for every sum, without
+// the branch on the floor: below it the quotient is not picked, and no
+// errno is set (ExpOf.h).
 KESTRANE_WIDE_KERNEL void Sigmoids(const double *sums, double *a, int n) {
   const Lanes one = {1.0, 1.0, 1.0, 1.0};
   const Lanes floor = {-500.0, -500.0, -500.0, -500.0};
   const Lanes tiny = {1e-300, 1e-300, 1e-300, 1e-300};
   constexpr int kChunk = 16;
   double e[kChunk];
-  int k = 0;
-  while (k + 4 <= n) {
-    const int m = (n - k < kChunk ? n - k : kChunk) / 4 * 4;
-    for (int i = 0; i < m; ++i) {
-      const double net = 0.0 + sums[k + i];
-      e[i] = net < -500.0 ? 0.0 : ExpOf(-net);
-    }
-    for (int i = 0; i < m; i += 4, k += 4) {
+  for (int first = 0; first < n; first += kChunk) {
+    const int m = n - first < kChunk ? n - first : kChunk;
+    const double *s = sums + first;
+    double *out = a + first;
+    for (int i = 0; i < m; ++i)
+      e[i] = ExpOf(-(0.0 + s[i]));
+    int i = 0;
+    for (; i + 4 <= m; i += 4) {
       Lanes net, ei;
-      Load(net, sums + k);
+      Load(net, s + i);
       Load(ei, e + i);
       net = 0.0 + net;
       const Lanes v = net < floor ? tiny : one / (one + ei);
-      std::memcpy(a + k, &v, sizeof v);
+      std::memcpy(out + i, &v, sizeof v);
     }
-  }
-  for (; k < n; ++k) {
-    const double net = 0.0 + sums[k];
-    a[k] = net < -500.0 ? 1e-300 : 1.0 / (1.0 + ExpOf(-net));
+    for (; i < m; ++i) {
+      const double net = 0.0 + s[i];
+      out[i] = net < -500.0 ? 1e-300 : 1.0 / (1.0 + e[i]);
+    }
   }
 }
 
