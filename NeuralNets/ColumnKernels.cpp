@@ -105,6 +105,54 @@ KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d, c
   }
 }
 
+// LaneRows for rows of 4 S arcs: the errors passed down and the activations
+// stay in registers while the rows go by.
+template <bool Momentum, int S>
+KESTRANE_KERNEL_INLINE void FixedRows(int rows, double *w, double *d, const double *delta,
+                                      double *dFrom, const double *y, double rate,
+                                      double momentum) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const Lanes r = {-rate, -rate, -rate, -rate};
+  const Lanes plainRate = {rate, rate, rate, rate};
+  const Lanes m = {momentum, momentum, momentum, momentum};
+  Lanes down[S], yl[S];
+  for (int i = 0; i < S; ++i) {
+    std::memcpy(&down[i], dFrom + 4 * i, sizeof(Lanes));
+    std::memcpy(&yl[i], y + 4 * i, sizeof(Lanes));
+  }
+  for (int k = 0; k < rows; ++k) {
+    const Lanes di = {delta[k], delta[k], delta[k], delta[k]};
+    double *wk = w + static_cast<size_t>(k) * (4 * S);
+    double *dk = d + static_cast<size_t>(k) * (4 * S);
+    for (int i = 0; i < S; ++i) {
+      Lanes wj;
+      std::memcpy(&wj, wk + 4 * i, sizeof wj);
+      down[i] = down[i] + wj * di;
+      const Lanes g = zero + di * yl[i];
+      StepLanes<Momentum>(wj, g, dk + 4 * i, r, plainRate, m);
+      std::memcpy(wk + 4 * i, &wj, sizeof wj);
+    }
+  }
+  for (int i = 0; i < S; ++i)
+    std::memcpy(dFrom + 4 * i, &down[i], sizeof(Lanes));
+}
+
+template <bool Momentum>
+KESTRANE_KERNEL_INLINE void FixedOrLaneRows(int rows, int cols, double *w, double *d,
+                                            const double *delta, double *dFrom, const double *y,
+                                            double rate, double momentum) {
+  switch (cols) {
+  case 4:
+    return FixedRows<Momentum, 1>(rows, w, d, delta, dFrom, y, rate, momentum);
+  case 8:
+    return FixedRows<Momentum, 2>(rows, w, d, delta, dFrom, y, rate, momentum);
+  case 12:
+    return FixedRows<Momentum, 3>(rows, w, d, delta, dFrom, y, rate, momentum);
+  default:
+    return FixedRows<Momentum, 4>(rows, w, d, delta, dFrom, y, rate, momentum);
+  }
+}
+
 // Columns of at most 16 rows: the loop over a column is too short for the
 // compiler's vector loop to pay for its set-up.
 template <bool Momentum, bool Next>
@@ -139,10 +187,60 @@ KESTRANE_KERNEL_INLINE void LaneColumns(int stride, int cols, double *wT, double
   }
 }
 
+// LaneColumns for a stride of 4 S rows: the deltas and the next pattern's
+// sums stay in registers while the columns go by.
+template <bool Momentum, bool Next, int S>
+KESTRANE_KERNEL_INLINE void FixedColumns(int cols, double *wT, double *dT, const double *delta,
+                                         const double *y, double rate, double momentum,
+                                         const double *aNext, double *sNext) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const Lanes r = {-rate, -rate, -rate, -rate};
+  const Lanes plainRate = {rate, rate, rate, rate};
+  const Lanes m = {momentum, momentum, momentum, momentum};
+  Lanes dl[S], sn[S];
+  for (int i = 0; i < S; ++i) {
+    std::memcpy(&dl[i], delta + 4 * i, sizeof(Lanes));
+    if (Next)
+      std::memcpy(&sn[i], sNext + 4 * i, sizeof(Lanes));
+  }
+  for (int j = 0; j < cols; ++j) {
+    const size_t at = static_cast<size_t>(j) * (4 * S);
+    double *w = wT + at;
+    double *d = dT + at;
+    const Lanes yj = {y[j], y[j], y[j], y[j]};
+    const double a = Next ? aNext[j] : 0.0;
+    const Lanes aj = {a, a, a, a};
+    for (int i = 0; i < S; ++i) {
+      Lanes wk;
+      std::memcpy(&wk, w + 4 * i, sizeof wk);
+      const Lanes g = zero + dl[i] * yj;
+      StepLanes<Momentum>(wk, g, d + 4 * i, r, plainRate, m);
+      std::memcpy(w + 4 * i, &wk, sizeof wk);
+      if (Next)
+        sn[i] = sn[i] + wk * aj;
+    }
+  }
+  if (Next)
+    for (int i = 0; i < S; ++i)
+      std::memcpy(sNext + 4 * i, &sn[i], sizeof(Lanes));
+}
+
 template <bool Momentum, bool Next>
 KESTRANE_KERNEL_INLINE void StepColumns(int stride, int cols, double *wT, double *dT,
                                         const double *delta, const double *y, double rate,
                                         double momentum, const double *aNext, double *sNext) {
+  switch (stride) {
+  case 4:
+    return FixedColumns<Momentum, Next, 1>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+  case 8:
+    return FixedColumns<Momentum, Next, 2>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+  case 12:
+    return FixedColumns<Momentum, Next, 3>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+  case 16:
+    return FixedColumns<Momentum, Next, 4>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+  default:
+    break;
+  }
   if (stride <= 16)
     LaneColumns<Momentum, Next>(stride, cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
   else
@@ -155,9 +253,9 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
                                   double *dFrom, const double *y, double rate, double momentum) {
   if (cols % 4 == 0 && cols <= 16) {
     if (momentum != 0)
-      LaneRows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
+      FixedOrLaneRows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
     else
-      LaneRows<false>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
+      FixedOrLaneRows<false>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
   } else if (momentum != 0) {
     Rows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
   } else {
