@@ -114,20 +114,35 @@ KESTRANE_KERNEL_INLINE void Gather(Lanes &v, const double *const values[4], int 
   v = Lanes{values[0][at], values[1][at], values[2][at], values[3][at]};
 }
 
+// Term i's centres in the four lanes: one centre for all (Across false:
+// c[i]) or one per lane (Across true: c[4 i .. 4 i + 3]).
+template <bool Across>
+KESTRANE_KERNEL_INLINE void Centre(Lanes &v, const double *c, int i) {
+  if (Across)
+    std::memcpy(&v, c + 4 * i, sizeof v);
+  else
+    v = Lanes{c[i], c[i], c[i], c[i]};
+}
+
 // TVemoBP::DesiredDegrees on four values at once: the same comparisons pick
-// the same case, and only the picked quotient is computed.
+// the same case, and only the picked quotient is computed. mu[4 i + lane].
+template <bool Across>
 KESTRANE_KERNEL_INLINE void DesiredDegrees4(const Lanes &x, const double *c, int m, double *mu) {
   const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   const Lanes one = {1.0, 1.0, 1.0, 1.0};
   {
-    const Lanes c0 = {c[0], c[0], c[0], c[0]}, c1 = {c[1], c[1], c[1], c[1]};
+    Lanes c0, c1;
+    Centre<Across>(c0, c, 0);
+    Centre<Across>(c1, c, 1);
     const Lanes slope = one - (x - c0) / (c1 - c0);
     const Lanes v = x <= c0 ? one : (x < c1 ? slope : zero);
     std::memcpy(mu, &v, sizeof v);
   }
   for (int i = 1; i < m - 1; ++i) {
-    const Lanes L = {c[i - 1], c[i - 1], c[i - 1], c[i - 1]}, C = {c[i], c[i], c[i], c[i]},
-                R = {c[i + 1], c[i + 1], c[i + 1], c[i + 1]};
+    Lanes L, C, R;
+    Centre<Across>(L, c, i - 1);
+    Centre<Across>(C, c, i);
+    Centre<Across>(R, c, i + 1);
     const Mask fall = (C < x) & (x < R);
     const Mask rise = (L < x) & (x < C);
     const Lanes num = fall ? x - C : C - x;
@@ -137,8 +152,9 @@ KESTRANE_KERNEL_INLINE void DesiredDegrees4(const Lanes &x, const double *c, int
     std::memcpy(mu + 4 * i, &v, sizeof v);
   }
   const int last = m - 1;
-  const Lanes cl = {c[last], c[last], c[last], c[last]},
-              cb = {c[last - 1], c[last - 1], c[last - 1], c[last - 1]};
+  Lanes cl, cb;
+  Centre<Across>(cl, c, last);
+  Centre<Across>(cb, c, last - 1);
   const Lanes slope = one - (cl - x) / (cl - cb);
   const Lanes v = x >= cl ? one : (cb < x ? slope : zero);
   std::memcpy(mu + 4 * last, &v, sizeof v);
@@ -190,7 +206,7 @@ KESTRANE_WIDE_KERNEL void ActionErrors4(const ActionGroups &g, int n, const doub
     Gather(yo, y, o);
     Gather(to, t, o);
     const Lanes outputDelta = yo - to;
-    DesiredDegrees4(yo - outputDelta, g.centres + k, m, scratch);
+    DesiredDegrees4<false>(yo - outputDelta, g.centres + k, m, scratch);
     for (int l = 0; l < m; ++l, ++k) {
       Lanes mu, ak;
       Load(mu, scratch + 4 * l);
@@ -199,6 +215,57 @@ KESTRANE_WIDE_KERNEL void ActionErrors4(const ActionGroups &g, int n, const doub
       for (int p = 0; p < n; ++p)
         delta[p][k] = d[p];
     }
+  }
+}
+
+void OutputLanes::Set(int outputs, int terms, const double *c) {
+  numOut = outputs;
+  m = terms;
+  centres.assign(4 * static_cast<size_t>(terms), 0.0);
+  for (int l = 0; l < terms; ++l)
+    for (int o = 0; o < 4; ++o)
+      centres[4 * static_cast<size_t>(l) + static_cast<size_t>(o)] =
+          c[(o < outputs ? o : 0) * terms + l];
+}
+
+KESTRANE_WIDE_KERNEL void CentresOfGravityAcross(const OutputLanes &g, const double *actions,
+                                                 double *y) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const int m = g.m;
+  int at[4];
+  for (int o = 0; o < 4; ++o)
+    at[o] = (o < g.numOut ? o : 0) * m;
+  Lanes num = zero, den = zero;
+  for (int l = 0; l < m; ++l) {
+    const Lanes a = {actions[at[0] + l], actions[at[1] + l], actions[at[2] + l],
+                     actions[at[3] + l]};
+    Lanes c;
+    Load(c, g.centres.data() + 4 * l);
+    num = num + a * c;
+    den = den + a;
+  }
+  // A sum that is 0 or not a number gives 0.
+  const Mask none = ~((num < zero) | (num > zero)) | ~((den < zero) | (den > zero));
+  const Lanes v = none ? zero : num / den;
+  std::memcpy(y, &v, sizeof v);
+}
+
+KESTRANE_WIDE_KERNEL void ActionErrorsAcross(const OutputLanes &g, const double *out,
+                                             const double *target, const double *actions,
+                                             double *delta, double *scratch) {
+  const int m = g.m;
+  int at[4];
+  for (int o = 0; o < 4; ++o)
+    at[o] = o < g.numOut ? o : 0;
+  const Lanes y = {out[at[0]], out[at[1]], out[at[2]], out[at[3]]};
+  const Lanes t = {target[at[0]], target[at[1]], target[at[2]], target[at[3]]};
+  const Lanes outputDelta = y - t;
+  DesiredDegrees4<true>(y - outputDelta, g.centres.data(), m, scratch);
+  for (int l = 0; l < m; ++l) {
+    Lanes mu;
+    Load(mu, scratch + 4 * l);
+    for (int o = 0; o < g.numOut; ++o)
+      delta[o * m + l] = actions[o * m + l] - mu[o];
   }
 }
 

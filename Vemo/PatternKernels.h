@@ -53,6 +53,21 @@ void ActionErrors4(const ActionGroups &g, int n, const double *const out[4],
                    const double *const target[4], const double *const actions[4],
                    double *const delta[4], double *scratch);
 
+// One pattern's outputs side by side, lane o output o, when there are at
+// most four and each has m terms (action nodes o m .. o m + m - 1).
+struct OutputLanes {
+  int numOut = 0, m = 0;
+  std::vector<double> centres; // [4 l + o]; the spare lanes repeat output 0
+  void Set(int outputs, int terms, const double *c);
+};
+
+// CentresOfGravity4 for the outputs of one pattern: y[o] (four written).
+void CentresOfGravityAcross(const OutputLanes &g, const double *actions, double *y);
+
+// ActionErrors4 for the outputs of one pattern. scratch: 4 m doubles.
+void ActionErrorsAcross(const OutputLanes &g, const double *out, const double *target,
+                        const double *actions, double *delta, double *scratch);
+
 } // namespace kernels
 } // namespace kestrane
 

@@ -162,6 +162,10 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
   laneY.assign(4 * static_cast<size_t>(numOut), 0.0);
   groups = {numOut, counts.data(), centres};
+  across = numOut <= 4 &&
+           std::all_of(counts.begin(), counts.end(), [&](int c) { return c == counts.front(); });
+  if (across)
+    outLanes.Set(numOut, counts.front(), centres);
   degrees.assign(4 * static_cast<size_t>(most), 0.0); // four lanes per term
   return true;
 }
@@ -240,9 +244,14 @@ void TVemoPatternLoop::Activate(const double *sums, double *a, int n) {
 }
 
 bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double &bad) {
-  kernels::CentresOfGravity4(groups, 1, &actions, laneY.data());
+  // Lane o of one vector (outputs across), or lane 0 of output o's.
+  const size_t step = across ? 1 : 4;
+  if (across)
+    kernels::CentresOfGravityAcross(outLanes, actions, laneY.data());
+  else
+    kernels::CentresOfGravity4(groups, 1, &actions, laneY.data());
   for (int o = 0; o < numOut; ++o) {
-    const double y = laneY[4 * static_cast<size_t>(o)];
+    const double y = laneY[step * static_cast<size_t>(o)];
     if (!(y >= 0 && y <= 1)) {
       bad = y;
       return false;
@@ -299,6 +308,11 @@ void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
 // action layer's slope.
 void TVemoPatternLoop::ActionDeltas(const double *outputs, const double *target,
                                     const double *actions, double *delta) {
+  if (across) {
+    kernels::ActionErrorsAcross(outLanes, outputs, target, actions, delta, degrees.data());
+    kernels::SigmoidSlopes(delta, actions, numActions);
+    return;
+  }
   for (int o = 0; o < numOut; ++o)
     outDelta[o] = outputs[o] - target[o];
   int k = 0;

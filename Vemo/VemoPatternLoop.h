@@ -90,6 +90,9 @@ private:
   std::vector<double> outDelta, degrees;
   std::vector<double> laneY;    // [output * 4 + lane]
   kernels::ActionGroups groups; // the output terms, for the four-lane kernels
+  // One pattern's outputs side by side, when at most four with as many terms each.
+  bool across = false;
+  kernels::OutputLanes outLanes;
   Columns ruleCols, actionCols;
   Lane lanePool[4]; // kept from run to run, so that their memory is too
 };
