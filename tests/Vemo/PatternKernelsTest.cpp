@@ -117,4 +117,32 @@ TEST(PatternKernels, OutputLanesMatchTheOnePatternCode) {
     }
 }
 
+// One pattern's outputs side by side: 1 to 4 outputs of 3 terms.
+TEST(PatternKernels, OutputsAcrossMatchTheOnePatternCode) {
+  const double centres[] = {0.0, 0.5, 1.0, 0.2, 0.4, 0.9, -1.0, 0.0, 2.0, 0.1, 0.6, 0.7};
+  const double actions[] = {0.2, 0.7, 0.1, 0.0, 0.0, 0.0, kNaN, 0.3, 0.3, 0.9, 0.05, 0.4};
+  const double outs[] = {0.4, 0.2, 0.0, 0.7};
+  const double targets[] = {0.5, 1.0, kNaN, 0.6};
+  for (int outputs = 1; outputs <= 4; ++outputs) {
+    kernels::OutputLanes g;
+    g.Set(outputs, 3, centres);
+    double y[4], scratch[12], delta[12];
+    kernels::CentresOfGravityAcross(g, actions, y);
+    kernels::ActionErrorsAcross(g, outs, targets, actions, delta, scratch);
+    for (int o = 0; o < outputs; ++o) {
+      double num = 0.0, den = 0.0, mu[3];
+      for (int l = 0; l < 3; ++l) {
+        num += actions[3 * o + l] * centres[3 * o + l];
+        den += actions[3 * o + l];
+      }
+      const bool none = !(num < 0.0 || num > 0.0) || !(den < 0.0 || den > 0.0);
+      EXPECT_TRUE(SameBits(y[o], none ? 0.0 : num / den)) << outputs << " " << o;
+      const double outputDelta = outs[o] - targets[o];
+      TVemoBP::DesiredDegrees(outs[o] - outputDelta, centres + 3 * o, 3, mu);
+      for (int l = 0; l < 3; ++l)
+        EXPECT_TRUE(SameBits(delta[3 * o + l], actions[3 * o + l] - mu[l])) << outputs << " " << o;
+    }
+  }
+}
+
 } // namespace
