@@ -10,34 +10,6 @@ namespace kernels {
 
 namespace {
 
-template <bool Momentum, bool Next>
-KESTRANE_KERNEL_INLINE void Columns(int stride, int cols, double *__restrict wT,
-                                    double *__restrict dT, const double *__restrict delta,
-                                    const double *__restrict y, double rate, double momentum,
-                                    const double *__restrict aNext, double *__restrict sNext) {
-  for (int j = 0; j < cols; ++j) {
-    const size_t at = static_cast<size_t>(j) * static_cast<size_t>(stride);
-    double *__restrict w = wT + at;
-    double *__restrict d = dT + at;
-    const double yj = y[j];
-    const double aj = Next ? aNext[j] : 0.0;
-    for (int k = 0; k < stride; ++k) {
-      const double g = 0.0 + delta[k] * yj;
-      double wk;
-      if (Momentum) {
-        const double dk = -rate * g + momentum * d[k];
-        d[k] = dk;
-        wk = w[k] + dk;
-      } else {
-        wk = w[k] - rate * g;
-      }
-      w[k] = wk;
-      if (Next)
-        sNext[k] = sNext[k] + wk * aj;
-    }
-  }
-}
-
 template <bool Momentum>
 KESTRANE_KERNEL_INLINE void Rows(int rows, int cols, double *__restrict w, double *__restrict d,
                                  const double *__restrict delta, double *__restrict dFrom,
@@ -153,46 +125,13 @@ KESTRANE_KERNEL_INLINE void FixedOrLaneRows(int rows, int cols, double *w, doubl
   }
 }
 
-// Columns of at most 16 rows: the loop over a column is too short for the
-// compiler's vector loop to pay for its set-up.
-template <bool Momentum, bool Next>
-KESTRANE_KERNEL_INLINE void LaneColumns(int stride, int cols, double *wT, double *dT,
-                                        const double *delta, const double *y, double rate,
-                                        double momentum, const double *aNext, double *sNext) {
-  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
-  const Lanes r = {-rate, -rate, -rate, -rate};
-  const Lanes plainRate = {rate, rate, rate, rate};
-  const Lanes m = {momentum, momentum, momentum, momentum};
-  for (int j = 0; j < cols; ++j) {
-    const size_t at = static_cast<size_t>(j) * static_cast<size_t>(stride);
-    double *w = wT + at;
-    double *d = dT + at;
-    const Lanes yj = {y[j], y[j], y[j], y[j]};
-    const double a = Next ? aNext[j] : 0.0;
-    const Lanes aj = {a, a, a, a};
-    for (int k = 0; k < stride; k += 4) {
-      Lanes dk, wk;
-      std::memcpy(&dk, delta + k, sizeof dk);
-      std::memcpy(&wk, w + k, sizeof wk);
-      const Lanes g = zero + dk * yj;
-      StepLanes<Momentum>(wk, g, d + k, r, plainRate, m);
-      std::memcpy(w + k, &wk, sizeof wk);
-      if (Next) {
-        Lanes sk;
-        std::memcpy(&sk, sNext + k, sizeof sk);
-        sk = sk + wk * aj;
-        std::memcpy(sNext + k, &sk, sizeof sk);
-      }
-    }
-  }
-}
-
-// LaneColumns for a stride of 4 S rows: the deltas and the next pattern's
-// sums stay in registers while the columns go by.
+// The step of 4 S rows (from the row that wT, dT, delta and sNext point at)
+// of columns `stride` apart: the deltas and the next pattern's sums stay in
+// registers while the columns go by.
 template <bool Momentum, bool Next, int S>
-KESTRANE_KERNEL_INLINE void FixedColumns(int cols, double *wT, double *dT, const double *delta,
-                                         const double *y, double rate, double momentum,
-                                         const double *aNext, double *sNext) {
+KESTRANE_KERNEL_INLINE void FixedColumns(int cols, size_t stride, double *wT, double *dT,
+                                         const double *delta, const double *y, double rate,
+                                         double momentum, const double *aNext, double *sNext) {
   const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   const Lanes r = {-rate, -rate, -rate, -rate};
   const Lanes plainRate = {rate, rate, rate, rate};
@@ -204,7 +143,7 @@ KESTRANE_KERNEL_INLINE void FixedColumns(int cols, double *wT, double *dT, const
       std::memcpy(&sn[i], sNext + 4 * i, sizeof(Lanes));
   }
   for (int j = 0; j < cols; ++j) {
-    const size_t at = static_cast<size_t>(j) * (4 * S);
+    const size_t at = static_cast<size_t>(j) * stride;
     double *w = wT + at;
     double *d = dT + at;
     const Lanes yj = {y[j], y[j], y[j], y[j]};
@@ -229,22 +168,26 @@ template <bool Momentum, bool Next>
 KESTRANE_KERNEL_INLINE void StepColumns(int stride, int cols, double *wT, double *dT,
                                         const double *delta, const double *y, double rate,
                                         double momentum, const double *aNext, double *sNext) {
-  switch (stride) {
+  // Blocks of 16 rows, then the last 4, 8 or 12: each block's sums are
+  // written once, not once per column.
+  const size_t cs = static_cast<size_t>(stride);
+  int k = 0;
+  for (; k + 16 <= stride; k += 16)
+    FixedColumns<Momentum, Next, 4>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum, aNext,
+                                    Next ? sNext + k : nullptr);
+  switch (stride - k) {
   case 4:
-    return FixedColumns<Momentum, Next, 1>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+    return FixedColumns<Momentum, Next, 1>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
   case 8:
-    return FixedColumns<Momentum, Next, 2>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+    return FixedColumns<Momentum, Next, 2>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
   case 12:
-    return FixedColumns<Momentum, Next, 3>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
-  case 16:
-    return FixedColumns<Momentum, Next, 4>(cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+    return FixedColumns<Momentum, Next, 3>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
   default:
-    break;
+    return;
   }
-  if (stride <= 16)
-    LaneColumns<Momentum, Next>(stride, cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
-  else
-    Columns<Momentum, Next>(stride, cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
 }
 
 } // namespace
