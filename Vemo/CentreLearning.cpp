@@ -38,9 +38,10 @@ std::vector<CentreBounds> CentreBoundsOf(const TConditionLayer &layer) {
     const TConditionNeuron *c = layer.nodes.data() + layer.GetFirstNeuronOfInput(i);
     const int m = counts[static_cast<size_t>(i)];
     CentreBounds b;
-    b.low = std::min(0.0, c[0].centre);
-    b.high = std::max(1.0, c[m - 1].centre);
-    b.gap = kGapShare * (b.high - b.low) / (m - 1);
+    b.low = c[0].centre;
+    b.high = c[m - 1].centre;
+    // Centres out of order (a file may hold them so) get no gap to keep.
+    b.gap = std::max(0.0, kGapShare * (b.high - b.low) / (m - 1));
     for (int l = 1; l < m; ++l)
       b.gap = std::min(b.gap, std::max(0.0, c[l].centre - c[l - 1].centre));
     bounds.push_back(b);
@@ -54,13 +55,15 @@ void KeepCentresInBounds(TConditionLayer &layer, const std::vector<CentreBounds>
     TConditionNeuron *c = layer.nodes.data() + layer.GetFirstNeuronOfInput(static_cast<int>(i));
     const int m = counts[i];
     const CentreBounds &b = bounds[i];
-    for (int l = 0; l < m; ++l) {
-      const double lowest = l == 0 ? b.low : c[l - 1].centre + b.gap;
+    c[0].centre = b.low;
+    for (int l = 1; l < m - 1; ++l) {
+      const double lowest = c[l - 1].centre + b.gap;
       const double highest = b.high - (m - 1 - l) * b.gap;
       // Rounding may leave lowest a hair above highest; the upper bound wins,
       // which still keeps the order.
       c[l].centre = std::min(std::max(c[l].centre, lowest), highest);
     }
+    c[m - 1].centre = b.high;
   }
 }
 
@@ -89,20 +92,29 @@ void TVemoBPCentres::BackpropagateDeltas(bool crossEntropy) {
       b->Mark(kernels::ArcBlock::kWritten);
     }
   }
+  // An end centre (no neighbour on one side) gets no gradient: it stays put.
+  const auto inner = [](const TConditionNeuron &cn) {
+    return cn.left != nullptr && cn.right != nullptr;
+  };
   for (int k = 0; k < layer->numNeurons; ++k) {
     const TConditionNeuron &cn = n[k];
-    const double v = x[layer->GetInputOfNeuron(k)], c = cn.centre, d = delta[k];
+    const double v = x[layer->GetInputOfNeuron(k)], c = cn.centre;
+    const double d = kCentreRateShare * delta[k];
     // The cases in the order ConditionDegree tests them.
     if ((cn.left == nullptr && v <= c) || (cn.right == nullptr && v >= c))
       continue;
     if (cn.right != nullptr && c <= v && v < cn.right->centre) {
       const double w = cn.right->centre - c;
-      g[k].centre += d * ((cn.right->centre - v) / (w * w));
-      g[k + 1].centre += d * ((v - c) / (w * w));
+      if (inner(cn))
+        g[k].centre += d * ((cn.right->centre - v) / (w * w));
+      if (inner(*cn.right))
+        g[k + 1].centre += d * ((v - c) / (w * w));
     } else if (cn.left != nullptr && cn.left->centre < v && v <= c) {
       const double w = c - cn.left->centre;
-      g[k].centre -= d * ((v - cn.left->centre) / (w * w));
-      g[k - 1].centre -= d * ((c - v) / (w * w));
+      if (inner(cn))
+        g[k].centre -= d * ((v - cn.left->centre) / (w * w));
+      if (inner(*cn.left))
+        g[k - 1].centre -= d * ((c - v) / (w * w));
     }
   }
 }

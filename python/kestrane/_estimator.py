@@ -196,12 +196,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         network gives them degree 0 in every membership function of their
         input. Sparse input is made dense.
     learn_centres : bool, default=False
-        Training also moves the centres of the input membership functions
-        (``LearnCentres = true`` in a parameter file, ``import
-        --learn-centres``), by the same learning rate and momentum as the
-        weights; each input's centres stay in order and within the scaled
-        range [0, 1]. False: they stay evenly spread, where the network was
-        created.
+        Training also moves the inner centres of the input membership
+        functions (``LearnCentres = true`` in a parameter file, ``import
+        --learn-centres``), with the weights' momentum at a hundredth of their
+        learning rate; the first and last centre of every input stay at the
+        ends of its range and the others keep their order. False: all stay
+        where the network was created.
     verbose : int, default=0
         Above 0: a progress line on standard error (epoch, error, seconds
         since the start) about every second of training, and one at the end.
