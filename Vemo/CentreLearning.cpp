@@ -123,6 +123,15 @@ void TVemoBPCentres::UpdateWeights(TKQstructure *record) {
   TVemoBP::UpdateWeights(record);
   KeepCentresInBounds(*static_cast<TConditionLayer *>(network->layers[TVemo::kConditionLayer]),
                       bounds);
+  // The step has used the centres' gradients: zeroed here, in a plain loop,
+  // the fast epoch need not zero them through the matrix's visitor walk
+  // before the next pattern (either path leaves the same bits).
+  auto *store = static_cast<TConditionLayer *>(gradients->layers[TVemo::kConditionLayer]);
+  for (TConditionNeuron &g : store->nodes)
+    g.centre = 0.0;
+  if (fastEpoch->Active())
+    if (kernels::ArcBlock *b = fastEpoch->Block(TVemo::kConditionLayer, TVemo::kInputLayer))
+      b->Mark(kernels::ArcBlock::kZero);
 }
 
 } // namespace kestrane

@@ -64,7 +64,8 @@ public:
 
   // TVemoBP's pass, then the inner centres' gradients.
   void BackpropagateDeltas(bool crossEntropy) override;
-  // The step, then the centres back into their bounds.
+  // The step, then the centres back into their bounds; their gradients are
+  // zeroed for the next pattern.
   void UpdateWeights(TKQstructure *record) override;
 
 private:
