@@ -114,6 +114,11 @@ const char *const kVoteReadingHowTo =
 std::string VoteClassName(const RuleBase &base, int k) { return ClassName(base, k); }
 
 std::string VoteConditionText(const RuleBase &base, const VoteCondition &condition) {
+  // An input of one category is 0 or 1 (or missing): a cut between them
+  // splits the rows by the category, which is how a reader says it.
+  const RuleVariable &input = base.inputs[static_cast<size_t>(condition.input)];
+  if (!input.category.empty() && condition.cut > 0.0 && condition.cut <= 1.0)
+    return input.column + (condition.atLeast ? " is " : " is not ") + input.category;
   char number[32];
   std::snprintf(number, sizeof number, "%.4g", condition.value);
   return base.inputs[static_cast<size_t>(condition.input)].name +

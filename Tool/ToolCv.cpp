@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -29,6 +30,9 @@ const char *const kToolCvHelp =
     "A combination whose training diverges in a fold (the error or a weight no\n"
     "longer a finite number) is shown as diverged and cannot win; when every\n"
     "combination diverges, cv fails with the first divergence.\n"
+    "Each combination is printed as soon as its folds are scored, so a search\n"
+    "stopped half-way keeps what it found; on a terminal, standard error shows\n"
+    "the progress, the time elapsed and an estimate of the time left.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --categorical, --drop, --separator, --na   as for import\n"
@@ -116,6 +120,31 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   return text;
 }
 
+void PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoint &o, int folds) {
+  out << Describe(axes, o) << "\n  folds:";
+  for (size_t f = 0; f < o.folds.size(); ++f)
+    out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+  if (o.diverged != 0) {
+    out << "\n  training diverged in " << o.diverged << " of " << folds
+        << " folds: no mean, not a candidate\n";
+  } else {
+    out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+  }
+}
+
+// Seconds as m:ss, or h:mm:ss from an hour on.
+std::string Clock(double seconds) {
+  const long long whole = std::isfinite(seconds) ? std::llround(std::max(seconds, 0.0)) : 0;
+  char text[48];
+  if (whole >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+  }
+  return text;
+}
+
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
@@ -149,8 +178,10 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const int inputs = static_cast<int>(read.featureNames.size());
   if (read.skipped > 0)
     err << SkippedWarning(read.skipped, " of " + csvName);
-  for (const std::string &note : read.notes)
-    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
+  for (const std::string &note : read.notes) {
+    if (note.compare(0, 9, "!Warning:") == 0)
+      err << note << "\n";
+  }
 
   std::vector<Axis> axes(kGridAxes);
   const std::string starterRules = std::to_string(
@@ -172,32 +203,69 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
   const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
                           read.classColumn};
-  const bool terminal = isatty(2) != 0;
+  const int numClasses = static_cast<int>(SortedClassNames(data.labels).size());
   const int folds = grid.folds;
-  const GridResult result = GridSearch(data, grid, [&](long long task, long long tasks) {
-    if (!terminal)
+  // Each combination is printed and flushed as soon as it is known, so that
+  // a run stopped half-way keeps what it found; the heading waits until the
+  // grid has passed its checks, so that a refused run prints nothing.
+  bool headed = false;
+  const auto heading = [&] {
+    if (headed)
       return;
-    err << "\rcombination " << task / folds + 1 << " of " << tasks / folds << ", fold "
-        << task % folds + 1 << " of " << folds << "   " << std::flush;
-  });
+    headed = true;
+    for (const std::string &note : read.notes) {
+      if (note.compare(0, 9, "!Warning:") != 0)
+        out << note << "\n";
+    }
+    out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
+        << numClasses << " classes (column \"" << data.classColumn << "\")\n"
+        << folds << "-fold cross-validation, seed " << grid.seed << "\n"
+        << std::flush;
+  };
+  const bool terminal = isatty(2) != 0;
+  const auto begun = std::chrono::steady_clock::now();
+  long long lastStarted = 0;
+  long long ended = 0;
+  std::string progress;
+  const auto showProgress = [&](long long tasks) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    progress = "combination " + std::to_string(lastStarted / folds + 1) + " of " +
+               std::to_string(tasks / folds) + ", fold " + std::to_string(lastStarted % folds + 1) +
+               " of " + std::to_string(folds) + ", " + Clock(elapsed) + " elapsed";
+    if (ended > 0) {
+      progress += ", about " +
+                  Clock(elapsed * static_cast<double>(tasks - ended) / static_cast<double>(ended)) +
+                  " left";
+    }
+    err << "\r\033[K" << progress << std::flush;
+  };
+  GridListener listener;
+  listener.started = [&](long long task, long long tasks) {
+    heading();
+    lastStarted = task;
+    if (terminal)
+      showProgress(tasks);
+  };
+  if (terminal) {
+    listener.ended = [&](long long count, long long tasks) {
+      ended = count;
+      showProgress(tasks);
+    };
+  }
+  listener.scored = [&](const GridPoint &point, size_t) {
+    heading();
+    if (terminal)
+      err << "\r\033[K" << std::flush;
+    PrintPoint(out, axes, point, folds);
+    out << std::flush;
+    if (terminal)
+      err << progress << std::flush;
+  };
+  const GridResult result = GridSearch(data, grid, listener);
   if (terminal)
     err << "\r\033[K" << std::flush;
-
-  const int numClasses = static_cast<int>(result.classes.size());
-  out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
-      << numClasses << " classes (column \"" << data.classColumn << "\")\n"
-      << folds << "-fold cross-validation, seed " << grid.seed << "\n";
-  for (const GridPoint &o : result.points) {
-    out << Describe(axes, o) << "\n  folds:";
-    for (size_t f = 0; f < o.folds.size(); ++f)
-      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
-    if (o.diverged != 0) {
-      out << "\n  training diverged in " << o.diverged << " of " << folds
-          << " folds: no mean, not a candidate\n";
-    } else {
-      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
-    }
-  }
+  heading();
 
   const GridPoint &b = result.points[result.best];
   if (result.points.size() > 1) {

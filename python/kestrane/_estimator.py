@@ -401,6 +401,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.classes_ = np.array([label_of[name] for name in model.classes], dtype=classes.dtype)
         self.class_column_ = class_column
         self._set_model(model)
+        self._mark_categories()
         self.n_rules_ = n_rules
         self.loss_curve_ = errors
         self.n_iter_ = len(errors)
@@ -419,6 +420,14 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if hasattr(self, "feature_names_in_"):
             return [str(n) for n in self.feature_names_in_]
         return [f"x{i}" for i in range(n_features)]
+
+    def _mark_categories(self):
+        """Tell the model which inputs are categories, so that its rules read
+        "column is category" and its saved ranges file keeps the categories."""
+        categories = getattr(self, "categories_", None)
+        if categories:
+            self._model.mark_categories(
+                _tables.input_categories(categories, self._feature_names(self._model.inputs)))
 
     def _set_model(self, model):
         self._model = model
@@ -710,6 +719,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if text is not None:
             names, mins, maxs = (list(v) for v in zip(*ranges))
             self._model = _kestrane.Model.from_text(text, names, mins, maxs)
+            self._mark_categories()
 
     # ---- scikit-learn's tags, in the form of each release
 
@@ -854,6 +864,7 @@ def load(prefix):
         clf.feature_names_in_ = np.array(features, dtype=object)
     clf.class_column_ = model.class_column
     clf.n_rules_ = shape["rules"]
+    clf.categories_ = _tables.categories_of_inputs(model.categories)
     clf._set_model(model)
     return clf
 
