@@ -28,8 +28,10 @@ cd "$work"
 PATH="$build:$PATH"
 export PATH
 
+# Prints the command (on standard error, so that a pipe after it sees only
+# its output), then runs it.
 run() {
-  echo "\$ $*"
+  echo "\$ $*" >&2
   "$@"
 }
 
@@ -47,15 +49,13 @@ one_set() {
   create=$(sed -n 's/^Next: kestrane-tool //p' "$prefix-import.txt")
   # shellcheck disable=SC2086 # the printed command's words
   run kestrane-tool $create --seed 1
-  sed -i 's/^Seed = .*//' "$prefix.param"
-  echo "Seed = 1" >>"$prefix.param"
   run Kestrane "$prefix.param"
   run kestrane-tool eval "$prefix-trained.wgt" "$prefix-test.dat" --ranges "$prefix.ranges" |
     sed -n '1,3p'
   run kestrane-tool predict "$prefix-trained.wgt" "$set_name.csv" --ranges "$prefix.ranges" \
     -o "$prefix-answers.csv"
-  run kestrane-tool rules "$prefix-trained.wgt" --ranges "$prefix.ranges" --data "$prefix.param" \
-    --top 8
+  run kestrane-tool rules "$prefix-trained.wgt" --ranges "$prefix.ranges" --data "$prefix.param" |
+    sed '/^Permutation importance/,$d'
   run kestrane-tool cv "$set_name.csv" "$@" | tail -n 9
 }
 
