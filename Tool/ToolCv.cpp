@@ -3,15 +3,16 @@
 #include "Boot/GridSearch.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
+#include "Tool/CvProgress.h"
 #include "Tool/ToolCommon.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <strings.h>
 
@@ -120,7 +121,8 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   return text;
 }
 
-void PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoint &o, int folds) {
+std::ostream &PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoint &o,
+                         int folds) {
   out << Describe(axes, o) << "\n  folds:";
   for (size_t f = 0; f < o.folds.size(); ++f)
     out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
@@ -130,19 +132,7 @@ void PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoin
   } else {
     out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
   }
-}
-
-// Seconds as m:ss, or h:mm:ss from an hour on.
-std::string Clock(double seconds) {
-  const long long whole = std::isfinite(seconds) ? std::llround(std::max(seconds, 0.0)) : 0;
-  char text[48];
-  if (whole >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
-                  whole % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
-  }
-  return text;
+  return out;
 }
 
 } // namespace
@@ -222,49 +212,27 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
         << folds << "-fold cross-validation, seed " << grid.seed << "\n"
         << std::flush;
   };
-  const bool terminal = isatty(2) != 0;
-  const auto begun = std::chrono::steady_clock::now();
-  long long lastStarted = 0;
-  long long ended = 0;
-  std::string progress;
-  const auto showProgress = [&](long long tasks) {
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-    progress = "combination " + std::to_string(lastStarted / folds + 1) + " of " +
-               std::to_string(tasks / folds) + ", fold " + std::to_string(lastStarted % folds + 1) +
-               " of " + std::to_string(folds) + ", " + Clock(elapsed) + " elapsed";
-    if (ended > 0) {
-      progress += ", about " +
-                  Clock(elapsed * static_cast<double>(tasks - ended) / static_cast<double>(ended)) +
-                  " left";
-    }
-    err << "\r\033[K" << progress << std::flush;
-  };
   GridListener listener;
+  std::unique_ptr<CvProgress> progress;
+  if (isatty(2) != 0)
+    progress = std::make_unique<CvProgress>(err, folds);
   listener.started = [&](long long task, long long tasks) {
     heading();
-    lastStarted = task;
-    if (terminal)
-      showProgress(tasks);
+    if (progress)
+      progress->Started(task, tasks);
   };
-  if (terminal) {
-    listener.ended = [&](long long count, long long tasks) {
-      ended = count;
-      showProgress(tasks);
-    };
-  }
+  if (progress)
+    listener.ended = [&](long long count, long long tasks) { progress->Ended(count, tasks); };
   listener.scored = [&](const GridPoint &point, size_t) {
     heading();
-    if (terminal)
-      err << "\r\033[K" << std::flush;
-    PrintPoint(out, axes, point, folds);
-    out << std::flush;
-    if (terminal)
-      err << progress << std::flush;
+    const auto print = [&] { PrintPoint(out, axes, point, folds) << std::flush; };
+    if (progress)
+      progress->Around(print);
+    else
+      print();
   };
   const GridResult result = GridSearch(data, grid, listener);
-  if (terminal)
-    err << "\r\033[K" << std::flush;
+  progress.reset();
   heading();
 
   const GridPoint &b = result.points[result.best];
