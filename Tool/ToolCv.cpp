@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <strings.h>
 
 namespace kestrane {
@@ -196,8 +197,9 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const int numClasses = static_cast<int>(SortedClassNames(data.labels).size());
   const int folds = grid.folds;
   // Each combination is printed and flushed as soon as it is known, so that
-  // a run stopped half-way keeps what it found; the heading waits until the
-  // grid has passed its checks, so that a refused run prints nothing.
+  // a run stopped half-way keeps what it found. Combinations that diverged
+  // wait, with the heading, for the first that did not: a search in which
+  // every one diverges fails as one line, as any refused run does.
   bool headed = false;
   const auto heading = [&] {
     if (headed)
@@ -217,15 +219,22 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   if (isatty(2) != 0)
     progress = std::make_unique<CvProgress>(err, folds);
   listener.started = [&](long long task, long long tasks) {
-    heading();
     if (progress)
       progress->Started(task, tasks);
   };
   if (progress)
     listener.ended = [&](long long count, long long tasks) { progress->Ended(count, tasks); };
+  std::ostringstream held;
   listener.scored = [&](const GridPoint &point, size_t) {
-    heading();
-    const auto print = [&] { PrintPoint(out, axes, point, folds) << std::flush; };
+    if (!headed && point.diverged != 0) {
+      PrintPoint(held, axes, point, folds);
+      return;
+    }
+    const auto print = [&] {
+      heading();
+      PrintPoint(out << held.str(), axes, point, folds) << std::flush;
+      held.str("");
+    };
     if (progress)
       progress->Around(print);
     else
