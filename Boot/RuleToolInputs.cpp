@@ -11,6 +11,8 @@
 #include "KQmessage/KestraneError.h"
 #include "Vemo/TVemo.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 
@@ -103,8 +105,12 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges,
 namespace {
 
 // Data-set files open with "[FormatVersion", "[DataSet" or a comment; a CSV
-// header that begins so is not one import would have read.
+// header that begins so is not one import would have read. Only a regular
+// file is looked into: a pipe read twice would lose what the look took.
 bool LooksLikeDataSet(const std::string &file) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
   std::ifstream in(file, std::ios::binary);
   if (!in)
     throw TRunError("Unable to open file " + file);

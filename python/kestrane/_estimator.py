@@ -629,7 +629,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         pairwise and agrees to rounding only. See docs/explain.md.
         """
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         out = self._model.explain(X, int(top))
         out["predicted"] = self.classes_[out["predicted"]]
         out["classes"] = list(self.classes_)
@@ -642,7 +642,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         rule nodes with their weights as bars, the confusion matrix, the
         permutation importance and a few rows explained. Returns the path."""
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         y = column_or_1d(y)
         lookup = {c: k for k, c in enumerate(self.classes_)}
         try:

@@ -142,6 +142,8 @@ TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
       {"printf 'a,colour,b,kind\\nNA,red,3,low\\n-,blue,-,high\\n' > dash.csv && " + tool +
            "rules gaps-trained.wgt --ranges gaps.ranges --data dash.csv --na NA,-",
        0, "on the 2 rows of dash.csv"},
+      {tool + "report gaps-trained.wgt --ranges gaps.ranges --data gaps.param -o gaps.html", 0,
+       "Wrote gaps.html\n"},
       {tool + "simplify gaps-trained.wgt --ranges gaps.ranges --data swapped-1.dat -o gaps-x.wgt",
        1, "swapped-1.dat: 2 inputs per row, the ranges file names 5 features\n"},
       {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps-test.dat", 1,
