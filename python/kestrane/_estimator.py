@@ -203,7 +203,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     ----------
     categories_ : dict
         The categories of every categorical column, in input order; empty
-        when there is none.
+        when there is none. ``save`` keeps them in the ranges file, so a
+        loaded model has them too (as does one of ``kestrane-tool import``).
     classes_ : ndarray
         The class labels in output order (sorted).
     n_features_in_ : int
