@@ -69,7 +69,7 @@ def main():
         search.fit(X_train, y_train)
         ours = search.score(X_test, y_test)
         theirs = forest().fit(X_train, y_train).score(X_test, y_test)
-        text_columns = sum(X[c].dtype == object for c in X.columns)
+        text_columns = len(make_column_selector(dtype_include=object)(X))
         print(f"{name:<14}{len(X):>6}{text_columns:>10}{int(X.isna().sum().sum()):>8}  "
               f"{ours * 100:8.1f}  {theirs * 100:6.1f}")
 

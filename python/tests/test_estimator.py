@@ -441,7 +441,8 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines(tmp_path):
              for c in r["conditions"]]
     assert any(t.startswith("colour is ") for t in texts), texts
     assert loaded.explain(frame)["predicted"].shape == (n,)
-    assert "colour is " in open(loaded.report(frame, y, tmp_path / "r.html")).read()
+    loaded.report(frame, y, tmp_path / "r.html")
+    assert "colour is " in (tmp_path / "r.html").read_text(encoding="utf-8")
     assert kestrane.FuzzyClassifier(categorical_features=["size"], **FAST).fit(
         frame.assign(size=np.round(frame["size"])), y).categories_["size"][0] == "-2.0"
 
