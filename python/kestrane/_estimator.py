@@ -195,6 +195,13 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         not see (with a warning). Missing values elsewhere (NaN) are kept: the
         network gives them degree 0 in every membership function of their
         input. Sparse input is made dense.
+    learn_centres : bool, default=False
+        Training also moves the inner centres of the input membership
+        functions (``LearnCentres = true`` in a parameter file, ``import
+        --learn-centres``), with the weights' momentum at a hundredth of their
+        learning rate; the first and last centre of every input stay at the
+        ends of its range and the others keep their order. False: all stay
+        where the network was created.
     verbose : int, default=0
         Above 0: a progress line on standard error (epoch, error, seconds
         since the start) about every second of training, and one at the end.
@@ -257,6 +264,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         "examples_per_round": [Interval(numbers.Integral, 1, _INT_MAX, closed="both"), None],
         "categorical_features": ["array-like", None],
         "verbose": ["verbose"],
+        "learn_centres": ["boolean"],
     }
 
     def __init__(self, n_rules=None, input_mfs=_DEFAULTS["input_mfs"],
@@ -265,7 +273,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None, categorical_features=None, verbose=0):
+                 examples_per_round=None, categorical_features=None, verbose=0,
+                 learn_centres=_DEFAULTS["learn_centres"]):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -281,6 +290,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.examples_per_round = examples_per_round
         self.categorical_features = categorical_features
         self.verbose = verbose
+        self.learn_centres = learn_centres
 
     # ---- fitting
 
@@ -391,6 +401,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         settings.learning_rate = float(self.learning_rate)
         settings.momentum = float(self.momentum)
         settings.batch = bool(self.batch)
+        settings.learn_centres = bool(self.learn_centres)
         settings.seed = shape.seed
         class_column = class_column if isinstance(class_column, str) else "class"
         started = time.perf_counter()

@@ -102,6 +102,8 @@ std::string ParameterName(kestrane::Setting setting) {
     return "examples_per_class";
   case Setting::kSeed:
     return "random_state";
+  case Setting::kLearnCentres:
+    return "learn_centres";
   }
   return "setting";
 }
@@ -466,6 +468,7 @@ py::dict Defaults() {
   out["learning_rate"] = d.learningRate;
   out["momentum"] = d.momentum;
   out["batch"] = d.batch;
+  out["learn_centres"] = d.learnCentres;
   out["random_state"] = d.seed;
   return out;
 }
@@ -513,6 +516,7 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
       .def_readwrite("momentum", &kestrane::TrainSettings::momentum)
       .def_readwrite("batch", &kestrane::TrainSettings::batch)
+      .def_readwrite("learn_centres", &kestrane::TrainSettings::learnCentres)
       .def_readwrite("seed", &kestrane::TrainSettings::seed);
 
   py::class_<PyModel>(m, "Model")
