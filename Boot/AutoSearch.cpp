@@ -77,6 +77,7 @@ AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
   grid.values[kGridChangeAfter] = {static_cast<double>(kDefaults.changeAfter)};
   grid.values[kGridMomentum] = {kDefaults.momentum};
   grid.values[kGridBatch] = {kDefaults.batch ? 1.0 : 0.0};
+  grid.values[kGridLearnCentres] = {kDefaults.learnCentres ? 1.0 : 0.0};
   std::vector<std::array<size_t, kGridAxes>> picks;
   for (const AutoCandidate &c : kList) {
     std::array<size_t, kGridAxes> pick{};
@@ -107,11 +108,13 @@ AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
     GridRequest part = grid;
     part.only.assign(order.begin() + static_cast<long>(from),
                      order.begin() + static_cast<long>(to));
-    return GridSearch(data, part, [&](long long task, long long) {
+    GridListener listener;
+    listener.started = [&](long long task, long long) {
       if (started)
         started(static_cast<long long>(from) + task / folds, static_cast<int>(task % folds),
                 planned);
-    });
+    };
+    return GridSearch(data, part, listener);
   };
 
   using Clock = std::chrono::steady_clock;

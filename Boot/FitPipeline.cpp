@@ -210,6 +210,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
   trainer.SetWithReplacement(DrawsWithReplacement(settings));
+  trainer.SetLearnCentres(settings.learnCentres);
   trainer.SetProgress(std::move(progress));
   if (!settings.rowCopies.empty()) {
     if (settings.rowCopies.size() != classTables.size())

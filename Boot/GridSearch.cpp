@@ -6,18 +6,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace kestrane {
 
 namespace {
 
 constexpr Setting kAxisSetting[kGridAxes] = {
-    Setting::kRules,    Setting::kInputMFs,    Setting::kOutputMFs,
-    Setting::kEpochs,   Setting::kChangeAfter, Setting::kLearningRate,
-    Setting::kMomentum, Setting::kBatch,       Setting::kExamples};
+    Setting::kRules,       Setting::kInputMFs,     Setting::kOutputMFs, Setting::kEpochs,
+    Setting::kChangeAfter, Setting::kLearningRate, Setting::kMomentum,  Setting::kBatch,
+    Setting::kExamples,    Setting::kLearnCentres};
 
 void CheckAxes(const GridRequest &request) {
-  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0, 0};
+  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0, 0, 0};
   for (int k = 0; k < kGridAxes; ++k) {
     if (request.values[k].empty())
       throw TSettingError(kAxisSetting[k], "no value to try");
@@ -25,7 +26,7 @@ void CheckAxes(const GridRequest &request) {
       if (!std::isfinite(v) || v < least[k]) {
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       }
-      if (k == kGridSampling && v != 0.0 && v != 1.0)
+      if ((k == kGridSampling || k == kGridLearnCentres) && v != 0.0 && v != 1.0)
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       if (k <= kGridChangeAfter && (v != std::floor(v) || v > 2000000000)) {
         throw TSettingError(kAxisSetting[k], std::to_string(v) + " is not a count");
@@ -59,10 +60,33 @@ void CheckData(const LabelledData &data, const EncodedClasses &classes, int fold
   }
 }
 
+// A combination's percentages, mean and deviation, from its fold scores.
+void SumUp(GridPoint &o) {
+  o.percent.clear();
+  o.diverged = 0;
+  for (const FoldScore &f : o.folds) {
+    o.percent.push_back(f.diverged ? std::nan("") : 100.0 * f.correct / f.rows);
+    if (f.diverged)
+      ++o.diverged;
+  }
+  if (o.diverged != 0) {
+    o.mean = o.deviation = std::nan("");
+    return;
+  }
+  const double folds = static_cast<double>(o.folds.size());
+  o.mean = 0.0;
+  for (double p : o.percent)
+    o.mean += p;
+  o.mean /= folds;
+  o.deviation = 0.0;
+  for (double p : o.percent)
+    o.deviation += (p - o.mean) * (p - o.mean);
+  o.deviation = std::sqrt(o.deviation / (folds - 1));
+}
+
 } // namespace
 
-GridResult GridSearch(const LabelledData &data, GridRequest request,
-                      const std::function<void(long long task, long long tasks)> &started) {
+GridResult GridSearch(const LabelledData &data, GridRequest request, const GridListener &listener) {
   GridResult result;
   const EncodedClasses classes = EncodeClasses(data.labels);
   CheckData(data, classes, request.folds);
@@ -74,6 +98,8 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
   }
   if (request.values[kGridSampling].empty())
     request.values[kGridSampling] = {0.0};
+  if (request.values[kGridLearnCentres].empty())
+    request.values[kGridLearnCentres] = {kDefaults.learnCentres ? 1.0 : 0.0};
   CheckAxes(request);
 
   // Every combination, the last axis changing fastest; counted in 64 bits
@@ -118,6 +144,7 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     settings.batch = value(kGridBatch) != 0.0;
     settings.sampling =
         value(kGridSampling) != 0.0 ? ClassSampling::kProportional : ClassSampling::kBalanced;
+    settings.learnCentres = value(kGridLearnCentres) != 0.0;
     settings.seed = request.seed;
     // Checked before any training: a too-large network or an unusable rate fails at once.
     NetworkShape expanded = shape;
@@ -131,15 +158,43 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
   const int folds = request.folds;
   const std::vector<int> foldOf = StratifiedFolds(classes.classOf, numClasses, folds, request.seed);
   const int tasks = static_cast<int>(combinations * folds);
+  // The listener's side: scores as they come, and the combinations still
+  // short of folds, so that each is told in grid order as soon as it can be.
+  std::mutex telling;
+  std::vector<FoldScore> early(listener.scored ? static_cast<size_t>(tasks) : 0);
+  std::vector<int> unscored(result.points.size(), folds);
+  size_t told = 0;
+  long long ended = 0;
+  const auto tell = [&](int task, const FoldScore &score) {
+    const std::lock_guard<std::mutex> hold(telling);
+    if (listener.ended)
+      listener.ended(++ended, tasks);
+    if (!listener.scored)
+      return;
+    early[static_cast<size_t>(task)] = score;
+    --unscored[static_cast<size_t>(task / folds)];
+    for (; told < result.points.size() && unscored[told] == 0; ++told) {
+      GridPoint &point = result.points[told];
+      point.folds.assign(early.begin() + static_cast<long>(told * folds),
+                         early.begin() + static_cast<long>((told + 1) * folds));
+      SumUp(point);
+      listener.scored(point, told);
+    }
+  };
   const std::vector<FoldScore> scores = RunTasks(
       tasks, std::max(1, std::min(request.jobs, tasks)),
       [&](int task) {
         const GridPoint &point = result.points[static_cast<size_t>(task / folds)];
-        return ScoreFold(data, foldOf, task % folds, point.shape, point.settings);
+        FoldScore score = ScoreFold(data, foldOf, task % folds, point.shape, point.settings);
+        if (listener.ended || listener.scored)
+          tell(task, score);
+        return score;
       },
       [&](int task) {
-        if (started)
-          started(task, tasks);
+        if (listener.started) {
+          const std::lock_guard<std::mutex> hold(telling);
+          listener.started(task, tasks);
+        }
       });
 
   std::exception_ptr firstDivergence;
@@ -148,21 +203,13 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     GridPoint &o = result.points[c];
     o.folds.assign(scores.begin() + static_cast<long>(c * folds),
                    scores.begin() + static_cast<long>((c + 1) * folds));
+    SumUp(o);
     for (const FoldScore &f : o.folds) {
-      o.percent.push_back(f.diverged ? std::nan("") : 100.0 * f.correct / f.rows);
-      if (f.diverged && o.diverged++ == 0 && !firstDivergence)
+      if (f.diverged && !firstDivergence)
         firstDivergence = f.diverged;
     }
-    if (o.diverged != 0) {
-      o.mean = o.deviation = std::nan("");
+    if (o.diverged != 0)
       continue;
-    }
-    for (double p : o.percent)
-      o.mean += p;
-    o.mean /= folds;
-    for (double p : o.percent)
-      o.deviation += (p - o.mean) * (p - o.mean);
-    o.deviation = std::sqrt(o.deviation / (folds - 1));
     const GridPoint &b = result.points[result.best];
     if (!converged || o.mean > b.mean || (o.mean == b.mean && o.size < b.size))
       result.best = c;

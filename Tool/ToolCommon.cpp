@@ -110,6 +110,13 @@ std::vector<std::string> ParseMissingMarks(const ToolArguments &a) {
   return SplitList(a.Get("--na"));
 }
 
+std::vector<std::string> DataFileList(const std::string &text) {
+  struct stat info {};
+  if (text.find(',') == std::string::npos || stat(text.c_str(), &info) == 0)
+    return {text};
+  return SplitList(text);
+}
+
 std::vector<std::string> SplitList(const std::string &text) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -235,6 +242,8 @@ std::string OptionName(Setting setting) {
     return "--examples";
   case Setting::kSeed:
     return "--seed";
+  case Setting::kLearnCentres:
+    return "--learn-centres";
   }
   return "setting";
 }

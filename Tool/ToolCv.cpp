@@ -3,6 +3,7 @@
 #include "Boot/GridSearch.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
+#include "Tool/CvProgress.h"
 #include "Tool/ToolCommon.h"
 #include "Tool/ToolCvAuto.h"
 
@@ -12,7 +13,9 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <ostream>
+#include <sstream>
 #include <strings.h>
 
 namespace kestrane {
@@ -30,6 +33,9 @@ const char *const kToolCvHelp =
     "A combination whose training diverges in a fold (the error or a weight no\n"
     "longer a finite number) is shown as diverged and cannot win; when every\n"
     "combination diverges, cv fails with the first divergence.\n"
+    "Each combination is printed as soon as its folds are scored, so a search\n"
+    "stopped half-way keeps what it found; on a terminal, standard error shows\n"
+    "the progress, the time elapsed and an estimate of the time left.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --categorical, --drop, --separator, --na   as for import\n"
@@ -47,6 +53,8 @@ const char *const kToolCvHelp =
     "  --momentum LIST      (default 0.5)\n"
     "  --batch LIST         false or true (default false)\n"
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
+    "  --learn-centres LIST false or true: training moves the input membership\n"
+    "                       centres too, as import --learn-centres (default false)\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
     "training, as the parameter file of import does (balanced); proportional\n"
     "draws every class in proportion to its rows, as import --sampling does.\n"
@@ -81,11 +89,11 @@ Axis RealAxis(const ToolArguments &a, const std::string &option, const std::stri
   return axis;
 }
 
-Axis BatchAxis(const ToolArguments &a) {
-  Axis axis{"--batch", {}, {}};
-  for (const std::string &part : SplitList(a.Get("--batch", DefaultText(Setting::kBatch)))) {
+Axis FlagAxis(const ToolArguments &a, const std::string &option, Setting setting) {
+  Axis axis{option, {}, {}};
+  for (const std::string &part : SplitList(a.Get(option, DefaultText(setting)))) {
     if (strcasecmp(part.c_str(), "true") != 0 && strcasecmp(part.c_str(), "false") != 0) {
-      throw ToolError("--batch: \"" + part + "\" is neither true nor false");
+      throw ToolError(option + ": \"" + part + "\" is neither true nor false");
     }
     axis.value.push_back(strcasecmp(part.c_str(), "true") == 0 ? 1.0 : 0.0);
     axis.text.push_back(axis.value.back() != 0.0 ? "true" : "false");
@@ -119,16 +127,30 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   return text;
 }
 
+std::ostream &PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoint &o,
+                         int folds) {
+  out << Describe(axes, o) << "\n  folds:";
+  for (size_t f = 0; f < o.folds.size(); ++f)
+    out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+  if (o.diverged != 0) {
+    out << "\n  training diverged in " << o.diverged << " of " << folds
+        << " folds: no mean, not a candidate\n";
+  } else {
+    out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+  }
+  return out;
+}
+
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   if (std::find(args.begin(), args.end(), "--auto") != args.end())
     return ToolCvAuto(args, out, err);
-  const ToolArguments a(args,
-                        {"--folds", "--seed", "--class", "--features", "--categorical", "--drop",
-                         "--separator", "--na", "--jobs", "--rules", "--input-mfs", "--output-mfs",
-                         "--weights", "--epochs", "--change-after", "--learning-rate", "--momentum",
-                         "--batch", "--sampling"},
+  const ToolArguments a(args, {"--folds",       "--seed",   "--class",        "--features",
+                               "--categorical", "--drop",   "--separator",    "--na",
+                               "--jobs",        "--rules",  "--input-mfs",    "--output-mfs",
+                               "--weights",     "--epochs", "--change-after", "--learning-rate",
+                               "--momentum",    "--batch",  "--sampling",     "--learn-centres"},
                         {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
@@ -154,8 +176,10 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const int inputs = static_cast<int>(read.featureNames.size());
   if (read.skipped > 0)
     err << SkippedWarning(read.skipped, " of " + csvName);
-  for (const std::string &note : read.notes)
-    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
+  for (const std::string &note : read.notes) {
+    if (note.compare(0, 9, "!Warning:") == 0)
+      err << note << "\n";
+  }
 
   std::vector<Axis> axes(kGridAxes);
   const std::string starterRules = std::to_string(
@@ -168,41 +192,69 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
   axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
   axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
-  axes[kGridBatch] = BatchAxis(a);
+  axes[kGridBatch] = FlagAxis(a, "--batch", Setting::kBatch);
   // Not named in the report unless asked for, so that it reads as it always has.
   if (a.Has("--sampling"))
     axes[kGridSampling] = SamplingAxis(a);
+  // Likewise; its values still reach the grid when it is not asked for.
+  const Axis learnCentres = FlagAxis(a, "--learn-centres", Setting::kLearnCentres);
+  if (a.Has("--learn-centres"))
+    axes[kGridLearnCentres] = learnCentres;
   for (int k = 0; k < kGridAxes; ++k)
     grid.values[k] = axes[k].value;
+  grid.values[kGridLearnCentres] = learnCentres.value;
 
   const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
                           read.classColumn};
-  const bool terminal = isatty(2) != 0;
+  const int numClasses = static_cast<int>(SortedClassNames(data.labels).size());
   const int folds = grid.folds;
-  const GridResult result = GridSearch(data, grid, [&](long long task, long long tasks) {
-    if (!terminal)
+  // Each combination is printed and flushed as soon as it is known, so that
+  // a run stopped half-way keeps what it found. Combinations that diverged
+  // wait, with the heading, for the first that did not: a search in which
+  // every one diverges fails as one line, as any refused run does.
+  bool headed = false;
+  const auto heading = [&] {
+    if (headed)
       return;
-    err << "\rcombination " << task / folds + 1 << " of " << tasks / folds << ", fold "
-        << task % folds + 1 << " of " << folds << "   " << std::flush;
-  });
-  if (terminal)
-    err << "\r\033[K" << std::flush;
-
-  const int numClasses = static_cast<int>(result.classes.size());
-  out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
-      << numClasses << " classes (column \"" << data.classColumn << "\")\n"
-      << folds << "-fold cross-validation, seed " << grid.seed << "\n";
-  for (const GridPoint &o : result.points) {
-    out << Describe(axes, o) << "\n  folds:";
-    for (size_t f = 0; f < o.folds.size(); ++f)
-      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
-    if (o.diverged != 0) {
-      out << "\n  training diverged in " << o.diverged << " of " << folds
-          << " folds: no mean, not a candidate\n";
-    } else {
-      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    headed = true;
+    for (const std::string &note : read.notes) {
+      if (note.compare(0, 9, "!Warning:") != 0)
+        out << note << "\n";
     }
-  }
+    out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
+        << numClasses << " classes (column \"" << data.classColumn << "\")\n"
+        << folds << "-fold cross-validation, seed " << grid.seed << "\n"
+        << std::flush;
+  };
+  GridListener listener;
+  std::unique_ptr<CvProgress> progress;
+  if (isatty(2) != 0)
+    progress = std::make_unique<CvProgress>(err, folds);
+  listener.started = [&](long long task, long long tasks) {
+    if (progress)
+      progress->Started(task, tasks);
+  };
+  if (progress)
+    listener.ended = [&](long long count, long long tasks) { progress->Ended(count, tasks); };
+  std::ostringstream held;
+  listener.scored = [&](const GridPoint &point, size_t) {
+    if (!headed && point.diverged != 0) {
+      PrintPoint(held, axes, point, folds);
+      return;
+    }
+    const auto print = [&] {
+      heading();
+      PrintPoint(out << held.str(), axes, point, folds) << std::flush;
+      held.str("");
+    };
+    if (progress)
+      progress->Around(print);
+    else
+      print();
+  };
+  const GridResult result = GridSearch(data, grid, listener);
+  progress.reset();
+  heading();
 
   const GridPoint &b = result.points[result.best];
   if (result.points.size() > 1) {
@@ -226,6 +278,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << "  Momentum = " << text(kGridMomentum) << "\n"
       << "  Batch = " << text(kGridBatch) << "\n"
       << "  Seed = " << grid.seed << "\n";
+  if (b.settings.learnCentres)
+    out << "  LearnCentres = true\n";
   if (a.Has("--sampling"))
     out << "  (import with --sampling " << text(kGridSampling) << ")\n";
   return 0;

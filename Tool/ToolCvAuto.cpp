@@ -118,14 +118,16 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
                          "--learning-rate",
                          "--momentum",
                          "--batch",
-                         "--sampling"},
+                         "--sampling",
+                         "--learn-centres"},
                         {"--auto"}, "cv");
   if (a.Help()) {
     out << ToolCvAutoHelp();
     return 0;
   }
-  for (const char *grid : {"--rules", "--input-mfs", "--output-mfs", "--epochs", "--change-after",
-                           "--learning-rate", "--momentum", "--batch", "--sampling"}) {
+  for (const char *grid :
+       {"--rules", "--input-mfs", "--output-mfs", "--epochs", "--change-after", "--learning-rate",
+        "--momentum", "--batch", "--sampling", "--learn-centres"}) {
     if (a.Has(grid)) {
       throw ToolError(std::string("cv --auto chooses ") + grid +
                       " itself; leave it out, or drop --auto to give a grid");

@@ -195,6 +195,13 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         not see (with a warning). Missing values elsewhere (NaN) are kept: the
         network gives them degree 0 in every membership function of their
         input. Sparse input is made dense.
+    learn_centres : bool, default=False
+        Training also moves the inner centres of the input membership
+        functions (``LearnCentres = true`` in a parameter file, ``import
+        --learn-centres``), with the weights' momentum at a hundredth of their
+        learning rate; the first and last centre of every input stay at the
+        ends of its range and the others keep their order. False: all stay
+        where the network was created.
     verbose : int, default=0
         Above 0: a progress line on standard error (epoch, error, seconds
         since the start) about every second of training, and one at the end.
@@ -203,7 +210,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     ----------
     categories_ : dict
         The categories of every categorical column, in input order; empty
-        when there is none.
+        when there is none. ``save`` keeps them in the ranges file, so a
+        loaded model has them too (as does one of ``kestrane-tool import``).
     classes_ : ndarray
         The class labels in output order (sorted).
     n_features_in_ : int
@@ -256,6 +264,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         "examples_per_round": [Interval(numbers.Integral, 1, _INT_MAX, closed="both"), None],
         "categorical_features": ["array-like", None],
         "verbose": ["verbose"],
+        "learn_centres": ["boolean"],
     }
 
     def __init__(self, n_rules=None, input_mfs=_DEFAULTS["input_mfs"],
@@ -264,7 +273,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None, categorical_features=None, verbose=0):
+                 examples_per_round=None, categorical_features=None, verbose=0,
+                 learn_centres=_DEFAULTS["learn_centres"]):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -280,6 +290,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.examples_per_round = examples_per_round
         self.categorical_features = categorical_features
         self.verbose = verbose
+        self.learn_centres = learn_centres
 
     # ---- fitting
 
@@ -390,6 +401,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         settings.learning_rate = float(self.learning_rate)
         settings.momentum = float(self.momentum)
         settings.batch = bool(self.batch)
+        settings.learn_centres = bool(self.learn_centres)
         settings.seed = shape.seed
         class_column = class_column if isinstance(class_column, str) else "class"
         started = time.perf_counter()
@@ -401,6 +413,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.classes_ = np.array([label_of[name] for name in model.classes], dtype=classes.dtype)
         self.class_column_ = class_column
         self._set_model(model)
+        self._mark_categories()
         self.n_rules_ = n_rules
         self.loss_curve_ = errors
         self.n_iter_ = len(errors)
@@ -419,6 +432,14 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if hasattr(self, "feature_names_in_"):
             return [str(n) for n in self.feature_names_in_]
         return [f"x{i}" for i in range(n_features)]
+
+    def _mark_categories(self):
+        """Tell the model which inputs are categories, so that its rules read
+        "column is category" and its saved ranges file keeps the categories."""
+        categories = getattr(self, "categories_", None)
+        if categories:
+            self._model.mark_categories(
+                _tables.input_categories(categories, self._feature_names(self._model.inputs)))
 
     def _set_model(self, model):
         self._model = model
@@ -620,7 +641,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         pairwise and agrees to rounding only. See docs/explain.md.
         """
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         out = self._model.explain(X, int(top))
         out["predicted"] = self.classes_[out["predicted"]]
         out["classes"] = list(self.classes_)
@@ -633,7 +654,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         rule nodes with their weights as bars, the confusion matrix, the
         permutation importance and a few rows explained. Returns the path."""
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         y = column_or_1d(y)
         lookup = {c: k for k, c in enumerate(self.classes_)}
         try:
@@ -710,6 +731,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if text is not None:
             names, mins, maxs = (list(v) for v in zip(*ranges))
             self._model = _kestrane.Model.from_text(text, names, mins, maxs)
+            self._mark_categories()
 
     # ---- scikit-learn's tags, in the form of each release
 
@@ -854,6 +876,7 @@ def load(prefix):
         clf.feature_names_in_ = np.array(features, dtype=object)
     clf.class_column_ = model.class_column
     clf.n_rules_ = shape["rules"]
+    clf.categories_ = _tables.categories_of_inputs(model.categories)
     clf._set_model(model)
     return clf
 

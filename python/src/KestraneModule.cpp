@@ -103,6 +103,8 @@ std::string ParameterName(kestrane::Setting setting) {
     return "examples_per_class";
   case Setting::kSeed:
     return "random_state";
+  case Setting::kLearnCentres:
+    return "learn_centres";
   }
   return "setting";
 }
@@ -182,6 +184,22 @@ public:
     py::array_t<int64_t> predicted(n);
     std::copy(prediction.predicted.begin(), prediction.predicted.end(), predicted.mutable_data());
     return py::make_tuple(outputs, predicted);
+  }
+
+  // Per input, (column, category) or None: see Model::MarkCategories.
+  void MarkCategories(const std::vector<std::pair<std::string, std::string>> &columnAndCategory) {
+    std::lock_guard<std::mutex> hold(lock_);
+    model_.MarkCategories(columnAndCategory);
+  }
+  py::list Categories() const {
+    py::list list;
+    for (const FeatureRange &f : model_.Features()) {
+      if (f.categorical)
+        list.append(py::make_tuple(Decoded(f.column), Decoded(f.category)));
+      else
+        list.append(py::none());
+    }
+    return list;
   }
 
   int Inputs() const { return model_.Inputs(); }
@@ -520,6 +538,7 @@ py::dict Defaults() {
   out["learning_rate"] = d.learningRate;
   out["momentum"] = d.momentum;
   out["batch"] = d.batch;
+  out["learn_centres"] = d.learnCentres;
   out["random_state"] = d.seed;
   out["time_budget"] = kestrane::kAutoTimeBudget;
   out["cv"] = kestrane::kAutoFolds;
@@ -569,6 +588,7 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
       .def_readwrite("momentum", &kestrane::TrainSettings::momentum)
       .def_readwrite("batch", &kestrane::TrainSettings::batch)
+      .def_readwrite("learn_centres", &kestrane::TrainSettings::learnCentres)
       .def_readwrite("seed", &kestrane::TrainSettings::seed);
 
   py::class_<PyModel>(m, "Model")
@@ -590,6 +610,11 @@ PYBIND11_MODULE(_kestrane, m) {
            "X scaled by the fitted ranges first.")
       .def_property_readonly("inputs", &PyModel::Inputs)
       .def_property_readonly("outputs", &PyModel::Outputs)
+      .def("mark_categories", Reporting(&PyModel::MarkCategories), py::arg("column_and_category"),
+           "Marks inputs encoded from a column of categories: (column, category) per input, "
+           "('', '') for an ordinary one.")
+      .def_property_readonly("categories", &PyModel::Categories,
+                             "Per input, (column, category) of a categorical input, else None.")
       .def_property_readonly("ranges", &PyModel::Ranges,
                              "(name, minimum, maximum) of every feature.")
       .def_property_readonly("classes", &PyModel::Classes, "The class names in output order.")

@@ -409,7 +409,7 @@ def test_missing_values_are_kept_in_fit_and_predict(iris):
         clf.predict(holes)
 
 
-def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
+def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines(tmp_path):
     from sklearn.compose import ColumnTransformer
     from sklearn.model_selection import GridSearchCV
     from sklearn.pipeline import Pipeline
@@ -432,6 +432,17 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
     assert search.score(frame, y) > 0.7
     with pytest.warns(UserWarning, match="1 value is a category the fit did not see"):
         fitted.predict(frame.assign(colour=["pink"] + list(colour[1:])))
+    # Saved and loaded, the categories come back and the rules read them as words.
+    fitted.save(tmp_path / "m")
+    loaded = kestrane.load(tmp_path / "m")
+    assert loaded.categories_ == fitted.categories_
+    assert (loaded.predict(frame) == fitted.predict(frame)).all()
+    texts = [c["text"] for r in loaded.rules(frame, y)["vote_rules"]["rules"]
+             for c in r["conditions"]]
+    assert any(t.startswith("colour is ") for t in texts), texts
+    assert loaded.explain(frame)["predicted"].shape == (n,)
+    loaded.report(frame, y, tmp_path / "r.html")
+    assert "colour is " in (tmp_path / "r.html").read_text(encoding="utf-8")
     assert kestrane.FuzzyClassifier(categorical_features=["size"], **FAST).fit(
         frame.assign(size=np.round(frame["size"])), y).categories_["size"][0] == "-2.0"
 
@@ -441,3 +452,20 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
         ("clf", kestrane.FuzzyClassifier(random_state=3, **FAST)),
     ]).fit(frame.fillna({"colour": "none"}), y)
     assert encoded.score(frame.fillna({"colour": "none"}), y) > 0.7
+
+
+def test_learned_centres_move_in_order_and_plot_in_feature_units(iris):
+    _, X, y = iris
+    fixed = kestrane.FuzzyClassifier(**FAST).fit(X, y)
+    clf = kestrane.FuzzyClassifier(learn_centres=True, **FAST).fit(X, y)
+    even = fixed._model.weight_layer(WeightLayer.CONDITION_CENTRES)
+    learned = np.reshape(clf._model.weight_layer(WeightLayer.CONDITION_CENTRES), (4, 3))
+    assert np.array_equal(even, np.tile([0.0, 0.5, 1.0], 4))
+    assert not np.array_equal(learned.ravel(), even)
+    assert (learned[:, 0] == 0).all() and (learned[:, 2] == 1).all()
+    assert (np.diff(learned, axis=1) > 0).all()
+    assert clf.score(X, y) > 0.9
+    low, high = clf.feature_ranges_[2]
+    legend = [t.get_text() for t in kestrane.plot.membership(clf, 2).get_legend().get_texts()]
+    assert legend[1] == f"medium (centre {low + learned[2, 1] * (high - low):.4g})"
+    plt.close("all")
