@@ -113,6 +113,9 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     settings.sampling =
         value(kGridSampling) != 0.0 ? ClassSampling::kProportional : ClassSampling::kBalanced;
     settings.seed = request.seed;
+    settings.scaling = request.scaling;
+    settings.centres = request.centres;
+    settings.validationFraction = request.validationFraction;
     // Checked before any training: a too-large network or an unusable rate fails at once.
     NetworkShape expanded = shape;
     ExpandShape(expanded);
