@@ -47,7 +47,7 @@ const char *const kToolCvHelp =
     "  --batch LIST         false or true (default false)\n"
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "Data (one value each, for every fold):\n"
-    "  --scaling S          minmax or robust, as for import (default minmax)\n"
+    "  --scaling S          minmax or robust, as for import (default robust)\n"
     "  --centres P          even or quantile, as for create (default even)\n"
     "  --early-stopping F   hold out the share F of each class's training rows, score\n"
     "                       the network on them after every round, keep the best\n"
@@ -147,7 +147,7 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
                               : static_cast<int>(processors > 0 ? processors : 1);
   if (a.Has("--weights"))
     ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
-  grid.scaling = ParseScaling(a.Get("--scaling", "minmax"));
+  grid.scaling = ParseScaling(a.Get("--scaling", kDefaults.robustScaling ? "robust" : "minmax"));
   const std::string centres = a.Get("--centres", "even");
   if (centres != "even" && centres != "quantile")
     throw ToolError("--centres: \"" + centres + "\" is neither even nor quantile");
@@ -240,8 +240,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << "  Seed = " << grid.seed << "\n";
   if (a.Has("--sampling"))
     out << "  (import with --sampling " << text(kGridSampling) << ")\n";
-  if (grid.scaling == RangeFit::kRobust)
-    out << "  (import with --scaling robust)\n";
+  if (a.Has("--scaling"))
+    out << "  (import with --scaling " << a.Get("--scaling") << ")\n";
   if (grid.centres == CentrePlacement::kQuantile)
     out << "  (create with --centres quantile --data and import's class files)\n";
   return 0;

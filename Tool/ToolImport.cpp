@@ -49,7 +49,7 @@ const char *const kToolImportHelp =
     "                      training value; robust: its 5th to 95th percentile,\n"
     "                      widened by that width on each side (never beyond the\n"
     "                      values), so that a few extreme rows are clipped instead\n"
-    "                      of squeezing the others together (default minmax)\n"
+    "                      of squeezing the others together (default robust)\n"
     "  -o PREFIX           output prefix (default: FILE without .csv)\n"
     "Settings written to P.param (edit the file freely afterwards):\n"
     "  --epochs N          epoch budget of the run (default 500)\n"
@@ -181,7 +181,8 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   ImportRequest request = ParseColumnChoices(a);
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
-  request.rangeFit = ParseScaling(a.Get("--scaling", "minmax"));
+  request.rangeFit =
+      ParseScaling(a.Get("--scaling", kDefaults.robustScaling ? "robust" : "minmax"));
   ImportRanges reused;
   if (a.Has("--ranges")) {
     if (a.Has("--holdout"))

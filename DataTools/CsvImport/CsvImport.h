@@ -38,7 +38,8 @@ struct ImportRequest {
   // to `test` and no training tables are built. Values outside the earlier
   // ranges are clipped; class and features default to those of the ranges.
   const ImportRanges *reuse = nullptr;
-  // How the training rows fit each column's range (FeatureScaling.h).
+  // How the training rows fit each column's range (FeatureScaling.h); the
+  // tool's default is Boot's kDefaults.robustScaling.
   RangeFit rangeFit = RangeFit::kMinMax;
   // The most numbers the tables may hold (kMaxImportNumbers unless a test
   // sets a small one); an import stops at the row that passes it.

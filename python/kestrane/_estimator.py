@@ -195,14 +195,14 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         not see (with a warning). Missing values elsewhere (NaN) are kept: the
         network gives them degree 0 in every membership function of their
         input. Sparse input is made dense.
-    scaling : {"robust", "minmax"}, default="minmax"
+    scaling : {"robust", "minmax"}, default="robust"
         How each feature's range, which scales it into [0, 1], is fitted:
         "minmax" from its smallest to its largest value; "robust" from its 5th
         to its 95th percentile widened by that width on each side (never beyond
         the values), so that a few extreme rows are clipped (with one warning
         that counts them) instead of squeezing the other rows together
         (``import --scaling``).
-    centres : {"even", "quantile"}, default="even"
+    centres : {"even", "quantile"}, default="quantile"
         Where each input's membership functions are centred: evenly over the
         scaled range, or at the quantiles of the training values (0, 1/(m-1),
         ..., 1 for m functions), so that each covers about as many rows; an
@@ -299,8 +299,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None, categorical_features=None, scaling="minmax",
-                 centres="even", early_stopping=False, validation_fraction=0.1,
+                 examples_per_round=None, categorical_features=None,
+                 scaling=_DEFAULTS["scaling"], centres=_DEFAULTS["centres"], early_stopping=False, validation_fraction=0.1,
                  n_iter_no_change=10, tol=1e-4, verbose=0):
         self.n_rules = n_rules
         self.input_mfs = input_mfs

@@ -457,6 +457,8 @@ py::dict Defaults() {
   out["momentum"] = d.momentum;
   out["batch"] = d.batch;
   out["random_state"] = d.seed;
+  out["scaling"] = d.robustScaling ? "robust" : "minmax";
+  out["centres"] = d.quantileCentres ? "quantile" : "even";
   return out;
 }
 

@@ -247,6 +247,10 @@ def test_sample_weights_count_as_copies_of_rows(iris, weights, equivalent):
     ({"examples_per_round": 0}, "'examples_per_round'"),
     ({"random_state": -1}, "'random_state'"),
     ({"verbose": -1}, "'verbose'"),
+    ({"scaling": "clip"}, "'scaling'"),
+    ({"centres": "median"}, "'centres'"),
+    ({"validation_fraction": 1.0}, "'validation_fraction'"),
+    ({"n_iter_no_change": 0}, "'n_iter_no_change'"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
@@ -330,6 +334,24 @@ def test_class_sampling(iris, params, same_as_default):
     default = kestrane.FuzzyClassifier(**FAST).fit(X, y)._model.text()
     assert (kestrane.FuzzyClassifier(**params, **FAST).fit(X, y)._model.text() == default) \
         == same_as_default
+
+
+def test_robust_scaling_quantile_centres_and_early_stopping(iris):
+    _, X, y = iris
+    X = X.copy()
+    X[0] = X.max(axis=0) * 100  # one row in the wrong unit
+    params = dict(scaling="robust", centres="quantile", early_stopping=True,
+                  n_iter_no_change=3, epochs=2000)
+    with pytest.warns(kestrane.KestraneWarning, match="4 training values outside the robust"):
+        clf = kestrane.FuzzyClassifier(**params).fit(X, y)
+    assert (clf.feature_ranges_[:, 1] < X[1:].max(axis=0) * 2).all()
+    assert clf.n_iter_ < 2000
+    assert clf.best_validation_score_ == clf.validation_scores_.max()
+    assert clf.score(X[1:], y[1:]) > 0.9
+    with pytest.warns(kestrane.KestraneWarning):
+        again = kestrane.FuzzyClassifier(**params).fit(X, y)
+    assert again._model.text() == clf._model.text()
+    assert kestrane.FuzzyClassifier(**FAST).fit(X, y).validation_scores_ is None
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):
