@@ -350,7 +350,8 @@ def test_defaults_resist_an_extreme_row_and_early_stopping_keeps_the_best(iris):
     with pytest.warns(kestrane.KestraneWarning):
         again = kestrane.FuzzyClassifier(**params).fit(X, y)
     assert again._model.text() == clf._model.text()
-    assert kestrane.FuzzyClassifier(**FAST).fit(X, y).validation_scores_ is None
+    with pytest.warns(kestrane.KestraneWarning):
+        assert kestrane.FuzzyClassifier(**FAST).fit(X, y).validation_scores_ is None
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):
