@@ -137,10 +137,10 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     """A fuzzy neural network classifier trained by class-balanced bootstrap.
 
     ``fit`` does what ``kestrane-tool import`` (no hold-out), ``kestrane-tool
-    create --seed`` and a ``Kestrane`` run with ``Seed`` do, in memory and with
-    the same code: min-max scaling fitted on X, one class table per class
-    (classes sorted), the sized network with its initial weights, then
-    bootstrap training. Same data, settings and seed give the same network,
+    create --seed --centres quantile --data <import's class files>`` and a
+    ``Kestrane`` run with ``Seed`` do, in memory and with the same code: the
+    scaling fitted on X, one class table per class (classes sorted), the sized
+    network with its initial weights and centres, then bootstrap training. Same data, settings and seed give the same network,
     bit for bit.
 
     Parameters
