@@ -128,7 +128,8 @@ struct TrainSettings {
   std::vector<std::vector<int32_t>> rowCopies;
 
   // Fit only (the steps above it take their parts explicitly):
-  RangeFit scaling = RangeFit::kMinMax;             // how each column's range is fitted
+  // How each column's range is fitted: by default as import fits it.
+  RangeFit scaling = kDefaults.robustScaling ? RangeFit::kRobust : RangeFit::kMinMax;
   CentrePlacement centres = CentrePlacement::kEven; // where the input functions sit
   // Early stopping: above 0, this share of each class's rows (at least one
   // row of a class of two or more) is held out, the network is scored on it
