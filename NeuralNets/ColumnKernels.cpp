@@ -10,34 +10,6 @@ namespace kernels {
 
 namespace {
 
-template <bool Momentum, bool Next>
-KESTRANE_KERNEL_INLINE void Columns(int stride, int cols, double *__restrict wT,
-                                    double *__restrict dT, const double *__restrict delta,
-                                    const double *__restrict y, double rate, double momentum,
-                                    const double *__restrict aNext, double *__restrict sNext) {
-  for (int j = 0; j < cols; ++j) {
-    const size_t at = static_cast<size_t>(j) * static_cast<size_t>(stride);
-    double *__restrict w = wT + at;
-    double *__restrict d = dT + at;
-    const double yj = y[j];
-    const double aj = Next ? aNext[j] : 0.0;
-    for (int k = 0; k < stride; ++k) {
-      const double g = 0.0 + delta[k] * yj;
-      double wk;
-      if (Momentum) {
-        const double dk = -rate * g + momentum * d[k];
-        d[k] = dk;
-        wk = w[k] + dk;
-      } else {
-        wk = w[k] - rate * g;
-      }
-      w[k] = wk;
-      if (Next)
-        sNext[k] = sNext[k] + wk * aj;
-    }
-  }
-}
-
 template <bool Momentum>
 KESTRANE_KERNEL_INLINE void Rows(int rows, int cols, double *__restrict w, double *__restrict d,
                                  const double *__restrict delta, double *__restrict dFrom,
@@ -105,48 +77,117 @@ KESTRANE_KERNEL_INLINE void LaneRows(int rows, int cols, double *w, double *d, c
   }
 }
 
-// Columns of at most 16 rows: the loop over a column is too short for the
-// compiler's vector loop to pay for its set-up.
-template <bool Momentum, bool Next>
-KESTRANE_KERNEL_INLINE void LaneColumns(int stride, int cols, double *wT, double *dT,
-                                        const double *delta, const double *y, double rate,
-                                        double momentum, const double *aNext, double *sNext) {
+// LaneRows for rows of 4 S arcs: the errors passed down and the activations
+// stay in registers while the rows go by.
+template <bool Momentum, int S>
+KESTRANE_KERNEL_INLINE void FixedRows(int rows, double *w, double *d, const double *delta,
+                                      double *dFrom, const double *y, double rate,
+                                      double momentum) {
   const Lanes zero = {0.0, 0.0, 0.0, 0.0};
   const Lanes r = {-rate, -rate, -rate, -rate};
   const Lanes plainRate = {rate, rate, rate, rate};
   const Lanes m = {momentum, momentum, momentum, momentum};
+  Lanes down[S], yl[S];
+  for (int i = 0; i < S; ++i) {
+    std::memcpy(&down[i], dFrom + 4 * i, sizeof(Lanes));
+    std::memcpy(&yl[i], y + 4 * i, sizeof(Lanes));
+  }
+  for (int k = 0; k < rows; ++k) {
+    const Lanes di = {delta[k], delta[k], delta[k], delta[k]};
+    double *wk = w + static_cast<size_t>(k) * (4 * S);
+    double *dk = d + static_cast<size_t>(k) * (4 * S);
+    for (int i = 0; i < S; ++i) {
+      Lanes wj;
+      std::memcpy(&wj, wk + 4 * i, sizeof wj);
+      down[i] = down[i] + wj * di;
+      const Lanes g = zero + di * yl[i];
+      StepLanes<Momentum>(wj, g, dk + 4 * i, r, plainRate, m);
+      std::memcpy(wk + 4 * i, &wj, sizeof wj);
+    }
+  }
+  for (int i = 0; i < S; ++i)
+    std::memcpy(dFrom + 4 * i, &down[i], sizeof(Lanes));
+}
+
+template <bool Momentum>
+KESTRANE_KERNEL_INLINE void FixedOrLaneRows(int rows, int cols, double *w, double *d,
+                                            const double *delta, double *dFrom, const double *y,
+                                            double rate, double momentum) {
+  switch (cols) {
+  case 4:
+    return FixedRows<Momentum, 1>(rows, w, d, delta, dFrom, y, rate, momentum);
+  case 8:
+    return FixedRows<Momentum, 2>(rows, w, d, delta, dFrom, y, rate, momentum);
+  case 12:
+    return FixedRows<Momentum, 3>(rows, w, d, delta, dFrom, y, rate, momentum);
+  default:
+    return FixedRows<Momentum, 4>(rows, w, d, delta, dFrom, y, rate, momentum);
+  }
+}
+
+// The step of 4 S rows (from the row that wT, dT, delta and sNext point at)
+// of columns `stride` apart: the deltas and the next pattern's sums stay in
+// registers while the columns go by.
+template <bool Momentum, bool Next, int S>
+KESTRANE_KERNEL_INLINE void FixedColumns(int cols, size_t stride, double *wT, double *dT,
+                                         const double *delta, const double *y, double rate,
+                                         double momentum, const double *aNext, double *sNext) {
+  const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+  const Lanes r = {-rate, -rate, -rate, -rate};
+  const Lanes plainRate = {rate, rate, rate, rate};
+  const Lanes m = {momentum, momentum, momentum, momentum};
+  Lanes dl[S], sn[S];
+  for (int i = 0; i < S; ++i) {
+    std::memcpy(&dl[i], delta + 4 * i, sizeof(Lanes));
+    if (Next)
+      std::memcpy(&sn[i], sNext + 4 * i, sizeof(Lanes));
+  }
   for (int j = 0; j < cols; ++j) {
-    const size_t at = static_cast<size_t>(j) * static_cast<size_t>(stride);
+    const size_t at = static_cast<size_t>(j) * stride;
     double *w = wT + at;
     double *d = dT + at;
     const Lanes yj = {y[j], y[j], y[j], y[j]};
     const double a = Next ? aNext[j] : 0.0;
     const Lanes aj = {a, a, a, a};
-    for (int k = 0; k < stride; k += 4) {
-      Lanes dk, wk;
-      std::memcpy(&dk, delta + k, sizeof dk);
-      std::memcpy(&wk, w + k, sizeof wk);
-      const Lanes g = zero + dk * yj;
-      StepLanes<Momentum>(wk, g, d + k, r, plainRate, m);
-      std::memcpy(w + k, &wk, sizeof wk);
-      if (Next) {
-        Lanes sk;
-        std::memcpy(&sk, sNext + k, sizeof sk);
-        sk = sk + wk * aj;
-        std::memcpy(sNext + k, &sk, sizeof sk);
-      }
+    for (int i = 0; i < S; ++i) {
+      Lanes wk;
+      std::memcpy(&wk, w + 4 * i, sizeof wk);
+      const Lanes g = zero + dl[i] * yj;
+      StepLanes<Momentum>(wk, g, d + 4 * i, r, plainRate, m);
+      std::memcpy(w + 4 * i, &wk, sizeof wk);
+      if (Next)
+        sn[i] = sn[i] + wk * aj;
     }
   }
+  if (Next)
+    for (int i = 0; i < S; ++i)
+      std::memcpy(sNext + 4 * i, &sn[i], sizeof(Lanes));
 }
 
 template <bool Momentum, bool Next>
 KESTRANE_KERNEL_INLINE void StepColumns(int stride, int cols, double *wT, double *dT,
                                         const double *delta, const double *y, double rate,
                                         double momentum, const double *aNext, double *sNext) {
-  if (stride <= 16)
-    LaneColumns<Momentum, Next>(stride, cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
-  else
-    Columns<Momentum, Next>(stride, cols, wT, dT, delta, y, rate, momentum, aNext, sNext);
+  // Blocks of 16 rows, then the last 4, 8 or 12: each block's sums are
+  // written once, not once per column.
+  const size_t cs = static_cast<size_t>(stride);
+  int k = 0;
+  for (; k + 16 <= stride; k += 16)
+    FixedColumns<Momentum, Next, 4>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum, aNext,
+                                    Next ? sNext + k : nullptr);
+  switch (stride - k) {
+  case 4:
+    return FixedColumns<Momentum, Next, 1>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
+  case 8:
+    return FixedColumns<Momentum, Next, 2>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
+  case 12:
+    return FixedColumns<Momentum, Next, 3>(cols, cs, wT + k, dT + k, delta + k, y, rate, momentum,
+                                           aNext, Next ? sNext + k : nullptr);
+  default:
+    return;
+  }
 }
 
 } // namespace
@@ -155,9 +196,9 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
                                   double *dFrom, const double *y, double rate, double momentum) {
   if (cols % 4 == 0 && cols <= 16) {
     if (momentum != 0)
-      LaneRows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
+      FixedOrLaneRows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
     else
-      LaneRows<false>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
+      FixedOrLaneRows<false>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
   } else if (momentum != 0) {
     Rows<true>(rows, cols, w, d, delta, dFrom, y, rate, momentum);
   } else {
@@ -168,16 +209,21 @@ KESTRANE_WIDE_KERNEL void RowStep(int rows, int cols, double *w, double *d, cons
 // For four patterns p at once, sums[p][lane] += line_i[lane] * x[p][i] over
 // the lines i in order, on 4 R lanes kept in registers meanwhile: the layer
 // sums of AddColumnSums4 (lines: columns) and the errors of PassDown4 (lines:
-// rows) alike.
+// rows) alike. FromZero: the sums start at +0.0 instead of their stored
+// values (the same bits as storing +0.0 first).
 template <int R, size_t FixedStride = 0>
 KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t lineStride,
-                                     const double *const x[4], double *const sums[4], size_t at) {
+                                     const double *const x[4], double *const sums[4], size_t at,
+                                     bool fromZero) {
   if (FixedStride > 0)
     lineStride = FixedStride; // rows of a known length: the addresses fold
   Lanes acc[4][R];
   for (int p = 0; p < 4; ++p)
     for (int r = 0; r < R; ++r)
-      std::memcpy(&acc[p][r], sums[p] + at + 4 * r, sizeof(Lanes));
+      if (fromZero)
+        acc[p][r] = Lanes{0.0, 0.0, 0.0, 0.0};
+      else
+        std::memcpy(&acc[p][r], sums[p] + at + 4 * r, sizeof(Lanes));
   for (int i = 0; i < lines; ++i) {
     const double *line = first + static_cast<size_t>(i) * lineStride;
     Lanes wr[R];
@@ -196,20 +242,24 @@ KESTRANE_KERNEL_INLINE void AddLines(int lines, const double *first, size_t line
 }
 
 KESTRANE_WIDE_KERNEL void PassDown4(int rows, int cols, const double *w,
-                                    const double *const delta[4], double *const dFrom[4]) {
+                                    const double *const delta[4], double *const dFrom[4],
+                                    bool fromZero) {
   // Rows of at most 16 arcs: the four patterns' errors stay in registers.
   switch (cols) {
   case 4:
-    return AddLines<1, 4>(rows, w, 4, delta, dFrom, 0);
+    return AddLines<1, 4>(rows, w, 4, delta, dFrom, 0, fromZero);
   case 8:
-    return AddLines<2, 8>(rows, w, 8, delta, dFrom, 0);
+    return AddLines<2, 8>(rows, w, 8, delta, dFrom, 0, fromZero);
   case 12:
-    return AddLines<3, 12>(rows, w, 12, delta, dFrom, 0);
+    return AddLines<3, 12>(rows, w, 12, delta, dFrom, 0, fromZero);
   case 16:
-    return AddLines<4, 16>(rows, w, 16, delta, dFrom, 0);
+    return AddLines<4, 16>(rows, w, 16, delta, dFrom, 0, fromZero);
   default:
     break;
   }
+  if (fromZero)
+    for (int p = 0; p < 4; ++p)
+      std::memset(dFrom[p], 0, static_cast<size_t>(cols) * sizeof(double));
   double *__restrict f0 = dFrom[0], *__restrict f1 = dFrom[1], *__restrict f2 = dFrom[2],
                      *__restrict f3 = dFrom[3];
   for (int k = 0; k < rows; ++k) {
@@ -254,16 +304,17 @@ KESTRANE_WIDE_KERNEL void AddColumnSums(int stride, int cols, const double *wT, 
 // columns go by.
 template <int R>
 KESTRANE_KERNEL_INLINE int SumBlocks(int k, int stride, int cols, const double *wT,
-                                     const double *const a[4], double *const s[4]) {
+                                     const double *const a[4], double *const s[4], bool fromZero) {
   for (; k + 4 * R <= stride; k += 4 * R)
-    AddLines<R>(cols, wT + k, static_cast<size_t>(stride), a, s, static_cast<size_t>(k));
+    AddLines<R>(cols, wT + k, static_cast<size_t>(stride), a, s, static_cast<size_t>(k), fromZero);
   return k;
 }
 
 KESTRANE_WIDE_KERNEL void AddColumnSums4(int stride, int cols, const double *wT,
-                                         const double *const a[4], double *const s[4]) {
-  const int k = SumBlocks<2>(0, stride, cols, wT, a, s);
-  SumBlocks<1>(k, stride, cols, wT, a, s);
+                                         const double *const a[4], double *const s[4],
+                                         bool fromZero) {
+  const int k = SumBlocks<2>(0, stride, cols, wT, a, s, fromZero);
+  SumBlocks<1>(k, stride, cols, wT, a, s, fromZero);
 }
 
 template <int N>
@@ -271,17 +322,23 @@ KESTRANE_KERNEL_INLINE void ColumnGradients(int stride, int cols, double *gT, in
                                             const double *const delta[4],
                                             const double *const y[4]) {
   const int count = N > 0 ? N : n;
+  // Local copies of the pointers: the stores to g cannot change them.
+  const double *d[4], *yp[4];
+  for (int p = 0; p < count; ++p) {
+    d[p] = delta[p];
+    yp[p] = y[p];
+  }
   for (int j = 0; j < cols; ++j) {
     double *g = gT + static_cast<size_t>(j) * static_cast<size_t>(stride);
     double yj[4];
     for (int p = 0; p < count; ++p)
-      yj[p] = y[p][j];
+      yj[p] = yp[p][j];
     for (int k = 0; k < stride; k += 4) {
       Lanes gk;
       std::memcpy(&gk, g + k, sizeof gk);
       for (int p = 0; p < count; ++p) {
         Lanes dk;
-        std::memcpy(&dk, delta[p] + k, sizeof dk);
+        std::memcpy(&dk, d[p] + k, sizeof dk);
         const Lanes yp = {yj[p], yj[p], yj[p], yj[p]};
         gk = gk + dk * yp;
       }

@@ -20,9 +20,10 @@ inline int ColumnStride(int rows) { return (rows + 3) / 4 * 4; }
 void AddColumnSums(int stride, int cols, const double *wT, const double *a, double *s);
 
 // The same for four patterns at once (one pass over the weights):
-// s[p][k] = s[p][k] + wT[j][k] * a[p][j].
+// s[p][k] = s[p][k] + wT[j][k] * a[p][j]; with fromZero the sums start at
+// +0.0 whatever s holds.
 void AddColumnSums4(int stride, int cols, const double *wT, const double *const a[4],
-                    double *const s[4]);
+                    double *const s[4], bool fromZero);
 
 // The batch gradients of n <= 4 patterns added to a block whose gradients
 // are held by columns: g = g + delta[p][k] * y[p][j], patterns in order.
@@ -47,9 +48,10 @@ void RowStep(int rows, int cols, double *w, double *d, const double *delta, doub
              const double *y, double rate, double momentum);
 
 // The error of four patterns passed down a fully connected block stored row
-// by row: dFrom[p][j] = dFrom[p][j] + w[k][j] * delta[p][k], rows in order.
+// by row: dFrom[p][j] = dFrom[p][j] + w[k][j] * delta[p][k], rows in order;
+// with fromZero dFrom starts at +0.0.
 void PassDown4(int rows, int cols, const double *w, const double *const delta[4],
-               double *const dFrom[4]);
+               double *const dFrom[4], bool fromZero);
 
 } // namespace kernels
 } // namespace kestrane

@@ -62,11 +62,6 @@ bool IdleUnder(const ArcBlock &b, const kernels::StepAfterBackprop &step) {
          kernels::SameBits(b.idleMomentum, step.momentum);
 }
 
-void SigmoidSlopes(double *delta, const double *y, int n) {
-  for (int i = 0; i < n; ++i)
-    delta[i] *= y[i] * (1 - y[i]);
-}
-
 } // namespace
 
 bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
@@ -111,10 +106,12 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
     return false;
   auto *own = static_cast<TToOutputConnections *>(centreMatrix);
   counts = output->GetMFCounts();
-  int mapped = 0;
-  for (int c : counts)
+  int mapped = 0, fewest = 2;
+  for (int c : counts) {
     mapped += c;
-  if (static_cast<int>(counts.size()) != numOut || mapped != numActions ||
+    fewest = std::min(fewest, c);
+  }
+  if (static_cast<int>(counts.size()) != numOut || mapped != numActions || fewest < 2 ||
       output->GetNumMapped() != numActions || own->NumCentres() < numActions)
     return false;
   centres = own->weights.data();
@@ -138,21 +135,22 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
 
   // The centres stay put through the run: on-line the idle check above holds
   // for them, and a batch epoch steps them only after its last pattern.
-  inputOf.resize(static_cast<size_t>(numCond));
-  triangles.resize(static_cast<size_t>(numCond));
+  triangles.Size(numCond);
   for (int j = 0; j < numCond; ++j) {
     const TConditionNeuron &node = condition->nodes[static_cast<size_t>(j)];
-    Triangle &t = triangles[static_cast<size_t>(j)];
-    inputOf[static_cast<size_t>(j)] = condition->GetInputOfNeuron(j);
-    t.centre = node.centre;
-    t.left = node.left != nullptr ? node.left->centre : node.centre;
-    t.right = node.right != nullptr ? node.right->centre : node.centre;
-    t.hasLeft = node.left != nullptr;
-    t.hasRight = node.right != nullptr;
+    const size_t at = static_cast<size_t>(j);
+    triangles.inputOf[at] = condition->GetInputOfNeuron(j);
+    triangles.centre[at] = node.centre;
+    triangles.left[at] = node.left != nullptr ? node.left->centre : node.centre;
+    triangles.right[at] = node.right != nullptr ? node.right->centre : node.centre;
+    triangles.hasLeft[at] = node.left != nullptr ? -1 : 0;
+    triangles.hasRight[at] = node.right != nullptr ? -1 : 0;
   }
-  outputOf.resize(static_cast<size_t>(numActions));
-  for (int k = 0; k < numActions; ++k)
-    outputOf[static_cast<size_t>(k)] = output->GetOutputOfAction(k);
+  // The kernels take the action nodes in groups, output by output.
+  for (int o = 0, k = 0; o < numOut; ++o)
+    for (int l = 0; l < counts[static_cast<size_t>(o)]; ++l, ++k)
+      if (output->GetOutputOfAction(k) != o)
+        return false;
   x = inputLayer.activations.data();
   cond = condition->activations.data();
   rule = ruleLayer.activations.data();
@@ -161,14 +159,14 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   int most = 0;
   for (int c : counts)
     most = std::max(most, c);
-  num.assign(static_cast<size_t>(numOut), 0.0);
-  den.assign(static_cast<size_t>(numOut), 0.0);
   outDelta.assign(static_cast<size_t>(numOut), 0.0);
-  mostTerms = most;
-  laneNum.assign(4 * static_cast<size_t>(numOut), 0.0);
-  laneDen.assign(4 * static_cast<size_t>(numOut), 0.0);
   laneY.assign(4 * static_cast<size_t>(numOut), 0.0);
-  degrees.assign(4 * static_cast<size_t>(most), 0.0); // one row per lane
+  groups = {numOut, counts.data(), centres};
+  across = numOut <= 4 &&
+           std::all_of(counts.begin(), counts.end(), [&](int c) { return c == counts.front(); });
+  if (across)
+    outLanes.Set(numOut, counts.front(), centres);
+  degrees.assign(4 * static_cast<size_t>(most), 0.0); // four lanes per term
   return true;
 }
 
@@ -206,9 +204,9 @@ void TVemoPatternLoop::Columns::Return(ArcBlock &b) const {
     }
 }
 
-void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int actionStride,
+void TVemoPatternLoop::Lane::Size(int condStride, int ruleStride, int numRules, int actionStride,
                                   int numActions, int numOut) {
-  degrees.assign(static_cast<size_t>(numCond), 0.0);
+  degrees.assign(static_cast<size_t>(condStride), 0.0);
   ruleSum.assign(static_cast<size_t>(ruleStride), 0.0);
   rule.assign(static_cast<size_t>(numRules), 0.0);
   ruleDelta.assign(static_cast<size_t>(ruleStride), 0.0);
@@ -220,56 +218,40 @@ void TVemoPatternLoop::Lane::Size(int numCond, int ruleStride, int numRules, int
 
 void TVemoPatternLoop::LayerSums(const ArcBlock &arcs, const Columns *held,
                                  const unsigned char *exists, int n, const double *const a[],
-                                 double *const sums[]) {
+                                 double *const sums[], int width) {
   if (held != nullptr && n == 4) {
-    kernels::AddColumnSums4(held->stride, held->cols, held->w.data(), a, sums);
+    kernels::AddColumnSums4(held->stride, held->cols, held->w.data(), a, sums, true);
     return;
   }
-  for (int i = 0; i < n; ++i)
+  for (int i = 0; i < n; ++i) {
+    std::fill(sums[i], sums[i] + width, 0.0);
     if (held != nullptr)
       kernels::AddColumnSums(held->stride, held->cols, held->w.data(), a[i], sums[i]);
     else
       kernels::AddRowSums(arcs.rows, arcs.cols, arcs.w, exists, a[i], sums[i]);
+  }
 }
 
 void TVemoPatternLoop::Fuzzify(const double *input, double *degreesOut) {
   std::copy(input, input + numIn, x);
-  // ConditionDegree without its branches, which the inputs decide at random:
-  // both slopes are computed and the first case that holds picks the value.
-  const Triangle *t = triangles.data();
-  for (int j = 0; j < numCond; ++j) {
-    const double n = x[inputOf[static_cast<size_t>(j)]];
-    const double c = t[j].centre, l = t[j].left, r = t[j].right;
-    const double falling = 1.0 - (n - c) / (r - c);
-    const double rising = 1.0 - (c - n) / (c - l);
-    double v = 0.0;
-    v = t[j].hasLeft && l < n && n <= c ? rising : v;
-    v = t[j].hasRight && c <= n && n < r ? falling : v;
-    v = !t[j].hasRight && n >= c ? 1.0 : v;
-    v = !t[j].hasLeft && n <= c ? 1.0 : v;
-    degreesOut[j] = v;
-  }
+  kernels::Degrees(triangles, x, degreesOut);
 }
 
 // The layer's net inputs start at +0.0 before its one matrix adds its sums
 // (a sum that starts at +0.0 is never -0.0, so adding +0.0 twice is harmless).
 void TVemoPatternLoop::Activate(const double *sums, double *a, int n) {
-  for (int k = 0; k < n; ++k)
-    a[k] = SigmoidOf(0.0 + sums[k]);
+  kernels::Sigmoids(sums, a, n);
 }
 
 bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double &bad) {
-  std::fill(num.begin(), num.end(), 0.0);
-  std::fill(den.begin(), den.end(), 0.0);
-  for (int k = 0; k < numActions; ++k) {
-    const int o = outputOf[static_cast<size_t>(k)];
-    num[o] += actions[k] * centres[k];
-    den[o] += actions[k];
-  }
+  // Lane o of one vector (outputs across), or lane 0 of output o's.
+  const size_t step = across ? 1 : 4;
+  if (across)
+    kernels::CentresOfGravityAcross(outLanes, actions, laneY.data());
+  else
+    kernels::CentresOfGravity4(groups, 1, &actions, laneY.data());
   for (int o = 0; o < numOut; ++o) {
-    // A sum that is 0 or not a number gives 0.
-    const bool none = !(num[o] < 0.0 || num[o] > 0.0) || !(den[o] < 0.0 || den[o] > 0.0);
-    const double y = none ? 0.0 : num[o] / den[o];
+    const double y = laneY[step * static_cast<size_t>(o)];
     if (!(y >= 0 && y <= 1)) {
       bad = y;
       return false;
@@ -282,55 +264,37 @@ bool TVemoPatternLoop::Defuzzify(const double *actions, double *outputs, double 
 // Defuzzify for up to four patterns side by side, which keeps the divider
 // busy; the lanes are then checked in order.
 int TVemoPatternLoop::DefuzzifyLanes(Lane *lanes, int n, double &bad) {
-  const size_t o4 = static_cast<size_t>(numOut);
-  std::fill(laneNum.begin(), laneNum.end(), 0.0);
-  std::fill(laneDen.begin(), laneDen.end(), 0.0);
-  for (int k = 0; k < numActions; ++k) {
-    const size_t o = static_cast<size_t>(outputOf[static_cast<size_t>(k)]);
-    const double c = centres[k];
-    for (int i = 0; i < n; ++i) {
-      const double a = lanes[i].action[static_cast<size_t>(k)];
-      laneNum[i * o4 + o] += a * c;
-      laneDen[i * o4 + o] += a;
-    }
-  }
-  for (size_t o = 0; o < o4; ++o)
-    for (int i = 0; i < n; ++i) {
-      const double nu = laneNum[i * o4 + o], de = laneDen[i * o4 + o];
-      // A sum that is 0 or not a number gives 0.
-      const bool none = !(nu < 0.0 || nu > 0.0) || !(de < 0.0 || de > 0.0);
-      laneY[i * o4 + o] = none ? 0.0 : nu / de;
-    }
+  const double *a[4] = {};
   for (int i = 0; i < n; ++i)
-    for (size_t o = 0; o < o4; ++o) {
-      const double y = laneY[i * o4 + o];
+    a[i] = lanes[i].action.data();
+  kernels::CentresOfGravity4(groups, n, a, laneY.data());
+  for (int i = 0; i < n; ++i)
+    for (int o = 0; o < numOut; ++o) {
+      const double y = laneY[4 * static_cast<size_t>(o) + static_cast<size_t>(i)];
       if (!(y >= 0 && y <= 1)) {
         bad = y;
         return i;
       }
-      lanes[i].out[o] = y;
+      lanes[i].out[static_cast<size_t>(o)] = y;
     }
   return n;
 }
 
-// ActionDeltas for up to four patterns, output by output.
+// ActionDeltas for up to four patterns side by side.
 void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
-  int k = 0;
-  for (int j = 0; j < numOut; ++j) {
-    const int m = counts[static_cast<size_t>(j)];
-    for (int i = 0; i < n; ++i) {
-      const double y = lanes[i].out[static_cast<size_t>(j)];
-      const double outputDelta = y - lanes[i].target[static_cast<size_t>(j)];
-      double *mu = degrees.data() + static_cast<size_t>(i) * static_cast<size_t>(mostTerms);
-      TVemoBP::DesiredDegrees(y - outputDelta, centres + k, m, mu);
-      for (int l = 0; l < m; ++l)
-        lanes[i].actionDelta[static_cast<size_t>(k + l)] =
-            lanes[i].action[static_cast<size_t>(k + l)] - mu[l];
-    }
-    k += m;
+  if (n == 0)
+    return;
+  const double *y[4] = {}, *t[4] = {}, *a[4] = {};
+  double *d[4] = {};
+  for (int i = 0; i < n; ++i) {
+    y[i] = lanes[i].out.data();
+    t[i] = lanes[i].target.data();
+    a[i] = lanes[i].action.data();
+    d[i] = lanes[i].actionDelta.data();
   }
+  kernels::ActionErrors4(groups, n, y, t, a, d, degrees.data());
   for (int i = 0; i < n; ++i)
-    SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
+    kernels::SigmoidSlopes(lanes[i].actionDelta.data(), lanes[i].action.data(), numActions);
 }
 
 [[noreturn]] void TVemoPatternLoop::FailOutput(double bad) {
@@ -344,6 +308,11 @@ void TVemoPatternLoop::ActionDeltasLanes(Lane *lanes, int n) {
 // action layer's slope.
 void TVemoPatternLoop::ActionDeltas(const double *outputs, const double *target,
                                     const double *actions, double *delta) {
+  if (across) {
+    kernels::ActionErrorsAcross(outLanes, outputs, target, actions, delta, degrees.data());
+    kernels::SigmoidSlopes(delta, actions, numActions);
+    return;
+  }
   for (int o = 0; o < numOut; ++o)
     outDelta[o] = outputs[o] - target[o];
   int k = 0;
@@ -353,7 +322,7 @@ void TVemoPatternLoop::ActionDeltas(const double *outputs, const double *target,
     for (int l = 0; l < m; ++l, ++k)
       delta[k] = actions[k] - degrees[l];
   }
-  SigmoidSlopes(delta, actions, numActions);
+  kernels::SigmoidSlopes(delta, actions, numActions);
 }
 
 void TVemoPatternLoop::ClearStoreDeltas(TFastEpoch &epoch) {
@@ -399,14 +368,13 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
   const int stride = columns ? ruleCols.stride : numRules;
   Lane *lanes = lanePool; // this pattern's and the next one's
   for (Lane &lane : lanePool)
-    lane.Size(numCond, stride, numRules, numActions, numActions, numOut);
+    lane.Size(triangles.stride, stride, numRules, numActions, numActions, numOut);
   double *ruleSum = lanes[0].ruleSum.data(); // one for both: filled for the next pattern
   double *ruleDelta = lanes[0].ruleDelta.data();
   double *actionDelta = lanes[0].actionDelta.data();
   const Columns *ruleHeld = columns ? &ruleCols : nullptr;
   auto ruleSums = [&](const double *a) {
-    std::fill(ruleSum, ruleSum + stride, 0.0);
-    LayerSums(*ruleArcs, ruleHeld, ruleExists, 1, &a, &ruleSum);
+    LayerSums(*ruleArcs, ruleHeld, ruleExists, 1, &a, &ruleSum, stride);
   };
   try {
     int now = 0;
@@ -432,7 +400,7 @@ void TVemoPatternLoop::RunOnline(TFastEpoch &epoch, const Rows &rows, int count)
                          rule, step.rate, step.momentum);
       else
         kernels::Backprop(*actionArcs, actionDelta, ruleDelta, rule, true, step);
-      SigmoidSlopes(ruleDelta, rule, numRules);
+      kernels::SigmoidSlopes(ruleDelta, rule, numRules);
       const bool more = p + 1 < count;
       double *degreesNext = lanes[1 - now].degrees.data();
       if (more) {
@@ -492,7 +460,7 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
   const size_t inputWidth = static_cast<size_t>(std::max(rows.table->MbrNdxInputs, 1));
   const size_t targetWidth = static_cast<size_t>(std::max(rows.table->MbrNdxOutputs, 1));
   for (Lane &lane : lanePool) {
-    lane.Size(numCond, ruleStride, numRules, actionStride, numActions, numOut);
+    lane.Size(triangles.stride, ruleStride, numRules, actionStride, numActions, numOut);
     lane.input.assign(inputWidth, 0.0);
     lane.target.assign(targetWidth, 0.0);
   }
@@ -505,18 +473,17 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
       Lane &lane = lanes[i];
       rows.table->GetNextRow(lane.input.data(), lane.target.data());
       Fuzzify(lane.input.data(), lane.degrees.data());
-      std::fill(lane.ruleSum.begin(), lane.ruleSum.end(), 0.0);
-      std::fill(lane.actionSum.begin(), lane.actionSum.end(), 0.0);
       a[i] = lane.degrees.data();
       sums[i] = lane.ruleSum.data();
     }
-    LayerSums(*ruleArcs, ruleColumns ? &ruleCols : nullptr, ruleExists, n, a, sums);
+    LayerSums(*ruleArcs, ruleColumns ? &ruleCols : nullptr, ruleExists, n, a, sums, ruleStride);
     for (int i = 0; i < n; ++i) {
       Activate(lanes[i].ruleSum.data(), lanes[i].rule.data(), numRules);
       a[i] = lanes[i].rule.data();
       sums[i] = lanes[i].actionSum.data();
     }
-    LayerSums(*actionArcs, actionColumns ? &actionCols : nullptr, actionExists, n, a, sums);
+    LayerSums(*actionArcs, actionColumns ? &actionCols : nullptr, actionExists, n, a, sums,
+              actionStride);
     for (int i = 0; i < n; ++i)
       Activate(lanes[i].actionSum.data(), lanes[i].action.data(), numActions);
     // The patterns in order; one whose output fails ends the run as the
@@ -532,18 +499,21 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
     double *down[kLanes];
     for (int i = 0; i < done; ++i) {
       Lane &lane = lanes[i];
-      std::fill(lane.ruleDelta.begin(), lane.ruleDelta.end(), 0.0);
       to[i] = lane.actionDelta.data();
       from[i] = lane.rule.data();
       down[i] = lane.ruleDelta.data();
     }
-    if (done == kLanes && actionArcs->mask == nullptr)
-      kernels::PassDown4(numActions, numRules, actionArcs->w, to, down);
-    else
-      for (int i = 0; i < done; ++i)
+    // The errors passed down start at +0.0 (the rows past numRules stay so).
+    if (done == kLanes && actionArcs->mask == nullptr) {
+      kernels::PassDown4(numActions, numRules, actionArcs->w, to, down, true);
+    } else {
+      for (int i = 0; i < done; ++i) {
+        std::fill(lanes[i].ruleDelta.begin(), lanes[i].ruleDelta.end(), 0.0);
         kernels::PassDown(*actionArcs, to[i], down[i]);
+      }
+    }
     for (int i = 0; i < done; ++i)
-      SigmoidSlopes(down[i], from[i], numRules);
+      kernels::SigmoidSlopes(down[i], from[i], numRules);
     if (actionColumns)
       kernels::AddColumnGradients(actionStride, numRules, actionCols.g.data(), done, to, from);
     else
@@ -562,7 +532,7 @@ void TVemoPatternLoop::RunBatch(TFastEpoch &epoch, const Rows &rows, int count) 
         rows.table->MoveCursor(-1); // one row per call
       const Lane &lane = lanes[done];
       std::copy(lane.input.begin(), lane.input.begin() + numIn, x);
-      std::copy(lane.degrees.begin(), lane.degrees.end(), cond);
+      std::copy(lane.degrees.begin(), lane.degrees.begin() + numCond, cond);
       std::copy(lane.rule.begin(), lane.rule.end(), rule);
       std::copy(lane.action.begin(), lane.action.end(), action);
       // The outputs before the failed one are its own, the rest the last pattern's.

@@ -14,6 +14,7 @@
 // each lane one pattern; every arc still adds the patterns in their order.
 
 #include "NeuralNets/PatternLoop.h"
+#include "Vemo/PatternKernels.h"
 
 #include <vector>
 
@@ -41,7 +42,7 @@ private:
   struct Lane {
     std::vector<double> input, target, degrees, ruleSum, rule, ruleDelta, actionSum, action,
         actionDelta, out;
-    void Size(int numCond, int ruleStride, int numRules, int actionStride, int numActions,
+    void Size(int condStride, int ruleStride, int numRules, int actionStride, int numActions,
               int numOut);
   };
 
@@ -54,11 +55,11 @@ private:
   void RunOnline(TFastEpoch &epoch, const Rows &rows, int count);
   void RunBatch(TFastEpoch &epoch, const Rows &rows, int count);
 
-  // A layer's sums (added to `sums`) for n <= 4 patterns' activations `a` of
-  // the layer below: through the matrix held by columns (four patterns in one
-  // pass), or else by rows with the given exists flags.
+  // A layer's sums, from +0.0 over `width` slots, for n <= 4 patterns'
+  // activations `a` of the layer below: through the matrix held by columns
+  // (four patterns in one pass), or else by rows with the given exists flags.
   void LayerSums(const kernels::ArcBlock &arcs, const Columns *held, const unsigned char *exists,
-                 int n, const double *const a[], double *const sums[]);
+                 int n, const double *const a[], double *const sums[], int width);
   // The input (into the network's input layer) and the condition degrees.
   void Fuzzify(const double *input, double *degreesOut);
   // A sigmoid layer's activations from its matrix's sums.
@@ -84,19 +85,14 @@ private:
   kernels::ArcBlock *ruleArcs = nullptr, *actionArcs = nullptr;
   const unsigned char *ruleExists = nullptr, *actionExists = nullptr; // nullptr: every arc
   const double *centres = nullptr; // of the output terms, per action node
-  // A condition neuron's membership function: its centre and its
-  // neighbours' (its own where it has none).
-  struct Triangle {
-    double centre, left, right;
-    bool hasLeft, hasRight;
-  };
-  std::vector<int> inputOf;        // per condition neuron
-  std::vector<Triangle> triangles; // per condition neuron
-  std::vector<int> outputOf;       // per action neuron
+  kernels::Triangles triangles;    // the condition neurons' membership functions
   std::vector<int> counts;         // output terms per output
-  std::vector<double> num, den, outDelta, degrees;
-  int mostTerms = 0;
-  std::vector<double> laneNum, laneDen, laneY; // [lane * outputs + output]
+  std::vector<double> outDelta, degrees;
+  std::vector<double> laneY;    // [output * 4 + lane]
+  kernels::ActionGroups groups; // the output terms, for the four-lane kernels
+  // One pattern's outputs side by side, when at most four with as many terms each.
+  bool across = false;
+  kernels::OutputLanes outLanes;
   Columns ruleCols, actionCols;
   Lane lanePool[4]; // kept from run to run, so that their memory is too
 };

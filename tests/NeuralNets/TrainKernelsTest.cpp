@@ -24,12 +24,13 @@ void ReferenceRowSums(int t, int f, const double *w, const unsigned char *mask, 
   }
 }
 
-// Every row count across the groups of 8, 4, 2 and 1, with removed arcs that
+// Every row count across the groups of 8, 4, 2 and 1 (and of four rows side by
+// side where the rows are a multiple of 4 long), with removed arcs that
 // hold NaN and infinite weights, which must not reach the sums.
 TEST(TrainKernels, RowSumsMatchTheArcByArcSumsBitForBit) {
   srand(17);
   for (int t = 1; t <= 19; ++t)
-    for (int f : {1, 7, 13}) {
+    for (int f : {1, 4, 7, 12, 13}) {
       std::vector<double> w(static_cast<size_t>(t * f)), a(static_cast<size_t>(f));
       std::vector<unsigned char> mask(w.size(), FMaskAll);
       for (double &x : a)

@@ -276,7 +276,11 @@ TEST(TrainPinned, PatternLoopMatchesTheGeneralPath) {
     int rules;
     std::vector<int> out;
   };
-  const Shape shapes[] = {{{2, 3, 2}, 6, {3, 2}}, {{4, 4, 4, 4, 4}, 18, {3, 3}}};
+  // Rules 12 and 16 wide: the kernels' fixed-width paths.
+  const Shape shapes[] = {{{2, 3, 2}, 6, {3, 2}},
+                          {{4, 4, 4, 4, 4}, 18, {3, 3}},
+                          {{3, 2}, 12, {2, 2, 2}},
+                          {{2, 2}, 16, {4}}};
   for (const Shape &shape : shapes)
     for (int rows : {3, 4, 6, 7, 11}) {
       const int inputs = static_cast<int>(shape.in.size());
