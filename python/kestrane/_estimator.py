@@ -852,6 +852,10 @@ def _saved_estimator(text, names):
             params[name] = tuple(params[name])
     if isinstance(params.get("class_weight"), dict):
         params["class_weight"] = {k: v for k, v in params["class_weight"]["items"]}
+    # Files saved before these parameters existed were fitted this way; a
+    # refit of the loaded estimator must not change it.
+    params.setdefault("scaling", "minmax")
+    params.setdefault("centres", "even")
     return params, labels
 
 

@@ -3,6 +3,7 @@ labels, probabilities, pickling, threads and plots."""
 
 import importlib.metadata
 import inspect
+import json
 import os
 import pickle
 import re
@@ -13,6 +14,7 @@ import subprocess
 import sys
 import threading
 import time
+from pathlib import Path
 
 import matplotlib
 
@@ -352,6 +354,16 @@ def test_defaults_resist_an_extreme_row_and_early_stopping_keeps_the_best(iris):
     assert again._model.text() == clf._model.text()
     with pytest.warns(kestrane.KestraneWarning):
         assert kestrane.FuzzyClassifier(**FAST).fit(X, y).validation_scores_ is None
+
+
+def test_an_estimator_saved_before_the_data_defaults_loads_as_it_was_fitted(iris, tmp_path):
+    _, X, y = iris
+    _, _, saved = kestrane.FuzzyClassifier(**FAST).fit(X, y).save(tmp_path / "old")
+    text = json.loads(Path(saved).read_text())
+    del text["params"]["scaling"], text["params"]["centres"]
+    Path(saved).write_text(json.dumps(text))
+    params = kestrane.load(tmp_path / "old").get_params()
+    assert (params["scaling"], params["centres"]) == ("minmax", "even")
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):
