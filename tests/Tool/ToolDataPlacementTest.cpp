@@ -5,6 +5,7 @@
 #include "FileHandler/ParseTools.h"
 #include "Tool/ToolCommon.h"
 #include "Tool/ToolCreate.h"
+#include "Tool/ToolCv.h"
 #include "Tool/ToolImport.h"
 #include "Tool/ToolRules.h"
 #include "Vemo/TVemo.h"
@@ -97,6 +98,9 @@ TEST(ToolDataPlacementTest, RefusedCombinations) {
       {kestrane::ToolImport,
        {"x.csv", "--scaling", "clip"},
        "--scaling: \"clip\" is neither minmax nor robust\n"},
+      {kestrane::ToolCv,
+       {"x.csv", "--early-stopping", "1"},
+       "--early-stopping: the validation share must lie between 0 and 1\n"},
   };
   for (const auto &c : cases) {
     const Outcome o = RunTool(c.command, c.args);
