@@ -267,6 +267,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   const RunRandomScope random(settings.seed);
   TVemoBPBootStrap trainer(&network);
   trainer.SetWithReplacement(DrawsWithReplacement(settings));
+  trainer.SetLearnCentres(settings.learnCentres);
   trainer.SetProgress(std::move(progress));
   trainer.SetRoundDone(std::move(roundDone));
   if (!settings.rowCopies.empty()) {

@@ -120,6 +120,8 @@ struct TrainSettings {
   float learningRate = static_cast<float>(kDefaults.learningRate);
   float momentum = static_cast<float>(kDefaults.momentum);
   bool batch = kDefaults.batch;
+  // Training moves the input membership centres too (Vemo/CentreLearning.h).
+  bool learnCentres = kDefaults.learnCentres;
   uint32_t seed = kDefaults.seed; // the draws of srand(seed), rand()
   // Per class table, how many times each of its rows counts in the draws: a
   // row of k copies is drawn as k copies of it in a row would be, and the

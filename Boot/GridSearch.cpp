@@ -12,12 +12,12 @@ namespace kestrane {
 namespace {
 
 constexpr Setting kAxisSetting[kGridAxes] = {
-    Setting::kRules,    Setting::kInputMFs,    Setting::kOutputMFs,
-    Setting::kEpochs,   Setting::kChangeAfter, Setting::kLearningRate,
-    Setting::kMomentum, Setting::kBatch,       Setting::kExamples};
+    Setting::kRules,       Setting::kInputMFs,     Setting::kOutputMFs, Setting::kEpochs,
+    Setting::kChangeAfter, Setting::kLearningRate, Setting::kMomentum,  Setting::kBatch,
+    Setting::kExamples,    Setting::kLearnCentres};
 
 void CheckAxes(const GridRequest &request) {
-  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0, 0};
+  const double least[kGridAxes] = {1, 2, 2, 1, 1, -HUGE_VAL, -HUGE_VAL, 0, 0, 0};
   for (int k = 0; k < kGridAxes; ++k) {
     if (request.values[k].empty())
       throw TSettingError(kAxisSetting[k], "no value to try");
@@ -25,7 +25,7 @@ void CheckAxes(const GridRequest &request) {
       if (!std::isfinite(v) || v < least[k]) {
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       }
-      if (k == kGridSampling && v != 0.0 && v != 1.0)
+      if ((k == kGridSampling || k == kGridLearnCentres) && v != 0.0 && v != 1.0)
         throw TSettingError(kAxisSetting[k], "cannot be " + std::to_string(v));
       if (k <= kGridChangeAfter && (v != std::floor(v) || v > 2000000000)) {
         throw TSettingError(kAxisSetting[k], std::to_string(v) + " is not a count");
@@ -74,6 +74,8 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
   }
   if (request.values[kGridSampling].empty())
     request.values[kGridSampling] = {0.0};
+  if (request.values[kGridLearnCentres].empty())
+    request.values[kGridLearnCentres] = {kDefaults.learnCentres ? 1.0 : 0.0};
   CheckAxes(request);
 
   // Every combination, the last axis changing fastest; counted in 64 bits
@@ -112,6 +114,7 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     settings.batch = value(kGridBatch) != 0.0;
     settings.sampling =
         value(kGridSampling) != 0.0 ? ClassSampling::kProportional : ClassSampling::kBalanced;
+    settings.learnCentres = value(kGridLearnCentres) != 0.0;
     settings.seed = request.seed;
     settings.scaling = request.scaling;
     settings.centres = request.centres;

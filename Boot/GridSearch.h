@@ -27,7 +27,8 @@ enum GridAxis {
   kGridLearningRate,
   kGridMomentum,
   kGridBatch,
-  kGridSampling, // 0 balanced, 1 proportional (ClassSampling); empty: balanced
+  kGridSampling,     // 0 balanced, 1 proportional (ClassSampling); empty: balanced
+  kGridLearnCentres, // 0 or 1 (TrainSettings::learnCentres); empty: the default
   kGridAxes
 };
 

@@ -162,6 +162,8 @@ int Train(const RunSettings &settings, CheckedOutput &output) {
   train.momentum = settings.momentum;
   train.batch = settings.batch;
   train.withReplacement = settings.withReplacement;
+  // The file's own value, never the tool's default: a file without the key runs as it always has.
+  train.learnCentres = settings.learnCentres;
   train.seed = settings.hasSeed ? static_cast<unsigned>(settings.seed)
                                 : static_cast<unsigned>(time(nullptr));
 

@@ -27,7 +27,8 @@ enum class Key {
   FeatureCount,
   Features,
   Seed,
-  WithReplacement
+  WithReplacement,
+  LearnCentres
 };
 
 struct KeyName {
@@ -50,6 +51,7 @@ const KeyName kKeys[] = {
     {"Features", Key::Features},
     {"Seed", Key::Seed},
     {"WithReplacement", Key::WithReplacement},
+    {"LearnCentres", Key::LearnCentres},
 };
 
 Key Lookup(const std::string &word, const char *&name) {
@@ -283,6 +285,11 @@ private:
       if (message.empty())
         s_.withReplacement = strcasecmp(word.c_str(), "true") == 0;
       break;
+    case Key::LearnCentres:
+      message = ReadText(name, kMaxBatchWord, word, "value");
+      if (message.empty())
+        s_.learnCentres = strcasecmp(word.c_str(), "true") == 0;
+      break;
     case Key::FeatureCount:
       message = ReadInteger(name, number);
       if (!message.empty())
@@ -378,6 +385,8 @@ std::string ParameterKey(Setting setting) {
     return "Examples";
   case Setting::kSeed:
     return "Seed";
+  case Setting::kLearnCentres:
+    return "LearnCentres";
   default:
     return PlainSettingName(setting);
   }

@@ -27,6 +27,9 @@ struct RunSettings {
   // them and the rest drawn with replacement; absent or false, such a run
   // fails ("Insufficient rows"), as it always has.
   bool withReplacement = false;
+  // LearnCentres = true: training moves the input membership centres too;
+  // absent or false, they stay as the weight file has them.
+  bool learnCentres = false;
   int32_t featureCount = 0;      // #Features; 0 keeps every input column
   std::vector<int32_t> features; // Features: 0-based input columns to keep
   bool hasSeed = false;          // Seed given: the run draws from it, not the clock

@@ -36,6 +36,8 @@ std::string DefaultText(Setting setting) {
     return std::to_string(kDefaults.seed);
   case Setting::kBatch:
     return kDefaults.batch ? "true" : "false";
+  case Setting::kLearnCentres:
+    return kDefaults.learnCentres ? "true" : "false";
   case Setting::kRules:
   case Setting::kExamples:
     break;

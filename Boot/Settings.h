@@ -26,6 +26,7 @@ struct FitDefaults {
   double learningRate = 0.1;
   double momentum = 0.5;
   bool batch = false;
+  bool learnCentres = false;
   uint32_t seed = 1;
   int folds = 5;
   // import, cv and Python fit each column's range robustly (FeatureScaling.h):

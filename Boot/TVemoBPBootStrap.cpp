@@ -4,11 +4,12 @@
 #include "DataTools/DataManip/TDataManip.h"
 #include "KQmessage/KQML.h"
 #include "KQmessage/TException.h"
+#include "Vemo/CentreLearning.h"
 #include "Vemo/TVemoBP.h"
 
 namespace kestrane {
 
-TVemoBPBootStrap::TVemoBPBootStrap(TBasicNetwork *network) {
+TVemoBPBootStrap::TVemoBPBootStrap(TBasicNetwork *network) : network(network) {
   if (network == nullptr)
     throw TException("Null network pointer", kNullPointerParameter,
                      "TVemoBPBootStrap::TVemoBPBootStrap");
@@ -16,6 +17,16 @@ TVemoBPBootStrap::TVemoBPBootStrap(TBasicNetwork *network) {
 }
 
 TVemoBPBootStrap::~TVemoBPBootStrap() = default;
+
+void TVemoBPBootStrap::SetLearnCentres(bool on) {
+  const bool learning = dynamic_cast<TVemoBPCentres *>(trainer.get()) != nullptr;
+  if (on == learning)
+    return;
+  if (on)
+    trainer = std::make_unique<TVemoBPCentres>(network);
+  else
+    trainer = std::make_unique<TVemoBP>(network);
+}
 
 double TVemoBPBootStrap::Run(int32_t numClasses, Data *const *tables, const int32_t *examples,
                              int32_t totalEpochs, int32_t epochsPerRound, float learningRate,

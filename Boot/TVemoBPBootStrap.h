@@ -53,10 +53,14 @@ public:
   // Classes asked for more rows than they have are drawn with replacement
   // (TDataManip::RecombineWithReplacement) instead of failing; off by default.
   void SetWithReplacement(bool on) { withReplacement = on; }
+  // Training moves the input membership centres too (TVemoBPCentres); off by
+  // default. Raises TException when the network cannot learn them.
+  void SetLearnCentres(bool on);
   // Rounds run by the last Run.
   int32_t GetRounds() const { return rounds; }
 
 private:
+  TBasicNetwork *network;
   std::unique_ptr<TVemoBP> trainer;
   ProgressFn progress;
   RoundFn roundDone;

@@ -57,6 +57,8 @@ std::string PlainSettingName(Setting setting) {
     return "examples per class";
   case Setting::kSeed:
     return "seed";
+  case Setting::kLearnCentres:
+    return "learning of the centres";
   }
   return "setting";
 }

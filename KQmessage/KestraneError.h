@@ -53,6 +53,7 @@ enum class Setting {
   kBatch,
   kExamples,
   kSeed,
+  kLearnCentres,
 };
 
 // A setting that a run cannot use. The message says what is wrong with the

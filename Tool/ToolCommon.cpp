@@ -243,6 +243,8 @@ std::string OptionName(Setting setting) {
     return "--examples";
   case Setting::kSeed:
     return "--seed";
+  case Setting::kLearnCentres:
+    return "--learn-centres";
   }
   return "setting";
 }

@@ -46,6 +46,8 @@ const char *const kToolCvHelp =
     "  --momentum LIST      (default 0.5)\n"
     "  --batch LIST         false or true (default false)\n"
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
+    "  --learn-centres LIST false or true: training moves the input membership\n"
+    "                       centres too, as import --learn-centres (default false)\n"
     "Data (one value each, for every fold):\n"
     "  --scaling S          minmax or robust, as for import (default robust)\n"
     "  --centres P          even or quantile, as for create (default even)\n"
@@ -84,11 +86,11 @@ Axis RealAxis(const ToolArguments &a, const std::string &option, const std::stri
   return axis;
 }
 
-Axis BatchAxis(const ToolArguments &a) {
-  Axis axis{"--batch", {}, {}};
-  for (const std::string &part : SplitList(a.Get("--batch", DefaultText(Setting::kBatch)))) {
+Axis FlagAxis(const ToolArguments &a, const std::string &option, Setting setting) {
+  Axis axis{option, {}, {}};
+  for (const std::string &part : SplitList(a.Get(option, DefaultText(setting)))) {
     if (strcasecmp(part.c_str(), "true") != 0 && strcasecmp(part.c_str(), "false") != 0) {
-      throw ToolError("--batch: \"" + part + "\" is neither true nor false");
+      throw ToolError(option + ": \"" + part + "\" is neither true nor false");
     }
     axis.value.push_back(strcasecmp(part.c_str(), "true") == 0 ? 1.0 : 0.0);
     axis.text.push_back(axis.value.back() != 0.0 ? "true" : "false");
@@ -125,13 +127,13 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(
-      args, {"--folds",         "--seed",          "--class",   "--features", "--categorical",
-             "--drop",          "--separator",     "--na",      "--jobs",     "--rules",
-             "--input-mfs",     "--output-mfs",    "--weights", "--epochs",   "--change-after",
-             "--learning-rate", "--momentum",      "--batch",   "--sampling", "--scaling",
-             "--centres",       "--early-stopping"},
-      {}, "cv");
+  const ToolArguments a(args, {"--folds",       "--seed",    "--class",         "--features",
+                               "--categorical", "--drop",    "--separator",     "--na",
+                               "--jobs",        "--rules",   "--input-mfs",     "--output-mfs",
+                               "--weights",     "--epochs",  "--change-after",  "--learning-rate",
+                               "--momentum",    "--batch",   "--sampling",      "--learn-centres",
+                               "--scaling",     "--centres", "--early-stopping"},
+                        {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
     return 0;
@@ -180,12 +182,17 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       CountAxis(a, "--change-after", DefaultText(Setting::kChangeAfter), 1, 2000000000);
   axes[kGridLearningRate] = RealAxis(a, "--learning-rate", DefaultText(Setting::kLearningRate));
   axes[kGridMomentum] = RealAxis(a, "--momentum", DefaultText(Setting::kMomentum));
-  axes[kGridBatch] = BatchAxis(a);
+  axes[kGridBatch] = FlagAxis(a, "--batch", Setting::kBatch);
   // Not named in the report unless asked for, so that it reads as it always has.
   if (a.Has("--sampling"))
     axes[kGridSampling] = SamplingAxis(a);
+  // Likewise; its values still reach the grid when it is not asked for.
+  const Axis learnCentres = FlagAxis(a, "--learn-centres", Setting::kLearnCentres);
+  if (a.Has("--learn-centres"))
+    axes[kGridLearnCentres] = learnCentres;
   for (int k = 0; k < kGridAxes; ++k)
     grid.values[k] = axes[k].value;
+  grid.values[kGridLearnCentres] = learnCentres.value;
 
   const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
                           read.classColumn};
@@ -238,6 +245,8 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
       << "  Momentum = " << text(kGridMomentum) << "\n"
       << "  Batch = " << text(kGridBatch) << "\n"
       << "  Seed = " << grid.seed << "\n";
+  if (b.settings.learnCentres)
+    out << "  LearnCentres = true\n";
   if (a.Has("--sampling"))
     out << "  (import with --sampling " << text(kGridSampling) << ")\n";
   if (a.Has("--scaling"))

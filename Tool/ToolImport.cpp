@@ -66,6 +66,10 @@ const char *const kToolImportHelp =
     "                      smallest class's rows from every class; proportional, all\n"
     "                      the rows, at most three times the balanced count); a\n"
     "                      class short of rows repeats some of them\n"
+    "  --learn-centres     LearnCentres = true: training also moves the inner centres\n"
+    "                      of the input membership functions (the first and last\n"
+    "                      stay; the others keep their order); without it they\n"
+    "                      all stay where create put them\n"
     "The parameter file also gets Seed = the --seed value, and Examples = the\n"
     "training rows of the smallest class for every class (without --sampling and\n"
     "--examples; with them, one count per class and WithReplacement = true).\n"
@@ -141,7 +145,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
                         {"--class", "--features", "--categorical", "--drop", "--separator", "--na",
                          "--holdout", "--seed", "--ranges", "-o", "--epochs", "--change-after",
                          "--learning-rate", "--momentum", "--sampling", "--examples", "--scaling"},
-                        {"--batch"}, "import");
+                        {"--batch", "--learn-centres"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
     return 0;
@@ -277,6 +281,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
                                           : "each class in proportion to its training rows") +
                           (a.Has("--examples") ? ", " + a.Get("--examples") + " in all" : "");
   }
+  params.learnCentres = a.Has("--learn-centres") || kDefaults.learnCentres;
   if (a.Has("--batch")) {
     // A batch step follows the change summed over the whole draw: scaled
     // down by the draw's rows it is about one on-line step.

@@ -60,8 +60,10 @@ void WriteStarterParameters(std::ostream &out, const StarterParameters &p) {
   }
   out << "Momentum = " << p.momentum << "   // default 0.5\n"
       << "Batch = " << (p.batch ? "true" : "false")
-      << "   // false: on-line updates after each row\n"
-      << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";
+      << "   // false: on-line updates after each row\n";
+  if (p.learnCentres)
+    out << "LearnCentres = true   // training moves the input membership functions too\n";
+  out << "Seed = " << p.seed << "   // same value, same run; without this line the clock decides\n";
 }
 
 } // namespace kestrane

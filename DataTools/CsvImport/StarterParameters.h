@@ -28,8 +28,9 @@ struct StarterParameters {
   double learningRate = 0.1;
   double momentum = 0.5;
   bool batch = false;
-  double onlineRate = 0.1; // with batch: the on-line rate learningRate was scaled from
-  bool rateRaised = false; // with batch: the scaled rate was too small to train, and raised
+  bool learnCentres = false; // written only when true: a file without the key keeps them
+  double onlineRate = 0.1;   // with batch: the on-line rate learningRate was scaled from
+  bool rateRaised = false;   // with batch: the scaled rate was too small to train, and raised
   uint32_t seed = 1;
 };
 

@@ -220,6 +220,13 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         Rounds without an improvement of at least ``tol`` that end an early-stopped fit.
     tol : float, default=1e-4
         The improvement of the validation accuracy that counts.
+    learn_centres : bool, default=False
+        Training also moves the inner centres of the input membership
+        functions (``LearnCentres = true`` in a parameter file, ``import
+        --learn-centres``), with the weights' momentum at a hundredth of their
+        learning rate; the first and last centre of every input stay at the
+        ends of its range and the others keep their order. False: all stay
+        where the network was created.
     verbose : int, default=0
         Above 0: a progress line on standard error (epoch, error, seconds
         since the start) about every second of training, and one at the end.
@@ -291,6 +298,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         "n_iter_no_change": [Interval(numbers.Integral, 1, _INT_MAX, closed="both")],
         "tol": [Interval(numbers.Real, 0, None, closed="left")],
         "verbose": ["verbose"],
+        "learn_centres": ["boolean"],
     }
 
     def __init__(self, n_rules=None, input_mfs=_DEFAULTS["input_mfs"],
@@ -300,8 +308,9 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
                  examples_per_round=None, categorical_features=None,
-                 scaling=_DEFAULTS["scaling"], centres=_DEFAULTS["centres"], early_stopping=False, validation_fraction=0.1,
-                 n_iter_no_change=10, tol=1e-4, verbose=0):
+                 scaling=_DEFAULTS["scaling"], centres=_DEFAULTS["centres"],
+                 early_stopping=False, validation_fraction=0.1, n_iter_no_change=10, tol=1e-4,
+                 verbose=0, learn_centres=_DEFAULTS["learn_centres"]):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -323,6 +332,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.n_iter_no_change = n_iter_no_change
         self.tol = tol
         self.verbose = verbose
+        self.learn_centres = learn_centres
 
     # ---- fitting
 
@@ -433,6 +443,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         settings.learning_rate = float(self.learning_rate)
         settings.momentum = float(self.momentum)
         settings.batch = bool(self.batch)
+        settings.learn_centres = bool(self.learn_centres)
         settings.seed = shape.seed
         settings.scaling = getattr(_kestrane.RangeFit, self.scaling)
         settings.centres = getattr(_kestrane.CentrePlacement, self.centres)

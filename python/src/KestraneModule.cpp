@@ -102,6 +102,8 @@ std::string ParameterName(kestrane::Setting setting) {
     return "examples_per_class";
   case Setting::kSeed:
     return "random_state";
+  case Setting::kLearnCentres:
+    return "learn_centres";
   }
   return "setting";
 }
@@ -456,6 +458,7 @@ py::dict Defaults() {
   out["learning_rate"] = d.learningRate;
   out["momentum"] = d.momentum;
   out["batch"] = d.batch;
+  out["learn_centres"] = d.learnCentres;
   out["random_state"] = d.seed;
   out["scaling"] = d.robustScaling ? "robust" : "minmax";
   out["centres"] = d.quantileCentres ? "quantile" : "even";
@@ -512,6 +515,7 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("learning_rate", &kestrane::TrainSettings::learningRate)
       .def_readwrite("momentum", &kestrane::TrainSettings::momentum)
       .def_readwrite("batch", &kestrane::TrainSettings::batch)
+      .def_readwrite("learn_centres", &kestrane::TrainSettings::learnCentres)
       .def_readwrite("seed", &kestrane::TrainSettings::seed)
       .def_readwrite("scaling", &kestrane::TrainSettings::scaling)
       .def_readwrite("centres", &kestrane::TrainSettings::centres)

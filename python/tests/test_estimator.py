@@ -475,3 +475,20 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
         ("clf", kestrane.FuzzyClassifier(random_state=3, **FAST)),
     ]).fit(frame.fillna({"colour": "none"}), y)
     assert encoded.score(frame.fillna({"colour": "none"}), y) > 0.7
+
+
+def test_learned_centres_move_in_order_and_plot_in_feature_units(iris):
+    _, X, y = iris
+    fixed = kestrane.FuzzyClassifier(centres="even", **FAST).fit(X, y)
+    clf = kestrane.FuzzyClassifier(learn_centres=True, centres="even", **FAST).fit(X, y)
+    even = fixed._model.weight_layer(WeightLayer.CONDITION_CENTRES)
+    learned = np.reshape(clf._model.weight_layer(WeightLayer.CONDITION_CENTRES), (4, 3))
+    assert np.array_equal(even, np.tile([0.0, 0.5, 1.0], 4))
+    assert not np.array_equal(learned.ravel(), even)
+    assert (learned[:, 0] == 0).all() and (learned[:, 2] == 1).all()
+    assert (np.diff(learned, axis=1) > 0).all()
+    assert clf.score(X, y) > 0.9
+    low, high = clf.feature_ranges_[2]
+    legend = [t.get_text() for t in kestrane.plot.membership(clf, 2).get_legend().get_texts()]
+    assert legend[1] == f"medium (centre {low + learned[2, 1] * (high - low):.4g})"
+    plt.close("all")

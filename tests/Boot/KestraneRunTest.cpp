@@ -229,6 +229,27 @@ TEST(KestraneRun, WithReplacementDrawsBeyondAClass) {
   EXPECT_EQ(Slurp(p.destination), without);
 }
 
+// A file without the key, or with it false, keeps the centres and the bytes
+// of a run; with it true the saved network's input centres have moved.
+TEST(KestraneRun, LearnCentresKeyMovesOnlyTheInputCentres) {
+  Params p = Standard();
+  p.Run();
+  const std::string without = Slurp(p.destination);
+  p.rest += " LearnCentres = false";
+  p.Run();
+  EXPECT_EQ(Slurp(p.destination), without);
+  p.rest += " LearnCentres = true";
+  const RunResult r = p.Run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string learned = Slurp(p.destination);
+  EXPECT_NE(learned, without);
+  const auto centres = [](const std::string &text) {
+    const size_t at = text.find("ToConditionConnections");
+    return text.substr(at, text.find("[~Matrix]", at) - at);
+  };
+  EXPECT_NE(centres(learned), centres(without));
+}
+
 TEST(KestraneRun, RefusesANetworkItCannotTrain) {
   const int sizes[] = {2, 3, 1};
   TMLPNetwork mlp(3, sizes, true);

@@ -67,13 +67,15 @@ TEST(ParameterFileTest, Defaults) {
   EXPECT_EQ(s.momentum, 0.5f);
   EXPECT_FALSE(s.batch);
   EXPECT_FALSE(s.withReplacement);
+  EXPECT_FALSE(s.learnCentres);
   EXPECT_EQ(s.featureCount, 0);
   EXPECT_TRUE(s.features.empty());
   ASSERT_EQ(Load("WeightFile = w #DataClasses = 1 DataFile = d Examples = 1 "
-                 "Epochs = 1 ChangeAfter = 1 withreplacement = TRUE",
+                 "Epochs = 1 ChangeAfter = 1 withreplacement = TRUE learncentres = True",
                  s),
             "");
   EXPECT_TRUE(s.withReplacement);
+  EXPECT_TRUE(s.learnCentres);
 }
 
 TEST(ParameterFileTest, Grammar) {

@@ -516,8 +516,9 @@ TEST_F(ToolTest, ImportScalesOnTrainingRowsAndScalesTheBatchRate) {
   for (int r = 0; r < 10; ++r)
     text += std::to_string(xs[r]) + "," + (r % 2 ? "b" : "a") + "\n";
   const std::string prefix = TempPath("held");
-  const Outcome o = RunTool(kestrane::ToolImport, {WriteFile("held.csv", text), "--holdout", "0.2",
-                                                   "--seed", "3", "--batch", "-o", prefix});
+  const std::string csv = WriteFile("held.csv", text);
+  const Outcome o = RunTool(kestrane::ToolImport,
+                            {csv, "--holdout", "0.2", "--seed", "3", "--batch", "-o", prefix});
   ASSERT_EQ(o.status, 0) << o.err;
   std::ifstream rangesIn(prefix + ".ranges");
   const kestrane::ImportRanges ranges = kestrane::ReadRanges(rangesIn);
@@ -541,8 +542,14 @@ TEST_F(ToolTest, ImportScalesOnTrainingRowsAndScalesTheBatchRate) {
   kestrane::RunSettings settings;
   ASSERT_EQ(kestrane::LoadParameters(param, settings), "");
   EXPECT_TRUE(settings.batch);
+  EXPECT_FALSE(settings.learnCentres);
   EXPECT_EQ(settings.examples, (std::vector<int32_t>{4, 4}));
   EXPECT_FLOAT_EQ(settings.learningRate, 0.1f / 8); // one draw: 4 rows of each of 2 classes
+
+  ASSERT_EQ(RunTool(kestrane::ToolImport, {csv, "--learn-centres", "-o", prefix}).status, 0);
+  std::ifstream learning(prefix + ".param");
+  ASSERT_EQ(kestrane::LoadParameters(learning, settings), "");
+  EXPECT_TRUE(settings.learnCentres);
 }
 
 TEST_F(ToolTest, ImportNeverWritesARateThatTrainsNothing) {
@@ -611,16 +618,21 @@ TEST_F(ToolTest, CvGridPicksTheBestMeanAndTiesGoToTheSmallerNetwork) {
       std::string::npos)
       << o.out;
   EXPECT_NE(o.out.find("\n  Epochs = 60\n"), std::string::npos);
-  const std::vector<std::vector<std::string>> bad = {{csv, "--folds", "1"},
-                                                     {csv, "--rules", "2,x"},
-                                                     {csv, "--batch", "maybe"},
-                                                     {csv, "--folds", "31"},
-                                                     {csv, "--learning-rate", "0.1,1e-7"}};
+  const std::vector<std::vector<std::string>> bad = {
+      {csv, "--folds", "1"},     {csv, "--rules", "2,x"},
+      {csv, "--batch", "maybe"}, {csv, "--learn-centres", "maybe"},
+      {csv, "--folds", "31"},    {csv, "--learning-rate", "0.1,1e-7"}};
   for (const auto &args : bad) {
     const Outcome b = RunTool(kestrane::ToolCv, args);
     EXPECT_EQ(b.status, 1);
     EXPECT_EQ(std::count(b.err.begin(), b.err.end(), '\n'), 1) << b.err;
   }
+  // Asked for, the axis is named; a winner that learns its centres says so.
+  const Outcome c = RunTool(kestrane::ToolCv, {csv, "--folds", "3", "--rules", "4", "--epochs",
+                                               "60", "--learn-centres", "true"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_NE(c.out.find(", batch false, learn-centres true\n"), std::string::npos) << c.out;
+  EXPECT_NE(c.out.find("\n  Seed = 1\n  LearnCentres = true\n"), std::string::npos) << c.out;
 }
 
 } // namespace
