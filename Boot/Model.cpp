@@ -5,13 +5,18 @@
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
 #include "FileHandler/TextFile.h"
+#include "KQmessage/Diagnostics.h"
 #include "KQmessage/KestraneError.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
 
+#include <exception>
 #include <memory>
 #include <new>
 #include <sstream>
+#include <system_error>
+#include <thread>
+#include <typeinfo>
 
 namespace kestrane {
 
@@ -293,6 +298,46 @@ std::string RangesText(const ImportRanges &ranges) {
   return out.str();
 }
 
+namespace {
+
+// Below this many rows a second thread and a copy of the network cost more
+// than they save.
+constexpr size_t kParallelRecallRows = 4096;
+
+void RecallRange(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled,
+                 size_t first, size_t last, double *outputs) {
+  const size_t O = static_cast<size_t>(network.GetNumOutputs());
+  for (size_t r = first; r < last; ++r)
+    network.Recall(scaled[r].data(), outputs + r * O);
+}
+
+// A copy of the network for a second thread, when it is one whose copy is
+// known to recall as the original does (a recall writes into the layers, so
+// two threads cannot share one network); else none.
+std::unique_ptr<TBasicNetwork> RecallCopy(const TBasicNetwork &network) {
+  if (typeid(network) == typeid(TVemo))
+    return std::make_unique<TVemo>(static_cast<const TVemo &>(network));
+  return nullptr;
+}
+
+// Keeps every line of the second half's recall, so that they reach the
+// caller's sink after the first half's, as one thread would have sent them.
+class HeldLines : public TDiagnosticSink {
+public:
+  void Write(DiagnosticKind kind, std::string_view line) override {
+    lines_.push_back(Diagnostic{kind, std::string(line)});
+  }
+  void PassOn() const {
+    for (const Diagnostic &d : lines_)
+      Diagnose(d.kind, d.line);
+  }
+
+private:
+  std::vector<Diagnostic> lines_;
+};
+
+} // namespace
+
 std::vector<double> RecallRows(TBasicNetwork &network,
                                const std::vector<std::vector<double>> &scaled) {
   const int I = network.GetNumInputs();
@@ -303,8 +348,46 @@ std::vector<double> RecallRows(TBasicNetwork &network,
       throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
                       " values, the network takes " + std::to_string(I));
     }
-    network.Recall(scaled[r].data(), &outputs[r * static_cast<size_t>(O)]);
   }
+  // Every row's outputs depend on that row alone: a large table is answered
+  // in two halves at once, each value as one thread would give it.
+  size_t half = scaled.size();
+  std::unique_ptr<TBasicNetwork> copy;
+  std::thread helper;
+  std::exception_ptr helperFailure;
+  HeldLines held;
+  if (scaled.size() >= kParallelRecallRows && std::thread::hardware_concurrency() >= 2)
+    copy = RecallCopy(network);
+  if (copy) {
+    half = scaled.size() / 2;
+    try {
+      helper = std::thread([&] {
+        try {
+          const TDiagnosticScope scope(held);
+          RecallRange(*copy, scaled, half, scaled.size(), outputs.data());
+        } catch (...) {
+          helperFailure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error &) {
+      half = scaled.size(); // no thread to be had: all on this one
+    }
+  }
+  std::exception_ptr failure;
+  try {
+    RecallRange(network, scaled, 0, half, outputs.data());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (helper.joinable())
+    helper.join();
+  // A failure in the first half ends the recall there, as it would have.
+  if (!failure) {
+    held.PassOn();
+    failure = helperFailure;
+  }
+  if (failure)
+    std::rethrow_exception(failure);
   return outputs;
 }
 

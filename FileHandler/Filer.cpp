@@ -319,14 +319,40 @@ int32_t SaveCounts(Data *first, Data *second, DataSetCounts &counts) {
 }
 
 // Fifteen significant digits, or seventeen when fifteen would not read back
-// as the same double.
+// as the same double. std::to_chars with a precision writes what printf's
+// "%.15g" writes, several times faster: a large data-set file spends most of
+// its time here. The non-finite values keep printf's spelling ("-nan").
 void AppendNumber(std::string &line, double value) {
   char text[40];
-  int length = std::snprintf(text, sizeof text, "%.15g", value);
-  double back = 0;
-  const auto result = std::from_chars(text, text + length, back);
-  if (result.ec == std::errc() && back != value && value == value)
-    length = std::snprintf(text, sizeof text, "%.17g", value);
+  int length = 0;
+  const double magnitude = std::fabs(value);
+  if (magnitude >= std::numeric_limits<double>::min() && magnitude < 1e308) {
+    // A normal double's rounding interval is narrower than the gap between
+    // two numbers of fifteen digits, so fifteen digits read back exactly when
+    // the shortest text that reads back has at most fifteen, and that is
+    // quicker to find than reading the fifteen back. (Subnormals, and values
+    // whose fifteen digits overflow, take the long way.)
+    char shortest[40];
+    const char *last =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific)
+            .ptr;
+    const char *first = shortest + (value < 0 ? 1 : 0);
+    const char *exponent = std::find(first, last, 'e');
+    const long digits = (exponent - first) - (exponent - first > 1 ? 1 : 0);
+    length = static_cast<int>(std::to_chars(text, text + sizeof text, value,
+                                            std::chars_format::general, digits <= 15 ? 15 : 17)
+                                  .ptr -
+                              text);
+  } else if (std::isfinite(value)) {
+    char *end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15).ptr;
+    double back = 0;
+    const auto result = std::from_chars(text, end, back);
+    if (result.ec == std::errc() && back != value)
+      end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17).ptr;
+    length = static_cast<int>(end - text);
+  } else {
+    length = std::snprintf(text, sizeof text, "%.15g", value);
+  }
   line.append(text, static_cast<size_t>(length));
   line += ' ';
 }

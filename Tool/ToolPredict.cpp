@@ -103,8 +103,9 @@ bool SavedBesideTarget(const std::string &name) {
 
 // Rows are scaled and answered a block at a time: the same calls, value by
 // value and row by row, as for the whole table, in memory that does not grow
-// with the file.
-constexpr size_t kBlockRows = 1024;
+// with the file. A block is large enough for RecallRows to share it between
+// two threads.
+constexpr size_t kBlockRows = 8192;
 
 } // namespace
 

@@ -96,7 +96,9 @@ void ColumnLearner::Read(const std::vector<std::string> &fields, const std::vect
       }
     }
     values[c] = number ? value : kMissing;
-    codes[c] = Code(column, Trimmed(cell), line);
+    // A column of numbers stops keeping codes at kMaxCategories values: no
+    // copy of its cells from then on.
+    codes[c] = column.overflow ? -1 : Code(column, Trimmed(cell), line);
   }
 }
 

@@ -43,7 +43,12 @@ public:
   // Added to the refusal of a value that is not a number: where the class
   // column came from, when the user did not name it.
   void SetClassHint(std::string hint) { classHint_ = std::move(hint); }
-  // One row's cells as the inputs Finish listed.
+  // Whether column c's codes may still be needed: false once it holds more
+  // than kMaxCategories values, all of them numbers (it can then only be a
+  // column of numbers, or refused).
+  bool KeepsCodes(size_t c) const { return !columns_[c].overflow; }
+  // One row's cells as the inputs Finish listed (codes of -1 for a column
+  // whose codes were not kept).
   void Expand(const double *values, const int32_t *codes, double *inputs) const;
   // What a user should know: the columns taken as categories, and those
   // whose values all differ, as in an ID column.

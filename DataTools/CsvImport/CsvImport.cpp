@@ -316,7 +316,8 @@ public:
     }
     ClassRows &rows = classes_[ClassOf(label)];
     rows.values.insert(rows.values.end(), cells_.begin(), cells_.end());
-    rows.codes.insert(rows.codes.end(), codes_.begin(), codes_.end());
+    if (learner_)
+      KeepCodes(rows);
     if (rows.count++ == 0)
       rows.firstLine = line;
     const int64_t numbers = Numbers();
@@ -419,10 +420,14 @@ public:
                     [](const FeatureRange &input) { return input.categorical; })) {
       for (ClassRows &c : classes_) {
         std::vector<double> wide(static_cast<size_t>(c.count) * width);
-        for (size_t r = 0; r < static_cast<size_t>(c.count); ++r)
-          learner_->Expand(&c.values[r * columns], &c.codes[r * columns], &wide[r * width]);
+        std::vector<int32_t> codes(columns, -1);
+        for (size_t r = 0; r < static_cast<size_t>(c.count); ++r) {
+          for (size_t f = 0; f < columns; ++f)
+            codes[f] = c.codes[f].empty() ? -1 : c.codes[f][r];
+          learner_->Expand(&c.values[r * columns], codes.data(), &wide[r * width]);
+        }
         c.values.swap(wide);
-        std::vector<int32_t>().swap(c.codes);
+        decltype(c.codes)().swap(c.codes);
       }
     }
     // The scaling is part of what training learns: fitted on the held-out rows
@@ -480,7 +485,10 @@ private:
   struct ClassRows {
     std::string name;
     std::vector<double> values; // count rows of the chosen features, unscaled until Finish
-    std::vector<int32_t> codes; // their category codes (ColumnLearner), until Finish
+    // Per column, the category codes (ColumnLearner) of its rows, until
+    // Finish; none for a column of numbers with too many values to be
+    // categories, which would otherwise hold half as much again as the values.
+    std::vector<std::vector<int32_t>> codes;
     int count = 0;
     int firstLine = 0;
   };
@@ -536,7 +544,27 @@ private:
                     OneHot(k, numClasses).data());
   }
 
-  static void Release(ClassRows &c) { std::vector<double>().swap(c.values); }
+  // The row's codes, for the columns that may still be categories; a column
+  // that has just passed kMaxCategories values drops the codes it kept.
+  void KeepCodes(ClassRows &rows) {
+    rows.codes.resize(width_);
+    dropped_.resize(width_, 0);
+    for (size_t c = 0; c < width_; ++c) {
+      if (learner_->KeepsCodes(c)) {
+        rows.codes[c].push_back(codes_[c]);
+      } else if (!dropped_[c]) {
+        dropped_[c] = 1;
+        for (ClassRows &other : classes_)
+          if (other.codes.size() > c)
+            std::vector<int32_t>().swap(other.codes[c]);
+      }
+    }
+  }
+
+  static void Release(ClassRows &c) {
+    std::vector<double>().swap(c.values);
+    decltype(c.codes)().swap(c.codes);
+  }
 
   const ImportRequest &request_;
   const bool eachRow_;
@@ -554,7 +582,8 @@ private:
   long missing_ = 0;
   std::vector<double> cells_; // the row being read
   std::vector<int32_t> codes_;
-  std::string unknown_; // the first row of a class the reused ranges lack
+  std::vector<char> dropped_; // per column: its codes are no longer kept
+  std::string unknown_;       // the first row of a class the reused ranges lack
 };
 
 void CheckHoldout(const ImportRequest &request) {

@@ -18,9 +18,34 @@ CsvRecords::CsvRecords(std::istream &in, char separator)
       in.seekg(0);
     }
   }
-  // Character by character through the buffer: the stream's own get() costs
-  // a sentry per character, which a file of gigabytes notices.
   buf_ = in.rdbuf();
+  block_.resize(1 << 16);
+}
+
+bool CsvRecords::Fill() {
+  const std::streamsize got =
+      buf_->sgetn(block_.data(), static_cast<std::streamsize>(block_.size()));
+  pos_ = 0;
+  end_ = got > 0 ? static_cast<size_t>(got) : 0;
+  return end_ > 0;
+}
+
+void CsvRecords::TakePlain(std::string &field) {
+  for (;;) {
+    const char *first = block_.data() + pos_;
+    const char *last = block_.data() + end_;
+    const char *stop = first;
+    while (stop != last) {
+      const int c = static_cast<unsigned char>(*stop);
+      if (c == sep_ || c == '"' || c == '\n' || c == '\r' || c == 0)
+        break;
+      ++stop;
+    }
+    field.append(first, static_cast<size_t>(stop - first));
+    pos_ += static_cast<size_t>(stop - first);
+    if (stop != last || !Fill())
+      return;
+  }
 }
 
 void CsvRecords::Header(std::vector<std::string> &fields, int &line) {
@@ -30,31 +55,40 @@ void CsvRecords::Header(std::vector<std::string> &fields, int &line) {
 
 bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
   for (;;) {
-    fields.clear();
-    if (buf_->sgetc() == std::char_traits<char>::eof())
+    // The strings of the last record are reused: their room stays.
+    size_t count = 0;
+    const auto newField = [&]() -> std::string & {
+      if (count == fields.size())
+        fields.emplace_back();
+      std::string &field = fields[count++];
+      field.clear();
+      return field;
+    };
+    if (Peek() == kEnd) {
+      fields.clear();
       return false;
+    }
     startLine = line_;
     bool blank = true;
-    std::string field;
+    std::string *field = &newField();
     for (;;) {
-      int c = buf_->sbumpc();
-      if (c == std::char_traits<char>::eof()) {
-        fields.push_back(field);
+      if (!quotedSeen_ && !field->empty())
+        TakePlain(*field);
+      int c = Get();
+      if (c == kEnd)
         break;
-      }
       if (c == 0)
         throw NulByte();
-      if (c == '"' && field.empty() && !quotedSeen_) {
-        ReadQuoted(field, startLine);
+      if (c == '"' && field->empty() && !quotedSeen_) {
+        ReadQuoted(*field, startLine);
         blank = false;
         quotedSeen_ = true;
         continue;
       }
-      if (c == '\r' && buf_->sgetc() == '\n')
-        c = buf_->sbumpc();
+      if (c == '\r' && Peek() == '\n')
+        c = Get();
       if (c == '\n' || c == '\r') {
         ++line_;
-        fields.push_back(field);
         break;
       }
       if (quotedSeen_ && c != sep_) {
@@ -63,13 +97,13 @@ bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
       }
       blank = false;
       if (c == sep_) {
-        fields.push_back(field);
-        field.clear();
+        field = &newField();
         quotedSeen_ = false;
       } else {
-        field += static_cast<char>(c);
+        *field += static_cast<char>(c);
       }
     }
+    fields.resize(count);
     quotedSeen_ = false;
     if (!(blank && fields.size() == 1 && fields[0].empty()))
       return true;
@@ -78,16 +112,16 @@ bool CsvRecords::Next(std::vector<std::string> &fields, int &startLine) {
 
 void CsvRecords::ReadQuoted(std::string &field, int startLine) {
   for (;;) {
-    const int c = buf_->sbumpc();
-    if (c == std::char_traits<char>::eof()) {
+    const int c = Get();
+    if (c == kEnd) {
       throw ImportError("line " + std::to_string(startLine) + ": quoted field is not closed");
     }
     if (c == 0)
       throw NulByte();
     if (c == '"') {
-      if (buf_->sgetc() != '"')
+      if (Peek() != '"')
         return;
-      buf_->sbumpc();
+      Get();
     }
     if (c == '\n')
       ++line_;

@@ -42,9 +42,21 @@ public:
 private:
   void ReadQuoted(std::string &field, int startLine);
   ImportError NulByte() const;
+  // The text comes through a block of its own: a call into the stream
+  // buffer per character costs more than the rest of the reading.
+  int Get() { return pos_ < end_ || Fill() ? static_cast<unsigned char>(block_[pos_++]) : kEnd; }
+  int Peek() { return pos_ < end_ || Fill() ? static_cast<unsigned char>(block_[pos_]) : kEnd; }
+  bool Fill();
+  // Appends to `field` the characters up to the next one that is not plain
+  // text (a separator, a quote, a line end or a NUL byte).
+  void TakePlain(std::string &field);
 
+  static constexpr int kEnd = std::char_traits<char>::eof();
   std::streambuf *buf_;
-  int sep_; // as get() returns it
+  std::vector<char> block_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  int sep_; // as Get() returns it
   int line_ = 1;
   bool quotedSeen_ = false; // the current field was quoted and has closed
 };

@@ -1,8 +1,10 @@
 #include "DataTools/CsvImport/FeatureScaling.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 namespace kestrane {
 
@@ -28,14 +30,36 @@ double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
   return (value - range.min) / span;
 }
 
+namespace {
+
+// `text` without the blanks (spaces and tabs) around it.
+std::string_view WithoutBlanks(const std::string &text) {
+  const char *first = text.data();
+  const char *last = first + text.size();
+  while (first != last && (*first == ' ' || *first == '\t'))
+    ++first;
+  while (last != first && (last[-1] == ' ' || last[-1] == '\t'))
+    --last;
+  return std::string_view(first, static_cast<size_t>(last - first));
+}
+
+} // namespace
+
 bool ParseFeatureValue(const std::string &text, double &value) {
-  size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos)
+  const std::string_view trimmed = WithoutBlanks(text);
+  if (trimmed.empty())
     return false;
-  size_t last = text.find_last_not_of(" \t");
-  const std::string trimmed = text.substr(first, last - first + 1);
+  // A plain decimal number, by far the commonest field, reads to the same
+  // correctly rounded double through from_chars, without a copy or the
+  // locale. What it does not take whole (a leading '+', hexadecimal, a value
+  // out of range) is read by strtod as ever.
+  const char *last = trimmed.data() + trimmed.size();
+  const auto result = std::from_chars(trimmed.data(), last, value);
+  if (result.ec == std::errc() && result.ptr == last)
+    return std::isfinite(value);
+  const std::string copy(trimmed);
   char *end = nullptr;
-  value = std::strtod(trimmed.c_str(), &end);
+  value = std::strtod(copy.c_str(), &end);
   return *end == '\0' && std::isfinite(value);
 }
 
@@ -45,10 +69,7 @@ const std::vector<std::string> &DefaultMissingMarks() {
 }
 
 bool IsMissingMark(const std::string &text, const std::vector<std::string> &marks) {
-  const size_t first = text.find_first_not_of(" \t");
-  const std::string trimmed = first == std::string::npos
-                                  ? std::string()
-                                  : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  const std::string_view trimmed = WithoutBlanks(text);
   for (const std::string &mark : marks) {
     if (trimmed == mark)
       return true;

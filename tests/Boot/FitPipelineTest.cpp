@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -165,6 +167,30 @@ TEST(FitPipelineTest, FitsInTwoThreadsGiveWhatEachGivesAlone) {
   EXPECT_NE(alone[0], alone[1]);
   EXPECT_EQ(together[0], alone[0]);
   EXPECT_EQ(together[1], alone[1]);
+}
+
+// A large table is recalled in two halves on two threads: every output must
+// be the one a single network gives row after row, missing values included.
+TEST(FitPipelineTest, LargeRecallsGiveTheRowByRowOutputs) {
+  const Sample s = ThreeBlobs();
+  NetworkShape shape;
+  shape.rules = 6;
+  TrainSettings settings;
+  settings.epochs = 40;
+  Model model = Fit(s.rows, s.labels, {"a", "b"}, shape, settings);
+  std::vector<std::vector<double>> rows;
+  for (int r = 0; r < 9001; ++r) {
+    const double a = (r * 37 % 1000) / 999.0;
+    rows.push_back({r % 97 == 0 ? std::nan("") : a, (r * 53 % 1000) / 999.0});
+  }
+  const std::vector<double> outputs = RecallRows(model.Network(), rows);
+  const int O = model.Outputs();
+  std::vector<double> one(static_cast<size_t>(O));
+  for (size_t r = 0; r < rows.size(); ++r) {
+    model.Network().Recall(rows[r].data(), one.data());
+    for (int o = 0; o < O; ++o)
+      ASSERT_EQ(std::memcmp(&outputs[r * O + o], &one[o], sizeof(double)), 0) << "row " << r;
+  }
 }
 
 TEST(FitPipelineTest, PieceByPieceRules) {

@@ -9,10 +9,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -467,3 +472,69 @@ TEST(FilerTest, NumbersKeepFifteenDigitsUnlessMoreAreNeeded) {
 }
 
 } // namespace
+
+namespace {
+
+// What a data-set file has always held for a number: "%.15g", or "%.17g" when
+// fifteen digits do not read back as the same double.
+std::string PrintfText(double value) {
+  char text[40];
+  const int length = std::snprintf(text, sizeof text, "%.15g", value);
+  double back = 0;
+  const auto read = std::from_chars(text, text + length, back);
+  if (read.ec == std::errc() && back != value && value == value)
+    std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+} // namespace
+
+TEST(FilerTest, NumbersAreWrittenAsPrintfWroteThem) {
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.1,
+                                1.0 / 3,
+                                2.0 / 3,
+                                1e-5,
+                                1e-4,
+                                123456.789,
+                                1e15,
+                                1e16,
+                                123456789012345678.0,
+                                5e-324,
+                                2.2250738585072014e-308,
+                                1.7976931348623157e308,
+                                0.30000000000000004,
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN(),
+                                -std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 bits(5);
+  for (int i = 0; i < 20000; ++i) {
+    // Any bit pattern, and values in [0, 1] as the imports write them.
+    uint64_t word = bits();
+    double any = 0;
+    std::memcpy(&any, &word, sizeof any);
+    values.push_back(any);
+    values.push_back(static_cast<double>(bits() >> 11) / 9007199254740992.0);
+    // Decimals of 15 and 16 digits: whether fifteen digits read back.
+    std::string decimal = std::to_string(1 + bits() % 9) + ".";
+    for (int d = i % 2 == 0 ? 14 : 15; d > 0; --d)
+      decimal += static_cast<char>('0' + bits() % 10);
+    decimal += "e" + std::to_string(static_cast<int>(bits() % 601) - 300);
+    values.push_back(std::strtod(decimal.c_str(), nullptr));
+  }
+  Data table(static_cast<int32_t>(values.size()), 1, 0, false);
+  for (double value : values)
+    table.AppendRow(&value, nullptr);
+  std::ostringstream out;
+  FileTools().WriteDataSet(out, &table, nullptr);
+  std::istringstream text(out.str());
+  std::string line;
+  while (std::getline(text, line) && line != "[Data]") {
+  }
+  for (double value : values) {
+    std::getline(text, line);
+    ASSERT_EQ(line, PrintfText(value) + "   ");
+  }
+}

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -288,7 +289,9 @@ TEST(CsvImportTest, StreamedImportStopsAtTheRowThatPassesTheLimit) {
   const std::string rows = "f,c\n1,a\n2,b\n3,a\n4,b\n";
   kestrane::ImportRequest request;
   request.maxNumbers = 10; // 3 numbers a row once both classes are seen
-  std::istringstream in(rows + std::string(1, '\0') + "\n5,a\n");
+  // The reader takes the text a block at a time: what lies beyond the
+  // block of the refused row is never read.
+  std::istringstream in(rows + std::string(1, '\0') + "\n5,a\n" + std::string(1 << 17, '\n'));
   EXPECT_EQ(ErrorOf([&] { kestrane::ImportCsv(in, ',', request); }),
             "line 5: the import would hold 12 numbers (rows x (features + classes)), more than "
             "the limit of 10; refused at this row");
@@ -308,3 +311,58 @@ TEST(CsvImportTest, StreamedImportStopsAtTheRowThatPassesTheLimit) {
 }
 
 } // namespace
+
+// A feature field reads as strtod reads it, whole and finite, blanks around it allowed.
+TEST(CsvImportTest, FeatureFieldsReadAsStrtodReadsThem) {
+  const struct {
+    const char *text;
+    bool number;
+  } cases[] = {
+      {"0.1", true},    {" -2.5e-3\t", true},
+      {"+7", true},     {"0x1p-2", true},
+      {".5", true},     {"5.", true},
+      {"1e-310", true}, {"1e-400", true},
+      {"\r1", true},    {"12345678901234567890123", true},
+      {"1e400", false}, {"inf", false},
+      {"nan", false},   {"", false},
+      {" \t", false},   {"1e", false},
+      {"1,5", false},   {"- 1", false},
+      {"1 2", false},
+  };
+  for (const auto &c : cases) {
+    double value = -1;
+    const bool number = kestrane::ParseFeatureValue(c.text, value);
+    EXPECT_EQ(number, c.number) << c.text;
+    if (number) {
+      std::string trimmed(c.text);
+      trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+      EXPECT_EQ(value, std::strtod(trimmed.c_str(), nullptr)) << c.text;
+    }
+  }
+  EXPECT_TRUE(kestrane::IsMissingMark(" NA\t", kestrane::DefaultMissingMarks()));
+  EXPECT_FALSE(kestrane::IsMissingMark("N A", kestrane::DefaultMissingMarks()));
+}
+
+// A column of numbers with more values than a column of categories may hold
+// stops keeping codes; the categories beside it, before and after, stay right.
+TEST(CsvImportTest, CategoriesBesideAColumnOfManyNumbers) {
+  std::string text = "n,colour,few,kind\n";
+  for (int i = 0; i < 2500; ++i) {
+    text += std::to_string(i) + "," + (i % 3 == 0 ? "red" : "blue") + "," + std::to_string(i % 4) +
+            "," + (i % 2 ? "x" : "y") + "\n";
+  }
+  std::istringstream in(text);
+  const kestrane::ImportResult r = kestrane::ImportCsv(in, ',', {});
+  ASSERT_EQ(r.ranges.features.size(), 4u); // n, colour=blue, colour=red, few
+  for (int k = 0; k < 2; ++k) {
+    const kestrane::Data &table = *r.training[k];
+    ASSERT_EQ(table.MbrNdxDataRows, 1250);
+    for (int row = 0; row < 1250; ++row) {
+      const int i = 2 * row + (k == 0 ? 1 : 0); // x: odd rows, y: even rows
+      EXPECT_EQ(table.GetInputDatum(row, 0), i / 2499.0);
+      EXPECT_EQ(table.GetInputDatum(row, 1), i % 3 == 0 ? 0.0 : 1.0) << i;
+      EXPECT_EQ(table.GetInputDatum(row, 2), i % 3 == 0 ? 1.0 : 0.0) << i;
+      EXPECT_EQ(table.GetInputDatum(row, 3), (i % 4) / 3.0);
+    }
+  }
+}
