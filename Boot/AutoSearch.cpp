@@ -73,6 +73,10 @@ AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
   grid.seed = request.seed;
   grid.jobs = request.jobs;
   grid.failWhenAllDiverge = false;
+  // Scaled and placed as the Python estimator does by default, in both front
+  // ends, so that a search gives the same winner and refit in either.
+  grid.scaling = kDefaults.robustScaling ? RangeFit::kRobust : RangeFit::kMinMax;
+  grid.centres = kDefaults.quantileCentres ? CentrePlacement::kQuantile : CentrePlacement::kEven;
   grid.values[kGridOutputMFs] = {static_cast<double>(kDefaults.outputMFs)};
   grid.values[kGridChangeAfter] = {static_cast<double>(kDefaults.changeAfter)};
   grid.values[kGridMomentum] = {kDefaults.momentum};

@@ -26,7 +26,8 @@
 
 namespace kestrane {
 
-// One entry of the list. Settings left out keep their defaults (kDefaults);
+// One entry of the list. Settings left out keep their defaults (kDefaults;
+// the scaling and the centres as the Python estimator has them);
 // the rule count is a multiple of the starter count import suggests.
 struct AutoCandidate {
   double rulesFactor; // times StarterRuleCount, rounded, at least 1

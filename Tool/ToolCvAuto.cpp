@@ -224,6 +224,8 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
       << " --outputs " << numClasses << " --output-mfs " << Value(result, b, kGridOutputMFs);
   if (a.Has("--weights"))
     out << " --weights " << a.Get("--weights");
+  if (b.settings.centres == CentrePlacement::kQuantile)
+    out << " --centres quantile --data (import's class files)";
   out << " --seed " << request.seed << " -o " << prefix << "-initial.wgt\n"
       << "  Epochs = " << Value(result, b, kGridEpochs) << "\n"
       << "  ChangeAfter = " << Value(result, b, kGridChangeAfter) << "\n"
