@@ -177,6 +177,19 @@ RangeFit ParseScaling(const std::string &text) {
   throw ToolError("--scaling: \"" + text + "\" is neither minmax nor robust");
 }
 
+bool ParseQuantileCentres(const std::string &text) {
+  if (text != "even" && text != "quantile")
+    throw ToolError("--centres: \"" + text + "\" is neither even nor quantile");
+  return text == "quantile";
+}
+
+int ParseJobs(const ToolArguments &a) {
+  if (a.Has("--jobs"))
+    return ParseCount(a.Get("--jobs"), "--jobs", 1, 1024);
+  const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  return static_cast<int>(processors > 0 ? processors : 1);
+}
+
 uint32_t ParseSeed(const std::string &text) {
   char *end = nullptr;
   errno = 0;

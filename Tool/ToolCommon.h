@@ -68,6 +68,8 @@ uint32_t ParseSeed(const std::string &text);
 ClassSampling ParseSampling(const std::string &text, const std::string &what);
 // --scaling: "minmax" or "robust".
 RangeFit ParseScaling(const std::string &text);
+// --centres: "quantile" (true) or "even" (false).
+bool ParseQuantileCentres(const std::string &text);
 
 // The --weights value MIN,MAX, MIN <= MAX.
 void ParseWeightRange(const std::string &text, double &min, double &max);
@@ -77,6 +79,8 @@ void ParseWeightRange(const std::string &text, double &min, double &max);
 std::vector<std::string> ParseMissingMarks(const ToolArguments &a);
 // The columns import and cv read: --class, --features, --na, --categorical, --drop.
 ImportRequest ParseColumnChoices(const ToolArguments &a);
+// --jobs, by default one thread per online processor.
+int ParseJobs(const ToolArguments &a);
 
 // The files of a --data value: a comma list, or one file whose name holds a comma.
 std::vector<std::string> DataFileList(const std::string &text);

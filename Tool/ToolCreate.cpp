@@ -99,12 +99,10 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   shape.weightMin = min;
   shape.weightMax = max;
   shape.seed = seed;
-  const std::string placement = a.Get("--centres", "even");
-  if (placement != "even" && placement != "quantile")
-    throw ToolError("--centres: \"" + placement + "\" is neither even nor quantile");
-  if ((placement == "quantile") != a.Has("--data"))
+  const bool quantile = ParseQuantileCentres(a.Get("--centres", "even"));
+  if (quantile != a.Has("--data"))
     throw ToolError("--centres quantile and --data go together (the rows place the centres)");
-  if (placement == "quantile") {
+  if (quantile) {
     ExpandShape(shape);
     shape.inputCentres = QuantileCentres(DataRows(a.Get("--data"), inputs), shape.inputMFs);
   }

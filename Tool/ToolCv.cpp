@@ -169,16 +169,12 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   GridRequest grid;
   grid.folds = ParseCount(a.Get("--folds", std::to_string(kDefaults.folds)), "--folds", 2, 1000000);
   grid.seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
-  const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-  grid.jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
-                              : static_cast<int>(processors > 0 ? processors : 1);
+  grid.jobs = ParseJobs(a);
   if (a.Has("--weights"))
     ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
   grid.scaling = ParseScaling(a.Get("--scaling", kDefaults.robustScaling ? "robust" : "minmax"));
-  const std::string centres = a.Get("--centres", "even");
-  if (centres != "even" && centres != "quantile")
-    throw ToolError("--centres: \"" + centres + "\" is neither even nor quantile");
-  grid.centres = centres == "quantile" ? CentrePlacement::kQuantile : CentrePlacement::kEven;
+  grid.centres = ParseQuantileCentres(a.Get("--centres", "even")) ? CentrePlacement::kQuantile
+                                                                  : CentrePlacement::kEven;
   if (a.Has("--early-stopping")) {
     grid.validationFraction = ParseReal(a.Get("--early-stopping"), "--early-stopping");
     if (!(grid.validationFraction > 0.0 && grid.validationFraction < 1.0))

@@ -139,9 +139,7 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
   AutoRequest request;
   request.folds = ParseCount(a.Get("--folds", std::to_string(kAutoFolds)), "--folds", 2, 1000000);
   request.seed = ParseSeed(a.Get("--seed", DefaultText(Setting::kSeed)));
-  const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-  request.jobs = a.Has("--jobs") ? ParseCount(a.Get("--jobs"), "--jobs", 1, 1024)
-                                 : static_cast<int>(processors > 0 ? processors : 1);
+  request.jobs = ParseJobs(a);
   if (a.Has("--weights"))
     ParseWeightRange(a.Get("--weights"), request.weightMin, request.weightMax);
   request.timeBudget =
