@@ -162,6 +162,17 @@ TVemo &Model::Fuzzy() {
   return *fuzzy_;
 }
 
+namespace {
+
+std::vector<int> PredictedClasses(const std::vector<double> &outputs, size_t rows, int O) {
+  std::vector<int> predicted(rows);
+  for (size_t r = 0; r < rows; ++r)
+    predicted[r] = PredictedClass(outputs.data() + r * static_cast<size_t>(O), O);
+  return predicted;
+}
+
+} // namespace
+
 Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   for (const std::vector<double> &row : rows) {
     if (row.size() != ranges_.features.size()) {
@@ -172,12 +183,22 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   Prediction prediction;
   prediction.clipped = ScaleRows(ranges_.features, rows);
   prediction.outputs = RecallRows(*network_, rows);
-  const int O = Outputs();
-  prediction.predicted.reserve(rows.size());
-  for (size_t r = 0; r < rows.size(); ++r) {
-    prediction.predicted.push_back(
-        PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
+  prediction.predicted = PredictedClasses(prediction.outputs, rows.size(), Outputs());
+  return prediction;
+}
+
+Prediction Model::Predict(std::vector<double> values, size_t rows, size_t cols) {
+  if (rows > 0 && cols != ranges_.features.size()) {
+    throw TRunError("a row of " + std::to_string(cols) + " values; the model takes " +
+                    std::to_string(ranges_.features.size()));
   }
+  if (values.size() != rows * cols)
+    throw TRunError("a table of " + std::to_string(values.size()) + " values is not " +
+                    std::to_string(rows) + " rows of " + std::to_string(cols));
+  Prediction prediction;
+  prediction.clipped = ScaleTable(ranges_.features, values.data(), rows);
+  prediction.outputs = RecallRows(*network_, values.data(), rows, cols);
+  prediction.predicted = PredictedClasses(prediction.outputs, rows, Outputs());
   return prediction;
 }
 
@@ -306,8 +327,18 @@ namespace {
 // than they save.
 constexpr size_t kParallelRecallRows = 4096;
 
-void RecallRange(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled,
-                 size_t first, size_t last, double *outputs) {
+// Row r of a table: the rows of vectors or of one array.
+struct RowsOf {
+  const std::vector<std::vector<double>> *vectors;
+  const double *values;
+  size_t cols;
+  const double *operator[](size_t r) const {
+    return vectors != nullptr ? (*vectors)[r].data() : values + r * cols;
+  }
+};
+
+void RecallRange(TBasicNetwork &network, const RowsOf &scaled, size_t first, size_t last,
+                 double *outputs) {
   const size_t O = static_cast<size_t>(network.GetNumOutputs());
   // A fuzzy network of the usual layout recalls four rows at a time through
   // flat loops, with the same bits. The last row, and any row whose output
@@ -323,19 +354,19 @@ void RecallRange(TBasicNetwork &network, const std::vector<std::vector<double>> 
     while (r + 1 < last) {
       const int n = static_cast<int>(std::min(kLanes, last - 1 - r));
       for (int p = 0; p < n; ++p) {
-        in[p] = scaled[r + static_cast<size_t>(p)].data();
+        in[p] = scaled[r + static_cast<size_t>(p)];
         out[p] = outputs + (r + static_cast<size_t>(p)) * O;
       }
       const int done = flat.Recall(n, in, out);
       r += static_cast<size_t>(done);
       if (done < n) {
-        network.Recall(scaled[r].data(), outputs + r * O);
+        network.Recall(scaled[r], outputs + r * O);
         ++r;
       }
     }
   }
   for (; r < last; ++r)
-    network.Recall(scaled[r].data(), outputs + r * O);
+    network.Recall(scaled[r], outputs + r * O);
 }
 
 // A copy of the network for a second thread, when it is one whose copy is
@@ -363,41 +394,31 @@ private:
   std::vector<Diagnostic> lines_;
 };
 
-} // namespace
-
-std::vector<double> RecallRows(TBasicNetwork &network,
-                               const std::vector<std::vector<double>> &scaled) {
-  const int I = network.GetNumInputs();
+std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, size_t rows) {
   const int O = network.GetNumOutputs();
-  std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
-  for (size_t r = 0; r < scaled.size(); ++r) {
-    if (static_cast<int>(scaled[r].size()) < I) {
-      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
-                      " values, the network takes " + std::to_string(I));
-    }
-  }
+  std::vector<double> outputs(rows * static_cast<size_t>(O));
   // Every row's outputs depend on that row alone: a large table is answered
   // in two halves at once, each value as one thread would give it.
-  size_t half = scaled.size();
+  size_t half = rows;
   std::unique_ptr<TBasicNetwork> copy;
   std::thread helper;
   std::exception_ptr helperFailure;
   HeldLines held;
-  if (scaled.size() >= kParallelRecallRows && std::thread::hardware_concurrency() >= 2)
+  if (rows >= kParallelRecallRows && std::thread::hardware_concurrency() >= 2)
     copy = RecallCopy(network);
   if (copy) {
-    half = scaled.size() / 2;
+    half = rows / 2;
     try {
       helper = std::thread([&] {
         try {
           const TDiagnosticScope scope(held);
-          RecallRange(*copy, scaled, half, scaled.size(), outputs.data());
+          RecallRange(*copy, scaled, half, rows, outputs.data());
         } catch (...) {
           helperFailure = std::current_exception();
         }
       });
     } catch (const std::system_error &) {
-      half = scaled.size(); // no thread to be had: all on this one
+      half = rows; // no thread to be had: all on this one
     }
   }
   std::exception_ptr failure;
@@ -416,6 +437,30 @@ std::vector<double> RecallRows(TBasicNetwork &network,
   if (failure)
     std::rethrow_exception(failure);
   return outputs;
+}
+
+} // namespace
+
+std::vector<double> RecallRows(TBasicNetwork &network,
+                               const std::vector<std::vector<double>> &scaled) {
+  const int I = network.GetNumInputs();
+  for (size_t r = 0; r < scaled.size(); ++r) {
+    if (static_cast<int>(scaled[r].size()) < I) {
+      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
+                      " values, the network takes " + std::to_string(I));
+    }
+  }
+  return RecallTable(network, RowsOf{&scaled, nullptr, 0}, scaled.size());
+}
+
+std::vector<double> RecallRows(TBasicNetwork &network, const double *scaled, size_t rows,
+                               size_t cols) {
+  const int I = network.GetNumInputs();
+  if (rows > 0 && static_cast<int>(cols) < I) {
+    throw TRunError("row 1 has " + std::to_string(cols) + " values, the network takes " +
+                    std::to_string(I));
+  }
+  return RecallTable(network, RowsOf{nullptr, scaled, cols}, rows);
 }
 
 int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }

@@ -118,4 +118,18 @@ long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<
   return clipped;
 }
 
+long ScaleTable(const std::vector<FeatureRange> &ranges, double *values, size_t rows) {
+  long clipped = 0;
+  const size_t cols = ranges.size();
+  for (size_t r = 0; r < rows; ++r, values += cols) {
+    for (size_t f = 0; f < cols; ++f) {
+      bool outside = false;
+      values[f] = ScaleFeature(ranges[f], values[f], outside);
+      if (outside)
+        ++clipped;
+    }
+  }
+  return clipped;
+}
+
 } // namespace kestrane
