@@ -7,7 +7,10 @@
 
 namespace kestrane {
 
-double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
+namespace {
+
+// ScaleFeature, inline for the loop over a whole table.
+inline double Scaled(const FeatureRange &range, double value, bool &clipped) {
   clipped = false;
   if (std::isnan(value))
     return value;
@@ -27,6 +30,12 @@ double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
   if (!std::isfinite(span))
     return (value / 2 - range.min / 2) / (range.max / 2 - range.min / 2);
   return (value - range.min) / span;
+}
+
+} // namespace
+
+double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
+  return Scaled(range, value, clipped);
 }
 
 namespace {
@@ -124,7 +133,7 @@ long ScaleTable(const std::vector<FeatureRange> &ranges, double *values, size_t 
   for (size_t r = 0; r < rows; ++r, values += cols) {
     for (size_t f = 0; f < cols; ++f) {
       bool outside = false;
-      values[f] = ScaleFeature(ranges[f], values[f], outside);
+      values[f] = Scaled(ranges[f], values[f], outside);
       if (outside)
         ++clipped;
     }
