@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace kestrane {
 
@@ -59,10 +60,33 @@ void CheckData(const LabelledData &data, const EncodedClasses &classes, int fold
   }
 }
 
+// A combination's percentages, mean and deviation, from its fold scores.
+void SumUp(GridPoint &o) {
+  o.percent.clear();
+  o.diverged = 0;
+  for (const FoldScore &f : o.folds) {
+    o.percent.push_back(f.diverged ? std::nan("") : 100.0 * f.correct / f.rows);
+    if (f.diverged)
+      ++o.diverged;
+  }
+  if (o.diverged != 0) {
+    o.mean = o.deviation = std::nan("");
+    return;
+  }
+  const double folds = static_cast<double>(o.folds.size());
+  o.mean = 0.0;
+  for (double p : o.percent)
+    o.mean += p;
+  o.mean /= folds;
+  o.deviation = 0.0;
+  for (double p : o.percent)
+    o.deviation += (p - o.mean) * (p - o.mean);
+  o.deviation = std::sqrt(o.deviation / (folds - 1));
+}
+
 } // namespace
 
-GridResult GridSearch(const LabelledData &data, GridRequest request,
-                      const std::function<void(long long task, long long tasks)> &started) {
+GridResult GridSearch(const LabelledData &data, GridRequest request, const GridListener &listener) {
   GridResult result;
   const EncodedClasses classes = EncodeClasses(data.labels);
   CheckData(data, classes, request.folds);
@@ -128,15 +152,43 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
   const int folds = request.folds;
   const std::vector<int> foldOf = StratifiedFolds(classes.classOf, numClasses, folds, request.seed);
   const int tasks = static_cast<int>(combinations * folds);
+  // The listener's side: scores as they come, and the combinations still
+  // short of folds, so that each is told in grid order as soon as it can be.
+  std::mutex telling;
+  std::vector<FoldScore> early(listener.scored ? static_cast<size_t>(tasks) : 0);
+  std::vector<int> unscored(result.points.size(), folds);
+  size_t told = 0;
+  long long ended = 0;
+  const auto tell = [&](int task, const FoldScore &score) {
+    const std::lock_guard<std::mutex> hold(telling);
+    if (listener.ended)
+      listener.ended(++ended, tasks);
+    if (!listener.scored)
+      return;
+    early[static_cast<size_t>(task)] = score;
+    --unscored[static_cast<size_t>(task / folds)];
+    for (; told < result.points.size() && unscored[told] == 0; ++told) {
+      GridPoint &point = result.points[told];
+      point.folds.assign(early.begin() + static_cast<long>(told * folds),
+                         early.begin() + static_cast<long>((told + 1) * folds));
+      SumUp(point);
+      listener.scored(point, told);
+    }
+  };
   const std::vector<FoldScore> scores = RunTasks(
       tasks, std::max(1, std::min(request.jobs, tasks)),
       [&](int task) {
         const GridPoint &point = result.points[static_cast<size_t>(task / folds)];
-        return ScoreFold(data, foldOf, task % folds, point.shape, point.settings);
+        FoldScore score = ScoreFold(data, foldOf, task % folds, point.shape, point.settings);
+        if (listener.ended || listener.scored)
+          tell(task, score);
+        return score;
       },
       [&](int task) {
-        if (started)
-          started(task, tasks);
+        if (listener.started) {
+          const std::lock_guard<std::mutex> hold(telling);
+          listener.started(task, tasks);
+        }
       });
 
   std::exception_ptr firstDivergence;
@@ -145,21 +197,13 @@ GridResult GridSearch(const LabelledData &data, GridRequest request,
     GridPoint &o = result.points[c];
     o.folds.assign(scores.begin() + static_cast<long>(c * folds),
                    scores.begin() + static_cast<long>((c + 1) * folds));
+    SumUp(o);
     for (const FoldScore &f : o.folds) {
-      o.percent.push_back(f.diverged ? std::nan("") : 100.0 * f.correct / f.rows);
-      if (f.diverged && o.diverged++ == 0 && !firstDivergence)
+      if (f.diverged && !firstDivergence)
         firstDivergence = f.diverged;
     }
-    if (o.diverged != 0) {
-      o.mean = o.deviation = std::nan("");
+    if (o.diverged != 0)
       continue;
-    }
-    for (double p : o.percent)
-      o.mean += p;
-    o.mean /= folds;
-    for (double p : o.percent)
-      o.deviation += (p - o.mean) * (p - o.mean);
-    o.deviation = std::sqrt(o.deviation / (folds - 1));
     const GridPoint &b = result.points[result.best];
     if (!converged || o.mean > b.mean || (o.mean == b.mean && o.size < b.size))
       result.best = c;

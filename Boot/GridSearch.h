@@ -65,16 +65,29 @@ struct GridResult {
   size_t best = 0;               // the best combination that converged
 };
 
+// What a front end hears while a grid runs, so that a long search shows its
+// progress and a stopped one keeps what it found. The calls come one at a
+// time (from whichever thread has news), each member only when set.
+struct GridListener {
+  // Every fold training as it starts: combination * folds + fold, of all.
+  std::function<void(long long task, long long tasks)> started;
+  // Every fold training as it ends: how many have ended so far, of all.
+  std::function<void(long long ended, long long tasks)> ended;
+  // Every combination, in grid order, as soon as its folds and those of every
+  // combination before it are scored; summed up as in the result (folds,
+  // percent, diverged, mean, deviation). The classes and inputs are those
+  // of the result.
+  std::function<void(const GridPoint &point, size_t index)> scored;
+};
+
 // Raises TSettingError for an axis without values or a value out of range,
 // TRunError for data a cross-validation cannot use (one class, a class of
-// one row, more folds than rows) or a grid too large, before any training.
-// A combination that diverges in a fold is kept in the result, marked, and
-// the search goes on; when every combination diverged, the first divergence
-// (a TDivergedError) is raised. `started` hears every fold training
-// (combination * folds + fold) as it starts.
-GridResult
-GridSearch(const LabelledData &data, GridRequest request,
-           const std::function<void(long long task, long long tasks)> &started = nullptr);
+// one row, more folds than rows) or a grid too large, before any training
+// and before the listener hears anything. A combination that diverges in a
+// fold is kept in the result, marked, and the search goes on; when every
+// combination diverged, the first divergence (a TDivergedError) is raised.
+GridResult GridSearch(const LabelledData &data, GridRequest request,
+                      const GridListener &listener = GridListener());
 
 } // namespace kestrane
 

@@ -102,6 +102,8 @@ std::string MembershipChart(TVemo &network, const ImportRanges &ranges, const Cl
   std::vector<long> histogram(bins, 0);
   for (size_t r = 0; r < rows.Rows(); ++r) {
     const double v = rows.Row(r)[input];
+    if (std::isnan(v))
+      continue; // a missing value has no place on the axis
     ++histogram[static_cast<size_t>(std::clamp(static_cast<int>(v * bins), 0, bins - 1))];
   }
   const long most = std::max(1L, *std::max_element(histogram.begin(), histogram.end()));

@@ -149,6 +149,20 @@ std::string Model::NetworkText() const {
   return out.str();
 }
 
+void Model::MarkCategories(
+    const std::vector<std::pair<std::string, std::string>> &columnAndCategory) {
+  const size_t n = std::min(columnAndCategory.size(), ranges_.features.size());
+  for (size_t i = 0; i < n; ++i) {
+    FeatureRange &f = ranges_.features[i];
+    const auto &[column, category] = columnAndCategory[i];
+    if (column.empty() || f.min != 0.0 || f.max != 1.0 || f.name != column + "=" + category)
+      continue;
+    f.categorical = true;
+    f.column = column;
+    f.category = category;
+  }
+}
+
 void Model::KeepAsSaved() {
   std::istringstream in(NetworkText());
   FileTools tools;

@@ -83,6 +83,14 @@ public:
   // The ranges file's text, as import writes it.
   std::string RangesText() const { return kestrane::RangesText(ranges_); }
 
+  // Marks the inputs a front end encoded itself as one category of a column
+  // each: (column, category) per input, an empty column for an ordinary one.
+  // Only an input of range [0, 1] named "column=category" is marked (another
+  // one would read back from the ranges file with another scaling); the
+  // ranges file then keeps the categories as import writes them, and the
+  // rules read such inputs as "column is category".
+  void MarkCategories(const std::vector<std::pair<std::string, std::string>> &columnAndCategory);
+
   // Replaces the network by what its file text reads back as (the weights at
   // the file's precision): a model kept this way, its saved files and the
   // programs reading them all give the same answers.

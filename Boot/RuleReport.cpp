@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 namespace kestrane {
 
@@ -114,6 +115,22 @@ const char *const kVoteReadingHowTo =
 std::string VoteClassName(const RuleBase &base, int k) { return ClassName(base, k); }
 
 std::string VoteConditionText(const RuleBase &base, const VoteCondition &condition) {
+  // An input of one category is 0 or 1 (or missing): a cut between them
+  // splits the rows by the category, which is how a reader says it.
+  const RuleVariable &input = base.inputs[static_cast<size_t>(condition.input)];
+  if (!input.category.empty() && condition.cut > 0.0 && condition.cut <= 1.0) {
+    if (condition.atLeast)
+      return input.column + " is " + input.category;
+    // Of two categories, "not one" is the other (a missing value meets neither).
+    std::vector<const RuleVariable *> others;
+    for (const RuleVariable &v : base.inputs) {
+      if (&v != &input && !v.category.empty() && v.column == input.column)
+        others.push_back(&v);
+    }
+    if (others.size() == 1)
+      return input.column + " is " + others[0]->category;
+    return input.column + " is not " + input.category;
+  }
   char number[32];
   std::snprintf(number, sizeof number, "%.4g", condition.value);
   return base.inputs[static_cast<size_t>(condition.input)].name +

@@ -1,6 +1,9 @@
 #include "Boot/RuleToolInputs.h"
 
+#include "Boot/FiniteChecks.h"
+#include "Boot/ParameterFile.h"
 #include "Boot/Wording.h"
+#include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "FileHandler/ParseTools.h"
 #include "FileHandler/SafeSave.h"
@@ -8,7 +11,10 @@
 #include "KQmessage/KestraneError.h"
 #include "Vemo/TVemo.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <memory>
 
 namespace kestrane {
 
@@ -54,12 +60,14 @@ void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::strin
   }
 }
 
-ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) {
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges,
+                           const std::vector<std::string> &missingMarks) {
   std::ifstream in(file, std::ios::binary);
   if (!in)
     throw TRunError("Unable to open file " + file);
   ImportRequest request;
   request.reuse = &ranges;
+  request.missing = missingMarks;
   ImportResult result;
   try {
     result = ImportCsv(ReadCsv(in, ','), request);
@@ -90,6 +98,121 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges) 
         ClippedWarning(result.clipped, "value", " of " + file + " outside the ranges");
     warning.pop_back(); // the sink ends the line
     Warn(warning);
+  }
+  return rows;
+}
+
+namespace {
+
+// Data-set files open with "[FormatVersion", "[DataSet" or a comment; a CSV
+// header that begins so is not one import would have read. Only a regular
+// file is looked into: a pipe read twice would lose what the look took.
+bool LooksLikeDataSet(const std::string &file) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throw TRunError("Unable to open file " + file);
+  int c = in.get();
+  while (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+    c = in.get();
+  return c == '[' || (c == '/' && in.peek() == '*');
+}
+
+// Rows of a data-set file of import: inputs already scaled, a 1 in the
+// output of the row's class and 0 in the others.
+void AppendDataSetRows(const std::string &file, const ImportRanges &ranges, ClassRows &rows) {
+  FileTools tools;
+  std::unique_ptr<Data> table;
+  std::unique_ptr<Data> second;
+  int32_t code;
+  try {
+    code = tools.LoadDataSet(file.c_str(), table, second);
+  } catch (const FileTools::Error &e) {
+    throw TRunError(file + ": " + e.GetMessage());
+  }
+  if (code == kDataSetCannotOpen)
+    throw TRunError("Unable to open file " + file);
+  if (code != kDataSetSuccess || !table || second)
+    throw TRunError(file + ": not a data-set file of inputs and expected outputs");
+  const int features = static_cast<int>(ranges.features.size());
+  const int classes = static_cast<int>(ranges.classes.size());
+  if (table->MbrNdxInputs != features) {
+    throw TRunError(file + ": " + std::to_string(table->MbrNdxInputs) +
+                    " inputs per row, the ranges file names " + std::to_string(features) +
+                    " features");
+  }
+  if (table->MbrBlnLabels || table->MbrNdxOutputs != classes) {
+    throw TRunError(file + ": " + std::to_string(table->MbrNdxOutputs) +
+                    " expected outputs per row, the ranges file names " + std::to_string(classes) +
+                    " classes");
+  }
+  const std::string bad = FirstNonFiniteValue(*table);
+  if (!bad.empty())
+    throw TRunError(file + ": " + bad +
+                    "; every value must be a finite number (an input may be "
+                    "nan: missing)");
+  for (int32_t r = 0; r < table->MbrNdxDataRows; ++r) {
+    const double *target = table->OutputSlot(r);
+    int expected = -1;
+    for (int k = 0; k < classes; ++k) {
+      if (target[k] == 1.0 && expected < 0)
+        expected = k;
+      else if (target[k] != 0.0)
+        expected = classes;
+    }
+    if (expected < 0 || expected == classes) {
+      throw TRunError(file + ": row " + std::to_string(r + 1) +
+                      " is of no one class (its expected outputs must be 1 for its class and 0 "
+                      "for the others)");
+    }
+    const double *in = table->InputSlot(r);
+    rows.values.insert(rows.values.end(), in, in + features);
+    rows.classes.push_back(expected);
+  }
+}
+
+bool IsParameterFile(const std::string &file) {
+  return file.size() > 6 && file.compare(file.size() - 6, 6, ".param") == 0;
+}
+
+// The class files a parameter file names: the training rows of its import.
+std::vector<std::string> ClassFilesOf(const std::string &file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    throw TRunError("Unable to open file " + file);
+  RequireNoSetJournal(file);
+  RunSettings settings;
+  const std::string problem = LoadParameters(in, settings);
+  if (!problem.empty())
+    throw TRunError(file + ": " + problem);
+  if (settings.featureCount > 0) {
+    throw TRunError(file + ": its Features line keeps some input columns only; give its "
+                           "data-set files instead");
+  }
+  return settings.dataFiles;
+}
+
+} // namespace
+
+ClassRows ReadClassRows(const std::vector<std::string> &files, const ImportRanges &ranges,
+                        const std::vector<std::string> &missingMarks) {
+  ClassRows rows;
+  rows.inputs = static_cast<int>(ranges.features.size());
+  for (const std::string &file : files) {
+    if (IsParameterFile(file)) {
+      for (const std::string &classFile : ClassFilesOf(file))
+        AppendDataSetRows(classFile, ranges, rows);
+      continue;
+    }
+    if (LooksLikeDataSet(file)) {
+      AppendDataSetRows(file, ranges, rows);
+      continue;
+    }
+    const ClassRows read = ReadClassRowsCsv(file, ranges, missingMarks);
+    rows.values.insert(rows.values.end(), read.values.begin(), read.values.end());
+    rows.classes.insert(rows.classes.end(), read.classes.begin(), read.classes.end());
   }
   return rows;
 }

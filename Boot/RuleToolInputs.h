@@ -1,9 +1,10 @@
 #ifndef KESTRANE_BOOT_RULETOOLINPUTS_H
 #define KESTRANE_BOOT_RULETOOLINPUTS_H
 
-// What the rules and simplify commands read: a fuzzy network file, the
-// ranges file of the import and, optionally, a CSV file of labelled rows
-// scaled through those ranges. Failures are TRunErrors naming the file.
+// What the rules, simplify and report commands read: a fuzzy network file,
+// the ranges file of the import and, optionally, labelled rows: a CSV file
+// scaled through those ranges, or the data-set files import wrote. Failures
+// are TRunErrors naming the file.
 
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"
@@ -12,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrane {
 
@@ -28,7 +30,15 @@ ImportRanges LoadRangesFile(const std::string &file);
 void CheckRangesFit(const ImportRanges &ranges, TVemo &network, const std::string &networkFile);
 // Rows of a CSV file with a header, scaled and encoded as the import did;
 // values outside the ranges are clipped, with a warning (KQmessage/Diagnostics.h).
-ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges);
+ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges,
+                           const std::vector<std::string> &missingMarks = DefaultMissingMarks());
+// The rows of every file in turn. A file that begins as a data-set file does
+// ("[" or a comment) is one import wrote through these ranges: a class's
+// training rows or the held-out rows, already scaled, one output per class.
+// A parameter file (NAME.param) stands for the class files it names: the
+// training rows. Any other file is read as CSV.
+ClassRows ReadClassRows(const std::vector<std::string> &files, const ImportRanges &ranges,
+                        const std::vector<std::string> &missingMarks = DefaultMissingMarks());
 // Feature names and units, class names, class outputs.
 RuleVocabulary VocabularyOf(const ImportRanges &ranges);
 

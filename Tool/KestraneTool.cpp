@@ -71,7 +71,11 @@ int RunTool(int argc, char **argv) {
     std::cerr << "unknown command \"" << command << "\" (see kestrane-tool --help)\n";
     return 1;
   }
-  // The report reaches standard output only after a complete run: a failure
+  // cv prints every combination as soon as it is known, so that a long search
+  // stopped half-way keeps what it found; it writes nothing before its checks pass.
+  if (run == ToolCv)
+    return RunGuarded([&] { return run(args, std::cout, std::cerr); }, std::cerr);
+  // Any other report reaches standard output only after a complete run: a failure
   // half-way (a file that cannot be written, a bad setting found late) is
   // its one error line and nothing else. A long report (predict's table)
   // waits in a temporary file rather than in memory.

@@ -110,6 +110,13 @@ std::vector<std::string> ParseMissingMarks(const ToolArguments &a) {
   return SplitList(a.Get("--na"));
 }
 
+std::vector<std::string> DataFileList(const std::string &text) {
+  struct stat info {};
+  if (text.find(',') == std::string::npos || stat(text.c_str(), &info) == 0)
+    return {text};
+  return SplitList(text);
+}
+
 std::vector<std::string> SplitList(const std::string &text) {
   std::vector<std::string> parts;
   size_t start = 0;

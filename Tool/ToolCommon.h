@@ -76,6 +76,9 @@ std::vector<std::string> ParseMissingMarks(const ToolArguments &a);
 // The columns import and cv read: --class, --features, --na, --categorical, --drop.
 ImportRequest ParseColumnChoices(const ToolArguments &a);
 
+// The files of a --data value: a comma list, or one file whose name holds a comma.
+std::vector<std::string> DataFileList(const std::string &text);
+
 // The --separator value: one character, or "tab".
 char ParseSeparator(const std::string &text);
 

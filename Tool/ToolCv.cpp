@@ -3,6 +3,7 @@
 #include "Boot/GridSearch.h"
 #include "DataTools/CsvImport/CsvImport.h"
 #include "DataTools/CsvImport/StarterParameters.h"
+#include "Tool/CvProgress.h"
 #include "Tool/ToolCommon.h"
 
 #include <unistd.h>
@@ -11,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <ostream>
+#include <sstream>
 #include <strings.h>
 
 namespace kestrane {
@@ -29,6 +32,9 @@ const char *const kToolCvHelp =
     "A combination whose training diverges in a fold (the error or a weight no\n"
     "longer a finite number) is shown as diverged and cannot win; when every\n"
     "combination diverges, cv fails with the first divergence.\n"
+    "Each combination is printed as soon as its folds are scored, so a search\n"
+    "stopped half-way keeps what it found; on a terminal, standard error shows\n"
+    "the progress, the time elapsed and an estimate of the time left.\n"
     "  --folds K            number of folds, 2 or more (default 5)\n"
     "  --seed N             seed of the folds, the network and the training (default 1)\n"
     "  --class, --features, --categorical, --drop, --separator, --na   as for import\n"
@@ -118,6 +124,20 @@ std::string Describe(const std::vector<Axis> &axes, const GridPoint &point) {
   return text;
 }
 
+std::ostream &PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const GridPoint &o,
+                         int folds) {
+  out << Describe(axes, o) << "\n  folds:";
+  for (size_t f = 0; f < o.folds.size(); ++f)
+    out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+  if (o.diverged != 0) {
+    out << "\n  training diverged in " << o.diverged << " of " << folds
+        << " folds: no mean, not a candidate\n";
+  } else {
+    out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+  }
+  return out;
+}
+
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
@@ -151,8 +171,10 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
   const int inputs = static_cast<int>(read.featureNames.size());
   if (read.skipped > 0)
     err << SkippedWarning(read.skipped, " of " + csvName);
-  for (const std::string &note : read.notes)
-    (note.compare(0, 9, "!Warning:") == 0 ? err : out) << note << "\n";
+  for (const std::string &note : read.notes) {
+    if (note.compare(0, 9, "!Warning:") == 0)
+      err << note << "\n";
+  }
 
   std::vector<Axis> axes(kGridAxes);
   const std::string starterRules = std::to_string(
@@ -179,32 +201,55 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
   const LabelledData data{std::move(read.values), std::move(read.labels), read.featureNames,
                           read.classColumn};
-  const bool terminal = isatty(2) != 0;
+  const int numClasses = static_cast<int>(SortedClassNames(data.labels).size());
   const int folds = grid.folds;
-  const GridResult result = GridSearch(data, grid, [&](long long task, long long tasks) {
-    if (!terminal)
+  // Each combination is printed and flushed as soon as it is known, so that
+  // a run stopped half-way keeps what it found. Combinations that diverged
+  // wait, with the heading, for the first that did not: a search in which
+  // every one diverges fails as one line, as any refused run does.
+  bool headed = false;
+  const auto heading = [&] {
+    if (headed)
       return;
-    err << "\rcombination " << task / folds + 1 << " of " << tasks / folds << ", fold "
-        << task % folds + 1 << " of " << folds << "   " << std::flush;
-  });
-  if (terminal)
-    err << "\r\033[K" << std::flush;
-
-  const int numClasses = static_cast<int>(result.classes.size());
-  out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
-      << numClasses << " classes (column \"" << data.classColumn << "\")\n"
-      << folds << "-fold cross-validation, seed " << grid.seed << "\n";
-  for (const GridPoint &o : result.points) {
-    out << Describe(axes, o) << "\n  folds:";
-    for (size_t f = 0; f < o.folds.size(); ++f)
-      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
-    if (o.diverged != 0) {
-      out << "\n  training diverged in " << o.diverged << " of " << folds
-          << " folds: no mean, not a candidate\n";
-    } else {
-      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
+    headed = true;
+    for (const std::string &note : read.notes) {
+      if (note.compare(0, 9, "!Warning:") != 0)
+        out << note << "\n";
     }
-  }
+    out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
+        << numClasses << " classes (column \"" << data.classColumn << "\")\n"
+        << folds << "-fold cross-validation, seed " << grid.seed << "\n"
+        << std::flush;
+  };
+  GridListener listener;
+  std::unique_ptr<CvProgress> progress;
+  if (isatty(2) != 0)
+    progress = std::make_unique<CvProgress>(err, folds);
+  listener.started = [&](long long task, long long tasks) {
+    if (progress)
+      progress->Started(task, tasks);
+  };
+  if (progress)
+    listener.ended = [&](long long count, long long tasks) { progress->Ended(count, tasks); };
+  std::ostringstream held;
+  listener.scored = [&](const GridPoint &point, size_t) {
+    if (!headed && point.diverged != 0) {
+      PrintPoint(held, axes, point, folds);
+      return;
+    }
+    const auto print = [&] {
+      heading();
+      PrintPoint(out << held.str(), axes, point, folds) << std::flush;
+      held.str("");
+    };
+    if (progress)
+      progress->Around(print);
+    else
+      print();
+  };
+  const GridResult result = GridSearch(data, grid, listener);
+  progress.reset();
+  heading();
 
   const GridPoint &b = result.points[result.best];
   if (result.points.size() > 1) {

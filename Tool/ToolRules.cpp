@@ -18,15 +18,19 @@ const char *const kToolRulesHelp =
     "Usage: kestrane-tool rules NETWORK --ranges RANGES [options]\n"
     "Prints the rules of a trained network as a reader applies them by hand: at\n"
     "most 20 rules of at most 5 conditions (\"feature >= value\", \"feature < value\"\n"
-    "in the feature's units), each voting for one class, fitted to the network's\n"
+    "in the feature's units, \"column is [not] category\" for a column of\n"
+    "categories), each voting for one class, fitted to the network's\n"
     "own answers on the rows of --data (without it, on 4000 inputs drawn evenly\n"
     "from the ranges). Every class starts at its start score; every rule whose\n"
     "conditions all hold adds its vote to its class; the largest total is the\n"
     "answer. Fidelity is the share of rows on which that gives the network's class.\n"
     "  --ranges FILE      the ranges file of the import (feature and class names)\n"
-    "  --data FILE.csv    labelled rows (CSV with header, scaled through the\n"
-    "                     ranges): the rules are fitted to the network's answers\n"
-    "                     on them; also accuracy and permutation importance\n"
+    "  --data FILES       labelled rows: a CSV file with header (scaled through\n"
+    "                     the ranges), data-set files of the import (a comma list)\n"
+    "                     or its parameter file (NAME.param: its training rows);\n"
+    "                     the rules are fitted to the network's answers on them;\n"
+    "                     also accuracy and permutation importance\n"
+    "  --na LIST          texts that mark a missing value in a CSV file, as for import\n"
     "  --top K            at most K rules (default 20; with --nodes, all nodes)\n"
     "  --nodes            print the network's rule nodes instead, one paragraph\n"
     "                     each: conditions \"feature is [not] term\" and conclusions\n"
@@ -37,14 +41,17 @@ const char *const kToolRulesHelp =
     "See docs/rules.md.\n";
 
 const char *const kToolSimplifyHelp =
-    "Usage: kestrane-tool simplify NETWORK --ranges RANGES --data FILE.csv -o SMALLER.wgt\n"
+    "Usage: kestrane-tool simplify NETWORK --ranges RANGES --data FILES -o SMALLER.wgt\n"
     "Removes the weakest arcs of the rule and action matrices, weakest first,\n"
-    "as long as the accuracy on the rows of FILE.csv stays within --max-drop\n"
+    "as long as the accuracy on the rows of FILES stays within --max-drop\n"
     "points of the accuracy before, then removes rules left without\n"
     "conclusions. Reports arcs, rules and accuracy before and after. The result\n"
     "is a normal network file: Kestrane trains it further, rules prints it.\n"
     "  --ranges FILE      the ranges file of the import\n"
-    "  --data FILE.csv    labelled rows to judge the accuracy by\n"
+    "  --data FILES       labelled rows to judge the accuracy by: a CSV file with\n"
+    "                     header, data-set files of the import (a comma list) or\n"
+    "                     its parameter file (NAME.param: its training rows)\n"
+    "  --na LIST          texts that mark a missing value in a CSV file, as for import\n"
     "  --max-drop P       accuracy points the network may lose (default 1)\n"
     "  -o FILE            the smaller network\n";
 
@@ -70,7 +77,7 @@ auto OneLine(Call call) -> decltype(call()) {
 
 // Warnings reach the error stream through the sink RunGuarded installs.
 int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
-  const ToolArguments a(args, {"--ranges", "--data", "--top", "--min-weight"},
+  const ToolArguments a(args, {"--ranges", "--data", "--na", "--top", "--min-weight"},
                         {"--json", "--nodes"}, "rules");
   if (a.Help()) {
     out << kToolRulesHelp;
@@ -95,7 +102,7 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
   RuleReportSource source{networkFile, a.Get("--data")};
   ClassRows rows;
   if (a.Has("--data")) {
-    rows = ReadClassRowsCsv(source.dataFile, ranges);
+    rows = ReadClassRows(DataFileList(source.dataFile), ranges, ParseMissingMarks(a));
     if (rows.Rows() == 0)
       throw ToolError(source.dataFile + ": no rows");
   }
@@ -112,7 +119,7 @@ int ToolRules(const std::vector<std::string> &args, std::ostream &out, std::ostr
 }
 
 int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
-  const ToolArguments a(args, {"--ranges", "--data", "--max-drop", "-o"}, {}, "simplify");
+  const ToolArguments a(args, {"--ranges", "--data", "--na", "--max-drop", "-o"}, {}, "simplify");
   if (a.Help()) {
     out << kToolSimplifyHelp;
     return 0;
@@ -132,7 +139,7 @@ int ToolSimplify(const std::vector<std::string> &args, std::ostream &out, std::o
   // would write one, chosen by accuracies that mean nothing.
   RequireFiniteWeights(*loaded.owner, networkFile);
   const std::string dataFile = a.Require("--data");
-  const ClassRows rows = ReadClassRowsCsv(dataFile, ranges);
+  const ClassRows rows = ReadClassRows(DataFileList(dataFile), ranges, ParseMissingMarks(a));
   if (rows.Rows() == 0)
     throw ToolError(dataFile + ": no rows");
 

@@ -82,7 +82,7 @@ std::vector<RuleVariable> InputVariables(TVemo &network, const Shape &s, const R
     inputs[i].name =
         i < static_cast<int>(v.inputNames.size()) ? v.inputNames[i] : "x" + std::to_string(i + 1);
     if (i < static_cast<int>(v.inputCategories.size()) &&
-        i < static_cast<int>(v.inputColumns.size()) && s.mfIn[i] == 2) {
+        i < static_cast<int>(v.inputColumns.size())) {
       inputs[i].column = v.inputColumns[i];
       inputs[i].category = v.inputCategories[i];
     }
@@ -120,7 +120,9 @@ std::vector<RuleVariable> OutputVariables(TVemo &network, const Shape &s, const 
 
 std::string ConditionText(const RuleVariable &input, int term, bool negated) {
   const RuleTerm &t = input.terms[term];
-  if (!input.category.empty()) {
+  // Two crisp terms read as the category itself; with more, the middle
+  // ones have no such reading and keep their names.
+  if (!input.category.empty() && input.terms.size() == 2) {
     const bool is = (term == 1) != negated;
     return input.column + (is ? " is " : " is not ") + input.category;
   }

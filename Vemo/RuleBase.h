@@ -57,8 +57,9 @@ struct RuleTerm {
 struct RuleVariable {
   std::string name;
   std::vector<RuleTerm> terms;
-  // An input that is 1 for one category of a column and 0 for the others:
-  // its high term reads "column is category", its low term "column is not category".
+  // An input that is 1 for one category of a column and 0 for the others.
+  // With two terms its high term reads "column is category", its low term
+  // "column is not category"; a cut between 0 and 1 reads the same way.
   std::string column;
   std::string category; // empty: an ordinary variable
 };

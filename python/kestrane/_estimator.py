@@ -210,7 +210,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     ----------
     categories_ : dict
         The categories of every categorical column, in input order; empty
-        when there is none.
+        when there is none. ``save`` keeps them in the ranges file, so a
+        loaded model has them too (as does one of ``kestrane-tool import``).
     classes_ : ndarray
         The class labels in output order (sorted).
     n_features_in_ : int
@@ -412,6 +413,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.classes_ = np.array([label_of[name] for name in model.classes], dtype=classes.dtype)
         self.class_column_ = class_column
         self._set_model(model)
+        self._mark_categories()
         self.n_rules_ = n_rules
         self.loss_curve_ = errors
         self.n_iter_ = len(errors)
@@ -430,6 +432,14 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if hasattr(self, "feature_names_in_"):
             return [str(n) for n in self.feature_names_in_]
         return [f"x{i}" for i in range(n_features)]
+
+    def _mark_categories(self):
+        """Tell the model which inputs are categories, so that its rules read
+        "column is category" and its saved ranges file keeps the categories."""
+        categories = getattr(self, "categories_", None)
+        if categories:
+            self._model.mark_categories(
+                _tables.input_categories(categories, self._feature_names(self._model.inputs)))
 
     def _set_model(self, model):
         self._model = model
@@ -631,7 +641,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         pairwise and agrees to rounding only. See docs/explain.md.
         """
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         out = self._model.explain(X, int(top))
         out["predicted"] = self.classes_[out["predicted"]]
         out["classes"] = list(self.classes_)
@@ -644,7 +654,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         rule nodes with their weights as bars, the confusion matrix, the
         permutation importance and a few rows explained. Returns the path."""
         check_is_fitted(self, "_model")
-        X = _validate_data(self, X, dtype=np.float64, reset=False)
+        X = _validate_data(self, self._inputs(X), dtype=np.float64, reset=False, **_ALLOW_NAN)
         y = column_or_1d(y)
         lookup = {c: k for k, c in enumerate(self.classes_)}
         try:
@@ -721,6 +731,7 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         if text is not None:
             names, mins, maxs = (list(v) for v in zip(*ranges))
             self._model = _kestrane.Model.from_text(text, names, mins, maxs)
+            self._mark_categories()
 
     # ---- scikit-learn's tags, in the form of each release
 
@@ -865,6 +876,7 @@ def load(prefix):
         clf.feature_names_in_ = np.array(features, dtype=object)
     clf.class_column_ = model.class_column
     clf.n_rules_ = shape["rules"]
+    clf.categories_ = _tables.categories_of_inputs(model.categories)
     clf._set_model(model)
     return clf
 

@@ -114,3 +114,21 @@ def encode(X, categories):
         what = "1 value is a category" if unseen == 1 else f"{unseen} values are categories"
         warnings.warn(f"{what} the fit did not see, taken as missing", UserWarning)
     return pd.DataFrame(parts, index=frame.index)
+
+
+def input_categories(categories, feature_names):
+    """(column, category) of every input that encode() made from `categories`,
+    ("", "") for the others, in the order of `feature_names`."""
+    made = {f"{c}={category}": (str(c), str(category))
+            for c, listed in categories.items() for category in listed}
+    return [made.get(name, ("", "")) for name in feature_names]
+
+
+def categories_of_inputs(marks):
+    """{column: [categories]} from a model's (column, category) per input:
+    the categories_ of the estimator that fitted it."""
+    categories = {}
+    for mark in marks:
+        if mark is not None:
+            categories.setdefault(mark[0], []).append(mark[1])
+    return categories

@@ -189,6 +189,22 @@ public:
     return py::make_tuple(outputs, predicted);
   }
 
+  // Per input, (column, category) or None: see Model::MarkCategories.
+  void MarkCategories(const std::vector<std::pair<std::string, std::string>> &columnAndCategory) {
+    std::lock_guard<std::mutex> hold(lock_);
+    model_.MarkCategories(columnAndCategory);
+  }
+  py::list Categories() const {
+    py::list list;
+    for (const FeatureRange &f : model_.Features()) {
+      if (f.categorical)
+        list.append(py::make_tuple(Decoded(f.column), Decoded(f.category)));
+      else
+        list.append(py::none());
+    }
+    return list;
+  }
+
   int Inputs() const { return model_.Inputs(); }
   int Outputs() const { return model_.Outputs(); }
   py::list Ranges() const { return RangeTuples(model_.Features()); }
@@ -526,6 +542,11 @@ PYBIND11_MODULE(_kestrane, m) {
            "X scaled by the fitted ranges first.")
       .def_property_readonly("inputs", &PyModel::Inputs)
       .def_property_readonly("outputs", &PyModel::Outputs)
+      .def("mark_categories", Reporting(&PyModel::MarkCategories), py::arg("column_and_category"),
+           "Marks inputs encoded from a column of categories: (column, category) per input, "
+           "('', '') for an ordinary one.")
+      .def_property_readonly("categories", &PyModel::Categories,
+                             "Per input, (column, category) of a categorical input, else None.")
       .def_property_readonly("ranges", &PyModel::Ranges,
                              "(name, minimum, maximum) of every feature.")
       .def_property_readonly("classes", &PyModel::Classes, "The class names in output order.")

@@ -409,7 +409,7 @@ def test_missing_values_are_kept_in_fit_and_predict(iris):
         clf.predict(holes)
 
 
-def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
+def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines(tmp_path):
     from sklearn.compose import ColumnTransformer
     from sklearn.model_selection import GridSearchCV
     from sklearn.pipeline import Pipeline
@@ -432,6 +432,17 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines():
     assert search.score(frame, y) > 0.7
     with pytest.warns(UserWarning, match="1 value is a category the fit did not see"):
         fitted.predict(frame.assign(colour=["pink"] + list(colour[1:])))
+    # Saved and loaded, the categories come back and the rules read them as words.
+    fitted.save(tmp_path / "m")
+    loaded = kestrane.load(tmp_path / "m")
+    assert loaded.categories_ == fitted.categories_
+    assert (loaded.predict(frame) == fitted.predict(frame)).all()
+    texts = [c["text"] for r in loaded.rules(frame, y)["vote_rules"]["rules"]
+             for c in r["conditions"]]
+    assert any(t.startswith("colour is ") for t in texts), texts
+    assert loaded.explain(frame)["predicted"].shape == (n,)
+    loaded.report(frame, y, tmp_path / "r.html")
+    assert "colour is " in (tmp_path / "r.html").read_text(encoding="utf-8")
     assert kestrane.FuzzyClassifier(categorical_features=["size"], **FAST).fit(
         frame.assign(size=np.round(frame["size"])), y).categories_["size"][0] == "-2.0"
 

@@ -28,8 +28,34 @@ GridRequest Small() {
   return grid;
 }
 
+// The listener hears every combination in grid order, summed up as the
+// result has it, whatever the order in which the threads finish.
 TEST(GridSearchTest, EveryCombinationOnTheSameFoldsAndTheBestPicked) {
-  const GridResult result = GridSearch(TwoClasses(), Small());
+  GridRequest grid = Small();
+  grid.jobs = 3;
+  std::vector<GridPoint> heard;
+  std::vector<size_t> order;
+  long long started = 0, ended = 0;
+  GridListener listener;
+  listener.started = [&](long long, long long) { ++started; };
+  listener.ended = [&](long long count, long long tasks) {
+    EXPECT_EQ(count, ++ended);
+    EXPECT_EQ(tasks, 6);
+  };
+  listener.scored = [&](const GridPoint &point, size_t index) {
+    EXPECT_GE(ended, static_cast<long long>(3 * (index + 1))) << "told before its folds ended";
+    heard.push_back(point);
+    order.push_back(index);
+  };
+  const GridResult result = GridSearch(TwoClasses(), grid, listener);
+  EXPECT_EQ(order, (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(started, 6);
+  EXPECT_EQ(ended, 6);
+  ASSERT_EQ(heard.size(), result.points.size());
+  for (size_t c = 0; c < heard.size(); ++c) {
+    EXPECT_EQ(heard[c].mean, result.points[c].mean);
+    EXPECT_EQ(heard[c].deviation, result.points[c].deviation);
+  }
   EXPECT_EQ(result.classes, (std::vector<std::string>{"9", "10"}));
   ASSERT_EQ(result.points.size(), 2u);
   EXPECT_EQ(result.points[0].shape.rules, 2);

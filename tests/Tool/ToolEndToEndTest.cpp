@@ -105,6 +105,11 @@ TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
   };
   const std::string tool = kTool + " ";
   const std::vector<Step> steps = {
+      {"printf 'Class,v\\nA,1\\nB,1\\nA,2\\nB,2\\n' > swapped.csv && " + tool +
+           "import swapped.csv -o swapped",
+       0,
+       "!Warning: column \"Class\" is taken as a feature: the class is the last column, "
+       "\"v\", unless --class names another\n"},
       {tool + "import gaps.csv -o gaps", 0,
        "!Warning: every value of column \"id\" is different, as in an ID column, which tells "
        "nothing about new rows; leave it out with --drop id\n"},
@@ -129,13 +134,22 @@ TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
       {tool + "cv gaps.csv --drop id --folds 2 --epochs 20 --rules 4 --jobs 1", 0, "mean "},
       {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps.csv --nodes", 0,
        "colour is "},
+      // The training rows through the parameter file; a category cut reads as the category.
+      {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps.param", 0, "if colour is "},
+      {tool + "simplify gaps-trained.wgt --ranges gaps.ranges --data gaps-low.dat,gaps-high.dat "
+              "-o gaps-small.wgt",
+       0, "Rows: 60 of gaps-low.dat,gaps-high.dat\n"},
+      {"printf 'a,colour,b,kind\\nNA,red,3,low\\n-,blue,-,high\\n' > dash.csv && " + tool +
+           "rules gaps-trained.wgt --ranges gaps.ranges --data dash.csv --na NA,-",
+       0, "on the 2 rows of dash.csv"},
+      {tool + "report gaps-trained.wgt --ranges gaps.ranges --data gaps.param -o gaps.html", 0,
+       "Wrote gaps.html\n"},
+      {tool + "simplify gaps-trained.wgt --ranges gaps.ranges --data swapped-1.dat -o gaps-x.wgt",
+       1, "swapped-1.dat: 2 inputs per row, the ranges file names 5 features\n"},
+      {tool + "rules gaps-trained.wgt --ranges gaps.ranges --data gaps-test.dat", 1,
+       "Unable to open file gaps-test.dat\n"},
       {tool + "eval gaps-trained.wgt gaps.csv --ranges gaps.ranges", 1,
        "(eval reads data-set files: kestrane-tool import gaps.csv --ranges RANGES"},
-      {"printf 'Class,v\\nA,1\\nB,1\\nA,2\\nB,2\\n' > swapped.csv && " + tool +
-           "import swapped.csv -o swapped",
-       0,
-       "!Warning: column \"Class\" is taken as a feature: the class is the last column, "
-       "\"v\", unless --class names another\n"},
   };
   for (const Step &step : steps) {
     const Ran ran = Shell(dir, step.command);
@@ -143,6 +157,7 @@ TEST(ToolEndToEndTest, MixedAndMissingValuesGoThroughEveryCommand) {
     EXPECT_NE(ran.out.find(step.shows), std::string::npos) << step.command << "\n" << ran.out;
   }
   EXPECT_FALSE(std::filesystem::exists(dir + "/gaps-x.ranges"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/gaps-x.wgt"));
   const Ran predict = Shell(dir, tool + "predict gaps-trained.wgt gaps.csv --ranges gaps.ranges");
   EXPECT_EQ(predict.out.find("nan"), std::string::npos) << predict.out;
   std::filesystem::remove_all(dir);
