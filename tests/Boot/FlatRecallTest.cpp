@@ -127,3 +127,36 @@ TEST(FlatRecallTest, AnOutputOutsideTheUnitRangeFailsAsBefore) {
   const std::vector<std::vector<double>> rows(9, {0.2, 0.7});
   EXPECT_EQ(failure([&] { RecallRows(*net, rows); }), expected);
 }
+
+// A table of rows one after another predicts as its rows one by one do:
+// outputs, classes and clipped values, missing values included.
+TEST(FlatRecallTest, ATablePredictsAsItsRows) {
+  std::vector<std::vector<double>> rows;
+  std::vector<std::string> labels;
+  for (int i = 0; i < 30; ++i) {
+    rows.push_back({(i % 3) * 2.0 + 0.1 * (i % 7), 1.0 + (i * 5) % 9});
+    labels.push_back(i % 3 == 0 ? "a" : i % 3 == 1 ? "b" : "c");
+  }
+  NetworkShape shape;
+  shape.rules = 5;
+  TrainSettings settings;
+  settings.epochs = 5;
+  Model model = Fit(rows, labels, {"x", "y"}, shape, settings);
+  std::vector<std::vector<double>> asked;
+  std::vector<double> table;
+  for (int r = 0; r < 4099; ++r) { // two threads, a short last group
+    const double x = r % 31 == 0 ? std::nan("") : (r * 37 % 1000) / 100.0 - 1.0;
+    asked.push_back({x, (r * 53 % 1000) / 90.0});
+    table.insert(table.end(), asked.back().begin(), asked.back().end());
+  }
+  const Prediction byRows = model.Predict(asked);
+  const Prediction byTable = model.Predict(table, asked.size(), 2);
+  ASSERT_EQ(byTable.outputs.size(), byRows.outputs.size());
+  EXPECT_EQ(std::memcmp(byTable.outputs.data(), byRows.outputs.data(),
+                        byRows.outputs.size() * sizeof(double)),
+            0);
+  EXPECT_EQ(byTable.predicted, byRows.predicted);
+  EXPECT_EQ(byTable.clipped, byRows.clipped);
+  EXPECT_GT(byTable.clipped, 0);
+  EXPECT_THROW(model.Predict(std::vector<double>(6), 2, 3), TRunError);
+}
