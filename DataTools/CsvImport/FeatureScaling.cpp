@@ -128,12 +128,29 @@ long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<
 }
 
 long ScaleTable(const std::vector<FeatureRange> &ranges, double *values, size_t rows) {
-  long clipped = 0;
+  // A column whose span is finite and not zero scales a value inside its
+  // range by one subtraction and one division; the rest (missing, outside,
+  // the other columns) as one value alone.
   const size_t cols = ranges.size();
+  std::vector<double> min(cols), max(cols), span(cols);
+  std::vector<char> plain(cols);
+  for (size_t f = 0; f < cols; ++f) {
+    const FeatureRange &range = ranges[f];
+    min[f] = range.min;
+    max[f] = range.max;
+    span[f] = range.max - range.min;
+    plain[f] = range.max != range.min && std::isfinite(span[f]);
+  }
+  long clipped = 0;
   for (size_t r = 0; r < rows; ++r, values += cols) {
     for (size_t f = 0; f < cols; ++f) {
+      const double value = values[f];
+      if (plain[f] && value >= min[f] && value <= max[f]) {
+        values[f] = (value - min[f]) / span[f];
+        continue;
+      }
       bool outside = false;
-      values[f] = Scaled(ranges[f], values[f], outside);
+      values[f] = Scaled(ranges[f], value, outside);
       if (outside)
         ++clipped;
     }
