@@ -1,6 +1,7 @@
 #include "Boot/FitPipeline.h"
 
 #include "Boot/FiniteChecks.h"
+#include "Boot/Model.h"
 #include "Boot/Wording.h"
 #include "DataObject/Data.h"
 #include "DataTools/CsvImport/CsvImport.h"
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <random>
 #include <sstream>
 #include <unordered_map>
 
@@ -92,6 +94,20 @@ void ExpandShape(NetworkShape &shape) {
   }
   ExpandCounts(shape.inputMFs, shape.inputs, Setting::kInputMFs);
   ExpandCounts(shape.outputMFs, shape.outputs, Setting::kOutputMFs);
+  if (!shape.inputCentres.empty()) {
+    if (static_cast<int>(shape.inputCentres.size()) != shape.inputs)
+      throw TRunError(std::to_string(shape.inputCentres.size()) + " lists of centres for " +
+                      std::to_string(shape.inputs) + " inputs");
+    for (size_t i = 0; i < shape.inputCentres.size(); ++i) {
+      const std::vector<double> &c = shape.inputCentres[i];
+      bool ordered = static_cast<int>(c.size()) == shape.inputMFs[i];
+      for (size_t k = 0; ordered && k < c.size(); ++k)
+        ordered = std::isfinite(c[k]) && (k == 0 || c[k - 1] < c[k]);
+      if (!ordered)
+        throw TRunError("the centres of input " + std::to_string(i + 1) + " are not " +
+                        std::to_string(shape.inputMFs[i]) + " increasing finite numbers");
+    }
+  }
   const long long conditions = Sum(shape.inputMFs);
   const long long actions = Sum(shape.outputMFs);
   const long long rules = shape.rules;
@@ -120,7 +136,47 @@ std::unique_ptr<TVemo> BuildNetwork(NetworkShape shape) {
                                          shape.outputMFs.data(), shape.outputs);
   const RunRandomScope random(shape.seed);
   network->InitWeights(shape.weightMin, shape.weightMax);
+  if (!shape.inputCentres.empty()) {
+    std::vector<double> centres;
+    for (const std::vector<double> &c : shape.inputCentres)
+      centres.insert(centres.end(), c.begin(), c.end());
+    network->SetWeightLayer(TVemo::kConditionCentres, centres.data());
+  }
   return network;
+}
+
+std::vector<std::vector<double>> QuantileCentres(const std::vector<std::vector<double>> &scaled,
+                                                 const std::vector<int> &mfs) {
+  std::vector<std::vector<double>> centres(mfs.size());
+  std::vector<double> column;
+  for (size_t i = 0; i < mfs.size(); ++i) {
+    const int m = mfs[i];
+    column.clear();
+    for (const std::vector<double> &row : scaled)
+      if (i < row.size() && !std::isnan(row[i]))
+        column.push_back(row[i]);
+    std::sort(column.begin(), column.end());
+    std::vector<double> &c = centres[i];
+    for (int k = 0; k < m; ++k)
+      c.push_back(static_cast<double>(k) / (m - 1));
+    if (column.size() < 2 || m < 2)
+      continue;
+    std::vector<double> placed;
+    for (int k = 0; k < m; ++k) {
+      const double at = static_cast<double>(k) / (m - 1) * static_cast<double>(column.size() - 1);
+      const size_t below = std::min(static_cast<size_t>(at), column.size() - 2);
+      placed.push_back(column[below] +
+                       (column[below + 1] - column[below]) * (at - static_cast<double>(below)));
+    }
+    // Functions squeezed together would cut the input at nearly one value.
+    const double least = 0.1 / (m - 1);
+    bool spread = true;
+    for (int k = 1; k < m; ++k)
+      spread = spread && placed[k] - placed[k - 1] >= least;
+    if (spread)
+      c = placed;
+  }
+  return centres;
 }
 
 std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
@@ -179,7 +235,8 @@ bool DrawsWithReplacement(const TrainSettings &settings) {
 
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
-                    const std::vector<std::string> &classNames) {
+                    const std::vector<std::string> &classNames,
+                    TVemoBPBootStrap::RoundFn roundDone) {
   std::vector<int32_t> rows;
   for (size_t k = 0; k < classTables.size(); ++k) {
     int64_t n = classTables[k]->MbrNdxDataRows;
@@ -212,6 +269,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
   trainer.SetWithReplacement(DrawsWithReplacement(settings));
   trainer.SetLearnCentres(settings.learnCentres);
   trainer.SetProgress(std::move(progress));
+  trainer.SetRoundDone(std::move(roundDone));
   if (!settings.rowCopies.empty()) {
     if (settings.rowCopies.size() != classTables.size())
       throw TRunError("row copies for " + std::to_string(settings.rowCopies.size()) + " classes, " +
@@ -222,6 +280,7 @@ double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTabl
                                    examples.data(), settings.epochs, settings.changeAfter,
                                    settings.learningRate, settings.momentum, 0.0, settings.batch);
   trainer.SetProgress(nullptr);
+  trainer.SetRoundDone(nullptr);
   return error;
 }
 
@@ -276,12 +335,119 @@ CopiedRows WithoutUncopied(const std::vector<std::vector<double>> &rows,
   return kept;
 }
 
+// The rows early stopping scores the network on, taken out of the training.
+struct HeldOut {
+  std::vector<std::vector<double>> rows;
+  std::vector<int> classOf;
+};
+
+// Moves `settings.validationFraction` of each class's rows (rounded, at least
+// one of a class of two or more, never its last) from `scaled` and `classOf`
+// into the held-out set, chosen by a generator of its own seeded with
+// `settings.seed`, and keeps `settings.rowCopies` in step.
+HeldOut HoldOut(std::vector<std::vector<double>> &scaled, std::vector<int> &classOf,
+                TrainSettings &settings) {
+  if (!(settings.validationFraction < 1.0))
+    throw TRunError("the validation share must be below 1");
+  int numClasses = 0;
+  for (int k : classOf)
+    numClasses = std::max(numClasses, k + 1);
+  std::vector<std::vector<size_t>> rowsOf(static_cast<size_t>(numClasses));
+  for (size_t r = 0; r < classOf.size(); ++r)
+    rowsOf[static_cast<size_t>(classOf[r])].push_back(r);
+  std::mt19937 draw(settings.seed);
+  std::vector<char> held(scaled.size(), 0);
+  for (std::vector<size_t> &rows : rowsOf) {
+    const size_t n = rows.size();
+    if (n < 2)
+      continue;
+    const double wanted = std::round(settings.validationFraction * static_cast<double>(n));
+    const size_t take = std::clamp<size_t>(static_cast<size_t>(wanted), 1, n - 1);
+    // The first `take` of a partial shuffle.
+    for (size_t i = 0; i < take; ++i) {
+      const size_t j = i + static_cast<size_t>(draw() % (n - i));
+      std::swap(rows[i], rows[j]);
+      held[rows[i]] = 1;
+    }
+  }
+  HeldOut out;
+  std::vector<std::vector<double>> kept;
+  std::vector<int> keptClass;
+  std::vector<std::vector<int32_t>> copies(settings.rowCopies.size());
+  std::vector<size_t> inClass(static_cast<size_t>(numClasses), 0);
+  for (size_t r = 0; r < scaled.size(); ++r) {
+    const size_t k = static_cast<size_t>(classOf[r]);
+    const size_t position = inClass[k]++;
+    if (held[r]) {
+      out.rows.push_back(std::move(scaled[r]));
+      out.classOf.push_back(classOf[r]);
+      continue;
+    }
+    kept.push_back(std::move(scaled[r]));
+    keptClass.push_back(classOf[r]);
+    if (k < copies.size() && position < settings.rowCopies[k].size())
+      copies[k].push_back(settings.rowCopies[k][position]);
+  }
+  scaled = std::move(kept);
+  classOf = std::move(keptClass);
+  settings.rowCopies = std::move(copies);
+  return out;
+}
+
+// Scores the network on the held-out rows after every round, keeps the
+// weights of the best round and says when to stop.
+class BestKeeper {
+public:
+  BestKeeper(TBasicNetwork &network, const HeldOut &held, const TrainSettings &settings)
+      : network_(network), held_(held), settings_(settings) {}
+
+  bool RoundDone() {
+    const std::vector<double> outputs = RecallRows(network_, held_.rows);
+    const int O = network_.GetNumOutputs();
+    size_t right = 0;
+    for (size_t r = 0; r < held_.rows.size(); ++r)
+      right += PredictedClass(&outputs[r * static_cast<size_t>(O)], O) == held_.classOf[r] ? 1 : 0;
+    const double score = static_cast<double>(right) / static_cast<double>(held_.rows.size());
+    scores_.scores.push_back(score);
+    const bool first = scores_.scores.size() == 1;
+    stale_ = !first && score < scores_.best + settings_.tolerance ? stale_ + 1 : 0;
+    if (first || score > scores_.best) {
+      scores_.best = score;
+      if (auto *fuzzy = dynamic_cast<TVemo *>(&network_)) {
+        for (int layer = 1; layer <= 4; ++layer)
+          best_[layer - 1] = fuzzy->GetWeightLayer(layer);
+      }
+    }
+    return stale_ >= settings_.roundsNoChange;
+  }
+
+  // Puts the best round's weights back (nothing without early stopping).
+  void Restore() {
+    auto *fuzzy = dynamic_cast<TVemo *>(&network_);
+    if (fuzzy == nullptr || best_[0].empty())
+      return;
+    for (int layer = 1; layer <= 4; ++layer)
+      fuzzy->SetWeightLayer(layer, best_[layer - 1].data());
+  }
+
+  const ValidationScores &Scores() const { return scores_; }
+
+private:
+  TBasicNetwork &network_;
+  const HeldOut &held_;
+  const TrainSettings &settings_;
+  ValidationScores scores_;
+  int32_t stale_ = 0;
+  std::vector<double> best_[4];
+};
+
 } // namespace
 
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress,
-          const std::string &classColumn, const std::vector<int32_t> &rowCopies) {
+          const std::string &classColumn, const std::vector<int32_t> &rowCopies,
+          ValidationScores *validation) {
   if (!rowCopies.empty() && rows.size() == labels.size()) {
     const CopiedRows kept = WithoutUncopied(rows, labels, rowCopies);
     TrainSettings copied = settings;
@@ -291,7 +457,7 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     for (size_t r = 0; r < kept.rows.size(); ++r)
       copied.rowCopies[static_cast<size_t>(encoded.classOf[r])].push_back(kept.copies[r]);
     return Fit(kept.rows, kept.labels, featureNames, std::move(shape), copied, std::move(progress),
-               classColumn);
+               classColumn, {}, validation);
   }
   if (rows.empty() || rows.size() != labels.size()) {
     throw TRunError("fitting needs rows, and one class label per row");
@@ -311,18 +477,32 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
   ImportRanges ranges;
   ranges.classColumn = classColumn;
   ranges.classes = std::move(encoded.names);
-  ranges.features = ComputeRanges(featureNames, rows);
+  ranges.features = ComputeRanges(featureNames, rows, settings.scaling);
   const int numClasses = static_cast<int>(ranges.classes.size());
   std::unique_ptr<TBasicNetwork> network;
   double error = 0.0;
   {
     std::vector<std::vector<double>> scaled = rows;
-    ScaleRows(ranges.features, scaled);
+    const long clipped = ScaleRows(ranges.features, scaled);
+    if (clipped > 0) {
+      std::string warning =
+          ClippedWarning(clipped, "training value", " outside the robust ranges of their columns");
+      warning.pop_back();
+      Warn(warning);
+    }
+    shape.inputs = static_cast<int>(featureNames.size());
+    shape.outputs = numClasses;
+    if (settings.centres == CentrePlacement::kQuantile) {
+      ExpandShape(shape);
+      shape.inputCentres = QuantileCentres(scaled, shape.inputMFs);
+    }
+    TrainSettings trained = settings;
+    HeldOut held;
+    if (settings.validationFraction > 0.0)
+      held = HoldOut(scaled, encoded.classOf, trained);
     const std::vector<std::unique_ptr<Data>> tables =
         BuildClassTables(scaled, encoded.classOf, numClasses);
     scaled.clear();
-    shape.inputs = static_cast<int>(featureNames.size());
-    shape.outputs = numClasses;
     network = CreateNetwork(shape);
     std::vector<Data *> classTables;
     for (const auto &table : tables)
@@ -330,7 +510,13 @@ Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::s
     std::vector<std::string> names;
     for (const std::string &name : ranges.classes)
       names.push_back("class " + name);
-    error = TrainNetwork(*network, classTables, settings, std::move(progress), names);
+    BestKeeper keeper(*network, held, settings);
+    error = TrainNetwork(
+        *network, classTables, trained, std::move(progress), names,
+        held.rows.empty() ? TVemoBPBootStrap::RoundFn() : [&keeper] { return keeper.RoundDone(); });
+    keeper.Restore();
+    if (validation != nullptr)
+      *validation = keeper.Scores();
     RequireConverged(*network, error);
   }
   return Model(std::move(ranges), std::move(network), error);

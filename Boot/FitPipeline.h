@@ -67,7 +67,22 @@ struct NetworkShape {
   double weightMin = kDefaults.weightMin; // range of the random rule and action weights
   double weightMax = kDefaults.weightMax;
   uint32_t seed = kDefaults.seed; // create --seed
+  // Per input, its condition centres in scaled units, increasing, one per
+  // membership function; empty: evenly over [0, 1] (what create has always written).
+  std::vector<std::vector<double>> inputCentres{};
 };
+
+// Where an input's membership functions are centred: evenly over [0, 1], or
+// at the quantiles 0, 1/(m-1), ..., 1 of the input's (scaled) values, so that
+// each function covers about as many rows. An input whose quantiles fall
+// closer together than a tenth of the even spacing (mostly one value, a 0/1
+// column) keeps the even centres.
+enum class CentrePlacement { kEven, kQuantile };
+
+// The quantile centres of every input of `scaled` (rows of equal length,
+// missing values passed over), `mfs` per input (expanded counts).
+std::vector<std::vector<double>> QuantileCentres(const std::vector<std::vector<double>> &scaled,
+                                                 const std::vector<int> &mfs);
 
 // The per-input and per-output counts of `shape`, expanded; raises TSettingError
 // when a list has the wrong length, the weight range is not a finite span, or
@@ -113,6 +128,26 @@ struct TrainSettings {
   // smallest class's count of copies is the default `examples`. Empty (or an
   // empty class): each row once, as the programs draw.
   std::vector<std::vector<int32_t>> rowCopies;
+
+  // Fit only (the steps above it take their parts explicitly):
+  // How each column's range is fitted: by default as import fits it.
+  RangeFit scaling = kDefaults.robustScaling ? RangeFit::kRobust : RangeFit::kMinMax;
+  CentrePlacement centres = CentrePlacement::kEven; // where the input functions sit
+  // Early stopping: above 0, this share of each class's rows (at least one
+  // row of a class of two or more) is held out, the network is scored on it
+  // after every round (accuracy), and the best network seen is kept. The run
+  // ends when `roundsNoChange` rounds in a row improved the best score by
+  // less than `tolerance`. The held-out rows are chosen by `seed`.
+  double validationFraction = 0.0;
+  int32_t roundsNoChange = 10;
+  double tolerance = 1e-4;
+};
+
+// After an early-stopped Fit: the validation score of every round and the
+// best (the kept network's). Empty without early stopping.
+struct ValidationScores {
+  std::vector<double> scores;
+  double best = 0.0;
 };
 
 // Refuses (TSettingError) what no fit should start from: a learning rate or
@@ -132,9 +167,11 @@ bool DrawsWithReplacement(const TrainSettings &settings);
 // error it prints ("Error = "). `progress`, when set, hears every epoch.
 // `classNames` ("class setosa") name the tables in a refusal of more examples than a class has
 // rows (a TRunError, before any training).
+// `roundDone`, when set, hears the end of every round; true ends the run.
 double TrainNetwork(TBasicNetwork &network, const std::vector<Data *> &classTables,
                     const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
-                    const std::vector<std::string> &classNames = {});
+                    const std::vector<std::string> &classNames = {},
+                    TVemoBPBootStrap::RoundFn roundDone = nullptr);
 
 // The check every front end makes after training. NaN compares false with any
 // threshold and reads as a small error, so a diverged network would pass for
@@ -153,10 +190,15 @@ void RequireConverged(TBasicNetwork &network, double error, const std::string &a
 // `rowCopies`, when not empty, gives every row a count of copies: the fit is
 // the fit of the rows repeated that many times each (a row of 0 copies is left
 // out, of the scaling too), without making the copies.
+//
+// `settings.scaling`, `centres` and `validationFraction` choose the robust
+// range, quantile centres and early stopping; `validation`, when given,
+// receives the scores of an early-stopped fit.
 Model Fit(const std::vector<std::vector<double>> &rows, const std::vector<std::string> &labels,
           const std::vector<std::string> &featureNames, NetworkShape shape,
           const TrainSettings &settings, TVemoBPBootStrap::ProgressFn progress = nullptr,
-          const std::string &classColumn = "class", const std::vector<int32_t> &rowCopies = {});
+          const std::string &classColumn = "class", const std::vector<int32_t> &rowCopies = {},
+          ValidationScores *validation = nullptr);
 
 } // namespace kestrane
 

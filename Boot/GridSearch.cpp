@@ -140,6 +140,9 @@ GridResult GridSearch(const LabelledData &data, GridRequest request, const GridL
         value(kGridSampling) != 0.0 ? ClassSampling::kProportional : ClassSampling::kBalanced;
     settings.learnCentres = value(kGridLearnCentres) != 0.0;
     settings.seed = request.seed;
+    settings.scaling = request.scaling;
+    settings.centres = request.centres;
+    settings.validationFraction = request.validationFraction;
     // Checked before any training: a too-large network or an unusable rate fails at once.
     NetworkShape expanded = shape;
     ExpandShape(expanded);

@@ -41,6 +41,10 @@ struct GridRequest {
   int folds = kDefaults.folds;
   uint32_t seed = kDefaults.seed; // of the folds, the networks and the training
   int jobs = 1;                   // combinations and folds trained at once
+  // Every fold's scaling, centres and early stopping (TrainSettings).
+  RangeFit scaling = kDefaults.robustScaling ? RangeFit::kRobust : RangeFit::kMinMax;
+  CentrePlacement centres = CentrePlacement::kEven;
+  double validationFraction = 0.0;
 };
 
 // The most fold trainings one grid may ask for.

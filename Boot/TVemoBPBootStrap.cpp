@@ -66,6 +66,8 @@ double TVemoBPBootStrap::Run(int32_t numClasses, Data *const *tables, const int3
     int32_t epochs = epochsPerRound;
     error = trainer->Train(drawn.get(), &params, epochs);
     spent += epochs;
+    if (roundDone && roundDone())
+      break;
   }
   return error;
 }

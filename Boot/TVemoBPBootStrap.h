@@ -25,6 +25,8 @@ public:
     double error;   // of the last epoch
   };
   using ProgressFn = std::function<void(const Progress &)>;
+  // Called after every round; true ends the run there.
+  using RoundFn = std::function<bool()>;
 
   // The network is lent; it must be a network TVemoBP can train (TException otherwise).
   explicit TVemoBPBootStrap(TBasicNetwork *network);
@@ -44,6 +46,7 @@ public:
   // throws ends the run at once and passes through Run: that is how a front
   // end stops a run (an interrupt, a deadline).
   void SetProgress(ProgressFn fn) { progress = std::move(fn); }
+  void SetRoundDone(RoundFn fn) { roundDone = std::move(fn); }
   // Per class, the copies of each row that every round's draw chooses among
   // (TDataManip::Recombine); empty, or an empty class: each row once.
   void SetRowCopies(std::vector<std::vector<int32_t>> copies) { rowCopies = std::move(copies); }
@@ -60,6 +63,7 @@ private:
   TBasicNetwork *network;
   std::unique_ptr<TVemoBP> trainer;
   ProgressFn progress;
+  RoundFn roundDone;
   std::vector<std::vector<int32_t>> rowCopies;
   int32_t rounds = 0;
   bool withReplacement = false;

@@ -169,6 +169,14 @@ ClassSampling ParseSampling(const std::string &text, const std::string &what) {
   throw ToolError(what + ": \"" + text + "\" is neither balanced nor proportional");
 }
 
+RangeFit ParseScaling(const std::string &text) {
+  if (text == "minmax")
+    return RangeFit::kMinMax;
+  if (text == "robust")
+    return RangeFit::kRobust;
+  throw ToolError("--scaling: \"" + text + "\" is neither minmax nor robust");
+}
+
 uint32_t ParseSeed(const std::string &text) {
   char *end = nullptr;
   errno = 0;

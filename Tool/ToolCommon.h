@@ -66,6 +66,8 @@ double ParseReal(const std::string &text, const std::string &what);
 uint32_t ParseSeed(const std::string &text);
 // "balanced" or "proportional".
 ClassSampling ParseSampling(const std::string &text, const std::string &what);
+// --scaling: "minmax" or "robust".
+RangeFit ParseScaling(const std::string &text);
 
 // The --weights value MIN,MAX, MIN <= MAX.
 void ParseWeightRange(const std::string &text, double &min, double &max);

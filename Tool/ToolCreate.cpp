@@ -1,6 +1,7 @@
 #include "Tool/ToolCreate.h"
 
 #include "Boot/FitPipeline.h"
+#include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "Tool/ToolCommon.h"
 #include "Vemo/TVemo.h"
@@ -12,8 +13,8 @@ namespace kestrane {
 
 const char *const kToolCreateHelp =
     "Usage: kestrane-tool create --inputs N --rules N --outputs N [options] -o FILE\n"
-    "Writes an initial fuzzy network: evenly placed membership functions and\n"
-    "random rule and action weights.\n"
+    "Writes an initial fuzzy network: evenly placed membership functions (or\n"
+    "placed from the data) and random rule and action weights.\n"
     "  --inputs N          number of inputs (features)\n"
     "  --input-mfs LIST    membership functions per input: one number for every\n"
     "                      input or a comma list, one per input; at least 2 (default 3)\n"
@@ -22,6 +23,11 @@ const char *const kToolCreateHelp =
     "  --output-mfs LIST   membership functions per output, like --input-mfs (default 3)\n"
     "  --weights MIN,MAX   range of the random rule and action weights (default -0.5,0.5)\n"
     "  --seed N            seed of the random weights (default 1)\n"
+    "  --centres P         even: each input's functions evenly over [0, 1]; quantile:\n"
+    "                      at the quantiles of the input's values in the --data files,\n"
+    "                      so that each covers about as many rows (default even)\n"
+    "  --data LIST         comma list of data-set files (import's class files) whose\n"
+    "                      rows place the centres; needs --centres quantile\n"
     "  -o FILE             network file to write\n";
 
 namespace {
@@ -29,12 +35,43 @@ namespace {
 // Keeps a mistyped count from asking for gigabytes of weights.
 constexpr int kMaxCount = 100000;
 
+// The inputs of every row of the data-set files in `list`, in order.
+std::vector<std::vector<double>> DataRows(const std::string &list, int inputs) {
+  std::vector<std::vector<double>> rows;
+  FileTools tools;
+  for (const std::string &name : SplitList(list)) {
+    std::unique_ptr<Data> table;
+    std::unique_ptr<Data> second;
+    int32_t code;
+    try {
+      code = tools.LoadDataSet(name.c_str(), table, second);
+    } catch (const FileTools::Error &e) {
+      throw ToolError("--data: " + name + ": " + e.GetMessage());
+    }
+    if (code == kDataSetCannotOpen)
+      throw ToolError("--data: unable to open file " + name);
+    if (code != kDataSetSuccess || !table)
+      throw ToolError("--data: " + name + ": not a data-set file");
+    if (table->MbrNdxInputs != inputs) {
+      throw ToolError("--data: " + name + ": " + std::to_string(table->MbrNdxInputs) +
+                      " inputs per row, --inputs says " + std::to_string(inputs));
+    }
+    for (int32_t r = 0; r < table->MbrNdxDataRows; ++r) {
+      const double *in = table->InputSlot(r);
+      rows.emplace_back(in, in + inputs);
+    }
+  }
+  if (rows.empty())
+    throw ToolError("--data: the files hold no rows");
+  return rows;
+}
+
 } // namespace
 
 int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ostream &) {
   const ToolArguments a(args,
                         {"--inputs", "--input-mfs", "--rules", "--outputs", "--output-mfs",
-                         "--weights", "--seed", "-o"},
+                         "--weights", "--seed", "--centres", "--data", "-o"},
                         {}, "create");
   if (a.Help()) {
     out << kToolCreateHelp;
@@ -68,6 +105,15 @@ int ToolCreate(const std::vector<std::string> &args, std::ostream &out, std::ost
   shape.weightMin = min;
   shape.weightMax = max;
   shape.seed = seed;
+  const std::string placement = a.Get("--centres", "even");
+  if (placement != "even" && placement != "quantile")
+    throw ToolError("--centres: \"" + placement + "\" is neither even nor quantile");
+  if ((placement == "quantile") != a.Has("--data"))
+    throw ToolError("--centres quantile and --data go together (the rows place the centres)");
+  if (placement == "quantile") {
+    ExpandShape(shape);
+    shape.inputCentres = QuantileCentres(DataRows(a.Get("--data"), inputs), shape.inputMFs);
+  }
   const std::unique_ptr<TVemo> network = BuildNetwork(shape);
 
   PendingFiles pending;

@@ -54,6 +54,12 @@ const char *const kToolCvHelp =
     "  --sampling LIST      balanced or proportional, as for import (default balanced)\n"
     "  --learn-centres LIST false or true: training moves the input membership\n"
     "                       centres too, as import --learn-centres (default false)\n"
+    "Data (one value each, for every fold):\n"
+    "  --scaling S          minmax or robust, as for import (default robust)\n"
+    "  --centres P          even or quantile, as for create (default even)\n"
+    "  --early-stopping F   hold out the share F of each class's training rows, score\n"
+    "                       the network on them after every round, keep the best\n"
+    "                       network and stop after 10 rounds without a gain\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
     "training, as the parameter file of import does (balanced); proportional\n"
     "draws every class in proportion to its rows, as import --sampling does.\n";
@@ -141,11 +147,12 @@ std::ostream &PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
-  const ToolArguments a(args, {"--folds",       "--seed",   "--class",        "--features",
-                               "--categorical", "--drop",   "--separator",    "--na",
-                               "--jobs",        "--rules",  "--input-mfs",    "--output-mfs",
-                               "--weights",     "--epochs", "--change-after", "--learning-rate",
-                               "--momentum",    "--batch",  "--sampling",     "--learn-centres"},
+  const ToolArguments a(args, {"--folds",       "--seed",    "--class",         "--features",
+                               "--categorical", "--drop",    "--separator",     "--na",
+                               "--jobs",        "--rules",   "--input-mfs",     "--output-mfs",
+                               "--weights",     "--epochs",  "--change-after",  "--learning-rate",
+                               "--momentum",    "--batch",   "--sampling",      "--learn-centres",
+                               "--scaling",     "--centres", "--early-stopping"},
                         {}, "cv");
   if (a.Help()) {
     out << kToolCvHelp;
@@ -162,6 +169,16 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
                               : static_cast<int>(processors > 0 ? processors : 1);
   if (a.Has("--weights"))
     ParseWeightRange(a.Get("--weights"), grid.weightMin, grid.weightMax);
+  grid.scaling = ParseScaling(a.Get("--scaling", kDefaults.robustScaling ? "robust" : "minmax"));
+  const std::string centres = a.Get("--centres", "even");
+  if (centres != "even" && centres != "quantile")
+    throw ToolError("--centres: \"" + centres + "\" is neither even nor quantile");
+  grid.centres = centres == "quantile" ? CentrePlacement::kQuantile : CentrePlacement::kEven;
+  if (a.Has("--early-stopping")) {
+    grid.validationFraction = ParseReal(a.Get("--early-stopping"), "--early-stopping");
+    if (!(grid.validationFraction > 0.0 && grid.validationFraction < 1.0))
+      throw ToolError("--early-stopping: the validation share must lie between 0 and 1");
+  }
 
   ImportRequest request = ParseColumnChoices(a);
   std::ifstream csvIn(csvName, std::ios::binary);
@@ -277,6 +294,10 @@ int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream
     out << "  LearnCentres = true\n";
   if (a.Has("--sampling"))
     out << "  (import with --sampling " << text(kGridSampling) << ")\n";
+  if (a.Has("--scaling"))
+    out << "  (import with --scaling " << a.Get("--scaling") << ")\n";
+  if (grid.centres == CentrePlacement::kQuantile)
+    out << "  (create with --centres quantile --data and import's class files)\n";
   return 0;
 }
 

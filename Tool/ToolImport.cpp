@@ -45,6 +45,11 @@ const char *const kToolImportHelp =
     "  --holdout F         fraction of each class held out for testing (default 0)\n"
     "  --seed N            seed of the hold-out choice (default 1)\n"
     "  --ranges FILE       reuse the ranges file of an earlier import\n"
+    "  --scaling S         minmax: each column's range is its smallest and largest\n"
+    "                      training value; robust: its 5th to 95th percentile,\n"
+    "                      widened by that width on each side (never beyond the\n"
+    "                      values), so that a few extreme rows are clipped instead\n"
+    "                      of squeezing the others together (default robust)\n"
     "  -o PREFIX           output prefix (default: FILE without .csv)\n"
     "Settings written to P.param (edit the file freely afterwards):\n"
     "  --epochs N          epoch budget of the run (default 500)\n"
@@ -139,7 +144,7 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   const ToolArguments a(args,
                         {"--class", "--features", "--categorical", "--drop", "--separator", "--na",
                          "--holdout", "--seed", "--ranges", "-o", "--epochs", "--change-after",
-                         "--learning-rate", "--momentum", "--sampling", "--examples"},
+                         "--learning-rate", "--momentum", "--sampling", "--examples", "--scaling"},
                         {"--batch", "--learn-centres"}, "import");
   if (a.Help()) {
     out << kToolImportHelp;
@@ -180,10 +185,15 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
   ImportRequest request = ParseColumnChoices(a);
   request.holdout = a.Has("--holdout") ? ParseReal(a.Get("--holdout"), "--holdout") : 0.0;
   request.seed = ParseSeed(a.Get("--seed", "1"));
+  request.rangeFit =
+      ParseScaling(a.Get("--scaling", kDefaults.robustScaling ? "robust" : "minmax"));
   ImportRanges reused;
   if (a.Has("--ranges")) {
     if (a.Has("--holdout"))
       throw ToolError("--holdout and --ranges do not go together");
+    if (a.Has("--scaling"))
+      throw ToolError(
+          "--scaling and --ranges do not go together (the ranges file holds the scaling)");
     std::ifstream rangesIn(a.Get("--ranges"), std::ios::binary);
     if (!rangesIn)
       throw ToolError("Unable to open file " + a.Get("--ranges"));
@@ -312,8 +322,12 @@ int ToolImport(const std::vector<std::string> &args, std::ostream &out, std::ost
       << prefix << ".param\n"
       << SuggestCreate(static_cast<int>(ranges.features.size()),
                        static_cast<int>(ranges.classes.size()), params.weightFile);
-  if (result.clipped > 0) {
-    err << ClippedWarning(result.clipped, "held-out value",
+  if (result.clippedTraining > 0) {
+    err << ClippedWarning(result.clippedTraining, "training value",
+                          " outside the robust ranges of their columns");
+  }
+  if (result.clipped > result.clippedTraining) {
+    err << ClippedWarning(result.clipped - result.clippedTraining, "held-out value",
                           " outside the ranges of the training rows");
   }
   err << rateRaised << skipped;

@@ -14,16 +14,27 @@
 # process: on a busy machine the second is the steadier one.
 #
 # Usage: bench/speed.sh [BUILD_DIR] [BASELINE_BUILD_DIR]
-#   BUILD_DIR defaults to build/, BASELINE_BUILD_DIR to /work/base674/build.
+#   BUILD_DIR defaults to build/. BASELINE_BUILD_DIR defaults to
+#   build-674ebf3/, which is built from that commit (a detached git worktree
+#   in .bench-674ebf3/, Release, the two programs only) when it is missing.
 # SKIP_RATIOS=1 leaves out the training ratios (minutes); RUNS is passed on
 # to full-run.sh. The table at the end pastes into the README.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-baseline=${2:-/work/base674/build}
+baseline=${2:-$root/build-674ebf3}
 tool=$build/kestrane-tool
 work=$(mktemp -d)
 [ -n "$KEEP" ] || trap 'rm -rf "$work"' EXIT
+
+if [ "${SKIP_RATIOS:-0}" != 1 ] && [ ! -x "$baseline/Kestrane" ]; then
+  [ -z "$2" ] || { echo "$baseline/Kestrane: no such program" >&2; exit 1; }
+  echo "Building the baseline (commit 674ebf3) in $baseline ..." >&2
+  source=$root/.bench-674ebf3
+  [ -d "$source" ] || git -C "$root" worktree add --detach "$source" 674ebf3 >&2
+  cmake -S "$source" -B "$baseline" -DCMAKE_BUILD_TYPE=Release > /dev/null
+  cmake --build "$baseline" -j2 --target Kestrane kestrane-tool > /dev/null
+fi
 
 if [ "${SKIP_RATIOS:-0}" != 1 ]; then
   echo "Training, whole Kestrane runs (bench/full-run.sh --ratios $baseline):"

@@ -457,6 +457,8 @@ public:
       if (!seen[f] && !ranges.features[f].categorical)
         throw ImportError(MissingColumnText(ranges.features[f].name));
     }
+    if (request_.rangeFit == RangeFit::kRobust)
+      result.clippedTraining = FitRobustRanges(ranges.features, splits, order);
     size_t tests = 0;
     for (const ClassSplit &split : splits)
       tests += split.test.size();
@@ -498,6 +500,29 @@ private:
     index_.emplace(label, classes_.size());
     classes_.push_back(ClassRows{label, {}, {}, 0, 0});
     return classes_.size() - 1;
+  }
+
+  // Narrows every numeric input's range to the robust one of its training
+  // values; returns how many training values fall outside and will be clipped.
+  long FitRobustRanges(std::vector<FeatureRange> &features, const std::vector<ClassSplit> &splits,
+                       const std::vector<int> &order) const {
+    const size_t width = features.size();
+    long outside = 0;
+    std::vector<double> column;
+    for (size_t f = 0; f < width; ++f) {
+      if (features[f].categorical)
+        continue;
+      column.clear();
+      for (size_t k = 0; k < splits.size(); ++k) {
+        const double *values = classes_[order[k]].values.data();
+        for (int r : splits[k].training)
+          column.push_back(values[static_cast<size_t>(r) * width + f]);
+      }
+      FitRobustRange(features[f], column);
+      for (double v : column)
+        outside += v < features[f].min || v > features[f].max ? 1 : 0;
+    }
+    return outside;
   }
 
   int64_t Numbers() const { return rows_ * static_cast<int64_t>(width_ + classes_.size()); }

@@ -38,6 +38,9 @@ struct ImportRequest {
   // to `test` and no training tables are built. Values outside the earlier
   // ranges are clipped; class and features default to those of the ranges.
   const ImportRanges *reuse = nullptr;
+  // How the training rows fit each column's range (FeatureScaling.h); the
+  // tool's default is Boot's kDefaults.robustScaling.
+  RangeFit rangeFit = RangeFit::kMinMax;
   // The most numbers the tables may hold (kMaxImportNumbers unless a test
   // sets a small one); an import stops at the row that passes it.
   int64_t maxNumbers = kMaxImportNumbers;
@@ -56,6 +59,7 @@ struct ImportResult {
   long clipped = 0;               // feature values clipped to [0, 1]:
                                   // held-out rows outside the training
                                   // rows' ranges, or rows outside reused ranges
+  long clippedTraining = 0;       // of those, training values outside a robust range
 };
 
 // The feature values and the class of every row, unscaled, as import reads

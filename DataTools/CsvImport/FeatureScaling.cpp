@@ -1,5 +1,6 @@
 #include "DataTools/CsvImport/FeatureScaling.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -105,6 +106,49 @@ std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
     }
     if (!seen)
       throw ImportError(MissingColumnText(names[f]));
+  }
+  return ranges;
+}
+
+namespace {
+
+// The q-quantile of sorted values, between neighbours by linear interpolation.
+double Quantile(const std::vector<double> &sorted, double q) {
+  const double at = q * static_cast<double>(sorted.size() - 1);
+  const size_t below = static_cast<size_t>(at);
+  if (below + 1 >= sorted.size())
+    return sorted.back();
+  return sorted[below] + (sorted[below + 1] - sorted[below]) * (at - static_cast<double>(below));
+}
+
+} // namespace
+
+void FitRobustRange(FeatureRange &range, std::vector<double> values) {
+  values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }),
+               values.end());
+  if (values.size() < 2)
+    return;
+  std::sort(values.begin(), values.end());
+  const double low = Quantile(values, 0.05);
+  const double high = Quantile(values, 0.95);
+  const double width = high - low;
+  if (!(width > 0.0) || !std::isfinite(width))
+    return;
+  range.min = std::max(range.min, low - width);
+  range.max = std::min(range.max, high + width);
+}
+
+std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
+                                        const std::vector<std::vector<double>> &values,
+                                        RangeFit fit) {
+  std::vector<FeatureRange> ranges = ComputeRanges(names, values);
+  if (fit == RangeFit::kRobust) {
+    std::vector<double> column(values.size());
+    for (size_t f = 0; f < ranges.size(); ++f) {
+      for (size_t r = 0; r < values.size(); ++r)
+        column[r] = values[r][f];
+      FitRobustRange(ranges[f], column);
+    }
   }
   return ranges;
 }

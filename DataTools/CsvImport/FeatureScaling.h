@@ -48,6 +48,23 @@ bool IsMissingMark(const std::string &text, const std::vector<std::string> &mark
 std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
                                         const std::vector<std::vector<double>> &values);
 
+// How a column's range is fitted. kMinMax: its smallest and largest value.
+// kRobust: the 5th and 95th percentiles widened on each side by their
+// distance, never beyond the smallest and largest value; a few extreme rows
+// (up to one in twenty at either end) then no longer squeeze every other row
+// into one end of [0, 1], and ScaleFeature clips them. A column whose
+// percentiles coincide (mostly one value) keeps its minimum and maximum.
+enum class RangeFit { kMinMax, kRobust };
+
+// Narrows `range` (already the column's minimum and maximum) to the robust
+// range of the column's present `values` (NaN passed over; the order is not kept).
+void FitRobustRange(FeatureRange &range, std::vector<double> values);
+
+// ComputeRanges, then FitRobustRange for every column when `fit` is kRobust.
+std::vector<FeatureRange> ComputeRanges(const std::vector<std::string> &names,
+                                        const std::vector<std::vector<double>> &values,
+                                        RangeFit fit);
+
 // The message of a feature column without any value.
 std::string MissingColumnText(const std::string &name);
 

@@ -137,10 +137,10 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     """A fuzzy neural network classifier trained by class-balanced bootstrap.
 
     ``fit`` does what ``kestrane-tool import`` (no hold-out), ``kestrane-tool
-    create --seed`` and a ``Kestrane`` run with ``Seed`` do, in memory and with
-    the same code: min-max scaling fitted on X, one class table per class
-    (classes sorted), the sized network with its initial weights, then
-    bootstrap training. Same data, settings and seed give the same network,
+    create --seed --centres quantile --data <import's class files>`` and a
+    ``Kestrane`` run with ``Seed`` do, in memory and with the same code: the
+    scaling fitted on X, one class table per class (classes sorted), the sized
+    network with its initial weights and centres, then bootstrap training. Same data, settings and seed give the same network,
     bit for bit.
 
     Parameters
@@ -195,6 +195,31 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         not see (with a warning). Missing values elsewhere (NaN) are kept: the
         network gives them degree 0 in every membership function of their
         input. Sparse input is made dense.
+    scaling : {"robust", "minmax"}, default="robust"
+        How each feature's range, which scales it into [0, 1], is fitted:
+        "minmax" from its smallest to its largest value; "robust" from its 5th
+        to its 95th percentile widened by that width on each side (never beyond
+        the values), so that a few extreme rows are clipped (with one warning
+        that counts them) instead of squeezing the other rows together
+        (``import --scaling``).
+    centres : {"even", "quantile"}, default="quantile"
+        Where each input's membership functions are centred: evenly over the
+        scaled range, or at the quantiles of the training values (0, 1/(m-1),
+        ..., 1 for m functions), so that each covers about as many rows; an
+        input whose quantiles nearly coincide keeps even centres (``create
+        --centres quantile``).
+    early_stopping : bool, default=False
+        Hold out ``validation_fraction`` of every class's rows, score the
+        network on them (accuracy) after every round of ``change_after``
+        epochs, keep the best network seen and stop once
+        ``n_iter_no_change`` rounds in a row improved the best score by less
+        than ``tol``. Reproducible from ``random_state``.
+    validation_fraction : float, default=0.1
+        The held-out share of early stopping, in (0, 1).
+    n_iter_no_change : int, default=10
+        Rounds without an improvement of at least ``tol`` that end an early-stopped fit.
+    tol : float, default=1e-4
+        The improvement of the validation accuracy that counts.
     learn_centres : bool, default=False
         Training also moves the inner centres of the input membership
         functions (``LearnCentres = true`` in a parameter file, ``import
@@ -219,8 +244,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
     feature_names_in_ : ndarray of str
         Only when X had string column names (a DataFrame).
     feature_ranges_ : ndarray of shape (n_features_in_, 2)
-        The minimum and maximum of every feature in the training data, which
-        scale the inputs into [0, 1]; values outside are clipped.
+        The range of every feature fitted on the training data (see
+        ``scaling``), which scales the inputs into [0, 1]; values outside are clipped.
     n_rules_ : int
         The rules of the network (``n_rules``, or the count chosen for None).
     n_iter_ : int
@@ -230,6 +255,10 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         The error of every epoch, on the sample drawn for its round.
     training_error_ : float
         The error of the last training epoch (what ``Kestrane`` prints).
+    validation_scores_ : ndarray or None
+        With early stopping, the validation accuracy after every round; else None.
+    best_validation_score_ : float or None
+        With early stopping, the accuracy of the network kept; else None.
 
     Notes
     -----
@@ -263,6 +292,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         "class_weight": [StrOptions({"balanced"}), dict, None],
         "examples_per_round": [Interval(numbers.Integral, 1, _INT_MAX, closed="both"), None],
         "categorical_features": ["array-like", None],
+        "scaling": [StrOptions({"minmax", "robust"})],
+        "centres": [StrOptions({"even", "quantile"})],
+        "early_stopping": ["boolean"],
+        "validation_fraction": [Interval(numbers.Real, 0, 1, closed="neither")],
+        "n_iter_no_change": [Interval(numbers.Integral, 1, _INT_MAX, closed="both")],
+        "tol": [Interval(numbers.Real, 0, None, closed="left")],
         "verbose": ["verbose"],
         "learn_centres": ["boolean"],
     }
@@ -273,8 +308,10 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
                  learning_rate=_DEFAULTS["learning_rate"], momentum=_DEFAULTS["momentum"],
                  batch=_DEFAULTS["batch"], examples_per_class=None,
                  random_state=_DEFAULTS["random_state"], class_weight=None,
-                 examples_per_round=None, categorical_features=None, verbose=0,
-                 learn_centres=_DEFAULTS["learn_centres"]):
+                 examples_per_round=None, categorical_features=None,
+                 scaling=_DEFAULTS["scaling"], centres=_DEFAULTS["centres"],
+                 early_stopping=False, validation_fraction=0.1, n_iter_no_change=10, tol=1e-4,
+                 verbose=0, learn_centres=_DEFAULTS["learn_centres"]):
         self.n_rules = n_rules
         self.input_mfs = input_mfs
         self.output_mfs = output_mfs
@@ -289,6 +326,12 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.class_weight = class_weight
         self.examples_per_round = examples_per_round
         self.categorical_features = categorical_features
+        self.scaling = scaling
+        self.centres = centres
+        self.early_stopping = early_stopping
+        self.validation_fraction = validation_fraction
+        self.n_iter_no_change = n_iter_no_change
+        self.tol = tol
         self.verbose = verbose
         self.learn_centres = learn_centres
 
@@ -403,12 +446,19 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         settings.batch = bool(self.batch)
         settings.learn_centres = bool(self.learn_centres)
         settings.seed = shape.seed
+        settings.scaling = getattr(_kestrane.RangeFit, self.scaling)
+        settings.centres = getattr(_kestrane.CentrePlacement, self.centres)
+        if self.early_stopping:
+            settings.validation_fraction = float(self.validation_fraction)
+            settings.rounds_no_change = int(self.n_iter_no_change)
+            settings.tolerance = float(self.tol)
+        scores = [] if self.early_stopping else None
         class_column = class_column if isinstance(class_column, str) else "class"
         started = time.perf_counter()
         model, errors = _kestrane.fit(
             X, [text_of[v] for v in y], self._feature_names(X.shape[1]), class_column, shape,
             settings, row_copies=[] if sample_weight is None else copies.tolist(),
-            report=_report(self.verbose), report_every=1.0)
+            report=_report(self.verbose), report_every=1.0, validation_scores=scores)
         label_of = {text: c for c, text in text_of.items()}
         self.classes_ = np.array([label_of[name] for name in model.classes], dtype=classes.dtype)
         self.class_column_ = class_column
@@ -418,6 +468,8 @@ class FuzzyClassifier(ClassifierMixin, BaseEstimator):
         self.loss_curve_ = errors
         self.n_iter_ = len(errors)
         self.training_error_ = model.error
+        self.validation_scores_ = None if scores is None else np.array(scores)
+        self.best_validation_score_ = max(scores) if scores else None
         if self.verbose:
             _report(True)(self.n_iter_, int(self.epochs), model.error,
                           time.perf_counter() - started)
@@ -822,6 +874,10 @@ def _saved_estimator(text, names):
             params[name] = tuple(params[name])
     if isinstance(params.get("class_weight"), dict):
         params["class_weight"] = {k: v for k, v in params["class_weight"]["items"]}
+    # Files saved before these parameters existed were fitted this way; a
+    # refit of the loaded estimator must not change it.
+    params.setdefault("scaling", "minmax")
+    params.setdefault("centres", "even")
     return params, labels
 
 

@@ -438,7 +438,8 @@ private:
 py::tuple Fit(const RowArray &X, const std::vector<std::string> &labels,
               const std::vector<std::string> &featureNames, const std::string &classColumn,
               const kestrane::NetworkShape &shape, const kestrane::TrainSettings &settings,
-              const std::vector<int32_t> &rowCopies, const py::object &report, double reportEvery) {
+              const std::vector<int32_t> &rowCopies, const py::object &report, double reportEvery,
+              const py::object &validationScores) {
   std::vector<std::vector<double>> rows = Rows(X);
   if (labels.size() != rows.size())
     throw py::value_error("one class label per row expected");
@@ -446,11 +447,12 @@ py::tuple Fit(const RowArray &X, const std::vector<std::string> &labels,
     throw py::value_error("no rows to fit");
   auto watch = std::make_shared<FitWatch>(report, reportEvery);
   std::unique_ptr<PyModel> fitted;
+  kestrane::ValidationScores validation;
   try {
     py::gil_scoped_release free;
     kestrane::Model model = kestrane::Fit(
         rows, labels, featureNames, shape, settings,
-        [watch](const auto &progress) { (*watch)(progress); }, classColumn, rowCopies);
+        [watch](const auto &progress) { (*watch)(progress); }, classColumn, rowCopies, &validation);
     model.KeepAsSaved();
     fitted = std::make_unique<PyModel>(std::move(model));
   } catch (const PythonErrorPending &) {
@@ -458,6 +460,10 @@ py::tuple Fit(const RowArray &X, const std::vector<std::string> &labels,
   }
   py::array_t<double> errors(static_cast<py::ssize_t>(watch->errors.size()));
   std::copy(watch->errors.begin(), watch->errors.end(), errors.mutable_data());
+  if (!validationScores.is_none()) {
+    for (double score : validation.scores)
+      validationScores.attr("append")(score);
+  }
   return py::make_tuple(std::move(fitted), errors);
 }
 
@@ -474,6 +480,8 @@ py::dict Defaults() {
   out["batch"] = d.batch;
   out["learn_centres"] = d.learnCentres;
   out["random_state"] = d.seed;
+  out["scaling"] = d.robustScaling ? "robust" : "minmax";
+  out["centres"] = d.quantileCentres ? "quantile" : "even";
   return out;
 }
 
@@ -505,7 +513,14 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("output_mfs", &kestrane::NetworkShape::outputMFs)
       .def_readwrite("weight_min", &kestrane::NetworkShape::weightMin)
       .def_readwrite("weight_max", &kestrane::NetworkShape::weightMax)
-      .def_readwrite("seed", &kestrane::NetworkShape::seed);
+      .def_readwrite("seed", &kestrane::NetworkShape::seed)
+      .def_readwrite("input_centres", &kestrane::NetworkShape::inputCentres);
+  py::enum_<kestrane::RangeFit>(m, "RangeFit")
+      .value("minmax", kestrane::RangeFit::kMinMax)
+      .value("robust", kestrane::RangeFit::kRobust);
+  py::enum_<kestrane::CentrePlacement>(m, "CentrePlacement")
+      .value("even", kestrane::CentrePlacement::kEven)
+      .value("quantile", kestrane::CentrePlacement::kQuantile);
   py::enum_<kestrane::ClassSampling>(m, "ClassSampling")
       .value("balanced", kestrane::ClassSampling::kBalanced)
       .value("proportional", kestrane::ClassSampling::kProportional);
@@ -521,7 +536,12 @@ PYBIND11_MODULE(_kestrane, m) {
       .def_readwrite("momentum", &kestrane::TrainSettings::momentum)
       .def_readwrite("batch", &kestrane::TrainSettings::batch)
       .def_readwrite("learn_centres", &kestrane::TrainSettings::learnCentres)
-      .def_readwrite("seed", &kestrane::TrainSettings::seed);
+      .def_readwrite("seed", &kestrane::TrainSettings::seed)
+      .def_readwrite("scaling", &kestrane::TrainSettings::scaling)
+      .def_readwrite("centres", &kestrane::TrainSettings::centres)
+      .def_readwrite("validation_fraction", &kestrane::TrainSettings::validationFraction)
+      .def_readwrite("rounds_no_change", &kestrane::TrainSettings::roundsNoChange)
+      .def_readwrite("tolerance", &kestrane::TrainSettings::tolerance);
 
   py::class_<PyModel>(m, "Model")
       .def_static("from_text", Reporting(&PyModel::FromText), py::arg("text"), py::arg("names"),
@@ -565,12 +585,13 @@ PYBIND11_MODULE(_kestrane, m) {
   m.def("fit", Reporting(&Fit), py::arg("X"), py::arg("labels"), py::arg("feature_names"),
         py::arg("class_column"), py::arg("shape"), py::arg("settings"),
         py::arg("row_copies") = std::vector<int32_t>{}, py::arg("report") = py::none(),
-        py::arg("report_every") = 1.0,
+        py::arg("report_every") = 1.0, py::arg("validation_scores") = py::none(),
         "Scales X, encodes the labels (numbers in numeric order, else text order), builds one "
         "table per class, creates the network as create --seed does and trains it as Kestrane "
         "does with Seed; (model, error of every epoch). Releases the GIL; signals are handled "
         "every 0.2 s, and report(epoch, epochs, error, seconds) is called at most every "
-        "report_every seconds.");
+        "report_every seconds. An early-stopped fit appends the validation score of every round "
+        "to the list validation_scores.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
   m.def(

@@ -3,6 +3,7 @@ labels, probabilities, pickling, threads and plots."""
 
 import importlib.metadata
 import inspect
+import json
 import os
 import pickle
 import re
@@ -13,6 +14,7 @@ import subprocess
 import sys
 import threading
 import time
+from pathlib import Path
 
 import matplotlib
 
@@ -247,6 +249,10 @@ def test_sample_weights_count_as_copies_of_rows(iris, weights, equivalent):
     ({"examples_per_round": 0}, "'examples_per_round'"),
     ({"random_state": -1}, "'random_state'"),
     ({"verbose": -1}, "'verbose'"),
+    ({"scaling": "clip"}, "'scaling'"),
+    ({"centres": "median"}, "'centres'"),
+    ({"validation_fraction": 1.0}, "'validation_fraction'"),
+    ({"n_iter_no_change": 0}, "'n_iter_no_change'"),
 ])
 def test_bad_settings_are_refused_at_fit(iris, params, message):
     _, X, y = iris
@@ -330,6 +336,34 @@ def test_class_sampling(iris, params, same_as_default):
     default = kestrane.FuzzyClassifier(**FAST).fit(X, y)._model.text()
     assert (kestrane.FuzzyClassifier(**params, **FAST).fit(X, y)._model.text() == default) \
         == same_as_default
+
+
+def test_defaults_resist_an_extreme_row_and_early_stopping_keeps_the_best(iris):
+    _, X, y = iris
+    X = X.copy()
+    X[0] = X.max(axis=0) * 100  # one row in the wrong unit
+    params = {"early_stopping": True, "n_iter_no_change": 3, "epochs": 2000}
+    with pytest.warns(kestrane.KestraneWarning, match="4 training values outside the robust"):
+        clf = kestrane.FuzzyClassifier(**params).fit(X, y)
+    assert (clf.feature_ranges_[:, 1] < X[1:].max(axis=0) * 2).all()
+    assert clf.n_iter_ < 2000
+    assert clf.best_validation_score_ == clf.validation_scores_.max()
+    assert clf.score(X[1:], y[1:]) > 0.9
+    with pytest.warns(kestrane.KestraneWarning):
+        again = kestrane.FuzzyClassifier(**params).fit(X, y)
+    assert again._model.text() == clf._model.text()
+    with pytest.warns(kestrane.KestraneWarning):
+        assert kestrane.FuzzyClassifier(**FAST).fit(X, y).validation_scores_ is None
+
+
+def test_an_estimator_saved_before_the_data_defaults_loads_as_it_was_fitted(iris, tmp_path):
+    _, X, y = iris
+    _, _, saved = kestrane.FuzzyClassifier(**FAST).fit(X, y).save(tmp_path / "old")
+    text = json.loads(Path(saved).read_text())
+    del text["params"]["scaling"], text["params"]["centres"]
+    Path(saved).write_text(json.dumps(text))
+    params = kestrane.load(tmp_path / "old").get_params()
+    assert (params["scaling"], params["centres"]) == ("minmax", "even")
 
 
 def test_fits_in_threads_equal_fits_one_after_another(iris):
@@ -456,8 +490,8 @@ def test_string_columns_nan_and_sparse_encoders_fit_in_pipelines(tmp_path):
 
 def test_learned_centres_move_in_order_and_plot_in_feature_units(iris):
     _, X, y = iris
-    fixed = kestrane.FuzzyClassifier(**FAST).fit(X, y)
-    clf = kestrane.FuzzyClassifier(learn_centres=True, **FAST).fit(X, y)
+    fixed = kestrane.FuzzyClassifier(centres="even", **FAST).fit(X, y)
+    clf = kestrane.FuzzyClassifier(learn_centres=True, centres="even", **FAST).fit(X, y)
     even = fixed._model.weight_layer(WeightLayer.CONDITION_CENTRES)
     learned = np.reshape(clf._model.weight_layer(WeightLayer.CONDITION_CENTRES), (4, 3))
     assert np.array_equal(even, np.tile([0.0, 0.5, 1.0], 4))

@@ -33,8 +33,10 @@ def test_fit_writes_the_files_of_import_create_and_a_seeded_run(iris, programs, 
     run(tool, "import", str(csv), "--seed", str(SEED),
         "--epochs", "40", "--change-after", "5", "--learning-rate", "0.1", "--momentum", "0.5",
         "-o", "iris", cwd=tmp_path)
+    # The estimator's centres sit at the quantiles of the rows import wrote.
+    class_files = ",".join(sorted(p.name for p in tmp_path.glob("iris-*.dat")))
     run(tool, "create", "--inputs", "4", "--rules", "12", "--outputs", "3", "--seed", str(SEED),
-        "-o", "iris-initial.wgt", cwd=tmp_path)
+        "--centres", "quantile", "--data", class_files, "-o", "iris-initial.wgt", cwd=tmp_path)
     run(driver, "iris.param", cwd=tmp_path)
 
     frame = pd.DataFrame(X, columns=header[:-1])
