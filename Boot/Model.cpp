@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -198,21 +199,6 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   prediction.clipped = ScaleRows(ranges_.features, rows);
   prediction.outputs = RecallRows(*network_, rows);
   prediction.predicted = PredictedClasses(prediction.outputs, rows.size(), Outputs());
-  return prediction;
-}
-
-Prediction Model::Predict(std::vector<double> values, size_t rows, size_t cols) {
-  if (rows > 0 && cols != ranges_.features.size()) {
-    throw TRunError("a row of " + std::to_string(cols) + " values; the model takes " +
-                    std::to_string(ranges_.features.size()));
-  }
-  if (values.size() != rows * cols)
-    throw TRunError("a table of " + std::to_string(values.size()) + " values is not " +
-                    std::to_string(rows) + " rows of " + std::to_string(cols));
-  Prediction prediction;
-  prediction.clipped = ScaleTable(ranges_.features, values.data(), rows);
-  prediction.outputs = RecallRows(*network_, values.data(), rows, cols);
-  prediction.predicted = PredictedClasses(prediction.outputs, rows, Outputs());
   return prediction;
 }
 
@@ -408,7 +394,23 @@ private:
   std::vector<Diagnostic> lines_;
 };
 
-std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, size_t rows) {
+// What a caller does to rows first .. last-1 in the thread that recalls them:
+// before the recall (scaling them in place) and after it.
+struct RangeWork {
+  std::function<void(size_t, size_t)> before;
+  std::function<void(size_t, size_t, const double *outputs)> after;
+  void Recall(TBasicNetwork &network, const RowsOf &scaled, size_t first, size_t last,
+              double *outputs) const {
+    if (before)
+      before(first, last);
+    RecallRange(network, scaled, first, last, outputs);
+    if (after)
+      after(first, last, outputs);
+  }
+};
+
+std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, size_t rows,
+                                const RangeWork &work = {}) {
   const int O = network.GetNumOutputs();
   std::vector<double> outputs(rows * static_cast<size_t>(O));
   // Every row's outputs depend on that row alone: a large table is answered
@@ -426,7 +428,7 @@ std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, si
       helper = std::thread([&] {
         try {
           const TDiagnosticScope scope(held);
-          RecallRange(*copy, scaled, half, rows, outputs.data());
+          work.Recall(*copy, scaled, half, rows, outputs.data());
         } catch (...) {
           helperFailure = std::current_exception();
         }
@@ -437,7 +439,7 @@ std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, si
   }
   std::exception_ptr failure;
   try {
-    RecallRange(network, scaled, 0, half, outputs.data());
+    work.Recall(network, scaled, 0, half, outputs.data());
   } catch (...) {
     failure = std::current_exception();
   }
@@ -478,5 +480,37 @@ std::vector<double> RecallRows(TBasicNetwork &network, const double *scaled, siz
 }
 
 int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }
+
+Prediction Model::Predict(std::vector<double> values, size_t rows, size_t cols) {
+  if (rows > 0 && cols != ranges_.features.size()) {
+    throw TRunError("a row of " + std::to_string(cols) + " values; the model takes " +
+                    std::to_string(ranges_.features.size()));
+  }
+  if (values.size() != rows * cols)
+    throw TRunError("a table of " + std::to_string(values.size()) + " values is not " +
+                    std::to_string(rows) + " rows of " + std::to_string(cols));
+  const int I = network_->GetNumInputs();
+  if (rows > 0 && static_cast<int>(cols) < I) {
+    throw TRunError("row 1 has " + std::to_string(cols) + " values, the network takes " +
+                    std::to_string(I));
+  }
+  // Each thread scales its own rows and picks their classes.
+  const int O = Outputs();
+  Prediction prediction;
+  prediction.predicted.resize(rows);
+  long clipped[2] = {0, 0};
+  RangeWork work;
+  work.before = [&](size_t first, size_t last) {
+    clipped[first == 0 ? 0 : 1] =
+        ScaleTable(ranges_.features, values.data() + first * cols, last - first);
+  };
+  work.after = [&](size_t first, size_t last, const double *outputs) {
+    for (size_t r = first; r < last; ++r)
+      prediction.predicted[r] = PredictedClass(outputs + r * static_cast<size_t>(O), O);
+  };
+  prediction.outputs = RecallTable(*network_, RowsOf{nullptr, values.data(), cols}, rows, work);
+  prediction.clipped = clipped[0] + clipped[1];
+  return prediction;
+}
 
 } // namespace kestrane
