@@ -112,10 +112,16 @@ GridResult GridSearch(const LabelledData &data, GridRequest request, const GridL
                       " trainings (combinations x folds); try fewer values");
     }
   }
-  result.points.resize(static_cast<size_t>(combinations));
+  for (long long c : request.only) {
+    if (c < 0 || c >= combinations)
+      throw TRunError("combination " + std::to_string(c) + " is not in the grid");
+  }
+  const bool some = !request.only.empty();
+  result.points.resize(some ? request.only.size() : static_cast<size_t>(combinations));
+  combinations = static_cast<long long>(result.points.size());
   for (size_t c = 0; c < result.points.size(); ++c) {
     GridPoint &point = result.points[c];
-    size_t rest = c;
+    size_t rest = some ? static_cast<size_t>(request.only[c]) : c;
     for (int k = kGridAxes - 1; k >= 0; --k) {
       point.pick[k] = rest % request.values[k].size();
       rest /= request.values[k].size();
@@ -212,7 +218,7 @@ GridResult GridSearch(const LabelledData &data, GridRequest request, const GridL
       result.best = c;
     converged = true;
   }
-  if (!converged)
+  if (!converged && request.failWhenAllDiverge)
     std::rethrow_exception(firstDivergence);
   return result;
 }

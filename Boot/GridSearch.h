@@ -45,6 +45,12 @@ struct GridRequest {
   RangeFit scaling = kDefaults.robustScaling ? RangeFit::kRobust : RangeFit::kMinMax;
   CentrePlacement centres = CentrePlacement::kEven;
   double validationFraction = 0.0;
+  // When not empty, only these combinations (indices in grid order) are
+  // cross-validated, in this order; the result's points follow it.
+  std::vector<long long> only;
+  // Off, a grid whose every combination diverged is a result too (its best
+  // is then no candidate): for a caller that searches in several parts.
+  bool failWhenAllDiverge = true;
 };
 
 // The most fold trainings one grid may ask for.

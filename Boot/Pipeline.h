@@ -6,6 +6,7 @@
 // defaults, the family of failures and the diagnostics sink the front end
 // routes. Nothing in it reads argv or writes to the standard streams.
 
+#include "Boot/AutoSearch.h"
 #include "Boot/CrossValidation.h"
 #include "Boot/FitPipeline.h"
 #include "Boot/Model.h"

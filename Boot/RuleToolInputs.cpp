@@ -102,6 +102,23 @@ ClassRows ReadClassRowsCsv(const std::string &file, const ImportRanges &ranges,
   return rows;
 }
 
+std::unique_ptr<Data> LoadInputOutputDataSet(const std::string &file) {
+  FileTools tools;
+  std::unique_ptr<Data> table;
+  std::unique_ptr<Data> second;
+  int32_t code;
+  try {
+    code = tools.LoadDataSet(file.c_str(), table, second);
+  } catch (const FileTools::Error &e) {
+    throw TRunError(file + ": " + e.GetMessage());
+  }
+  if (code == kDataSetCannotOpen)
+    throw TRunError("Unable to open file " + file);
+  if (code != kDataSetSuccess || !table || second)
+    throw TRunError(file + ": not a data-set file of inputs and expected outputs");
+  return table;
+}
+
 namespace {
 
 // Data-set files open with "[FormatVersion", "[DataSet" or a comment; a CSV
@@ -123,19 +140,7 @@ bool LooksLikeDataSet(const std::string &file) {
 // Rows of a data-set file of import: inputs already scaled, a 1 in the
 // output of the row's class and 0 in the others.
 void AppendDataSetRows(const std::string &file, const ImportRanges &ranges, ClassRows &rows) {
-  FileTools tools;
-  std::unique_ptr<Data> table;
-  std::unique_ptr<Data> second;
-  int32_t code;
-  try {
-    code = tools.LoadDataSet(file.c_str(), table, second);
-  } catch (const FileTools::Error &e) {
-    throw TRunError(file + ": " + e.GetMessage());
-  }
-  if (code == kDataSetCannotOpen)
-    throw TRunError("Unable to open file " + file);
-  if (code != kDataSetSuccess || !table || second)
-    throw TRunError(file + ": not a data-set file of inputs and expected outputs");
+  const std::unique_ptr<Data> table = LoadInputOutputDataSet(file);
   const int features = static_cast<int>(ranges.features.size());
   const int classes = static_cast<int>(ranges.classes.size());
   if (table->MbrNdxInputs != features) {

@@ -6,6 +6,7 @@
 // scaled through those ranges, or the data-set files import wrote. Failures
 // are TRunErrors naming the file.
 
+#include "DataObject/Data.h"
 #include "DataTools/CsvImport/RangesFile.h"
 #include "NeuralNets/TBasicNetwork.h"
 #include "Vemo/RuleBase.h"
@@ -23,6 +24,10 @@ struct FuzzyNetworkFile {
   std::unique_ptr<TBasicNetwork> owner;
   TVemo *network = nullptr; // the same object
 };
+
+// A data-set file of inputs and expected outputs, as import writes them
+// (TRunError naming the file otherwise).
+std::unique_ptr<Data> LoadInputOutputDataSet(const std::string &file);
 
 FuzzyNetworkFile LoadFuzzyNetwork(const std::string &file);
 ImportRanges LoadRangesFile(const std::string &file);

@@ -1,6 +1,7 @@
 #include "Tool/ToolCreate.h"
 
 #include "Boot/FitPipeline.h"
+#include "Boot/RuleToolInputs.h"
 #include "DataObject/Data.h"
 #include "FileHandler/ParseTools.h"
 #include "Tool/ToolCommon.h"
@@ -38,20 +39,13 @@ constexpr int kMaxCount = 100000;
 // The inputs of every row of the data-set files in `list`, in order.
 std::vector<std::vector<double>> DataRows(const std::string &list, int inputs) {
   std::vector<std::vector<double>> rows;
-  FileTools tools;
   for (const std::string &name : SplitList(list)) {
     std::unique_ptr<Data> table;
-    std::unique_ptr<Data> second;
-    int32_t code;
     try {
-      code = tools.LoadDataSet(name.c_str(), table, second);
-    } catch (const FileTools::Error &e) {
-      throw ToolError("--data: " + name + ": " + e.GetMessage());
+      table = LoadInputOutputDataSet(name);
+    } catch (const TRunError &e) {
+      throw ToolError("--data: " + e.Line());
     }
-    if (code == kDataSetCannotOpen)
-      throw ToolError("--data: unable to open file " + name);
-    if (code != kDataSetSuccess || !table)
-      throw ToolError("--data: " + name + ": not a data-set file");
     if (table->MbrNdxInputs != inputs) {
       throw ToolError("--data: " + name + ": " + std::to_string(table->MbrNdxInputs) +
                       " inputs per row, --inputs says " + std::to_string(inputs));

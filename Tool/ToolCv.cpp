@@ -5,6 +5,7 @@
 #include "DataTools/CsvImport/StarterParameters.h"
 #include "Tool/CvProgress.h"
 #include "Tool/ToolCommon.h"
+#include "Tool/ToolCvAuto.h"
 
 #include <unistd.h>
 
@@ -62,7 +63,9 @@ const char *const kToolCvHelp =
     "                       network and stop after 10 rounds without a gain\n"
     "Every fold draws, per class, as many rows as its smallest class has for\n"
     "training, as the parameter file of import does (balanced); proportional\n"
-    "draws every class in proportion to its rows, as import --sampling does.\n";
+    "draws every class in proportion to its rows, as import --sampling does.\n"
+    "  --auto               tune the settings within a time budget and train the\n"
+    "                       best on all rows (see kestrane-tool cv --auto --help)\n";
 
 namespace {
 
@@ -147,6 +150,8 @@ std::ostream &PrintPoint(std::ostream &out, const std::vector<Axis> &axes, const
 } // namespace
 
 int ToolCv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  if (std::find(args.begin(), args.end(), "--auto") != args.end())
+    return ToolCvAuto(args, out, err);
   const ToolArguments a(args, {"--folds",       "--seed",    "--class",         "--features",
                                "--categorical", "--drop",    "--separator",     "--na",
                                "--jobs",        "--rules",   "--input-mfs",     "--output-mfs",

@@ -29,7 +29,11 @@ python3-numpy (Debian), and the Python module of a build configured with
 
 Usage: /usr/bin/python3 bench/accuracy/accuracy.py [--build BUILD_DIR] [--full]
            [--sets Vowel,Zoo,...] [--kestrane key=value ...] [--no-baselines]
-           [--folds K] [--extreme]
+           [--folds K] [--extreme] [--auto [--auto-budget SECONDS]]
+
+--auto adds FuzzyClassifierCV (the search of kestrane-tool cv --auto, both
+processors) beside the defaults: its held-out accuracy, its time (search and
+refit) and the settings it picked.
 """
 
 import argparse
@@ -156,7 +160,7 @@ def extreme_row(A):
     return A
 
 
-def score(name, X, y, train, test, params, with_baselines):
+def score(name, X, y, train, test, params, with_baselines, auto=None):
     """Held-out accuracies and fit times of Kestrane and the baselines on one split."""
     import numpy as np
 
@@ -185,7 +189,21 @@ def score(name, X, y, train, test, params, with_baselines):
         clf.fit(Xtr, ytr.to_numpy())
     times["kestrane"] = time.perf_counter() - start
     results["kestrane"] = float(np.mean(clf.predict(Xte) == yte.to_numpy()))
-    return results, times, clf.n_rules_, Atr.shape[1], n_text, n_missing
+    picked = ""
+    if auto is not None:
+        search = kestrane.FuzzyClassifierCV(n_jobs=-1, **auto)
+        start = time.perf_counter()
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", kestrane.KestraneWarning)
+            search.fit(Xtr, ytr.to_numpy())
+        times["auto"] = time.perf_counter() - start
+        results["auto"] = float(np.mean(search.predict(Xte) == yte.to_numpy()))
+        p = search.best_params_
+        picked = (f"{p['n_rules']} rules, {p['input_mfs']} mfs, rate {p['learning_rate']}, "
+                  f"{p['epochs']} epochs, {p['class_weight'] or 'proportional'}, "
+                  f"{len(search.cv_results_['params'])} tried" +
+                  (" (budget)" if search.budget_cut_ else ""))
+    return results, times, clf.n_rules_, Atr.shape[1], n_text, n_missing, picked
 
 
 def main():
@@ -200,6 +218,10 @@ def main():
                         help="stratified K-fold cross-validation instead of the one split")
     parser.add_argument("--extreme", action="store_true",
                         help="add wine, and wine with one training row in the wrong unit")
+    parser.add_argument("--auto", action="store_true",
+                        help="also FuzzyClassifierCV, the self-tuning search, beside the defaults")
+    parser.add_argument("--auto-budget", type=float, default=None,
+                        help="its time_budget in seconds (default: the estimator's)")
     parser.add_argument("--cache", default=os.path.join(os.path.expanduser("~"), ".cache",
                                                         "kestrane-accuracy"))
     args = parser.parse_args()
@@ -231,7 +253,11 @@ def main():
         print("wine-extreme: wine with its first training row set to 100 times every "
               "column's training maximum")
     header = (f"{'set':<18}{'rows':>6}{'feat':>5}{'cls':>4}  {'kestrane':>8} {'best':>6} "
-              f"{'(of)':<7}{'gap':>6}{'rules':>6}{'fit s':>7}{'best s':>7}")
+              f"{'(of)':<7}{'gap':>6}{'rules':>6}{'fit s':>7}{'best s':>7}" +
+              (f"  {'auto':>6}{'gap':>6}{'auto s':>8}  picked" if args.auto else ""))
+    auto = None
+    if args.auto:
+        auto = {} if args.auto_budget is None else {"time_budget": args.auto_budget}
     print(header)
     print("-" * len(header))
     within = 0
@@ -248,12 +274,13 @@ def main():
             splits = [(train, test)]
         results, times = {}, {}
         for train, test in splits:
-            r, t, rules, width, n_text, n_missing = score(name, X, y, train, test, params,
-                                                          not args.no_baselines)
+            r, t, rules, width, n_text, n_missing, picked = score(
+                name, X, y, train, test, params, not args.no_baselines, auto)
             for key in r:
                 results[key] = results.get(key, 0.0) + r[key] / len(splits)
                 times[key] = times.get(key, 0.0) + t[key] / len(splits)
         accuracy = results.pop("kestrane")
+        auto_accuracy = results.pop("auto", None)
         if results:
             best = max(results, key=results.get)
             within += accuracy >= results[best] - 0.02
@@ -263,8 +290,13 @@ def main():
             line, best_time = f"{'-':>6} {'':<7}{'-':>6}", f"{'-':>7}"
         note = (f" (one-hot {n_text})" if n_text else "") + (f" (imputed {n_missing})"
                                                              if n_missing else "")
+        tuned = ""
+        if auto_accuracy is not None:
+            gap = (f"{(auto_accuracy - results[best]) * 100:+6.1f}" if results else f"{'-':>6}")
+            tuned = (f"  {auto_accuracy * 100:6.1f}{gap}{times['auto']:8.1f}  " +
+                     (picked if len(splits) == 1 else "(last fold) " + picked))
         print(f"{name:<18}{len(y):>6}{width:>5}{len(counts):>4}  {accuracy * 100:8.1f} "
-              f"{line}{rules:>6}{times['kestrane']:>7.1f}{best_time}{note}", flush=True)
+              f"{line}{rules:>6}{times['kestrane']:>7.1f}{best_time}{tuned}{note}", flush=True)
     if not args.no_baselines:
         print(f"within 2 points of the best baseline: {within} of {len(sets)}")
 

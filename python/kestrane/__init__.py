@@ -24,7 +24,8 @@ except ImportError as missing:  # the sources alone, or a build without the modu
         "pybind11) and put the build's python/ folder on PYTHONPATH") from missing
 
 from . import plot
+from ._cv import FuzzyClassifierCV
 from ._estimator import FuzzyClassifier, load
 from ._version import __version__
 
-__all__ = ["FuzzyClassifier", "KestraneWarning", "__version__", "load", "plot"]
+__all__ = ["FuzzyClassifier", "FuzzyClassifierCV", "KestraneWarning", "__version__", "load", "plot"]

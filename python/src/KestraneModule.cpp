@@ -16,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -467,6 +468,75 @@ py::tuple Fit(const RowArray &X, const std::vector<std::string> &labels,
   return py::make_tuple(std::move(fitted), errors);
 }
 
+// The self-tuning search (Boot/AutoSearch.h) on X and its labels, the GIL
+// released. Signals are handled, and report(entry, fold, planned) called, as
+// a fold starts on the calling thread: the error indicator and the signal
+// handlers belong to it. Returns a dict of the entries that ran.
+py::dict AutoSearch(const RowArray &X, const std::vector<std::string> &labels,
+                    const std::vector<std::string> &featureNames, int folds, uint32_t seed,
+                    int jobs, double timeBudget, int maxCombinations, double weightMin,
+                    double weightMax, const py::object &report) {
+  kestrane::LabelledData data{Rows(X), labels, featureNames, "class"};
+  if (labels.size() != data.rows.size())
+    throw py::value_error("one class label per row expected");
+  kestrane::AutoRequest request;
+  request.folds = folds;
+  request.seed = seed;
+  request.jobs = jobs;
+  request.timeBudget = timeBudget;
+  request.maxCombinations = maxCombinations;
+  request.weightMin = weightMin;
+  request.weightMax = weightMax;
+  const std::thread::id caller = std::this_thread::get_id();
+  std::optional<kestrane::AutoResult> result;
+  try {
+    py::gil_scoped_release free;
+    result.emplace(
+        kestrane::AutoSearch(data, request, [&](long long entry, int fold, long long planned) {
+          if (std::this_thread::get_id() != caller)
+            return;
+          py::gil_scoped_acquire hold;
+          if (PyErr_CheckSignals() != 0)
+            throw PythonErrorPending{};
+          if (report.is_none())
+            return;
+          try {
+            report(entry, fold, planned);
+          } catch (py::error_already_set &e) {
+            e.restore();
+            throw PythonErrorPending{};
+          }
+        }));
+  } catch (const PythonErrorPending &) {
+    throw py::error_already_set();
+  }
+  const kestrane::AutoResult &r = *result;
+  const auto value = [&](const kestrane::GridPoint &p, kestrane::GridAxis axis) {
+    return r.grid.values[axis][p.pick[axis]];
+  };
+  py::list points;
+  for (const kestrane::GridPoint &p : r.search.points) {
+    py::dict point;
+    point["n_rules"] = p.shape.rules;
+    point["input_mfs"] = static_cast<int>(value(p, kestrane::kGridInputMFs));
+    point["learning_rate"] = value(p, kestrane::kGridLearningRate);
+    point["epochs"] = p.settings.epochs;
+    point["balanced"] = p.settings.sampling == kestrane::ClassSampling::kBalanced;
+    point["percent"] = p.percent;
+    point["mean"] = p.mean;
+    point["deviation"] = p.deviation;
+    point["diverged"] = p.diverged;
+    points.append(point);
+  }
+  py::dict out;
+  out["points"] = points;
+  out["best"] = r.search.best;
+  out["entries"] = r.entries;
+  out["cut"] = r.cut;
+  out["first_seconds"] = r.firstSeconds;
+  return out;
+}
+
 py::dict Defaults() {
   const kestrane::FitDefaults &d = kestrane::kDefaults;
   py::dict out;
@@ -482,6 +552,8 @@ py::dict Defaults() {
   out["random_state"] = d.seed;
   out["scaling"] = d.robustScaling ? "robust" : "minmax";
   out["centres"] = d.quantileCentres ? "quantile" : "even";
+  out["time_budget"] = kestrane::kAutoTimeBudget;
+  out["cv"] = kestrane::kAutoFolds;
   return out;
 }
 
@@ -592,6 +664,12 @@ PYBIND11_MODULE(_kestrane, m) {
         "every 0.2 s, and report(epoch, epochs, error, seconds) is called at most every "
         "report_every seconds. An early-stopped fit appends the validation score of every round "
         "to the list validation_scores.");
+  m.def("auto_search", Reporting(&AutoSearch), py::arg("X"), py::arg("labels"),
+        py::arg("feature_names"), py::arg("folds"), py::arg("seed"), py::arg("jobs"),
+        py::arg("time_budget"), py::arg("max_combinations"), py::arg("weight_min"),
+        py::arg("weight_max"), py::arg("report") = py::none(),
+        "The self-tuning search of cv --auto: the entries that ran, their fold accuracies "
+        "in %, the best one's index, whether the time budget left entries out.");
   m.def("defaults", Reporting(&Defaults),
         "The defaults of every setting, shared with the programs.");
   m.def(
