@@ -9,9 +9,11 @@
 #include "KQmessage/KestraneError.h"
 #include "Vemo/RuleRows.h"
 #include "Vemo/TVemo.h"
+#include "Vemo/VemoFlatRecall.h"
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -175,6 +177,17 @@ TVemo &Model::Fuzzy() {
   return *fuzzy_;
 }
 
+namespace {
+
+std::vector<int> PredictedClasses(const std::vector<double> &outputs, size_t rows, int O) {
+  std::vector<int> predicted(rows);
+  for (size_t r = 0; r < rows; ++r)
+    predicted[r] = PredictedClass(outputs.data() + r * static_cast<size_t>(O), O);
+  return predicted;
+}
+
+} // namespace
+
 Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   for (const std::vector<double> &row : rows) {
     if (row.size() != ranges_.features.size()) {
@@ -185,12 +198,7 @@ Prediction Model::Predict(std::vector<std::vector<double>> rows) {
   Prediction prediction;
   prediction.clipped = ScaleRows(ranges_.features, rows);
   prediction.outputs = RecallRows(*network_, rows);
-  const int O = Outputs();
-  prediction.predicted.reserve(rows.size());
-  for (size_t r = 0; r < rows.size(); ++r) {
-    prediction.predicted.push_back(
-        PredictedClass(&prediction.outputs[r * static_cast<size_t>(O)], O));
-  }
+  prediction.predicted = PredictedClasses(prediction.outputs, rows.size(), Outputs());
   return prediction;
 }
 
@@ -319,11 +327,46 @@ namespace {
 // than they save.
 constexpr size_t kParallelRecallRows = 4096;
 
-void RecallRange(TBasicNetwork &network, const std::vector<std::vector<double>> &scaled,
-                 size_t first, size_t last, double *outputs) {
+// Row r of a table: the rows of vectors or of one array.
+struct RowsOf {
+  const std::vector<std::vector<double>> *vectors;
+  const double *values;
+  size_t cols;
+  const double *operator[](size_t r) const {
+    return vectors != nullptr ? (*vectors)[r].data() : values + r * cols;
+  }
+};
+
+void RecallRange(TBasicNetwork &network, const RowsOf &scaled, size_t first, size_t last,
+                 double *outputs) {
   const size_t O = static_cast<size_t>(network.GetNumOutputs());
-  for (size_t r = first; r < last; ++r)
-    network.Recall(scaled[r].data(), outputs + r * O);
+  // A fuzzy network of the usual layout recalls four rows at a time through
+  // flat loops, with the same bits. The last row, and any row whose output
+  // fails, go the general way: the network is then left as the general
+  // recall leaves it, and a failure is reported as it always was.
+  TVemoFlatRecall flat;
+  size_t r = first;
+  if (last - first > 1 && typeid(network) == typeid(TVemo) &&
+      flat.Plan(static_cast<TVemo &>(network))) {
+    constexpr size_t kLanes = TVemoFlatRecall::kLanes;
+    const double *in[kLanes];
+    double *out[kLanes];
+    while (r + 1 < last) {
+      const int n = static_cast<int>(std::min(kLanes, last - 1 - r));
+      for (int p = 0; p < n; ++p) {
+        in[p] = scaled[r + static_cast<size_t>(p)];
+        out[p] = outputs + (r + static_cast<size_t>(p)) * O;
+      }
+      const int done = flat.Recall(n, in, out);
+      r += static_cast<size_t>(done);
+      if (done < n) {
+        network.Recall(scaled[r], outputs + r * O);
+        ++r;
+      }
+    }
+  }
+  for (; r < last; ++r)
+    network.Recall(scaled[r], outputs + r * O);
 }
 
 // A copy of the network for a second thread, when it is one whose copy is
@@ -351,46 +394,52 @@ private:
   std::vector<Diagnostic> lines_;
 };
 
-} // namespace
-
-std::vector<double> RecallRows(TBasicNetwork &network,
-                               const std::vector<std::vector<double>> &scaled) {
-  const int I = network.GetNumInputs();
-  const int O = network.GetNumOutputs();
-  std::vector<double> outputs(scaled.size() * static_cast<size_t>(O));
-  for (size_t r = 0; r < scaled.size(); ++r) {
-    if (static_cast<int>(scaled[r].size()) < I) {
-      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
-                      " values, the network takes " + std::to_string(I));
-    }
+// What a caller does to rows first .. last-1 in the thread that recalls them:
+// before the recall (scaling them in place) and after it.
+struct RangeWork {
+  std::function<void(size_t, size_t)> before;
+  std::function<void(size_t, size_t, const double *outputs)> after;
+  void Recall(TBasicNetwork &network, const RowsOf &scaled, size_t first, size_t last,
+              double *outputs) const {
+    if (before)
+      before(first, last);
+    RecallRange(network, scaled, first, last, outputs);
+    if (after)
+      after(first, last, outputs);
   }
+};
+
+std::vector<double> RecallTable(TBasicNetwork &network, const RowsOf &scaled, size_t rows,
+                                const RangeWork &work = {}) {
+  const int O = network.GetNumOutputs();
+  std::vector<double> outputs(rows * static_cast<size_t>(O));
   // Every row's outputs depend on that row alone: a large table is answered
   // in two halves at once, each value as one thread would give it.
-  size_t half = scaled.size();
+  size_t half = rows;
   std::unique_ptr<TBasicNetwork> copy;
   std::thread helper;
   std::exception_ptr helperFailure;
   HeldLines held;
-  if (scaled.size() >= kParallelRecallRows && std::thread::hardware_concurrency() >= 2)
+  if (rows >= kParallelRecallRows && std::thread::hardware_concurrency() >= 2)
     copy = RecallCopy(network);
   if (copy) {
-    half = scaled.size() / 2;
+    half = rows / 2;
     try {
       helper = std::thread([&] {
         try {
           const TDiagnosticScope scope(held);
-          RecallRange(*copy, scaled, half, scaled.size(), outputs.data());
+          work.Recall(*copy, scaled, half, rows, outputs.data());
         } catch (...) {
           helperFailure = std::current_exception();
         }
       });
     } catch (const std::system_error &) {
-      half = scaled.size(); // no thread to be had: all on this one
+      half = rows; // no thread to be had: all on this one
     }
   }
   std::exception_ptr failure;
   try {
-    RecallRange(network, scaled, 0, half, outputs.data());
+    work.Recall(network, scaled, 0, half, outputs.data());
   } catch (...) {
     failure = std::current_exception();
   }
@@ -406,6 +455,62 @@ std::vector<double> RecallRows(TBasicNetwork &network,
   return outputs;
 }
 
+} // namespace
+
+std::vector<double> RecallRows(TBasicNetwork &network,
+                               const std::vector<std::vector<double>> &scaled) {
+  const int I = network.GetNumInputs();
+  for (size_t r = 0; r < scaled.size(); ++r) {
+    if (static_cast<int>(scaled[r].size()) < I) {
+      throw TRunError("row " + std::to_string(r + 1) + " has " + std::to_string(scaled[r].size()) +
+                      " values, the network takes " + std::to_string(I));
+    }
+  }
+  return RecallTable(network, RowsOf{&scaled, nullptr, 0}, scaled.size());
+}
+
+std::vector<double> RecallRows(TBasicNetwork &network, const double *scaled, size_t rows,
+                               size_t cols) {
+  const int I = network.GetNumInputs();
+  if (rows > 0 && static_cast<int>(cols) < I) {
+    throw TRunError("row 1 has " + std::to_string(cols) + " values, the network takes " +
+                    std::to_string(I));
+  }
+  return RecallTable(network, RowsOf{nullptr, scaled, cols}, rows);
+}
+
 int PredictedClass(const double *outputs, int O) { return ClassOfOutputs(outputs, O); }
+
+Prediction Model::Predict(std::vector<double> values, size_t rows, size_t cols) {
+  if (rows > 0 && cols != ranges_.features.size()) {
+    throw TRunError("a row of " + std::to_string(cols) + " values; the model takes " +
+                    std::to_string(ranges_.features.size()));
+  }
+  if (values.size() != rows * cols)
+    throw TRunError("a table of " + std::to_string(values.size()) + " values is not " +
+                    std::to_string(rows) + " rows of " + std::to_string(cols));
+  const int I = network_->GetNumInputs();
+  if (rows > 0 && static_cast<int>(cols) < I) {
+    throw TRunError("row 1 has " + std::to_string(cols) + " values, the network takes " +
+                    std::to_string(I));
+  }
+  // Each thread scales its own rows and picks their classes.
+  const int O = Outputs();
+  Prediction prediction;
+  prediction.predicted.resize(rows);
+  long clipped[2] = {0, 0};
+  RangeWork work;
+  work.before = [&](size_t first, size_t last) {
+    clipped[first == 0 ? 0 : 1] =
+        ScaleTable(ranges_.features, values.data() + first * cols, last - first);
+  };
+  work.after = [&](size_t first, size_t last, const double *outputs) {
+    for (size_t r = first; r < last; ++r)
+      prediction.predicted[r] = PredictedClass(outputs + r * static_cast<size_t>(O), O);
+  };
+  prediction.outputs = RecallTable(*network_, RowsOf{nullptr, values.data(), cols}, rows, work);
+  prediction.clipped = clipped[0] + clipped[1];
+  return prediction;
+}
 
 } // namespace kestrane

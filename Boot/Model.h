@@ -104,6 +104,9 @@ public:
   // outside the ranges are clipped) and runs the network on every row.
   // Recall writes into the network's layers: one call at a time per model.
   Prediction Predict(std::vector<std::vector<double>> rows);
+  // The same for `rows` rows stored one after another, `cols` values each
+  // (scaled in place: no copy of every row on its own).
+  Prediction Predict(std::vector<double> values, size_t rows, size_t cols);
 
   // Scales a copy of `rows` as Predict does and explains every row, with
   // the conditions of its `top` strongest rules (Boot/Explain.h).
@@ -146,6 +149,9 @@ private:
 // outputs values).
 std::vector<double> RecallRows(TBasicNetwork &network,
                                const std::vector<std::vector<double>> &scaled);
+// The same for `rows` rows stored one after another, `cols` values each.
+std::vector<double> RecallRows(TBasicNetwork &network, const double *scaled, size_t rows,
+                               size_t cols);
 // The class for one row's outputs: the first largest of O >= 2 outputs; with
 // one output, 1 at or above 0.5, else 0.
 int PredictedClass(const double *outputs, int O);

@@ -8,7 +8,10 @@
 
 namespace kestrane {
 
-double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
+namespace {
+
+// ScaleFeature, inline for the loop over a whole table.
+inline double Scaled(const FeatureRange &range, double value, bool &clipped) {
   clipped = false;
   if (std::isnan(value))
     return value;
@@ -28,6 +31,12 @@ double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
   if (!std::isfinite(span))
     return (value / 2 - range.min / 2) / (range.max / 2 - range.min / 2);
   return (value - range.min) / span;
+}
+
+} // namespace
+
+double ScaleFeature(const FeatureRange &range, double value, bool &clipped) {
+  return Scaled(range, value, clipped);
 }
 
 namespace {
@@ -155,6 +164,37 @@ long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<
     for (size_t f = 0; f < row.size(); ++f) {
       bool outside = false;
       row[f] = ScaleFeature(ranges.at(f), row[f], outside);
+      if (outside)
+        ++clipped;
+    }
+  }
+  return clipped;
+}
+
+long ScaleTable(const std::vector<FeatureRange> &ranges, double *values, size_t rows) {
+  // A column whose span is finite and not zero scales a value inside its
+  // range by one subtraction and one division; the rest (missing, outside,
+  // the other columns) as one value alone.
+  const size_t cols = ranges.size();
+  std::vector<double> min(cols), max(cols), span(cols);
+  std::vector<char> plain(cols);
+  for (size_t f = 0; f < cols; ++f) {
+    const FeatureRange &range = ranges[f];
+    min[f] = range.min;
+    max[f] = range.max;
+    span[f] = range.max - range.min;
+    plain[f] = range.max != range.min && std::isfinite(span[f]);
+  }
+  long clipped = 0;
+  for (size_t r = 0; r < rows; ++r, values += cols) {
+    for (size_t f = 0; f < cols; ++f) {
+      const double value = values[f];
+      if (plain[f] && value >= min[f] && value <= max[f]) {
+        values[f] = (value - min[f]) / span[f];
+        continue;
+      }
+      bool outside = false;
+      values[f] = Scaled(ranges[f], value, outside);
       if (outside)
         ++clipped;
     }

@@ -71,6 +71,8 @@ std::string MissingColumnText(const std::string &name);
 // Scales every value in place by its column's range (ScaleFeature); returns
 // how many values were clipped.
 long ScaleRows(const std::vector<FeatureRange> &ranges, std::vector<std::vector<double>> &rows);
+// The same for `rows` rows stored one after another, ranges.size() values each.
+long ScaleTable(const std::vector<FeatureRange> &ranges, double *values, size_t rows);
 
 } // namespace kestrane
 

@@ -171,17 +171,21 @@ public:
 
   // The raw outputs and the predicted class index of every row.
   py::tuple Recall(const RowArray &X) {
-    std::vector<std::vector<double>> rows = Rows(X);
+    if (X.ndim() != 2)
+      throw py::value_error("expected a 2-D array of feature values");
+    const auto n = static_cast<size_t>(X.shape(0));
+    const auto f = static_cast<size_t>(X.shape(1));
+    std::vector<double> values(X.data(), X.data() + n * f);
     kestrane::Prediction prediction;
     {
       py::gil_scoped_release free;
       std::lock_guard<std::mutex> hold(lock_);
-      prediction = model_.Predict(std::move(rows));
+      prediction = model_.Predict(std::move(values), n, f);
     }
-    const auto n = static_cast<py::ssize_t>(prediction.predicted.size());
-    py::array_t<double> outputs({n, static_cast<py::ssize_t>(model_.Outputs())});
+    const auto rows = static_cast<py::ssize_t>(prediction.predicted.size());
+    py::array_t<double> outputs({rows, static_cast<py::ssize_t>(model_.Outputs())});
     std::copy(prediction.outputs.begin(), prediction.outputs.end(), outputs.mutable_data());
-    py::array_t<int64_t> predicted(n);
+    py::array_t<int64_t> predicted(rows);
     std::copy(prediction.predicted.begin(), prediction.predicted.end(), predicted.mutable_data());
     return py::make_tuple(outputs, predicted);
   }
