@@ -9,6 +9,7 @@
 #include "Vemo/TToOutputConnections.h"
 #include "Vemo/TVemo.h"
 #include "Vemo/TVemoOutputLayer.h"
+#include "Vemo/UsualLayers.h"
 
 #include <algorithm>
 #include <typeinfo>
@@ -16,22 +17,6 @@
 namespace kestrane {
 
 namespace {
-
-// A layer of plain neurons whose common function is the sigmoid, each neuron
-// writing its own slot: what the general recall does through
-// TSimpleLayer::ApplyActivation.
-bool SigmoidLayer(TBasicLayer &layer) {
-  if (typeid(layer) != typeid(TSimpleLayer) || layer.GetLayerActFunction() != ActSigmoid)
-    return false;
-  auto &simple = static_cast<TSimpleLayer &>(layer);
-  if (simple.nodes.size() < static_cast<size_t>(layer.numNeurons))
-    return false;
-  for (int i = 0; i < layer.numNeurons; ++i)
-    if (simple.nodes[static_cast<size_t>(i)].activation !=
-        &layer.activations[static_cast<size_t>(i)])
-      return false;
-  return true;
-}
 
 // The matrices the layer-by-layer recall reads: the rule and action layers
 // add every matrix from a layer below them; the condition and output layers
@@ -114,16 +99,12 @@ bool TVemoFlatRecall::Plan(TVemo &net) {
     for (int f = 0; f < t; ++f)
       if (ReadsMatrix(t, f) && net.priv_conns_index[t][f]->IsConnected() != (f == t - 1))
         return false;
-  TBasicLayer &biasLayer = *net.layers[TVemo::kBiasLayer];
   TBasicLayer &inputLayer = *net.layers[TVemo::kInputLayer];
   TBasicLayer &conditionLayer = *net.layers[TVemo::kConditionLayer];
   TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
   TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
   TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
-  if (biasLayer.numNeurons != 0 || typeid(biasLayer) != typeid(TSimpleLayer) ||
-      typeid(inputLayer) != typeid(TSimpleInputLayer) ||
-      typeid(conditionLayer) != typeid(TConditionLayer) || !SigmoidLayer(ruleLayer) ||
-      !SigmoidLayer(actionLayer) || typeid(outputLayer) != typeid(TVemoOutputLayer))
+  if (!HasUsualVemoLayers(net))
     return false;
   auto &condition = static_cast<TConditionLayer &>(conditionLayer);
   auto &output = static_cast<TVemoOutputLayer &>(outputLayer);

@@ -13,6 +13,7 @@
 #include "Vemo/TVemo.h"
 #include "Vemo/TVemoBP.h"
 #include "Vemo/TVemoOutputLayer.h"
+#include "Vemo/UsualLayers.h"
 
 #include <algorithm>
 #include <typeinfo>
@@ -26,21 +27,6 @@ using kernels::ArcBlock;
 // The matrices of the layout; every other cell of the grid must be empty.
 bool IsLayoutMatrix(int t, int f) {
   return t == f + 1 && f >= TVemo::kInputLayer && f <= TVemo::kActionLayer;
-}
-
-// A layer of plain neurons whose common function is the sigmoid, each neuron
-// writing its own slot (what TSimpleLayer::ApplyActivation assumes inline).
-bool SigmoidLayer(TBasicLayer &layer) {
-  if (typeid(layer) != typeid(TSimpleLayer) || layer.GetLayerActFunction() != ActSigmoid)
-    return false;
-  auto &simple = static_cast<TSimpleLayer &>(layer);
-  if (simple.nodes.size() < static_cast<size_t>(layer.numNeurons))
-    return false;
-  for (int i = 0; i < layer.numNeurons; ++i)
-    if (simple.nodes[static_cast<size_t>(i)].activation !=
-        &layer.activations[static_cast<size_t>(i)])
-      return false;
-  return true;
 }
 
 // The flags the forward pass reads (exists bits), or nullptr when every arc
@@ -81,9 +67,7 @@ bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
   TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
   TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
-  if (net.GetLayerSize(TVemo::kBiasLayer) != 0 || typeid(inputLayer) != typeid(TSimpleInputLayer) ||
-      typeid(conditionLayer) != typeid(TConditionLayer) || !SigmoidLayer(ruleLayer) ||
-      !SigmoidLayer(actionLayer) || typeid(outputLayer) != typeid(TVemoOutputLayer))
+  if (!HasUsualVemoLayers(net))
     return false;
   condition = static_cast<TConditionLayer *>(&conditionLayer);
   auto *output = static_cast<TVemoOutputLayer *>(&outputLayer);
