@@ -12,8 +12,7 @@ from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_is_fitted, column_or_1d
 
 from . import _kestrane, _tables
-from ._estimator import _ALLOW_NAN, _DEFAULTS, FuzzyClassifier, _seed, _validate_data, \
-    _weight_range
+from ._estimator import _ALLOW_NAN, _DEFAULTS, FuzzyClassifier, _seed, _validate_data, _weight_range
 
 
 def _jobs(n_jobs):
