@@ -27,8 +27,13 @@ bool SigmoidLayer(TBasicLayer &layer) {
 } // namespace
 
 bool HasUsualVemoLayers(TBasicNetwork &net) {
-  if (net.numLayers != TVemo::kNumLayers)
+  if (net.numLayers != TVemo::kNumLayers || net.inLayer != TVemo::kInputLayer ||
+      net.outLayer != TVemo::kOutputLayer ||
+      net.layers.size() != static_cast<size_t>(TVemo::kNumLayers))
     return false;
+  for (int l = 0; l < TVemo::kNumLayers; ++l)
+    if (net.layers[l]->layerNum != l)
+      return false;
   TBasicLayer &bias = *net.layers[TVemo::kBiasLayer];
   return bias.numNeurons == 0 && typeid(bias) == typeid(TSimpleLayer) &&
          typeid(*net.layers[TVemo::kInputLayer]) == typeid(TSimpleInputLayer) &&

@@ -8,7 +8,8 @@
 
 namespace kestrane {
 
-// True when `net`'s six layers are of the classes TVemo builds: an empty bias
+// True when `net` has six layers, input and output where TVemo puts them,
+// each knowing its place, of the classes TVemo builds: an empty bias
 // layer, a linear input layer, the condition layer, sigmoid rule and action
 // layers whose neurons each write their own slot, and the output layer.
 bool HasUsualVemoLayers(TBasicNetwork &net);

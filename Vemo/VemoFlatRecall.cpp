@@ -88,13 +88,8 @@ void TVemoFlatRecall::Matrix::Sums(int n, const double *const a[], double *const
 }
 
 bool TVemoFlatRecall::Plan(TVemo &net) {
-  if (net.numLayers != TVemo::kNumLayers || net.inLayer != TVemo::kInputLayer ||
-      net.outLayer != TVemo::kOutputLayer ||
-      net.layers.size() != static_cast<size_t>(TVemo::kNumLayers))
+  if (!HasUsualVemoLayers(net))
     return false;
-  for (int l = 0; l < TVemo::kNumLayers; ++l)
-    if (net.layers[l]->layerNum != l)
-      return false;
   for (int t = 0; t < TVemo::kNumLayers; ++t)
     for (int f = 0; f < t; ++f)
       if (ReadsMatrix(t, f) && net.priv_conns_index[t][f]->IsConnected() != (f == t - 1))
@@ -104,8 +99,6 @@ bool TVemoFlatRecall::Plan(TVemo &net) {
   TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
   TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
   TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
-  if (!HasUsualVemoLayers(net))
-    return false;
   auto &condition = static_cast<TConditionLayer &>(conditionLayer);
   auto &output = static_cast<TVemoOutputLayer &>(outputLayer);
   numIn = inputLayer.numNeurons;

@@ -52,23 +52,17 @@ bool IdleUnder(const ArcBlock &b, const kernels::StepAfterBackprop &step) {
 
 bool TVemoPatternLoop::Plan(TFastEpoch &epoch) {
   TBasicNetwork &net = epoch.Network();
-  if (net.numLayers != TVemo::kNumLayers || net.inLayer != TVemo::kInputLayer ||
-      net.outLayer != TVemo::kOutputLayer || epoch.NumBlocks() != 4)
+  if (!HasUsualVemoLayers(net) || epoch.NumBlocks() != 4)
     return false;
   for (int t = 0; t < TVemo::kNumLayers; ++t)
     for (int f = 0; f < TVemo::kNumLayers; ++f)
       if ((epoch.Block(t, f) != nullptr) != IsLayoutMatrix(t, f))
         return false;
-  for (int l = 0; l < TVemo::kNumLayers; ++l)
-    if (net.layers[l]->layerNum != l)
-      return false;
   TBasicLayer &inputLayer = *net.layers[TVemo::kInputLayer];
   TBasicLayer &conditionLayer = *net.layers[TVemo::kConditionLayer];
   TBasicLayer &ruleLayer = *net.layers[TVemo::kRuleLayer];
   TBasicLayer &actionLayer = *net.layers[TVemo::kActionLayer];
   TBasicLayer &outputLayer = *net.layers[TVemo::kOutputLayer];
-  if (!HasUsualVemoLayers(net))
-    return false;
   condition = static_cast<TConditionLayer *>(&conditionLayer);
   auto *output = static_cast<TVemoOutputLayer *>(&outputLayer);
   numIn = inputLayer.numNeurons;
