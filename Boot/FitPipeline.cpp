@@ -180,18 +180,8 @@ std::vector<std::vector<double>> QuantileCentres(const std::vector<std::vector<d
 }
 
 std::unique_ptr<TBasicNetwork> CreateNetwork(const NetworkShape &shape) {
-  const std::unique_ptr<TVemo> built = BuildNetwork(shape);
-  FileTools tools;
-  std::stringstream text;
-  try {
-    tools.WriteNetwork(text, *built);
-  } catch (const FileTools::Error &) {
-    // A string stream fails only when its memory runs out.
-    if (text.bad())
-      throw std::bad_alloc();
-    throw;
-  }
-  return tools.ReadNetwork(text);
+  std::istringstream text(NetworkFileText(*BuildNetwork(shape)));
+  return FileTools().ReadNetwork(text);
 }
 
 std::vector<int32_t> ClassExamples(const TrainSettings &settings,

@@ -136,11 +136,11 @@ void Model::Save(const std::string &prefix,
 int Model::Inputs() const { return network_->GetNumInputs(); }
 int Model::Outputs() const { return network_->GetNumOutputs(); }
 
-std::string Model::NetworkText() const {
+std::string NetworkFileText(TBasicNetwork &network) {
   std::ostringstream out;
   FileTools tools;
   try {
-    tools.WriteNetwork(out, *network_);
+    tools.WriteNetwork(out, network);
   } catch (const FileTools::Error &) {
     // A string stream fails only when its memory runs out.
     if (out.bad())
@@ -149,6 +149,8 @@ std::string Model::NetworkText() const {
   }
   return out.str();
 }
+
+std::string Model::NetworkText() const { return NetworkFileText(*network_); }
 
 void Model::MarkCategories(
     const std::vector<std::pair<std::string, std::string>> &columnAndCategory) {

@@ -43,6 +43,10 @@ struct NetworkStructure {
   int outputs = 0;
 };
 
+// The text of a network file holding `network` (std::bad_alloc when memory
+// runs out while it is written).
+std::string NetworkFileText(TBasicNetwork &network);
+
 class Model {
 public:
   // `ranges` must give one feature per network input and, unless it names no
