@@ -58,7 +58,8 @@ double Cost(const GridRequest &grid, const std::array<size_t, kGridAxes> &pick, 
 const std::vector<AutoCandidate> &AutoGrid() { return kList; }
 
 AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
-                      const std::function<void(long long, int, long long)> &started) {
+                      const std::function<void(long long, int, long long)> &started,
+                      const std::function<void(const GridRequest &, const GridPoint &)> &scored) {
   AutoResult out;
   const EncodedClasses classes = EncodeClasses(data.labels);
   const int starter = StarterRuleCount(static_cast<int>(data.featureNames.size()),
@@ -118,6 +119,8 @@ AutoResult AutoSearch(const LabelledData &data, const AutoRequest &request,
         started(static_cast<long long>(from) + task / folds, static_cast<int>(task % folds),
                 planned);
     };
+    if (scored)
+      listener.scored = [&](const GridPoint &point, size_t) { scored(grid, point); };
     return GridSearch(data, part, listener);
   };
 

@@ -73,10 +73,13 @@ struct AutoResult {
 // Raises as GridSearch does (bad data, a setting out of range, every entry
 // diverged). `started` hears every fold training as it starts: the entry's
 // position among those planned, the fold, and how many entries are planned
-// (the whole list until the first entry's time is known).
+// (the whole list until the first entry's time is known). `scored` hears
+// every entry, in list order, as soon as it and those before it are scored,
+// with the grid its picks index.
 AutoResult AutoSearch(
     const LabelledData &data, const AutoRequest &request,
-    const std::function<void(long long entry, int fold, long long planned)> &started = nullptr);
+    const std::function<void(long long entry, int fold, long long planned)> &started = nullptr,
+    const std::function<void(const GridRequest &grid, const GridPoint &point)> &scored = nullptr);
 
 } // namespace kestrane
 

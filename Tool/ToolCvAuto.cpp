@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <ostream>
+#include <sstream>
 
 namespace kestrane {
 
@@ -60,14 +61,14 @@ std::string Real(double value) {
   return text;
 }
 
-std::string Value(const AutoResult &r, const GridPoint &p, GridAxis axis) {
-  const double v = r.grid.values[axis][p.pick[axis]];
+std::string Value(const GridRequest &grid, const GridPoint &p, GridAxis axis) {
+  const double v = grid.values[axis][p.pick[axis]];
   if (axis == kGridSampling)
     return v != 0.0 ? "proportional" : "balanced";
   return Real(v);
 }
 
-std::string Describe(const AutoResult &r, const GridPoint &p) {
+std::string Describe(const GridRequest &r, const GridPoint &p) {
   return "rules " + Value(r, p, kGridRules) + ", input-mfs " + Value(r, p, kGridInputMFs) +
          ", learning-rate " + Value(r, p, kGridLearningRate) + ", epochs " +
          Value(r, p, kGridEpochs) + ", sampling " + Value(r, p, kGridSampling);
@@ -167,33 +168,49 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
                           read.classColumn};
   const int inputs = static_cast<int>(data.featureNames.size());
 
+  const int numClasses = static_cast<int>(SortedClassNames(data.labels).size());
   const bool terminal = isatty(2) != 0;
-  const AutoResult result = AutoSearch(data, request, [&](long long entry, int fold, long long n) {
-    if (terminal) {
-      err << "\rcombination " << entry + 1 << " of " << n << ", fold " << fold + 1 << " of "
-          << request.folds << "   " << std::flush;
+  // Each entry is printed and flushed as soon as it is known, so that a search
+  // stopped half-way keeps what it found. Entries that diverged wait, with the
+  // heading, for the first that did not: a search in which every one diverges
+  // fails as one line, as any refused run does.
+  std::ostringstream held;
+  held << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
+       << numClasses << " classes (column \"" << data.classColumn << "\")\n"
+       << "Self-tuning search: " << request.folds << "-fold cross-validation, seed " << request.seed
+       << ", time budget "
+       << (request.timeBudget > 0.0 ? Seconds(request.timeBudget) : std::string("none")) << "\n";
+  bool shown = false;
+  const auto scored = [&](const GridRequest &grid, const GridPoint &o) {
+    held << Describe(grid, o) << "\n  folds:";
+    for (size_t f = 0; f < o.folds.size(); ++f)
+      held << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
+    if (o.diverged != 0) {
+      held << "\n  training diverged in " << o.diverged << " of " << request.folds
+           << " folds: no mean, not a candidate\n";
+    } else {
+      held << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
     }
-  });
+    if (!shown && o.diverged != 0)
+      return;
+    shown = true;
+    if (terminal)
+      err << "\r\033[K" << std::flush;
+    out << held.str() << std::flush;
+    held.str("");
+  };
+  const AutoResult result = AutoSearch(
+      data, request,
+      [&](long long entry, int fold, long long n) {
+        if (terminal) {
+          err << "\rcombination " << entry + 1 << " of " << n << ", fold " << fold + 1 << " of "
+              << request.folds << "   " << std::flush;
+        }
+      },
+      scored);
   if (terminal)
     err << "\r\033[K" << std::flush;
 
-  const int numClasses = static_cast<int>(result.search.classes.size());
-  out << "Read " << data.rows.size() << " rows of " << csvName << ": " << inputs << " features, "
-      << numClasses << " classes (column \"" << data.classColumn << "\")\n"
-      << "Self-tuning search: " << request.folds << "-fold cross-validation, seed " << request.seed
-      << ", time budget "
-      << (request.timeBudget > 0.0 ? Seconds(request.timeBudget) : std::string("none")) << "\n";
-  for (const GridPoint &o : result.search.points) {
-    out << Describe(result, o) << "\n  folds:";
-    for (size_t f = 0; f < o.folds.size(); ++f)
-      out << " " << (o.folds[f].diverged ? "diverged" : Percent(o.percent[f]));
-    if (o.diverged != 0) {
-      out << "\n  training diverged in " << o.diverged << " of " << request.folds
-          << " folds: no mean, not a candidate\n";
-    } else {
-      out << "\n  mean " << Percent(o.mean) << " \xc2\xb1 " << Percent(o.deviation) << "\n";
-    }
-  }
   const size_t ran = result.search.points.size();
   out << "Searched " << ran << " of " << result.entries << " combinations in "
       << Seconds(result.seconds) << " (the first took " << Seconds(result.firstSeconds);
@@ -206,7 +223,7 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
         << "runs them all\n";
   }
   const GridPoint &b = result.search.points[result.search.best];
-  out << "Best: " << Describe(result, b) << "\n  mean " << Percent(b.mean) << " \xc2\xb1 "
+  out << "Best: " << Describe(result.grid, b) << "\n  mean " << Percent(b.mean) << " \xc2\xb1 "
       << Percent(b.deviation) << "\n";
 
   // The winner on every row, as import (no hold-out), create and a run would train it.
@@ -218,20 +235,20 @@ int ToolCvAuto(const std::vector<std::string> &args, std::ostream &out, std::ost
 
   out << "To train with these settings:\n"
       << "  kestrane-tool create --inputs " << inputs << " --input-mfs "
-      << Value(result, b, kGridInputMFs) << " --rules " << Value(result, b, kGridRules)
-      << " --outputs " << numClasses << " --output-mfs " << Value(result, b, kGridOutputMFs);
+      << Value(result.grid, b, kGridInputMFs) << " --rules " << Value(result.grid, b, kGridRules)
+      << " --outputs " << numClasses << " --output-mfs " << Value(result.grid, b, kGridOutputMFs);
   if (a.Has("--weights"))
     out << " --weights " << a.Get("--weights");
   if (b.settings.centres == CentrePlacement::kQuantile)
     out << " --centres quantile --data (import's class files)";
   out << " --seed " << request.seed << " -o " << prefix << "-initial.wgt\n"
-      << "  Epochs = " << Value(result, b, kGridEpochs) << "\n"
-      << "  ChangeAfter = " << Value(result, b, kGridChangeAfter) << "\n"
-      << "  LearningRate = " << Value(result, b, kGridLearningRate) << "\n"
-      << "  Momentum = " << Value(result, b, kGridMomentum) << "\n"
+      << "  Epochs = " << Value(result.grid, b, kGridEpochs) << "\n"
+      << "  ChangeAfter = " << Value(result.grid, b, kGridChangeAfter) << "\n"
+      << "  LearningRate = " << Value(result.grid, b, kGridLearningRate) << "\n"
+      << "  Momentum = " << Value(result.grid, b, kGridMomentum) << "\n"
       << "  Batch = " << (b.settings.batch ? "true" : "false") << "\n"
       << "  Seed = " << request.seed << "\n"
-      << "  (import with --sampling " << Value(result, b, kGridSampling) << ")\n";
+      << "  (import with --sampling " << Value(result.grid, b, kGridSampling) << ")\n";
   return 0;
 }
 
